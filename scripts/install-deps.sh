@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Velmora needs.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+PKGS=(
+  build-essential cmake pkg-config
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
+  libavfilter-dev libavdevice-dev
+  libtinyxml-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libsdl2-dev
+  fonts-liberation fontconfig
+  ffmpeg
+  libgtest-dev googletest
+  xvfb xauth
+  locales
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A comma-decimal locale, so tests can prove that numbers are written the C way
+# whatever locale the process runs in.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  $SUDO sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi
