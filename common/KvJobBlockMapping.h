@@ -1,0 +1,70 @@
+#pragma once
+
+// The two sides of the job block's shared memory.
+//
+// The front end owns the block: CKvJobBlockOwner creates it at start-up (removing a
+// stale object a crashed front end left under the same name), zero-fills it, and
+// removes the name when it goes, at front-end exit. The engine only borrows it:
+// CKvJobBlockView opens the existing block for the engine's lifetime and never
+// creates one; an engine that cannot open it ends without doing anything.
+//
+// The name is SharedObjectName(kKvJobBlockGuid, program folder), so a front end and
+// an engine meet only when they run from the same program folder.
+
+#include "common/KvJobBlock.h"
+#include "common/KvSharedMemory.h"
+
+#include <string>
+
+namespace velmora {
+
+class CKvJobBlockOwner
+{
+public:
+    CKvJobBlockOwner() = default;
+    CKvJobBlockOwner(const CKvJobBlockOwner&) = delete;
+    CKvJobBlockOwner& operator=(const CKvJobBlockOwner&) = delete;
+
+    // Creates the block of programFolder (exclusive, mode 0600, 1128 bytes, all
+    // zero) and maps it. False when it cannot; Error() gives the errno.
+    bool Create(const std::string& programFolder);
+    bool Create();  // under GetProgramFolder()
+
+    // Unmaps the block and removes its name (also done by the destructor).
+    void Close() { m_memory.Close(); }
+
+    bool IsOpen() const { return m_memory.IsOpen(); }
+    tagKvJobBlock* Block() const { return static_cast<tagKvJobBlock*>(m_memory.Data()); }
+    const std::string& Name() const { return m_memory.Name(); }
+    int Error() const { return m_memory.Error(); }
+
+private:
+    CKvSharedMemory m_memory;
+};
+
+class CKvJobBlockView
+{
+public:
+    CKvJobBlockView() = default;
+    CKvJobBlockView(const CKvJobBlockView&) = delete;
+    CKvJobBlockView& operator=(const CKvJobBlockView&) = delete;
+
+    // Opens and maps the existing block of programFolder read-write. Refused (false)
+    // when there is none (Error() = ENOENT), when its size is not 1128 bytes
+    // (EINVAL) or when another user owns it (EPERM).
+    bool Open(const std::string& programFolder);
+    bool Open();  // under GetProgramFolder()
+
+    // Unmaps the block (also done by the destructor); the block itself stays.
+    void Close() { m_memory.Close(); }
+
+    bool IsOpen() const { return m_memory.IsOpen(); }
+    tagKvJobBlock* Block() const { return static_cast<tagKvJobBlock*>(m_memory.Data()); }
+    const std::string& Name() const { return m_memory.Name(); }
+    int Error() const { return m_memory.Error(); }
+
+private:
+    CKvSharedMemory m_memory;
+};
+
+} // namespace velmora

@@ -1,0 +1,98 @@
+#pragma once
+
+// Named shared memory between the two programs.
+//
+// Names. Every named object of the system is a GUID; on Linux the object's name also
+// carries a hash of the program folder, so that two installations (and two test
+// folders) never share an object:
+//
+//     "/" + GUID with its braces + "-" + 16 lowercase hex digits of FNV-1a 64
+//     of the program folder's UTF-8 bytes, trailing "/" included
+//
+// e.g. "/{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}-0123456789abcdef". Both programs
+// derive the name from their own program folder, so they meet only when they run
+// from the same folder.
+//
+// Lifetime. A POSIX shared-memory object outlives a crashed creator, so the creating
+// side removes a stale object of its name before it creates its own, and the opening
+// side refuses an object it did not make (wrong size or another owner): a job block
+// is an instruction to write a file, and another user must not be able to plant one.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// The GUIDs of the named objects.
+inline constexpr std::string_view kKvJobBlockGuid = "{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}";
+inline constexpr std::string_view kKvLevelMapGuid = "{C32AE008-10E3-4051-A72E-936CB19EF71F}";
+inline constexpr std::string_view kKvSingleInstanceGuid = "{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}";
+
+// 64-bit FNV-1a (offset basis 0xcbf29ce484222325, prime 0x100000001b3).
+constexpr std::uint64_t Fnv1a64(std::string_view bytes)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+// The object name for guid under programFolder (used as given: it must be the
+// folder with its trailing "/", as GetProgramFolder returns it).
+std::string SharedObjectName(std::string_view guid, std::string_view programFolder);
+// The same under GetProgramFolder().
+std::string SharedObjectName(std::string_view guid);
+
+// One mapping of a named POSIX shared-memory object, unmapped when the object goes.
+// Only the side that created the object removes its name (at Close or destruction).
+// Move-only.
+class CKvSharedMemory
+{
+public:
+    CKvSharedMemory() = default;
+    ~CKvSharedMemory();
+    CKvSharedMemory(CKvSharedMemory&& other) noexcept;
+    CKvSharedMemory& operator=(CKvSharedMemory&& other) noexcept;
+    CKvSharedMemory(const CKvSharedMemory&) = delete;
+    CKvSharedMemory& operator=(const CKvSharedMemory&) = delete;
+
+    // Creating side: removes any object of this name, creates it exclusively with
+    // mode 0600 and exactly size bytes, maps it read-write and zero-fills it. The
+    // name is removed again when this object is closed or destroyed. On failure
+    // nothing is left behind, false is returned and Error() holds the errno.
+    bool Create(const std::string& name, std::size_t size);
+
+    // Opening side: opens an existing object read-write (never creates one) and maps
+    // it. Refused (false) when there is none, when its size is not exactly size
+    // (Error() = EINVAL), or when it belongs to another user than the effective one
+    // (Error() = EPERM).
+    bool Open(const std::string& name, std::size_t size);
+
+    // Unmaps; removes the name when this side created it. Safe to call twice.
+    void Close();
+
+    bool IsOpen() const { return m_data != nullptr; }
+    void* Data() const { return m_data; }
+    std::size_t Size() const { return m_size; }
+    const std::string& Name() const { return m_name; }
+    bool IsCreator() const { return m_creator; }
+    int Error() const { return m_error; }
+
+private:
+    bool Fail(int error);
+    bool NameStillOurs() const;
+
+    void* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::string m_name;
+    bool m_creator = false;
+    int m_error = 0;
+    std::uint64_t m_device = 0; // identity of the object we created
+    std::uint64_t m_inode = 0;
+};
+
+} // namespace velmora
