@@ -1,0 +1,142 @@
+#include "project/KvWavIndex.h"
+
+#include "common/KvText.h"
+#include "xml/KvXmlNode.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::wstring_view kRoot = L"WavFiles";
+constexpr std::wstring_view kItem = L"item";
+constexpr std::wstring_view kSource = L"source";
+constexpr std::wstring_view kWav = L"wav";
+
+// The first item whose "source" equals source exactly, or nullptr. The value is read
+// through the unescaping getter, so names with & < > " compare as they are on disk.
+CKvXmlNode* FindFirstItem(const CKvXmlNode* root, std::wstring_view source)
+{
+    if (!root)
+        return nullptr;
+    for (CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
+        if (!item->HasAttribute(kSource))
+            continue;
+        if (item->GetStringAttribute(kSource) == source)
+            return item;
+    }
+    return nullptr;
+}
+
+CKvXmlNode* LoadRoot(CKvXmlNode& document, const std::string& path)
+{
+    if (!document.Load(path))
+        return nullptr;
+    return document.FirstChild(kRoot);
+}
+
+// Replaces one attribute's value without moving it: the document layer appends a
+// replaced attribute at the end, so the list is rebuilt in its old order.
+void ReplaceInPlace(CKvXmlNode& node, std::wstring_view name, std::wstring_view value)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> values;
+    for (const auto& attribute : node.GetAttributes())
+        values.emplace_back(attribute.first, node.GetStringAttribute(attribute.first));
+    bool replaced = false;
+    for (auto& [key, text] : values) {
+        if (key == name) {
+            text = value;
+            replaced = true;
+        }
+    }
+    if (!replaced)
+        values.emplace_back(name, value);
+    for (const auto& [key, text] : values)
+        node.RemoveAttribute(key);
+    for (const auto& [key, text] : values)
+        node.SetAttribute(key, text);
+}
+
+} // namespace
+
+std::string WavIndexPath(const std::string& programFolder)
+{
+    return programFolder + "tmp/wavfiles.dat";
+}
+
+bool WavFileExists(std::wstring_view path)
+{
+    if (path.empty())
+        return false;
+    struct stat info {};
+    return ::stat(WideToUtf8(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+WavIndexView::WavIndexView(const std::string& programFolder)
+{
+    CKvXmlNode document;
+    const CKvXmlNode* root = LoadRoot(document, WavIndexPath(programFolder));
+    if (!root)
+        return;
+    for (const CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
+        if (item->HasAttribute(kSource))
+            m_items.emplace_back(item->GetStringAttribute(kSource), item->GetStringAttribute(kWav));
+    }
+}
+
+WavIndexLookup WavIndexView::Find(std::wstring_view source) const
+{
+    WavIndexLookup result;
+    for (const auto& [itemSource, wav] : m_items) {
+        if (itemSource != source)
+            continue;
+        result.wav = wav;
+        result.state = WavFileExists(wav) ? WavIndexState::kPresent : WavIndexState::kStale;
+        break;
+    }
+    return result;
+}
+
+WavIndexLookup LookupWavIndex(const std::string& programFolder, std::wstring_view source)
+{
+    return WavIndexView(programFolder).Find(source);
+}
+
+bool RecordWavExtraction(const std::string& programFolder, std::wstring_view source, std::wstring_view wav)
+{
+    const std::string path = WavIndexPath(programFolder);
+    CKvXmlNode document;
+    CKvXmlNode* root = LoadRoot(document, path);
+    if (!root) {
+        // Unreadable, or not an index: start over rather than append to a stranger's tree.
+        document.ClearChildren();
+        root = document.AddChild(kRoot);
+    }
+    if (CKvXmlNode* item = FindFirstItem(root, source)) {
+        ReplaceInPlace(*item, kWav, wav);
+    } else {
+        CKvXmlNode* added = root->AddChild(kItem);
+        added->SetAttribute(kSource, source);
+        added->SetAttribute(kWav, wav);
+    }
+    return document.Save(path, CKvXmlNode::kUtf16Le);
+}
+
+bool ForgetStaleWav(const std::string& programFolder, std::wstring_view source)
+{
+    const std::string path = WavIndexPath(programFolder);
+    CKvXmlNode document;
+    CKvXmlNode* root = LoadRoot(document, path);
+    CKvXmlNode* item = FindFirstItem(root, source);
+    if (!item || WavFileExists(item->GetStringAttribute(kWav)))
+        return false;
+    root->RemoveChild(item);
+    return document.Save(path, CKvXmlNode::kUtf16Le);
+}
+
+} // namespace velmora
