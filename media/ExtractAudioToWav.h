@@ -1,0 +1,26 @@
+#pragma once
+
+// Decodes the whole first audio stream of a media file into a 44100 Hz stereo
+// signed 16-bit WAV file with a canonical 44-byte header.
+
+#include <cstdint>
+#include <string>
+
+// source, target: UTF-8 paths. Returns true when the WAV file was written
+// completely. On failure a partly written target stays where it is (its header
+// then carries provisional sizes). A sound track whose data would not fit the
+// 32-bit sizes of the format (4 GiB) is a failure, never a wrapped header.
+bool ExtractAudioToWav(const std::string& source, const std::string& target);
+
+namespace velmora {
+
+// The largest data chunk a WAV header can describe: the RIFF size (data + 36)
+// must fit in 32 bits.
+constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 36;
+
+// ExtractAudioToWav with a smaller data limit (so the limit can be exercised
+// without writing gigabytes). maxDataBytes above kMaxWavDataBytes is capped.
+bool ExtractAudioToWavLimited(const std::string& source, const std::string& target,
+                              uint64_t maxDataBytes);
+
+} // namespace velmora
