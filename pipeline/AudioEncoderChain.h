@@ -1,0 +1,76 @@
+#pragma once
+
+// The output chain of a conversion: interleaved signed 16-bit stereo PCM in, an MP3
+// or Windows Media Audio file out.
+//
+//   PCM → resampler (to the output rate and channel count) → FIFO sized to the
+//   encoder's frame → encoder → muxer → "<output>.part" → renamed to "<output>"
+//
+// The file appears under its own name only once it is complete and closed, so a
+// file of the output's name is always whole; Abort() (and the destructor of an
+// unfinished chain) removes the partial file.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+enum class AudioOutputCodec
+{
+    Mp3,         // libmp3lame in the "mp3" muxer (with its Xing/LAME header)
+    WmaStandard, // wmav2 in the "asf" muxer
+    WmaV1,       // wmav1 in the "asf" muxer
+};
+
+struct AudioOutputSettings
+{
+    AudioOutputCodec codec = AudioOutputCodec::Mp3;
+    int nBitrate = 128000; // bits per second
+    int nSampleRate = 44100;
+    int nChannels = 2; // 1 or 2
+};
+
+// The settings lists offer more than the encoders take. These pick the nearest legal
+// values and say in note (empty when nothing changed) what was used instead.
+// MP3: nChannelsField is the option record's value (0 mono, anything else stereo).
+AudioOutputSettings LegaliseMp3Settings(int kbps, int sampleRate, int nChannelsField, std::string* note);
+// Windows Media, from a profile's stream: Pro, Lossless and Voice streams, more than
+// two channels or more than 48000 Hz are written as WMA standard at the nearest legal
+// values.
+AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sampleRate, int channels, std::string* note);
+
+class AudioEncoderChain
+{
+public:
+    AudioEncoderChain();
+    ~AudioEncoderChain();
+    AudioEncoderChain(const AudioEncoderChain&) = delete;
+    AudioEncoderChain& operator=(const AudioEncoderChain&) = delete;
+
+    // Opens the encoder and "<outputPath>.part". inputRate is the rate of the PCM
+    // given to Write (stereo, interleaved s16). Returns 0 or a negative error code;
+    // LastError() then says why in one line.
+    int Open(const std::string& outputPath, const AudioOutputSettings& settings, int inputRate = 44100);
+
+    // Encodes frames stereo frames of interleaved s16 PCM.
+    int Write(const int16_t* interleaved, int frames);
+
+    // Drains the resampler and the encoder, writes the trailer, closes the file and
+    // renames it to its final name. Returns 0 or a negative error code (the partial
+    // file is then removed).
+    int Finish();
+
+    // Closes and removes the partial file. Safe to call at any time.
+    void Abort();
+
+    const std::string& LastError() const;
+    // Encoded samples per channel given to the encoder so far (at the output rate).
+    int64_t EncodedSamples() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace velmora

@@ -1,0 +1,226 @@
+#include "pipeline/AudioMixerUserCallback.h"
+
+#include "common/KvProgramFolder.h"
+#include "common/KvText.h"
+#include "pipeline/KvFFMpegAudioSource.h"
+#include "project/KvEngineProject.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+using namespace velmora;
+
+namespace {
+
+// Delays at or below a millisecond count as none.
+constexpr double kDelayThreshold = 0.001;
+
+} // namespace
+
+CAudioMixerUserCallback::CAudioMixerUserCallback(const KvAudioMixerSetup& setup)
+    : m_setup(setup)
+{
+    m_vuMeter = setup.vuMeter;
+    m_sharedLevels = setup.jobBlock != nullptr && LoadAcquire(setup.jobBlock->bPlayMode) == 0;
+    if (m_setup.programFolder.empty())
+        m_setup.programFolder = GetProgramFolder();
+    m_clocks = setup.clocks ? setup.clocks : &m_ownClocks;
+    if (setup.sources) {
+        m_factory = setup.sources;
+    } else {
+        m_ownFactory = std::make_unique<CKvFFMpegAudioSourceFactory>();
+        m_factory = m_ownFactory.get();
+    }
+}
+
+CAudioMixerUserCallback::~CAudioMixerUserCallback() = default;
+
+HRESULT CAudioMixerUserCallback::QueryInterface(const KvGuid&, void** object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    *object = static_cast<IKvAudioMixerUserCallback*>(this);
+    return S_OK;
+}
+
+std::uint32_t CAudioMixerUserCallback::AddRef()
+{
+    return 0;
+}
+
+std::uint32_t CAudioMixerUserCallback::Release()
+{
+    return 0;
+}
+
+HRESULT CAudioMixerUserCallback::MixAudioBuffer(std::int32_t, std::int32_t dataBytes, std::int32_t holdClock,
+                                                std::int16_t* buffer, const KvWaveFormat* format,
+                                                std::int32_t bufferBytes)
+{
+    if (format == nullptr || format->wBitsPerSample != 16)
+        return S_OK;
+    if (buffer == nullptr)
+        bufferBytes = 0;
+    bufferBytes = std::max(bufferBytes, 0);
+    // A stage that claims more valid bytes than the buffer holds must not make us
+    // write past it.
+    dataBytes = std::clamp(dataBytes, 0, bufferBytes);
+
+    if (bufferBytes > 0)
+        std::memset(buffer, 0, static_cast<std::size_t>(bufferBytes));
+
+    if (holdClock == 0)
+        m_bytesDelivered += static_cast<std::uint64_t>(dataBytes);
+    double t = m_startOffset;
+    if (format->nAvgBytesPerSec > 0)
+        t += static_cast<double>(m_bytesDelivered) / static_cast<double>(format->nAvgBytesPerSec);
+    m_clocks->audioClock.store(t, std::memory_order_relaxed);
+    m_clocks->playClock.store(t, std::memory_order_relaxed);
+    if (m_sharedLevels)
+        StoreRelease(m_setup.jobBlock->dPosition, t);
+
+    const int samples = dataBytes / 2;
+    const int frames = samples / 2;
+    const int sampleRate = static_cast<int>(format->nSamplesPerSec);
+
+    if (frames > 0 && sampleRate > 0 && m_setup.project != nullptr) {
+        const double bufferStart = t - static_cast<double>(frames) / sampleRate;
+        if (CKvEngineLine* line = m_setup.project->FindLine(kLineAudio)) {
+            for (const std::unique_ptr<CKvEngineItem>& item : line->items)
+                MixItem(*item, t, bufferStart, frames, sampleRate, buffer);
+        }
+    }
+
+    if (m_vuMeter)
+        PublishLevels(buffer, frames);
+    return S_OK;
+}
+
+void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double bufferStart, int frames,
+                                      int sampleRate, std::int16_t* mix)
+{
+    if (t > item.dEditorEndTime || item.bDisableAudio != 0 || item.bHadAudio == 0)
+        return;
+
+    KvAudioFade fade;
+    fade.enabled = item.bEnableAudioEffect != 0;
+    fade.editorStart = item.dEditorStartTime;
+    fade.editorEnd = item.dEditorEndTime;
+    fade.fadeIn = item.dAudioFadeInDuration;
+    fade.fadeOut = item.dAudioFadeOutDuration;
+    const double gain = item.dVoiceScale * AudioFadeAt(fade, t);
+
+    // Speed by resampling: asking for fewer frames per second of source plays it
+    // faster (and higher).
+    if (!(item.dPlaybackRate > 0.0))
+        return;
+    const double rateValue = static_cast<double>(sampleRate) / item.dPlaybackRate;
+    if (!(rateValue >= 1.0) || rateValue > 2147483647.0)
+        return;
+    const int rate = static_cast<int>(rateValue);
+
+    ItemAudio& audio = OpenItem(item, bufferStart);
+    if (!audio.source)
+        return;
+
+    KvAudioPlacement placement;
+    placement.timelineStart = item.dAudioTimelineStart;
+    placement.selfStart = audio.selfStart;
+    placement.playbackRate = item.dPlaybackRate;
+    placement.snapshots = &item.VideoSnapshots;
+    if (IsFrozenAt(placement, t))
+        return;
+
+    const std::int16_t* pcm = audio.source->GetBuffer(frames, rate);
+    if (pcm == nullptr)
+        return;
+    const std::size_t count = static_cast<std::size_t>(frames) * 2;
+    m_scratch.assign(pcm, pcm + count);
+
+    // A reader opened ahead of the item's start may already be inside the source
+    // (a trimmed item): nothing of it may sound before the item begins.
+    const double ahead = (item.dEditorStartTime - bufferStart) * sampleRate;
+    if (ahead > 0.0) {
+        const double blank = std::ceil(ahead - 1e-6);
+        const std::size_t silent = blank >= frames ? static_cast<std::size_t>(frames) : static_cast<std::size_t>(blank);
+        std::fill(m_scratch.begin(), m_scratch.begin() + 2 * silent, 0);
+    }
+
+    if (item.bVocalCut != 0)
+        ApplyVocalCut(m_scratch.data(), frames);
+    MixSamples(mix, m_scratch.data(), static_cast<int>(count), gain);
+}
+
+CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::OpenItem(CKvEngineItem& item, double bufferStart)
+{
+    auto [it, inserted] = m_items.try_emplace(&item);
+    ItemAudio& audio = it->second;
+    if (!inserted)
+        return audio;
+
+    const bool extracted = item.bUsesExtractedWav != 0;
+    const std::string path = WideToUtf8(extracted ? item.szExtractedWav : item.source);
+
+    // A positive delay first starts the source earlier (eating into the trim); what
+    // is left of it becomes leading silence.
+    audio.selfStart = item.dASelfStartTime;
+    audio.delay = item.dAudioDelay;
+    if (audio.delay > kDelayThreshold) {
+        if (audio.delay < audio.selfStart) {
+            audio.selfStart -= audio.delay;
+            audio.delay = 0.0;
+        } else {
+            audio.delay -= audio.selfStart;
+            audio.selfStart = 0.0;
+        }
+    }
+
+    // An extracted WAV starts with the audio itself; a source may start its audio
+    // after its picture, and keeps that gap as lead-in.
+    const double firstAudio = extracted ? 0.0 : m_factory->ProbeFirstAudioTime(path);
+    audio.source = m_factory->Open(path, m_clocks->frameRate.load(std::memory_order_relaxed));
+    if (!audio.source)
+        return audio;
+    if (!extracted)
+        audio.source->SetLeadIn(firstAudio);
+
+    KvAudioPlacement placement;
+    placement.timelineStart = item.dAudioTimelineStart;
+    placement.selfStart = audio.selfStart;
+    placement.playbackRate = item.dPlaybackRate;
+    placement.snapshots = &item.VideoSnapshots;
+    // A remaining positive delay reads as silence before the source; a negative one
+    // reads later source audio.
+    audio.source->Seek(MapTimelineToSource(placement, bufferStart) - audio.delay);
+
+    if (auto* ffmpeg = dynamic_cast<CKvFFMpegAudioSource*>(audio.source.get()))
+        item.pAudioReader = ffmpeg->Reader();
+    return audio;
+}
+
+void CAudioMixerUserCallback::PublishLevels(const std::int16_t* mix, int frames)
+{
+    std::int16_t left[kKvLevelSlices];
+    std::int16_t right[kKvLevelSlices];
+    if (!m_sharedLevels) {
+        std::lock_guard<std::mutex> lock(m_levelLock);
+        ComputeLevelSlices(mix, frames, m_left, m_right);
+        return;
+    }
+    if (!m_levelMapTried) {
+        m_levelMapTried = true;
+        m_levelMap.Open(m_setup.programFolder);
+    }
+    if (!m_levelMap.IsOpen())
+        return;
+    ComputeLevelSlices(mix, frames, left, right);
+    m_levelMap.WriteRecord(left, right);
+}
+
+void CAudioMixerUserCallback::GetLevels(std::int16_t left[kKvLevelSlices], std::int16_t right[kKvLevelSlices]) const
+{
+    std::lock_guard<std::mutex> lock(m_levelLock);
+    std::copy(m_left, m_left + kKvLevelSlices, left);
+    std::copy(m_right, m_right + kKvLevelSlices, right);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+// What the audio mixer needs from an item's sound: a reader that can be given a
+// lead-in, positioned once, and then asked for consecutive blocks of stereo frames.
+// The FFmpeg reader satisfies it (KvFFMpegAudioSource.h); tests use a fake.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+class IKvAudioSource
+{
+public:
+    virtual ~IKvAudioSource() = default;
+
+    // Seconds of silence in front of the source's first audio; call before Seek.
+    virtual void SetLeadIn(double seconds) = 0;
+    // Source time of the next frame handed out; negative times are silence.
+    virtual void Seek(double seconds) = 0;
+    // frames interleaved stereo frames at rate (frames per second of source time),
+    // owned by the source and valid until the next call; missing audio is silence.
+    // nullptr when nothing can be delivered now.
+    virtual const std::int16_t* GetBuffer(int frames, int rate) = 0;
+};
+
+class IKvAudioSourceFactory
+{
+public:
+    virtual ~IKvAudioSourceFactory() = default;
+
+    // Time of the first audio of the file at path (UTF-8), read by a reader of its
+    // own that is closed again; 0 when the file has none.
+    virtual double ProbeFirstAudioTime(const std::string& path) = 0;
+    // A reader on path. A file that cannot be read still yields a reader, which
+    // answers with nothing; nullptr only when no reader can be made at all.
+    // engineFrameRate: the time line's frames per second, which bounds how far
+    // ahead of its position a reader may find its next audio.
+    virtual std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) = 0;
+};
+
+} // namespace velmora

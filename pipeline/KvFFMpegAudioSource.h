@@ -1,0 +1,35 @@
+#pragma once
+
+// The mixer's audio sources over the FFmpeg reader.
+
+#include "pipeline/IKvAudioSource.h"
+
+#include <memory>
+
+class CKvFFMpegAudioReader;
+
+namespace velmora {
+
+class CKvFFMpegAudioSource : public IKvAudioSource
+{
+public:
+    explicit CKvFFMpegAudioSource(std::shared_ptr<CKvFFMpegAudioReader> reader);
+
+    void SetLeadIn(double seconds) override;
+    void Seek(double seconds) override;
+    const std::int16_t* GetBuffer(int frames, int rate) override;
+
+    const std::shared_ptr<CKvFFMpegAudioReader>& Reader() const { return m_reader; }
+
+private:
+    std::shared_ptr<CKvFFMpegAudioReader> m_reader;
+};
+
+class CKvFFMpegAudioSourceFactory : public IKvAudioSourceFactory
+{
+public:
+    double ProbeFirstAudioTime(const std::string& path) override;
+    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override;
+};
+
+} // namespace velmora

@@ -1,0 +1,146 @@
+#pragma once
+
+// A scripted audio source for the mixer tests. It behaves as the real reader does
+// towards its caller: SetLeadIn puts silence in front of the first audio, Seek may
+// be negative (more silence), and every GetBuffer hands out the next frames at the
+// requested rate. Sample values come from a function of the source frame index at
+// that rate, so a test can tell exactly which source frame landed where.
+
+#include "pipeline/IKvAudioSource.h"
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora::test {
+
+// Left and right value of source frame k (k ≥ 0) at the requested rate.
+using SampleFunction = std::function<std::pair<std::int16_t, std::int16_t>(std::int64_t k, int rate)>;
+
+inline SampleFunction Constant(std::int16_t left, std::int16_t right)
+{
+    return [=](std::int64_t, int) { return std::make_pair(left, right); };
+}
+
+// Never zero, different on both channels, and unique for the first 30000 frames:
+// left = k mod 30000 + 1, right = −left.
+inline SampleFunction Ramp()
+{
+    return [](std::int64_t k, int) {
+        const auto v = static_cast<std::int16_t>(k % 30000 + 1);
+        return std::make_pair(v, static_cast<std::int16_t>(-v));
+    };
+}
+
+struct FakeSourceLog
+{
+    std::vector<double> leadIns;
+    std::vector<double> seeks;
+    std::vector<std::pair<int, int>> requests; // frames, rate
+};
+
+class FakeAudioSource : public IKvAudioSource
+{
+public:
+    FakeAudioSource(SampleFunction samples, std::shared_ptr<FakeSourceLog> log, bool failing)
+        : m_samples(std::move(samples)), m_log(std::move(log)), m_failing(failing)
+    {
+    }
+
+    void SetLeadIn(double seconds) override
+    {
+        m_leadIn = seconds;
+        m_log->leadIns.push_back(seconds);
+    }
+
+    void Seek(double seconds) override
+    {
+        m_position = seconds;
+        m_started = false;
+        m_log->seeks.push_back(seconds);
+    }
+
+    const std::int16_t* GetBuffer(int frames, int rate) override
+    {
+        m_log->requests.emplace_back(frames, rate);
+        if (m_failing)
+            return nullptr;
+        if (!m_started) {
+            // Source frame index of the next frame handed out (negative: silence).
+            m_next = std::llround((m_position - m_leadIn) * rate);
+            m_started = true;
+        }
+        m_buffer.assign(static_cast<std::size_t>(frames) * 2, 0);
+        for (int i = 0; i < frames; ++i, ++m_next) {
+            if (m_next < 0)
+                continue;
+            auto [l, r] = m_samples(m_next, rate);
+            m_buffer[2 * i] = l;
+            m_buffer[2 * i + 1] = r;
+        }
+        return m_buffer.data();
+    }
+
+private:
+    SampleFunction m_samples;
+    std::shared_ptr<FakeSourceLog> m_log;
+    bool m_failing;
+    double m_leadIn = 0.0;
+    double m_position = 0.0;
+    bool m_started = false;
+    std::int64_t m_next = 0;
+    std::vector<std::int16_t> m_buffer;
+};
+
+// Serves FakeAudioSources by path; an unknown path gives a source that never
+// delivers (as the real reader does on a file it cannot read).
+class FakeAudioSourceFactory : public IKvAudioSourceFactory
+{
+public:
+    struct Entry
+    {
+        SampleFunction samples;
+        double firstAudioTime = 0.0;
+        std::shared_ptr<FakeSourceLog> log = std::make_shared<FakeSourceLog>();
+    };
+
+    std::shared_ptr<FakeSourceLog> Add(const std::string& path, SampleFunction samples, double firstAudioTime = 0.0)
+    {
+        Entry entry;
+        entry.samples = std::move(samples);
+        entry.firstAudioTime = firstAudioTime;
+        m_entries[path] = entry;
+        return entry.log;
+    }
+
+    double ProbeFirstAudioTime(const std::string& path) override
+    {
+        probes.push_back(path);
+        auto it = m_entries.find(path);
+        return it == m_entries.end() ? 0.0 : it->second.firstAudioTime;
+    }
+
+    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override
+    {
+        opens.push_back(path);
+        openFrameRates.push_back(engineFrameRate);
+        auto it = m_entries.find(path);
+        if (it == m_entries.end())
+            return std::make_unique<FakeAudioSource>(Constant(0, 0), std::make_shared<FakeSourceLog>(), true);
+        return std::make_unique<FakeAudioSource>(it->second.samples, it->second.log, false);
+    }
+
+    std::vector<std::string> probes;
+    std::vector<std::string> opens;
+    std::vector<double> openFrameRates;
+
+private:
+    std::map<std::string, Entry> m_entries;
+};
+
+} // namespace velmora::test
