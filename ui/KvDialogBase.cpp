@@ -1,0 +1,358 @@
+#include "ui/KvDialogBase.h"
+
+#include "ui/KvButton.h"
+#include "ui/KvTextButton.h"
+#include "ui/KvUIManager.h"
+#include "ui/KvUiTypes.h"
+
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWheelEvent>
+#include <QWindow>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kCloseId = 2;
+constexpr int kOkId = 1;
+constexpr int kCancelId = 2;
+
+} // namespace
+
+CKvDialogBase::CKvDialogBase(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+{
+    m_manager = new CKvUIManager(this);
+    m_manager->SetWindow(this);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    connect(m_manager, &CKvUIManager::command, this, [this](int id) { OnCommand(id); });
+    connect(m_manager, &CKvUIManager::notification, this,
+            [this](int message, CKvButton* control, qint64 param) { OnNotify(message, control, param); });
+    connect(m_manager, &CKvUIManager::drawFrame, this, [this](QPainter& painter) { DrawFrame(painter); });
+
+    m_fadeTimer.setInterval(kFadeInterval);
+    connect(&m_fadeTimer, &QTimer::timeout, this, [this] { OnFadeInTick(); });
+    m_fadeOutTimer.setInterval(kFadeInterval);
+    connect(&m_fadeOutTimer, &QTimer::timeout, this, [this] { OnFadeOutTick(); });
+}
+
+CKvDialogBase::~CKvDialogBase()
+{
+    m_fadeTimer.stop();
+    m_fadeOutTimer.stop();
+    // Controls hold pointers to child widgets and to the manager: let them go
+    // while the window still exists.
+    delete m_manager;
+    m_manager = nullptr;
+}
+
+void CKvDialogBase::OnInitDialog()
+{
+    if (m_initialised)
+        return;
+    m_initialised = true;
+    if (m_fade)
+        SetOpacity(0);
+    m_manager->LoadSkin(this, CKvUIManager::ResolvePath(QStringLiteral("skin/mainwnd.xml")));
+    CreateControls();
+    LayoutControls();
+    m_manager->Invalidate();
+    if (m_fade)
+        m_fadeTimer.start();
+}
+
+void CKvDialogBase::OnFadeInTick()
+{
+    int opacity = m_opacity + kFadeStep;
+    if (opacity >= 256) {
+        opacity = 255;
+        m_fadeTimer.stop();
+    }
+    SetOpacity(opacity);
+}
+
+void CKvDialogBase::OnFadeOutTick()
+{
+    const int opacity = std::max(0, m_opacity - kFadeStep);
+    SetOpacity(opacity);
+    if (opacity == 0) {
+        m_fadeOutTimer.stop();
+        QDialog::done(m_result);
+    }
+}
+
+void CKvDialogBase::SetOpacity(int opacity)
+{
+    m_opacity = opacity;
+    setWindowOpacity(opacity / 255.0);
+    emit opacityChanged(opacity);
+}
+
+void CKvDialogBase::OnOK()
+{
+    m_result = kResultOk;
+    Finish();
+}
+
+void CKvDialogBase::OnCancel()
+{
+    m_result = kResultCancel;
+    Finish();
+}
+
+void CKvDialogBase::Finish()
+{
+    m_fadeTimer.stop();
+    if (m_fade && isVisible()) {
+        if (!m_fadeOutTimer.isActive())
+            m_fadeOutTimer.start();
+        return;
+    }
+    QDialog::done(m_result);
+}
+
+void CKvDialogBase::accept()
+{
+    OnOK();
+}
+
+void CKvDialogBase::reject()
+{
+    OnCancel();
+}
+
+void CKvDialogBase::CreateControls()
+{
+    m_closeButton = new CKvButton;
+    m_closeButton->LoadImage(CKvUIManager::ResolvePath(QStringLiteral("skin/btn/dia-close.png")));
+    m_closeButton->SetFrameCount(4);
+    m_manager->AddControl(kCloseId, m_closeButton, kTypeButton);
+
+    m_okButton = new CKvTextButton(QStringLiteral("OK"));
+    m_manager->AddControl(kOkId, m_okButton, kTypeTextButton);
+    m_cancelButton = new CKvTextButton(QStringLiteral("Cancel"));
+    m_manager->AddControl(kCancelId, m_cancelButton, kTypeTextButton);
+}
+
+void CKvDialogBase::LayoutControls()
+{
+    const int right = width();
+    const int bottom = height();
+    if (m_closeButton)
+        m_closeButton->Move(right - 20, 3, 16, 16);
+    if (m_okButton)
+        m_okButton->Move(right - 75, bottom - 30, 65, 20);
+    if (m_cancelButton)
+        m_cancelButton->Move(right - 150, bottom - 30, 65, 20);
+}
+
+void CKvDialogBase::DrawFrame(QPainter& painter)
+{
+    const tagKvUiColors& colors = CKvUIManager::Colors();
+    const int w = width();
+    const int h = height();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+
+    QLinearGradient strip(0, 0, 0, 32);
+    strip.setColorAt(0, ShiftColorRef(colors.clrDlgBK, 5));
+    strip.setColorAt(1, ShiftColorRef(colors.clrDlgBK, -30));
+    painter.fillRect(QRect(0, 0, w, kDragStripHeight), strip);
+
+    const QString title = windowTitle();
+    if (!title.isEmpty()) {
+        QFont font(QStringLiteral("Arial"));
+        font.setPixelSize(15);
+        font.setBold(true);
+        const QFontMetrics metrics(font);
+        const QRect box(5, 0, std::max(0, w - 60), kDragStripHeight);
+        const int baseline = box.top() + (box.height() - metrics.height()) / 2 + metrics.ascent();
+        QPainterPath path;
+        path.addText(box.left(), baseline, font, metrics.elidedText(title, Qt::ElideRight, box.width()));
+        QLinearGradient fill(0, 0, 0, 15);
+        fill.setColorAt(0, ShiftColorRef(colors.clrText, 50));
+        fill.setColorAt(1, ShiftColorRef(colors.clrText, -30));
+        painter.setClipRect(box);
+        painter.fillPath(path, fill);
+        painter.setClipping(false);
+    }
+
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(ColorFromRef(colors.clrDlgEdge));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(0, 0, w - 1, h - 1));
+    painter.restore();
+}
+
+void CKvDialogBase::ForwardCommand(int id)
+{
+    QMetaObject::invokeMethod(this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
+}
+
+void CKvDialogBase::OnCommand(int id)
+{
+    if (id == kOkId)
+        OnOK();
+    else if (id == kCancelId)
+        OnCancel();
+}
+
+void CKvDialogBase::OnNotify(int message, CKvButton* control, qint64 param)
+{
+}
+
+bool CKvDialogBase::InDragStrip(const QPoint& point) const
+{
+    return point.y() < kDragStripHeight && point.x() < width() - 25;
+}
+
+void CKvDialogBase::paintEvent(QPaintEvent* event)
+{
+    if (m_manager->IsStale() || m_manager->Picture().size() != size())
+        m_manager->Compose();
+    QPainter painter(this);
+    painter.drawImage(event->rect(), m_manager->Picture(), event->rect());
+}
+
+void CKvDialogBase::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (m_initialised)
+        LayoutControls();
+    m_manager->DiscardCachedPictures();
+    m_manager->Invalidate();
+}
+
+void CKvDialogBase::showEvent(QShowEvent* event)
+{
+    if (!m_initialised)
+        OnInitDialog();
+    QDialog::showEvent(event);
+}
+
+void CKvDialogBase::hideEvent(QHideEvent* event)
+{
+    // No control stays hovered, and no tool tip outlives its dialog.
+    m_manager->SetCapture(false);
+    m_manager->Dispatch(kMouseMove, QPoint(-1, -1));
+    m_dragging = false;
+    QDialog::hideEvent(event);
+}
+
+void CKvDialogBase::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && InDragStrip(point)) {
+        m_dragging = true;
+        m_dragOffset = event->globalPosition().toPoint() - pos();
+        // Let the window system move the window where it can; otherwise follow
+        // the mouse ourselves.
+        if (windowHandle() && windowHandle()->startSystemMove())
+            m_dragging = false;
+        return;
+    }
+    if (event->button() == Qt::LeftButton)
+        m_manager->Dispatch(kLButtonDown, point);
+    else if (event->button() == Qt::RightButton)
+        m_manager->Dispatch(kRButtonDown, point);
+}
+
+void CKvDialogBase::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_dragging) {
+        m_dragging = false;
+        return;
+    }
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        m_manager->Dispatch(kLButtonUp, point);
+    else if (event->button() == Qt::RightButton)
+        m_manager->Dispatch(kRButtonUp, point);
+}
+
+void CKvDialogBase::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragging) {
+        if (event->buttons() & Qt::LeftButton)
+            move(event->globalPosition().toPoint() - m_dragOffset);
+        else
+            m_dragging = false;
+        return;
+    }
+    m_tracking = true;
+    m_manager->Dispatch(kMouseMove, event->position().toPoint());
+}
+
+void CKvDialogBase::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && !InDragStrip(point))
+        m_manager->Dispatch(kLButtonDblClk, point);
+}
+
+void CKvDialogBase::leaveEvent(QEvent* event)
+{
+    // The mouse left the window: every control returns to its normal look.
+    if (m_tracking && !m_manager->HasCapture())
+        m_manager->Dispatch(kMouseMove, QPoint(-1, -1));
+    m_tracking = false;
+    QDialog::leaveEvent(event);
+}
+
+void CKvDialogBase::wheelEvent(QWheelEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    const int delta = event->angleDelta().y();
+    for (int i = 0; i < m_manager->ControlCount(); ++i) {
+        CKvButton* control = m_manager->ControlAt(i);
+        if (m_manager->TypeAt(i) > kTypeLast || !control->IsVisible() || !control->IsEnabled()
+            || !control->Contains(point))
+            continue;
+        if (control->OnWheel(delta, point)) {
+            m_manager->RedrawControl(control);
+            event->accept();
+            return;
+        }
+    }
+    if (CKvButton* focus = m_manager->FocusControl()) {
+        if (focus->OnWheel(delta, point)) {
+            m_manager->RedrawControl(focus);
+            event->accept();
+            return;
+        }
+    }
+    QDialog::wheelEvent(event);
+}
+
+void CKvDialogBase::keyPressEvent(QKeyEvent* event)
+{
+    if (m_manager->OnKeyMessage(*event)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CKvDialogBase::keyReleaseEvent(QKeyEvent* event)
+{
+    if (m_manager->OnKeyMessage(*event)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyReleaseEvent(event);
+}
+
+bool CKvDialogBase::focusNextPrevChild(bool next)
+{
+    const QKeyEvent tab(QEvent::KeyPress, next ? Qt::Key_Tab : Qt::Key_Backtab, Qt::NoModifier);
+    return m_manager->OnKeyMessage(tab);
+}

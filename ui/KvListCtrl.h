@@ -1,0 +1,161 @@
+#pragma once
+
+#include "ui/KvEditCtrl.h"
+#include "ui/KvListCtrlListWnd.h"
+#include "ui/KvWindow.h"
+
+#include <QFont>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CKvMenuEx;
+
+struct tagKvListCtrlItemComboData
+{
+    QString szText;
+    qint64 nData = 0;
+};
+
+struct tagKvListCtrlItemData
+{
+    QString szText;
+    uint32_t clrText = 0;
+    int nRow = 0;
+    int nHeight = 22;
+    int nKind = 0;
+    int bCheck = 0;
+    int nProgress = 0; // 0..100
+    int bSelected = 0;
+    qint64 nData = 0;  // the row data given to AddRow
+    std::vector<tagKvListCtrlItemComboData> combo;
+};
+
+struct tagKvListCtrlColumnData
+{
+    QString szHeader;
+    int nWidth = 0;
+    int nKind = 0;
+    int bShow = 1;
+    int bHeaderCheck = 0;
+    int bLocked = 0;
+    int nIndex = 0;
+    int bCheckBox = 0; // cells of this column carry a check box
+    std::vector<std::unique_ptr<tagKvListCtrlItemData>> items;
+};
+
+// The table of the media list: columns of cells with a header, selection by
+// row, scroll bars, check boxes, text over a progress bar, in-place editing
+// (kind 2) and in-cell choice lists (kind 5).
+class CKvListCtrl : public CKvWindow
+{
+public:
+    enum Kind { KindText = 0, KindEdit = 2, KindProgress = 4, KindChoice = 5 };
+    static constexpr int kHeaderHeight = 25;
+    static constexpr int kRowHeight = 22;
+    static constexpr int kCheckBoxSize = 15;
+
+    CKvListCtrl();
+    ~CKvListCtrl() override;
+
+    bool OnMouseMessage(int message, const QPoint& point) override;
+    bool OnKey(const QKeyEvent& event) override;
+    bool OnWheel(int delta, const QPoint& point) override;
+    void KillFocus() override;
+    void Enable(bool enable, bool redraw = true) override;
+    void DrawContent(QPainter& painter, const QRect& rect) override;
+    QSize ContentSize() const override;
+    QRect ViewRect() const override;
+    int HitItem(const QPoint& point) const override;
+    void DrawItems(QPainter& painter, const QRect& view) override;
+    bool OnItemMouse(int message, const QPoint& point) override;
+
+    int InsertColumn(int kind, int width, const QString& header);
+    int AddRow(const QString& text, qint64 data = 0);
+    void SetCellText(int column, int row, const QString& text, bool redraw = false);
+    QString GetCellText(int column, int row) const;
+    void SetProgress(int column, int row, int value, bool redraw = false);
+    int GetProgress(int column, int row) const;
+    void SetCellCheck(int column, int row, bool checked, bool redraw = false);
+    bool GetCellCheck(int column, int row) const;
+    void SetCellColor(int column, int row, uint32_t colorRef, bool redraw = false);
+    void SetCellChoices(int column, int row, const std::vector<tagKvListCtrlItemComboData>& choices);
+    qint64 GetRowData(int row) const;
+    int GetRowCount() const;
+    int GetColumnCount() const { return static_cast<int>(m_columns.size()); }
+    const tagKvListCtrlColumnData* Column(int column) const;
+    const tagKvListCtrlItemData* Cell(int column, int row) const;
+    int GetSelectedRow() const { return m_selectedRow; }
+    void SetSelectedRow(int row, bool redraw = true);
+    bool MoveRowUp(int row);
+    bool MoveRowDown(int row);
+    void DeleteRow(int row);
+    void DeleteAllRows();
+
+    void ShowColumn(int column, bool show, bool redraw = true);
+    void SetColumnCheckBox(int column, bool checkBox);
+    void LockColumn(int column, bool locked);
+    void EnableHeaderClick(bool enable) { m_headerClick = enable; }
+    // Cells use a 20-pixel line of the application's face unless told otherwise.
+    void SetCellFont(const QFont& font) { m_cellFont = font; }
+    const QFont& CellFont() const { return m_cellFont; }
+
+    // In-place editing of a cell of kind 2; EndEdit writes the text back.
+    void BeginEdit(int column, int row);
+    void EndEdit(bool commit = true);
+    CKvEditCtrl* EditWindow() const { return m_edit.data(); }
+    void OpenChoiceList(int column, int row);
+    CKvListCtrlListWnd* ChoiceWindow() const { return m_choiceWnd.data(); }
+
+    // Geometry, in client coordinates, for drawing, tests and dialogs.
+    QRect CellRect(int column, int row) const;
+    QRect HeaderRect(int column) const;
+    QRect CheckBoxRect(int column, int row) const;
+    // Column whose right divider lies under the point, or -1.
+    int HitDivider(const QPoint& point) const;
+
+protected:
+    int HeaderHeight() const override { return kHeaderHeight; }
+
+private:
+    struct CellPos
+    {
+        int column = -1;
+        int row = -1;
+    };
+
+    tagKvListCtrlItemData* MutableCell(int column, int row);
+    CellPos HitCell(const QPoint& point) const;
+    int ColumnLeft(int column) const; // content x of the column's left edge
+    void OnLeftDown(const QPoint& point);
+    void SelectCell(const CellPos& cell);
+    void ToggleHeaderCheck(int column);
+    void RenumberRows();
+    void DrawHeader(QPainter& painter);
+    void DrawCell(QPainter& painter, const tagKvListCtrlColumnData& column,
+                  const tagKvListCtrlItemData& cell, const QRect& rect);
+    void DrawCheckBox(QPainter& painter, const QRect& box, bool checked, const QColor& color);
+    void Redraw(bool redraw);
+    void OpenViewMenu(const QPoint& point);
+
+    std::vector<std::unique_ptr<tagKvListCtrlColumnData>> m_columns;
+    int m_selectedRow = -1;
+    CellPos m_current;
+    QFont m_headerFont;
+    QFont m_cellFont;
+    bool m_headerClick = false;
+    int m_resizeColumn = -1;
+    int m_resizeStartX = 0;
+    int m_resizeStartWidth = 0;
+    int m_resizeX = -1;
+    QPointer<CKvEditCtrl> m_edit;
+    CellPos m_editCell;
+    QString m_editOldText;
+    QPointer<CKvListCtrlListWnd> m_choiceWnd;
+    QStringList m_viewMenuItems; // headers offered by the "&View" submenu
+    bool m_dividerCursor = false;
+};

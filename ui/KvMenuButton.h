@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/KvButton.h"
+
+#include <QPoint>
+#include <functional>
+
+class CKvMenuEx;
+
+// A button that opens its menu on press. The dialog fills the menu when told
+// (kMsgMenuOpening) and receives the chosen command (kMsgMenuCommand).
+class CKvMenuButton : public CKvButton
+{
+public:
+    CKvMenuButton();
+
+    void OnLButtonDown(const QPoint& point) override;
+
+    // The menu is the dialog's; the button only opens it.
+    void SetMenu(CKvMenuEx* menu) { m_menu = menu; }
+    CKvMenuEx* Menu() const { return m_menu; }
+
+    // Where the menu opens (screen coordinates) for a button at buttonRect
+    // (screen coordinates) and a menu of expectedHeight, within screen.
+    static QPoint MenuPosition(const QRect& buttonRect, int expectedHeight, const QRect& screen);
+
+private:
+    CKvMenuEx* m_menu = nullptr;
+};

@@ -1,0 +1,532 @@
+#include "ui/KvUIManager.h"
+
+#include "ui/KvButton.h"
+#include "ui/KvCheck.h"
+#include "ui/KvColorButton.h"
+#include "ui/KvComboBox.h"
+#include "ui/KvEdit.h"
+#include "ui/KvHListBox.h"
+#include "ui/KvLinkButton.h"
+#include "ui/KvListCtrl.h"
+#include "ui/KvMenuButton.h"
+#include "ui/KvProgress.h"
+#include "ui/KvRadio.h"
+#include "ui/KvSlider.h"
+#include "ui/KvStatic.h"
+#include "ui/KvVListBox.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QWidget>
+
+#include <tinyxml.h>
+
+using namespace velmora;
+
+namespace {
+
+// Process-wide skin state: every LoadSkin adds to it, the last manager frees it.
+struct SharedSkin
+{
+    tagKvUiColors colors;
+    std::vector<tagKvFontData> fonts;
+    int toolTipFontId = 0;
+    QImage toolTipBackground;
+    QString resourceFolder;
+    int managers = 0;
+};
+
+SharedSkin& Shared()
+{
+    static SharedSkin shared;
+    return shared;
+}
+
+QString ElementText(const TiXmlElement* element)
+{
+    if (!element || !element->GetText())
+        return QString();
+    return QString::fromUtf8(element->GetText());
+}
+
+QString ChildText(const TiXmlElement& element, const char* name)
+{
+    return ElementText(element.FirstChildElement(name));
+}
+
+int IntAttribute(const TiXmlElement& element, const char* name, int fallback)
+{
+    int value = fallback;
+    element.QueryIntAttribute(name, &value);
+    return value;
+}
+
+// The skin writes line breaks in tool tips as the four characters \r\n.
+QString ToolTipFromSkin(QString text)
+{
+    return text.replace(QStringLiteral("\\r\\n"), QStringLiteral("\n"));
+}
+
+struct ControlKind
+{
+    const char* element;
+    int typeCode;
+};
+
+constexpr ControlKind kControlKinds[] = {
+    {"button", kTypeButton},         {"check", kTypeCheck},       {"radio", kTypeRadio},
+    {"sedit", kTypeEdit},            {"progress", kTypeProgress}, {"vlistbox", kTypeVListBox},
+    {"hlistbox", kTypeHListBox},     {"combobox", kTypeComboBox}, {"menubutton", kTypeMenuButton},
+    {"colorbutton", kTypeColorButton}, {"slider", kTypeSlider},   {"linkbutton", kTypeLinkButton},
+    {"static", kTypeStatic},         {"listctrl", kTypeListCtrl},
+};
+
+CKvButton* CreateControl(int typeCode)
+{
+    switch (typeCode) {
+    case kTypeButton: return new CKvButton;
+    case kTypeCheck: return new CKvCheck;
+    case kTypeRadio: return new CKvRadio;
+    case kTypeEdit: return new CKvEdit;
+    case kTypeProgress: return new CKvProgress;
+    case kTypeVListBox: return new CKvVListBox;
+    case kTypeHListBox: return new CKvHListBox;
+    case kTypeComboBox: return new CKvComboBox;
+    case kTypeMenuButton: return new CKvMenuButton;
+    case kTypeColorButton: return new CKvColorButton;
+    case kTypeSlider: return new CKvSlider;
+    case kTypeLinkButton: return new CKvLinkButton;
+    case kTypeStatic: return new CKvStatic;
+    case kTypeListCtrl: return new CKvListCtrl;
+    default: return nullptr;
+    }
+}
+
+bool TakesKeys(int typeCode)
+{
+    return (typeCode >= 0 && typeCode <= 19) || typeCode == kTypeCustom23;
+}
+
+bool CanTakeFocus(int typeCode)
+{
+    return typeCode != kTypeHListBox && typeCode != kTypeEmbeddedEdit;
+}
+
+} // namespace
+
+CKvUIManager::CKvUIManager(QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<CKvButton*>("CKvButton*");
+    ++Shared().managers;
+}
+
+CKvUIManager::~CKvUIManager()
+{
+    m_focus = nullptr;
+    m_controls.clear();
+    if (--Shared().managers == 0) {
+        Shared().fonts.clear();
+        Shared().toolTipBackground = QImage();
+    }
+}
+
+int CKvUIManager::LoadSkin(QWidget* window, const QString& fileName)
+{
+    if (!window)
+        return 0;
+    m_window = window;
+    LoadDescription(fileName);
+    return 1;
+}
+
+void CKvUIManager::LoadDescription(const QString& fileName)
+{
+    TiXmlDocument document;
+    if (!document.LoadFile(QFile::encodeName(fileName).constData()))
+        return;
+    const TiXmlElement* root = document.RootElement();
+    if (!root)
+        return;
+
+    bool backgroundSeen = false;
+    for (const TiXmlElement* element = root->FirstChildElement(); element;
+         element = element->NextSiblingElement()) {
+        const std::string name = element->ValueStr();
+        if (name == "background") {
+            // Only the first description counts, even when its picture is unreadable.
+            if (!backgroundSeen)
+                m_background = QImage(ResolvePath(ElementText(element)));
+            backgroundSeen = true;
+            continue;
+        }
+        if (name == "tooltipbackground") {
+            Shared().toolTipFontId = IntAttribute(*element, "fontid", Shared().toolTipFontId);
+            Shared().toolTipBackground = QImage(ResolvePath(ElementText(element)));
+            continue;
+        }
+        if (name == "font") {
+            tagKvFontData font;
+            font.nID = IntAttribute(*element, "id", font.nID);
+            font.nSize = IntAttribute(*element, "size", font.nSize);
+            font.bBold = IntAttribute(*element, "bold", font.bBold);
+            font.bItalic = IntAttribute(*element, "italic", font.bItalic);
+            font.bVertical = IntAttribute(*element, "vertical", font.bVertical);
+            font.bUnderline = IntAttribute(*element, "underline", font.bUnderline);
+            font.clrNormal = uint32_t(IntAttribute(*element, "colornormal", int(font.clrNormal)));
+            font.clrHover = uint32_t(IntAttribute(*element, "colorhover", int(font.clrHover)));
+            font.clrDown = uint32_t(IntAttribute(*element, "colordown", int(font.clrDown)));
+            font.clrDisable = uint32_t(IntAttribute(*element, "colordisable", int(font.clrDisable)));
+            const QString face = ChildText(*element, "name");
+            if (face.size() < 32)
+                font.szName = face;
+            AddFont(font);
+            continue;
+        }
+
+        int typeCode = -1;
+        for (const ControlKind& kind : kControlKinds) {
+            if (name == kind.element)
+                typeCode = kind.typeCode;
+        }
+        CKvButton* control = typeCode >= 0 ? CreateControl(typeCode) : nullptr;
+        if (!control)
+            continue;
+
+        const int x = IntAttribute(*element, "x", 0);
+        const int y = IntAttribute(*element, "y", 0);
+        const int width = IntAttribute(*element, "width", 0);
+        int height = IntAttribute(*element, "height", 0);
+        const int id = IntAttribute(*element, "id", 0);
+        control->SetFrameCount(IntAttribute(*element, "state", control->FrameCount()));
+
+        if (auto* combo = dynamic_cast<CKvComboBox*>(control)) {
+            // A combo box's "height" is that of its drop-down list.
+            combo->SetDropHeight(height);
+            height = 22;
+            combo->SetEditable(IntAttribute(*element, "edited", 0) != 0);
+        }
+        if (auto* edit = dynamic_cast<CKvEdit*>(control))
+            edit->SetNumberOnly(IntAttribute(*element, "number", 0) != 0);
+        if (auto* progress = dynamic_cast<CKvProgress*>(control)) {
+            double minPos = progress->MinPos();
+            double maxPos = progress->MaxPos();
+            double curPos = progress->Pos();
+            element->QueryDoubleAttribute("minpos", &minPos);
+            element->QueryDoubleAttribute("maxpos", &maxPos);
+            element->QueryDoubleAttribute("curpos", &curPos);
+            progress->SetRange(minPos, maxPos, false);
+            progress->SetPos(curPos, false);
+        }
+        control->Move(x, y, width, height, false);
+
+        if (const TiXmlElement* image = element->FirstChildElement("background"))
+            control->LoadImage(ResolvePath(ElementText(image)));
+        if (element->FirstChildElement("tooltip"))
+            control->SetToolTip(ToolTipFromSkin(ChildText(*element, "tooltip")));
+
+        AddControl(id, control, typeCode);
+        int fontId = 0;
+        if (element->QueryIntAttribute("fontid", &fontId) == TIXML_SUCCESS) {
+            control->SetFontId(fontId);
+            if (auto* edit = dynamic_cast<CKvEdit*>(control))
+                edit->UpdateEditFont();
+        }
+        if (element->FirstChildElement("text"))
+            control->SetCaption(ChildText(*element, "text"), false);
+    }
+}
+
+void CKvUIManager::AddControl(int id, CKvButton* control, int typeCode)
+{
+    if (!control)
+        return;
+    m_controls.push_back(Entry{id, std::unique_ptr<CKvButton>(control), typeCode});
+    if (typeCode == kTypeToolTip)
+        m_toolTip = control;
+    if (typeCode == kTypeListOnly)
+        return;
+    control->SetParentWindow(m_window);
+    control->SetId(id);
+    control->SetManager(this);
+    control->SetTypeCode(typeCode);
+    ApplyDefaultFont(control, typeCode);
+    if (typeCode == kTypeEdit || typeCode == kTypeEmbeddedEdit || typeCode == kTypeComboBox) {
+        // Edit fields own a real text field from the moment they are registered.
+        if (auto* edit = dynamic_cast<CKvEdit*>(control))
+            edit->CreateEditWindow();
+    }
+}
+
+void CKvUIManager::ApplyDefaultFont(CKvButton* control, int typeCode)
+{
+    switch (typeCode) {
+    case kTypeCheck:
+    case kTypeRadio:
+    case kTypeStatic:
+    case kTypeCustom23:
+        control->SetFontId(6);
+        break;
+    case kTypeEdit:
+    case kTypeLinkButton:
+    case kTypeListCtrl:
+    case kTypeEmbeddedEdit:
+        control->SetFontId(3);
+        break;
+    case kTypeButton:
+    case kTypeMenuButton:
+    case kTypeCustom15:
+        break;
+    default:
+        control->SetFontId(1);
+        break;
+    }
+}
+
+CKvButton* CKvUIManager::FindControl(int id, int typeCode) const
+{
+    for (const Entry& entry : m_controls) {
+        if (entry.id == id && entry.typeCode == typeCode)
+            return entry.control.get();
+    }
+    return nullptr;
+}
+
+CKvButton* CKvUIManager::ControlAt(int index) const
+{
+    if (index < 0 || index >= ControlCount())
+        return nullptr;
+    return m_controls[size_t(index)].control.get();
+}
+
+int CKvUIManager::TypeAt(int index) const
+{
+    if (index < 0 || index >= ControlCount())
+        return -1;
+    return m_controls[size_t(index)].typeCode;
+}
+
+void CKvUIManager::Dispatch(int message, const QPoint& point)
+{
+    // Indexed, because a control's handler may run a menu whose event loop
+    // registers further controls.
+    for (size_t i = 0; i < m_controls.size(); ++i) {
+        const int typeCode = m_controls[i].typeCode;
+        if (typeCode > kTypeLast || typeCode == kTypeEmbeddedEdit || typeCode == kTypeListOnly)
+            continue;
+        CKvButton* control = m_controls[i].control.get();
+        if (control->OnMouseMessage(message, point))
+            RedrawControl(control);
+    }
+}
+
+bool CKvUIManager::OnKeyMessage(const QKeyEvent& event)
+{
+    if (!m_window || !m_window->isActiveWindow())
+        return false;
+    if (event.type() == QEvent::KeyPress && event.key() == Qt::Key_Tab) {
+        FocusNext();
+        return true;
+    }
+    if (event.type() == QEvent::KeyPress && event.key() == Qt::Key_Backtab) {
+        FocusPrevious();
+        return true;
+    }
+    if (m_focus && TakesKeys(m_focusType))
+        return m_focus->OnKey(event);
+    return false;
+}
+
+void CKvUIManager::FocusNext()
+{
+    MoveFocus(1);
+}
+
+void CKvUIManager::FocusPrevious()
+{
+    MoveFocus(-1);
+}
+
+void CKvUIManager::MoveFocus(int direction)
+{
+    const int count = ControlCount();
+    if (count == 0)
+        return;
+    int start = direction > 0 ? -1 : count;
+    for (int i = 0; i < count; ++i) {
+        if (m_controls[size_t(i)].control.get() == m_focus)
+            start = i;
+    }
+    // Walk on from the focused control, wrapping; controls that cannot hold the
+    // focus (hidden, disabled, never-focused kinds) are passed over so that TAB
+    // never gets stuck on them.
+    for (int step = 1; step <= count; ++step) {
+        const int index = ((start + direction * step) % count + count) % count;
+        const Entry& entry = m_controls[size_t(index)];
+        CKvButton* control = entry.control.get();
+        if (entry.typeCode > kTypeLast || entry.typeCode == kTypeListOnly || entry.typeCode == kTypeStatic
+            || entry.typeCode == kTypeToolTip || !CanTakeFocus(entry.typeCode) || !control->IsVisible()
+            || !control->IsEnabled())
+            continue;
+        SetFocusControl(control, entry.typeCode);
+        m_focusCue = true;
+        if (m_focus)
+            RedrawControl(m_focus);
+        return;
+    }
+}
+
+void CKvUIManager::SetFocusControl(CKvButton* control, int typeCode)
+{
+    m_focusCue = false;
+    if (m_focus && m_focus != control) {
+        CKvButton* previous = m_focus;
+        m_focus = nullptr;
+        m_focusType = -1;
+        previous->KillFocus();
+        RedrawControl(previous);
+    }
+    if (!control || !CanTakeFocus(typeCode))
+        return;
+    m_focus = control;
+    m_focusType = typeCode;
+    control->SetFocus();
+    RedrawControl(control);
+}
+
+void CKvUIManager::Compose()
+{
+    if (!m_window)
+        return;
+    const QSize size = m_window->size();
+    if (size.isEmpty())
+        return;
+    if (m_picture.size() != size)
+        m_picture = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    m_picture.setDevicePixelRatio(1.0);
+
+    QPainter painter(&m_picture);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(m_picture.rect(), ColorFromRef(Colors().clrDlgBK));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (!m_background.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(m_picture.rect(), m_background);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
+    emit drawFrame(painter);
+    for (size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_controls[i].typeCode > kTypeLast || m_controls[i].typeCode == kTypeListOnly)
+            continue;
+        painter.save();
+        m_controls[i].control->Draw(&painter);
+        painter.restore();
+    }
+    m_stale = false;
+}
+
+void CKvUIManager::Paint()
+{
+    Compose();
+    if (m_window)
+        m_window->update();
+}
+
+void CKvUIManager::Invalidate()
+{
+    m_stale = true;
+    if (m_window)
+        m_window->update();
+}
+
+void CKvUIManager::DiscardCachedPictures()
+{
+    for (Entry& entry : m_controls)
+        entry.control->ReleaseCache();
+}
+
+void CKvUIManager::RedrawControl(CKvButton* control)
+{
+    if (!control || !m_window)
+        return;
+    if (m_stale || m_picture.size() != m_window->size()) {
+        Invalidate();
+        return;
+    }
+    control->Draw(nullptr);
+}
+
+void CKvUIManager::PostCommand(int id)
+{
+    QMetaObject::invokeMethod(this, [this, id] { emit command(id); }, Qt::QueuedConnection);
+}
+
+void CKvUIManager::SendNotify(int message, CKvButton* control, qint64 param)
+{
+    emit notification(message, control, param);
+}
+
+void CKvUIManager::PostNotify(int message, CKvButton* control, qint64 param)
+{
+    QMetaObject::invokeMethod(this, [this, message, control, param] { emit notification(message, control, param); },
+                              Qt::QueuedConnection);
+}
+
+tagKvUiColors& CKvUIManager::Colors()
+{
+    return Shared().colors;
+}
+
+const tagKvFontData* CKvUIManager::FindFont(int id)
+{
+    for (const tagKvFontData& font : Shared().fonts) {
+        if (font.nID == id)
+            return &font;
+    }
+    return nullptr;
+}
+
+const std::vector<tagKvFontData>& CKvUIManager::Fonts()
+{
+    return Shared().fonts;
+}
+
+void CKvUIManager::AddFont(const tagKvFontData& font)
+{
+    Shared().fonts.push_back(font);
+}
+
+int CKvUIManager::ToolTipFontId()
+{
+    return Shared().toolTipFontId;
+}
+
+const QImage& CKvUIManager::ToolTipBackground()
+{
+    return Shared().toolTipBackground;
+}
+
+QString CKvUIManager::ResourceFolder()
+{
+    QString& folder = Shared().resourceFolder;
+    if (folder.isEmpty() && QCoreApplication::instance())
+        folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    return folder;
+}
+
+void CKvUIManager::SetResourceFolder(const QString& folder)
+{
+    QString normalised = folder;
+    if (!normalised.isEmpty() && !normalised.endsWith(QLatin1Char('/')))
+        normalised += QLatin1Char('/');
+    Shared().resourceFolder = normalised;
+}
+
+QString CKvUIManager::ResolvePath(const QString& relative)
+{
+    QString path = relative.trimmed();
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return ResourceFolder() + path;
+}

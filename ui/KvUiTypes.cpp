@@ -1,0 +1,42 @@
+#include "ui/KvUiTypes.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+int Clamp8(int value)
+{
+    return std::clamp(value, 0, 255);
+}
+
+} // namespace
+
+QColor ColorFromRef(uint32_t colorRef, int alpha)
+{
+    return QColor(int(colorRef & 0xFF), int((colorRef >> 8) & 0xFF), int((colorRef >> 16) & 0xFF), alpha);
+}
+
+QColor ShiftColor(const QColor& color, int amount)
+{
+    return QColor(Clamp8(color.red() + amount), Clamp8(color.green() + amount), Clamp8(color.blue() + amount),
+                  color.alpha());
+}
+
+QColor ShiftColorRef(uint32_t colorRef, int amount, int alpha)
+{
+    return ShiftColor(ColorFromRef(colorRef, alpha), amount);
+}
+
+QFont FontFromEntry(const tagKvFontData& entry)
+{
+    QFont font(entry.szName.isEmpty() ? QStringLiteral("Arial") : entry.szName);
+    font.setPixelSize(std::max(1, entry.nSize));
+    font.setBold(entry.bBold != 0);
+    font.setItalic(entry.bItalic != 0);
+    font.setUnderline(entry.bUnderline != 0);
+    return font;
+}
+
+} // namespace velmora
