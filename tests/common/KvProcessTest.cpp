@@ -186,8 +186,16 @@ TEST_F(ProcessTest, SpawnStartsWithoutArgumentsOnDevNullAndACleanSignalMask)
     ASSERT_GT(pid, 0);
 
     const std::string proc = "/proc/" + std::to_string(pid) + "/";
+    // The spawner returns as soon as the new image is mapped; its argument pages are
+    // set up a moment later, so give /proc/PID/cmdline a little time to fill in.
+    std::string cmdline;
+    for (int i = 0; i < 200 && cmdline.empty(); ++i) {
+        cmdline = test::ReadFileBytes(proc + "cmdline");
+        if (cmdline.empty())
+            usleep(10000);
+    }
     EXPECT_EQ(ReadLink(proc + "exe"), self);
-    EXPECT_EQ(test::ReadFileBytes(proc + "cmdline"), self + std::string(1, '\0'));
+    EXPECT_EQ(cmdline, self + std::string(1, '\0'));
     for (int fd = 0; fd <= 2; ++fd)
         EXPECT_EQ(ReadLink(proc + "fd/" + std::to_string(fd)), "/dev/null") << "fd " << fd;
 
