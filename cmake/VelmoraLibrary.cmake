@@ -19,11 +19,11 @@ function(velmora_test folder)
     return()
   endif()
   set(_name test_${folder})
-  add_executable(${_name} ${_srcs})
+  add_executable(${_name} ${_srcs} ${CMAKE_SOURCE_DIR}/tests/env/TestEnvironment.cpp)
   target_link_libraries(${_name} PRIVATE ${ARGN} velmora_testsupport GTest::gtest_main GTest::gmock)
   set_target_properties(${_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${_name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VELMORA_PROGRAM_DIR=${VELMORA_PROGRAM_DIR};QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=disk")
+    PROPERTIES ENVIRONMENT "VELMORA_PROGRAM_DIR=${VELMORA_PROGRAM_DIR}")
 endfunction()
