@@ -1,0 +1,89 @@
+// Plays the front end's part for one MP3 conversion, so the benchmark can time the
+// real engine: writes the option file and the job project, creates and fills the job
+// block, starts "<program folder>/kvengine" under /usr/bin/time -v, waits for it and
+// reports the wall time and the job block's end state.
+//
+//   kvbench_job PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT
+
+#include "common/KvJobBlockMapping.h"
+#include "common/KvOptionRecord.h"
+#include "common/KvProcess.h"
+#include "common/KvText.h"
+#include "project/KvJobProject.h"
+#include "project/KvProjectWriter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+using namespace velmora;
+
+int main(int argc, char* argv[])
+{
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT\n", argv[0]);
+        return 2;
+    }
+    std::string folder = argv[1];
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    const std::string source = argv[2];
+    const std::wstring seconds = Utf8ToWide(argv[3]);
+    const std::string output = argv[4];
+    const std::string timeReport = argv[5];
+
+    tagKvOptionRecord record = MakeFrontEndPresetTable()[4];
+    record.nOutputType = kKvOutputMp3;
+    record.nAudioBitrate = 128;
+    record.nSampleRate = 44100;
+    record.nChannels = 1;
+    if (!WriteOptionFile(record, folder)) {
+        std::fprintf(stderr, "cannot write the option file\n");
+        return 1;
+    }
+
+    tagKvJobRow row;
+    row.file = Utf8ToWide(source);
+    row.duration = seconds;
+    row.start = L"0";
+    row.end = seconds;
+    row.syncAudio = L"0";
+    row.volume = L"1.00";
+    row.speed = L"1";
+    row.hasAudio = L"1";
+    row.sourceWidth = L"0";
+    row.sourceHeight = L"0";
+    auto project = BuildJobProject({row});
+    tagKvProjectWriteOptions writeOptions;
+    writeOptions.programFolder = folder;
+    if (!WriteProject(project.get(), folder + "tmp/kvengine.kvmmpj", writeOptions)) {
+        std::fprintf(stderr, "cannot write the project\n");
+        return 1;
+    }
+
+    CKvJobBlockOwner owner;
+    if (!owner.Create(folder)) {
+        std::fprintf(stderr, "cannot create the job block (errno %d)\n", owner.Error());
+        return 1;
+    }
+    tagKvJobBlock& block = *owner.Block();
+    SetJobPathUtf8(block.szOutputFile, output);
+    block.nPreset = record.nPreset;
+    block.bConvertJob = 1;
+    block.nState = kKvJobRunning;
+    StoreRelease(block.bStartConvert, 1);
+
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = SpawnProgram("/usr/bin/time", {"-v", "-o", timeReport, folder + "kvengine"});
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) {
+        std::fprintf(stderr, "cannot run the engine\n");
+        return 1;
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("wall=%.3f exit=%d nState=%d bConvertFailed=%d dPosition=%.3f\n", wall,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1, LoadAcquire(block.nState),
+                LoadAcquire(block.bConvertFailed), LoadAcquire(block.dPosition));
+    return LoadAcquire(block.bConvertFailed) == 0 && LoadAcquire(block.nState) == 0 ? 0 : 1;
+}

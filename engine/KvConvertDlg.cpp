@@ -1,0 +1,211 @@
+#include "engine/KvConvertDlg.h"
+
+#include "common/KvText.h"
+#include "engine/KvEngineLog.h"
+#include "project/KvDecoderSettings.h"
+#include "project/KvProjectReader.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimerEvent>
+#include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velmora;
+
+namespace {
+
+// A source that vanished or became unreadable since it was added would mix as
+// silence; for a conversion that is a silent file that looks finished, so the job
+// fails instead and says which file is missing.
+std::string FindUnreadableSource(const CKvEngineProject& project)
+{
+    const CKvEngineLine* line = project.FindLine(1);
+    if (!line)
+        return {};
+    for (const auto& item : line->items) {
+        const std::wstring& path = item->bUsesExtractedWav ? item->szExtractedWav : item->source;
+        if (path.empty())
+            continue;
+        const std::string utf8 = WideToUtf8(path);
+        struct stat info {};
+        if (stat(utf8.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || access(utf8.c_str(), R_OK) != 0)
+            return "cannot read the source " + utf8;
+    }
+    return {};
+}
+
+} // namespace
+
+CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& options, bool optionsLoaded,
+                             const std::string& programFolder, QObject* parent)
+    : QObject(parent)
+    , m_block(jobBlock)
+    , m_programFolder(programFolder)
+{
+    m_bListMode = IsListModeJob(*m_block) ? 1 : 0;
+    const std::string projectPath = m_programFolder + (m_bListMode ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
+
+    tagKvOptionRecord option = options.Current();
+    if (!optionsLoaded) {
+        m_loadError = "cannot read " + m_programFolder + "tmp/option.dat";
+    } else {
+        tagKvProjectReadOptions read;
+        read.programFolder = m_programFolder;
+        read.bPlayMode = false;
+        read.pPresetTable = options.table.data();
+        read.onPresetSelected = [this](const tagKvOptionRecord& record) {
+            WriteDecoderSettings(m_programFolder, record);
+        };
+        if (!ReadProject(projectPath, m_project, read)) {
+            m_loadError = "cannot load the project " + projectPath;
+        } else {
+            option = m_project.option;
+            m_duration = GetProjectDuration(&m_project);
+            if (!std::isfinite(m_duration) || m_duration <= 0.0)
+                m_loadError = "the project's time line has no length (" + std::to_string(m_duration) + " s)";
+            else
+                m_loadError = FindUnreadableSource(m_project);
+        }
+    }
+
+    KvConverterSetup setup;
+    setup.project = &m_project;
+    setup.jobBlock = m_block;
+    setup.option = option;
+    setup.programFolder = m_programFolder;
+    m_pConverter = std::make_unique<CKvVideoConverter>(setup);
+}
+
+CKvConvertDlg::~CKvConvertDlg()
+{
+    Close();
+}
+
+void CKvConvertDlg::OnInitDialog()
+{
+    if (!m_loadError.empty()) {
+        // Nothing could come of waiting for the go flag: end the job now, so the front
+        // end is not left polling a job that can never start.
+        QMetaObject::invokeMethod(this, [this] { FailJob(m_loadError); }, Qt::QueuedConnection);
+        return;
+    }
+    m_startTimer = startTimer(kStartTimerMs);
+}
+
+void CKvConvertDlg::timerEvent(QTimerEvent* event)
+{
+    if (m_startTimer != 0 && event->timerId() == m_startTimer) {
+        if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0) {
+            killTimer(m_startTimer);
+            m_startTimer = 0;
+            StartConversion();
+        }
+        return;
+    }
+    if (m_positionTimer != 0 && event->timerId() == m_positionTimer) {
+        if (LoadAcquire(m_block->nState) != 0 && m_pConverter) {
+            RaiseJobPosition(*m_block, m_pConverter->GetPosition(), m_duration);
+        } else {
+            killTimer(m_positionTimer);
+            m_positionTimer = 0;
+        }
+    }
+}
+
+void CKvConvertDlg::StartConversion()
+{
+    if (m_started || m_ended)
+        return;
+    m_started = true;
+    const std::string outputPath = GetJobPathUtf8(m_block->szOutputFile);
+    m_pConverter->SetOutputPath(outputPath);
+    m_positionTimer = startTimer(kPositionTimerMs);
+    m_pConverter->SetNotifyWindow(
+        [this](int) { QMetaObject::invokeMethod(this, [this] { OnGraphNotify(); }, Qt::QueuedConnection); },
+        kGraphNotifyMessage);
+    const HRESULT hr = m_pConverter->BuildConversionGraph(outputPath);
+    if (!m_pConverter->SettingsNote().empty())
+        AppendEngineLog(m_programFolder, "output settings adjusted: " + m_pConverter->SettingsNote());
+    if (Failed(hr))
+        FailJob("the conversion to " + outputPath + " cannot start: " + m_pConverter->LastError());
+}
+
+void CKvConvertDlg::OnGraphNotify()
+{
+    if (m_ended)
+        return;
+    long code = 0;
+    std::intptr_t param1 = 0;
+    std::intptr_t param2 = 0;
+    if (m_pConverter->GetEvent(code, param1, param2, 0) != S_OK)
+        return;
+    for (;;) {
+        m_pConverter->FreeEventParams(code, param1, param2);
+        if (code == EC_COMPLETE) {
+            StopTimers();
+            // Every position published so far is at most the length, so this is the
+            // last and largest; the file is already complete under its name.
+            StoreRelease(m_block->bConvertFailed, 0);
+            StoreRelease(m_block->dPosition, m_duration);
+            StoreRelease(m_block->nState, kKvJobIdle);
+            m_ended = true;
+            Quit();
+            return;
+        }
+        if (code == EC_USERABORT || code == EC_ERRORABORT) {
+            const std::string why = m_pConverter->LastError();
+            FailJob("the conversion aborted" + (why.empty() ? std::string() : ": " + why));
+            return;
+        }
+        QThread::msleep(100);
+        if (m_pConverter->GetEvent(code, param1, param2, 0) != S_OK)
+            return;
+    }
+}
+
+void CKvConvertDlg::FailJob(const std::string& reason)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    StopTimers();
+    AppendEngineLog(m_programFolder, "job failed: " + reason);
+    if (m_pConverter) {
+        m_pConverter->Stop();
+        m_pConverter->TearDown();
+    }
+    // The flag goes first: whoever sees nState = 0 also sees why.
+    StoreRelease(m_block->bConvertFailed, 1);
+    StoreRelease(m_block->nState, kKvJobIdle);
+    Quit();
+}
+
+void CKvConvertDlg::Quit()
+{
+    if (QCoreApplication::instance() != nullptr)
+        QCoreApplication::exit(kQuitCode);
+}
+
+void CKvConvertDlg::StopTimers()
+{
+    if (m_startTimer != 0)
+        killTimer(m_startTimer);
+    if (m_positionTimer != 0)
+        killTimer(m_positionTimer);
+    m_startTimer = 0;
+    m_positionTimer = 0;
+}
+
+void CKvConvertDlg::Close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    StopTimers();
+    // Joins the streaming thread: after this nobody in the engine writes dPosition.
+    m_pConverter.reset();
+    StoreRelease(m_block->nState, kKvJobIdle);
+    StoreRelease(m_block->bEngineClosed, 1);
+}

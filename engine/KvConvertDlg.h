@@ -1,0 +1,85 @@
+#pragma once
+
+// The conversion job object: one conversion inside the engine, from the go flag to
+// the end state in the job block. It has no window; the event loop of the process
+// carries its timers and the graph's event notices.
+//
+//   timer 3 (100 ms)  waits for bStartConvert (or list mode), then starts the job once
+//   timer 1 (500 ms)  copies the converter's position into dPosition while nState ≠ 0
+//   message 2050      the graph has queued an event: completion, abort, or other
+//
+// How a job ends, as the front end sees it (it reads nState with acquire loads):
+//   completed  dPosition = the time-line length, the output complete under its name,
+//              bConvertFailed 0, then nState = 0
+//   failed     a job that cannot be built or run (no option file or project, a time
+//              line without length, an output folder that cannot be written, an
+//              encoder that refuses, no Windows Media profile) or that aborts: one
+//              line in "tmp/kvengine.log", no output file, bConvertFailed = 1, then
+//              nState = 0
+// In both cases Close() then writes nState = 0 again and bEngineClosed = 1, and
+// nothing else is written after it.
+
+#include "common/KvJobBlock.h"
+#include "common/KvOptionRecord.h"
+#include "pipeline/KvVideoConverter.h"
+#include "project/KvEngineProject.h"
+
+#include <QObject>
+#include <memory>
+#include <string>
+
+class CKvConvertDlg : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kStartTimerId = 3;
+    static constexpr int kPositionTimerId = 1;
+    static constexpr int kStartTimerMs = 100;
+    static constexpr int kPositionTimerMs = 500;
+    static constexpr int kGraphNotifyMessage = 2050;
+    // What the job object's event loop returns when a job ends.
+    static constexpr int kQuitCode = 18;
+
+    // Loads the project ("tmp/listctrl.kvmmpj" in list mode, else
+    // "tmp/kvengine.kvmmpj") over options' working table and makes the converter.
+    // optionsLoaded false: the option file could not be read, and the job fails as
+    // soon as it starts.
+    CKvConvertDlg(velmora::tagKvJobBlock* jobBlock, velmora::tagKvEngineOptions& options, bool optionsLoaded,
+                  const std::string& programFolder, QObject* parent = nullptr);
+    ~CKvConvertDlg() override;
+
+    // Starts timer 3; a job that already failed to load ends at the first turn of
+    // the event loop. Then run the loop until it quits.
+    void OnInitDialog();
+    // Stops both timers, deletes the converter (abandoning an unfinished output) and
+    // writes nState = 0, then bEngineClosed = 1. Runs once; the destructor calls it.
+    void Close();
+
+    bool IsListMode() const { return m_bListMode != 0; }
+    double TimeLineLength() const { return m_duration; }
+    CKvVideoConverter* Converter() const { return m_pConverter.get(); }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void StartConversion();
+    void OnGraphNotify();
+    void FailJob(const std::string& reason);
+    void Quit();
+    void StopTimers();
+
+    velmora::tagKvJobBlock* m_block = nullptr;
+    std::string m_programFolder;
+    int m_bListMode = 0;
+    CKvEngineProject m_project;
+    std::string m_loadError;
+    double m_duration = 0.0;
+    std::unique_ptr<CKvVideoConverter> m_pConverter;
+    int m_startTimer = 0;
+    int m_positionTimer = 0;
+    bool m_started = false;
+    bool m_ended = false;
+    bool m_closed = false;
+};

@@ -1,0 +1,485 @@
+#include "pipeline/KvVideoConverter.h"
+
+#include "common/KvProgramFolder.h"
+#include "common/KvWmProfile.h"
+#include "project/KvEngineProject.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kTimeLineRate = 44100;
+constexpr int kTimeLineChannels = 2;
+// Mixed buffers waiting for the encoder: enough to ride out an uneven encoder, small
+// enough that memory does not depend on the source (32 × 1/30 s, about 190 kB).
+constexpr std::size_t kEncoderQueueDepth = 32;
+
+} // namespace
+
+namespace velmora {
+
+double GetProjectDuration(const CKvEngineProject* project)
+{
+    double duration = 0.0;
+    if (project == nullptr)
+        return duration;
+    if (const CKvEngineLine* line = project->FindLine(kLineAudio)) {
+        for (const std::unique_ptr<CKvEngineItem>& item : line->items)
+            duration = std::max(duration, item->dEditorEndTime);
+    }
+    return duration;
+}
+
+void RaiseJobPosition(tagKvJobBlock& block, double value, double limit)
+{
+    if (!std::isfinite(value))
+        return;
+    value = std::min(value, limit);
+    std::atomic_ref<double> position(block.dPosition);
+    double current = position.load(std::memory_order_acquire);
+    while (value > current && !position.compare_exchange_weak(current, value, std::memory_order_release,
+                                                              std::memory_order_acquire)) {
+    }
+}
+
+} // namespace velmora
+
+// The "Kv Audio Mixer" stage: hands every buffer to the registered callback, which
+// replaces the carrier's silence with the project's mix, and passes it on unchanged
+// in format.
+class CKvVideoConverter::AudioMixerStage : public IKvAudioMixer
+{
+public:
+    HRESULT QueryInterface(const KvGuid& iid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (!(iid == IID_IKvAudioMixer))
+            return E_NOINTERFACE;
+        *object = static_cast<IKvAudioMixer*>(this);
+        return S_OK;
+    }
+    std::uint32_t AddRef() override { return 0; }
+    std::uint32_t Release() override { return 0; }
+    HRESULT SetUserCallback(IKvAudioMixerUserCallback* callback) override
+    {
+        m_callback = callback;
+        return S_OK;
+    }
+
+    void Process(std::int16_t* pcm, int frames, int capacityFrames)
+    {
+        if (m_callback == nullptr)
+            return;
+        const int blockAlign = kTimeLineChannels * 2;
+        m_callback->MixAudioBuffer(0, frames * blockAlign, 0, pcm, &m_format, capacityFrames * blockAlign);
+    }
+
+private:
+    IKvAudioMixerUserCallback* m_callback = nullptr;
+    KvWaveFormat m_format{1, kTimeLineChannels, kTimeLineRate, kTimeLineRate * kTimeLineChannels * 2,
+                          kTimeLineChannels * 2, 16};
+};
+
+// The encoder side of the graph: copies each mixed buffer into a bounded queue and
+// writes it to the output chain on a thread of its own. A write error stops the
+// queue; the next Push or Drain returns it, and the chain's LastError says why.
+//
+// The two threads wake each other only when the other one waits, and a producer that
+// found the queue full sleeps until it is half empty, so a long conversion costs a
+// wake-up per several buffers rather than two per buffer.
+class CKvVideoConverter::EncoderQueue
+{
+public:
+    explicit EncoderQueue(AudioEncoderChain& chain)
+        : m_chain(chain)
+    {
+    }
+    ~EncoderQueue() { Stop(); }
+
+    void Start()
+    {
+        Stop();
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_stop = false;
+        m_error = 0;
+        m_draining = false;
+        m_thread = std::thread(&EncoderQueue::Work, this);
+    }
+
+    // Blocks while the queue is full. Returns 0 or the encoder's error.
+    int Push(const std::int16_t* pcm, int frames)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        if (m_queue.size() >= kEncoderQueueDepth && m_error == 0 && !m_stop) {
+            m_producerWaiting = true;
+            m_spaceReady.wait(lock, [this] { return m_queue.size() <= kEncoderQueueDepth / 2 || m_error < 0 || m_stop; });
+            m_producerWaiting = false;
+        }
+        if (m_error < 0 || m_stop)
+            return m_error < 0 ? m_error : -1;
+        std::vector<std::int16_t> buffer;
+        if (!m_spare.empty()) {
+            buffer = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        buffer.assign(pcm, pcm + static_cast<std::size_t>(frames) * kTimeLineChannels);
+        m_queue.push_back(std::move(buffer));
+        if (m_workerWaiting)
+            m_workReady.notify_one();
+        return 0;
+    }
+
+    // Waits until everything pushed is encoded. Returns 0 or the encoder's error.
+    int Drain()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_draining = true;
+        m_spaceReady.wait(lock, [this] { return (m_queue.empty() && !m_busy) || m_error < 0 || m_stop; });
+        return m_error;
+    }
+
+    // Drops what is still queued and ends the thread.
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_stop = true;
+            m_queue.clear();
+        }
+        m_workReady.notify_all();
+        m_spaceReady.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void Work()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        for (;;) {
+            if (m_queue.empty() && !m_stop) {
+                m_workerWaiting = true;
+                m_workReady.wait(lock, [this] { return !m_queue.empty() || m_stop; });
+                m_workerWaiting = false;
+            }
+            if (m_stop)
+                return;
+            std::vector<std::int16_t> buffer = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_busy = true;
+            lock.unlock();
+            const int frames = static_cast<int>(buffer.size() / kTimeLineChannels);
+            const int result = m_chain.Write(buffer.data(), frames);
+            lock.lock();
+            m_busy = false;
+            m_spare.push_back(std::move(buffer));
+            if (result < 0) {
+                m_error = result;
+                m_queue.clear();
+                m_spaceReady.notify_all();
+                return;
+            }
+            if ((m_producerWaiting && m_queue.size() <= kEncoderQueueDepth / 2) || (m_draining && m_queue.empty()))
+                m_spaceReady.notify_all();
+        }
+    }
+
+    AudioEncoderChain& m_chain;
+    std::thread m_thread;
+    std::mutex m_lock;
+    std::condition_variable m_workReady;   // the worker waits for buffers
+    std::condition_variable m_spaceReady;  // the producer waits for room, Drain for the end
+    std::deque<std::vector<std::int16_t>> m_queue;
+    std::vector<std::vector<std::int16_t>> m_spare;
+    bool m_stop = false;
+    bool m_busy = false;
+    bool m_draining = false;
+    bool m_producerWaiting = false;
+    bool m_workerWaiting = false;
+    int m_error = 0;
+};
+
+CKvVideoConverter::CKvVideoConverter(const KvConverterSetup& setup)
+    : m_setup(setup)
+{
+    if (m_setup.programFolder.empty())
+        m_setup.programFolder = GetProgramFolder();
+    // The shadow block is a conversion's block (play mode 0): levels go to the Level
+    // map, and the position the callback writes stays with us until it is checked.
+    m_shadowBlock.bPlayMode = 0;
+
+    KvAudioMixerSetup mixer;
+    mixer.project = m_setup.project;
+    mixer.jobBlock = &m_shadowBlock;
+    mixer.vuMeter = m_setup.project != nullptr && m_setup.project->bHasVuMeter != 0;
+    mixer.programFolder = m_setup.programFolder;
+    mixer.clocks = &m_clocks;
+    mixer.sources = m_setup.sources;
+    m_audioCallback = std::make_unique<CAudioMixerUserCallback>(mixer);
+    m_mixer = std::make_unique<AudioMixerStage>();
+    m_encoder = std::make_unique<EncoderQueue>(m_chain);
+}
+
+CKvVideoConverter::~CKvVideoConverter()
+{
+    m_levelMap.Close();
+    TearDown();
+}
+
+HRESULT CKvVideoConverter::SetNotifyWindow(KvNotifyCallback notify, int message)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_notify = std::move(notify);
+    m_notifyMessage = message;
+    return S_OK;
+}
+
+KvGraphState CKvVideoConverter::GetState() const
+{
+    if (!m_hasGraph)
+        return kKvGraphNone;
+    if (!m_source.IsStarted() || m_source.HasEnded())
+        return kKvGraphStopped;
+    return m_source.IsPaused() ? kKvGraphPaused : kKvGraphRunning;
+}
+
+HRESULT CKvVideoConverter::Stop()
+{
+    const KvGraphState state = GetState();
+    if (state == kKvGraphStopped || state == kKvGraphNone)
+        return S_OK;
+    m_source.Stop();
+    m_encoder->Stop();
+    // A stream stopped before its end leaves no file of the output's name.
+    m_chain.Abort();
+    return S_OK;
+}
+
+HRESULT CKvVideoConverter::Run()
+{
+    switch (GetState()) {
+    case kKvGraphRunning:
+        return S_OK;
+    case kKvGraphPaused:
+        m_source.Resume();
+        return S_OK;
+    default:
+        if (m_outputPath.empty())
+            return -1;
+        return BuildConversionGraph(m_outputPath);
+    }
+}
+
+HRESULT CKvVideoConverter::Pause()
+{
+    if (GetState() != kKvGraphRunning)
+        return S_OK;
+    m_source.Pause();
+    return S_OK;
+}
+
+HRESULT CKvVideoConverter::TearDown()
+{
+    Stop();
+    m_source.Stop();
+    m_encoder->Stop();
+    m_chain.Abort();
+    m_mixer->SetUserCallback(nullptr);
+    m_hasGraph = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_events.clear();
+    }
+    return S_OK;
+}
+
+double CKvVideoConverter::GetPosition() const
+{
+    if (!m_hasGraph || m_frameRate <= 0.0)
+        return 0.0;
+    const double position = static_cast<double>(m_source.BuffersDelivered()) / m_frameRate;
+    return std::min(position, m_duration);
+}
+
+double CKvVideoConverter::GetDuration() const
+{
+    return m_hasGraph ? m_duration : 0.0;
+}
+
+HRESULT CKvVideoConverter::Fail(HRESULT code, const std::string& why)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_lastError = why;
+    return code;
+}
+
+std::string CKvVideoConverter::LastError() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_lastError;
+}
+
+bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
+{
+    m_settingsNote.clear();
+    const tagKvOptionRecord& option = m_setup.option;
+    if (!isWindowsMedia) {
+        m_outputSettings = LegaliseMp3Settings(option.nAudioBitrate, option.nSampleRate, option.nChannels, &m_settingsNote);
+        return true;
+    }
+    const std::string path = m_setup.programFolder + "tmp/wmv.prx";
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        Fail(-1, "the Windows Media profile " + path + " is missing");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Fail(-1, "the Windows Media profile " + path + " is not a file");
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        Fail(-1, "the Windows Media profile " + path + " cannot be read");
+        return false;
+    }
+    WmProfileStream stream;
+    if (!ParseWmProfile(bytes, stream)) {
+        Fail(-1, "the Windows Media profile " + path + " describes no audio stream");
+        return false;
+    }
+    m_outputSettings = LegaliseWmaSettings(stream.wFormatTag, stream.nBitrate, stream.nSampleRate, stream.nChannels,
+                                           &m_settingsNote);
+    return true;
+}
+
+HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
+{
+    const bool isWindowsMedia = IsWindowsMediaOutput(m_setup.option.nOutputType);
+    const double duration = GetProjectDuration(m_setup.project);
+    TearDown();
+    m_outputPath = outputPath;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_lastError.clear();
+    }
+
+    // An empty or endless time line would be "finished" as an empty file or never.
+    if (!std::isfinite(duration) || duration <= 0.0)
+        return Fail(-1, "the project's time line has no length (" + std::to_string(duration) + " s)");
+    if (outputPath.empty())
+        return Fail(-1, "no output file was given");
+    if (!ChooseOutputSettings(isWindowsMedia))
+        return -1;
+
+    if (m_audioCallback->HasVuMeter())
+        m_levelMap.Create(m_setup.programFolder, duration, m_frameRate); // without it the meter stays still
+    m_audioCallback->SetOwner(this);
+    m_mixer->SetUserCallback(m_audioCallback.get());
+
+    const int opened = m_chain.Open(outputPath, m_outputSettings, kTimeLineRate);
+    if (opened < 0)
+        return Fail(opened, m_chain.LastError());
+
+    m_encoder->Start();
+    m_duration = duration;
+    m_hasGraph = true;
+    const bool started = m_source.Start(
+        duration, m_frameRate, kTimeLineRate,
+        [this](std::int16_t* pcm, int frames, int capacity) { return OnBuffer(pcm, frames, capacity); },
+        [this](int result) { OnStreamEnd(result); });
+    if (!started) {
+        m_encoder->Stop();
+        m_chain.Abort();
+        m_hasGraph = false;
+        return Fail(-1, "the time line cannot be streamed");
+    }
+    if (m_setup.jobBlock != nullptr)
+        StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
+    return S_OK;
+}
+
+int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrames)
+{
+    m_mixer->Process(pcm, frames, capacityFrames);
+    const int queued = m_encoder->Push(pcm, frames);
+    if (queued < 0) {
+        Fail(queued, m_chain.LastError());
+        return queued;
+    }
+    PublishPosition(LoadAcquire(m_shadowBlock.dPosition));
+    return 0;
+}
+
+void CKvVideoConverter::OnStreamEnd(int result)
+{
+    if (result >= 0) {
+        result = m_encoder->Drain();
+        if (result < 0)
+            Fail(result, m_chain.LastError());
+    }
+    m_encoder->Stop();
+    if (result >= 0) {
+        result = m_chain.Finish();
+        if (result < 0)
+            Fail(result, m_chain.LastError());
+    } else {
+        m_chain.Abort();
+    }
+    PostEvent(result < 0 ? EC_ERRORABORT : EC_COMPLETE, result < 0 ? result : 0);
+}
+
+void CKvVideoConverter::PublishPosition(double seconds)
+{
+    if (m_setup.jobBlock != nullptr)
+        RaiseJobPosition(*m_setup.jobBlock, seconds, m_duration);
+}
+
+void CKvVideoConverter::PostEvent(long code, std::intptr_t param1, std::intptr_t param2)
+{
+    KvNotifyCallback notify;
+    int message = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_events.push_back(GraphEvent{code, param1, param2});
+        notify = m_notify;
+        message = m_notifyMessage;
+    }
+    m_eventReady.notify_all();
+    if (notify)
+        notify(message);
+}
+
+HRESULT CKvVideoConverter::GetEvent(long& eventCode, std::intptr_t& param1, std::intptr_t& param2, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (timeoutMs > 0)
+        m_eventReady.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_events.empty(); });
+    if (m_events.empty())
+        return E_ABORT;
+    const GraphEvent event = m_events.front();
+    m_events.pop_front();
+    eventCode = event.code;
+    param1 = event.param1;
+    param2 = event.param2;
+    return S_OK;
+}
+
+HRESULT CKvVideoConverter::FreeEventParams(long, std::intptr_t, std::intptr_t)
+{
+    return S_OK;
+}

@@ -1,0 +1,184 @@
+#pragma once
+
+// The graph owner of the engine and its conversion build.
+//
+// A conversion runs this graph:
+//
+//   time-line source (D seconds, 44100 Hz stereo s16, one buffer per 1/30 s frame)
+//     → "Kv Audio Mixer" stage (calls CAudioMixerUserCallback: the project's mix)
+//     → output chain: MP3 (libmp3lame, "mp3" muxer) for every output code but 7 and 8,
+//       Windows Media (wmav2, "asf" muxer, configured from "tmp/wmv.prx") for 7 and 8
+//     → "<output>.part", renamed to the output name once complete
+//
+// The graph runs unpaced: the source's streaming thread reads and mixes, and hands
+// each mixed buffer through a short queue to an encoder thread, so the sources'
+// decoding and the encoder work side by side. When the time line is
+// through, the file is finished and renamed first, and only then is EC_COMPLETE
+// posted, so an owner that sees completion finds the file whole under its name. A
+// chain that fails while running posts EC_ERRORABORT and leaves no file behind.
+//
+// Events: the graph queues its events and calls the notify callback (with the notify
+// message) for each; the owner drains the queue with GetEvent / FreeEventParams on
+// its own thread. The callback runs on the streaming thread, so it must only post.
+//
+// Positions: the converter publishes the play position into the job block itself
+// (never above D, never backwards); the mixer callback writes into a private copy,
+// so the two writers cannot race each other into a position that goes back.
+
+#include "common/KvJobBlock.h"
+#include "common/KvOptionRecord.h"
+#include "pipeline/AudioEncoderChain.h"
+#include "pipeline/AudioMixerUserCallback.h"
+#include "pipeline/KvComTypes.h"
+#include "pipeline/KvEngineClocks.h"
+#include "pipeline/KvLevelMap.h"
+#include "pipeline/KvTimeLineSource.h"
+
+#include <cstdint>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CKvEngineProject;
+
+namespace velmora {
+
+// Graph events posted to the owner.
+inline constexpr long EC_COMPLETE = 1;
+inline constexpr long EC_USERABORT = 2;
+inline constexpr long EC_ERRORABORT = 3;
+
+// GetEvent's result when the queue is empty.
+inline constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
+
+// Graph states: those of a media graph, and 3 for no graph at all.
+enum KvGraphState : int {
+    kKvGraphStopped = 0,
+    kKvGraphPaused = 1,
+    kKvGraphRunning = 2,
+    kKvGraphNone = 3,
+};
+
+// Stands in for a window and its private message: called with the message number
+// each time the graph queues an event.
+using KvNotifyCallback = std::function<void(int message)>;
+
+// The project's time-line length: the largest dEditorEndTime among the items of the
+// audio line (kind 1), 0 when there are none.
+double GetProjectDuration(const CKvEngineProject* project);
+
+// Raises a job block's dPosition to value (capped at limit) and never lowers it;
+// several threads may call it at once.
+void RaiseJobPosition(tagKvJobBlock& block, double value, double limit);
+
+// What a conversion needs besides the project.
+struct KvConverterSetup
+{
+    CKvEngineProject* project = nullptr;  // loaded; its audio line is the mix
+    tagKvJobBlock* jobBlock = nullptr;    // mapped, or null (tests)
+    tagKvOptionRecord option{};           // nOutputType, nAudioBitrate, nSampleRate, nChannels
+    std::string programFolder;            // ends with "/"; empty: GetProgramFolder()
+    IKvAudioSourceFactory* sources = nullptr; // null: the FFmpeg readers
+};
+
+} // namespace velmora
+
+class CKvVideoConverter
+{
+public:
+    // Build it after the project is loaded and the job block is mapped: the mixer
+    // callback takes its flags from them at construction.
+    explicit CKvVideoConverter(const velmora::KvConverterSetup& setup);
+    virtual ~CKvVideoConverter();
+    CKvVideoConverter(const CKvVideoConverter&) = delete;
+    CKvVideoConverter& operator=(const CKvVideoConverter&) = delete;
+
+    // Stores where events are announced. Returns 0.
+    virtual velmora::HRESULT SetNotifyWindow(velmora::KvNotifyCallback notify, int message);
+    // Stops a paused or running graph (abandoning an unfinished output). 0 when
+    // nothing had to be done.
+    virtual velmora::HRESULT Stop();
+    // Resumes a paused graph; builds the conversion graph when there is none (and an
+    // output path is set, else -1); 0 on a running graph.
+    virtual velmora::HRESULT Run();
+    // Holds a running graph between two buffers.
+    virtual velmora::HRESULT Pause();
+    // Stops and releases the graph; the converter can then build again. Returns 0.
+    virtual velmora::HRESULT TearDown();
+    // Seconds of the time line delivered so far (time-line frames ÷ frame rate,
+    // never above the duration).
+    virtual double GetPosition() const;
+    // D while a graph exists, else 0.
+    virtual double GetDuration() const;
+
+    // Builds the conversion graph for outputPath and runs it. 0 when it runs; a
+    // negative code when it cannot be built (LastError() says why in one line; the
+    // job block's bGraphRunning then stays 0 and no file is left behind).
+    velmora::HRESULT BuildConversionGraph(const std::string& outputPath);
+
+    velmora::KvGraphState GetState() const;
+    void SetOutputPath(const std::string& path) { m_outputPath = path; }
+    const std::string& GetOutputPath() const { return m_outputPath; }
+    double GetFrameRate() const { return m_frameRate; }
+
+    // Takes the next queued event; E_ABORT when there is none within timeoutMs.
+    velmora::HRESULT GetEvent(long& eventCode, std::intptr_t& param1, std::intptr_t& param2, int timeoutMs);
+    velmora::HRESULT FreeEventParams(long eventCode, std::intptr_t param1, std::intptr_t param2);
+
+    // Why the last build or run failed, in one line.
+    std::string LastError() const;
+    // What the build used instead of settings the encoder cannot take; empty when the
+    // settings were used as they are.
+    const std::string& SettingsNote() const { return m_settingsNote; }
+    // The encoder settings of the last build.
+    const velmora::AudioOutputSettings& OutputSettings() const { return m_outputSettings; }
+
+    CAudioMixerUserCallback& AudioCallback() { return *m_audioCallback; }
+
+private:
+    class AudioMixerStage;
+    class EncoderQueue;
+
+    velmora::HRESULT Fail(velmora::HRESULT code, const std::string& why);
+    bool ChooseOutputSettings(bool isWindowsMedia);
+    int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
+    void OnStreamEnd(int result);
+    void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
+    void PublishPosition(double seconds);
+
+    velmora::KvConverterSetup m_setup;
+    // The mixer callback writes its progress here; the converter passes it on.
+    velmora::tagKvJobBlock m_shadowBlock{};
+    velmora::KvEngineClocks m_clocks;
+    std::unique_ptr<CAudioMixerUserCallback> m_audioCallback;
+    std::unique_ptr<AudioMixerStage> m_mixer;
+    velmora::CKvLevelMap m_levelMap;
+
+    velmora::CKvTimeLineSource m_source;
+    velmora::AudioEncoderChain m_chain;
+    std::unique_ptr<EncoderQueue> m_encoder;  // feeds m_chain on a thread of its own
+    velmora::AudioOutputSettings m_outputSettings;
+    std::string m_settingsNote;
+
+    velmora::KvNotifyCallback m_notify;
+    int m_notifyMessage = 0;
+
+    bool m_hasGraph = false;
+    double m_duration = 0.0;
+    double m_frameRate = 30.0;
+    std::string m_outputPath;
+
+    mutable std::mutex m_lock;  // the event queue and the error text
+    std::condition_variable m_eventReady;
+    struct GraphEvent
+    {
+        long code;
+        std::intptr_t param1;
+        std::intptr_t param2;
+    };
+    std::deque<GraphEvent> m_events;
+    std::string m_lastError;
+};
