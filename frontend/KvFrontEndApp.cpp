@@ -1,0 +1,335 @@
+#include "frontend/KvFrontEndApp.h"
+
+#include "common/KvJobBlockMapping.h"
+#include "common/KvProgramFolder.h"
+#include "common/KvSharedMemory.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvMainDlg.h"
+#include "project/KvDecoderSettings.h"
+#include "project/KvUiColors.h"
+#include "ui/KvUIManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velmora;
+
+namespace {
+
+// Empties the folder open as dirFd. Every name is opened and removed relative to
+// the folder's descriptor, never by path, and sub-folders are entered with
+// O_NOFOLLOW: a link, even one swapped in while we walk, is only ever unlinked.
+bool EmptyFolderAt(int dirFd)
+{
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return false;
+    }
+    bool ok = true;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(name);
+    }
+    for (const std::string& name : names) {
+        if (!ok)
+            break;
+        struct stat info {};
+        if (fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue;
+            ok = false;
+            break;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            // A read-only folder cannot have its entries removed: make it ours first.
+            fchmodat(dirFd, name.c_str(), 0700, 0);
+            const int childFd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool emptied = childFd >= 0 && EmptyFolderAt(childFd);
+            ok = emptied && unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0;
+        } else {
+            // Files, links, sockets, pipes: the entry goes, whatever it points to.
+            ok = unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT;
+        }
+    }
+    closedir(dir);
+    return ok;
+}
+
+constexpr char kHandOverSeparator = '\0';
+
+} // namespace
+
+bool DeleteFolderContents(const std::string& folder)
+{
+    if (folder.size() <= 3)
+        return false;
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    return EmptyFolderAt(fd);
+}
+
+CKvLumoApp::CKvLumoApp() = default;
+
+CKvLumoApp::~CKvLumoApp()
+{
+    m_mainDlg.reset();
+    if (m_started && !m_secondInstance)
+        ExitInstance();
+    ReleaseLock();
+}
+
+QString CKvLumoApp::InstanceName(const std::string& programFolder)
+{
+    // The object name without its leading "/".
+    return QString::fromStdString(SharedObjectName(kKvSingleInstanceGuid, programFolder)).mid(1);
+}
+
+static QString RuntimeFolder()
+{
+    // The user's runtime folder; without one (a bare session), a private folder of
+    // ours under the temporary folder, so another user can never hold our lock.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime;
+    const QString folder = QDir::tempPath() + QStringLiteral("/velmora-%1").arg(getuid());
+    const QByteArray path = QFile::encodeName(folder);
+    mkdir(path.constData(), 0700);
+    struct stat info {};
+    if (lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid())
+        return folder;
+    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return fallback.isEmpty() ? QDir::tempPath() : fallback;
+}
+
+QString CKvLumoApp::LockPath(const std::string& programFolder)
+{
+    return RuntimeFolder() + u'/' + InstanceName(programFolder) + QStringLiteral(".lock");
+}
+
+QString CKvLumoApp::ChannelPath(const std::string& programFolder)
+{
+    return RuntimeFolder() + u'/' + InstanceName(programFolder);
+}
+
+bool CKvLumoApp::AcquireLock()
+{
+    // flock on a file of the user's runtime folder: the system drops the lock when
+    // the process dies, so a crashed run never blocks the next start.
+    const QByteArray path = QFile::encodeName(LockPath(m_programFolder));
+    const int fd = open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // no lock possible: run rather than refuse to start at all
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    m_lockFd = fd;
+    return true;
+}
+
+void CKvLumoApp::ReleaseLock()
+{
+    if (m_channel) {
+        m_channel->close();
+        delete m_channel;
+        m_channel = nullptr;
+    }
+    if (m_lockFd >= 0) {
+        close(m_lockFd);
+        m_lockFd = -1;
+    }
+}
+
+void CKvLumoApp::StartChannel()
+{
+    // We hold the lock, so a socket file left by a crashed run is stale.
+    const QString path = ChannelPath(m_programFolder);
+    QLocalServer::removeServer(path);
+    m_channel = new QLocalServer(this);
+    m_channel->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_channel->listen(path))
+        return;
+    connect(m_channel, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_channel->nextPendingConnection()) {
+            auto* buffer = new QByteArray;
+            connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
+            connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+                buffer->append(socket->readAll());
+                QStringList files;
+                for (const QByteArray& part : buffer->split(kHandOverSeparator)) {
+                    if (!part.isEmpty())
+                        files << QString::fromUtf8(part);
+                }
+                delete buffer;
+                socket->deleteLater();
+                OnFilesReceived(files);
+            });
+        }
+    });
+}
+
+bool CKvLumoApp::HandOverFiles(const std::string& programFolder, const QStringList& files)
+{
+    // The running instance listens right after it takes the lock; one that started
+    // a moment ago may not listen yet, so try for a little while.
+    QLocalSocket socket;
+    bool connected = false;
+    for (int attempt = 0; attempt < 20 && !connected; ++attempt) {
+        socket.connectToServer(ChannelPath(programFolder));
+        connected = socket.waitForConnected(1000);
+        if (!connected) {
+            socket.abort();
+            QThread::msleep(100);
+        }
+    }
+    if (!connected)
+        return false;
+    QByteArray bytes;
+    for (const QString& file : files) {
+        bytes += file.toUtf8();
+        bytes += kHandOverSeparator;
+    }
+    socket.write(bytes);
+    const bool written = bytes.isEmpty() || socket.waitForBytesWritten(2000);
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(2000);
+    return written;
+}
+
+void CKvLumoApp::OnFilesReceived(const QStringList& files)
+{
+    if (m_mainDlg) {
+        // Another start asked for this window: bring it up, then take its files.
+        if (m_mainDlg->isMinimized())
+            m_mainDlg->showNormal();
+        m_mainDlg->raise();
+        m_mainDlg->activateWindow();
+        // A dialog open over the window stays on top of it.
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != m_mainDlg.get()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+        if (!files.isEmpty())
+            m_mainDlg->AddFiles(files);
+    } else {
+        m_pendingFiles += files;
+    }
+    emit filesHandedOver(files);
+}
+
+bool CKvLumoApp::Startup(const QStringList& files)
+{
+    m_programFolder = GetProgramFolder();
+    m_tmpFolder = m_programFolder + "tmp/";
+
+    if (!AcquireLock()) {
+        // Another instance runs from this folder: hand it the files and end without
+        // touching its tmp/ or job block.
+        m_secondInstance = true;
+        HandOverFiles(m_programFolder, files);
+        return false;
+    }
+    m_started = true;
+    StartChannel();
+
+    // Nothing of a crashed run (job files, a stale WAV index) may be reused.
+    DeleteFolderContents(m_tmpFolder);
+
+    CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
+    LoadUiColors(m_programFolder + "skin/uicolors/UIColors.uic", CKvUIManager::Colors());
+
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    state.Reset(m_programFolder);
+    state.LoadH264();
+    const tagKvOptionRecord& current = state.CurrentRecord();
+    WriteDecoderResize(m_programFolder, state.DefaultPresets()[kKvDefaultPreset].bFlipVideo,
+                       current.bForceResize, current.nWidth, current.nHeight);
+
+    QFont font = QApplication::font();
+    font.setFamily(QStringLiteral("Arial"));
+    QApplication::setFont(font);
+
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(m_programFolder + "skin/btn/gold.png")));
+
+    m_jobBlock = std::make_unique<CKvJobBlockOwner>();
+    if (!m_jobBlock->Create(m_programFolder)) {
+        // Without the block no job can run; say why on the console at least.
+        std::fprintf(stderr, "velmora: cannot create the job block %s: %s\n", m_jobBlock->Name().c_str(),
+                     std::strerror(m_jobBlock->Error()));
+        m_jobBlock.reset();
+        return false;
+    }
+    state.SetJobBlock(m_jobBlock->Block());
+    m_pendingFiles = files;
+    return true;
+}
+
+CKvMainDlg* CKvLumoApp::CreateMainWindow()
+{
+    m_mainDlg = std::make_unique<CKvMainDlg>();
+    return m_mainDlg.get();
+}
+
+void CKvLumoApp::DestroyMainWindow()
+{
+    m_mainDlg.reset();
+}
+
+int CKvLumoApp::InitInstance(const QStringList& files)
+{
+    if (!Startup(files))
+        return 0;
+    CKvMainDlg* dialog = CreateMainWindow();
+    // Files named on the command line arrive once the window is up, so the message
+    // about skipped files has a window to belong to.
+    QTimer::singleShot(0, dialog, [this, dialog] {
+        const QStringList pending = m_pendingFiles;
+        m_pendingFiles.clear();
+        if (!pending.isEmpty())
+            dialog->AddFiles(pending);
+    });
+    dialog->exec();
+    DestroyMainWindow();
+    return 0;
+}
+
+int CKvLumoApp::ExitInstance()
+{
+    if (m_secondInstance || !m_started)
+        return 0;
+    m_started = false;
+    m_mainDlg.reset();
+    DeleteFolderContents(m_tmpFolder);
+    KvFrontEndState::Instance().SetJobBlock(nullptr);
+    if (m_jobBlock) {
+        m_jobBlock->Close();
+        m_jobBlock.reset();
+    }
+    ReleaseLock();
+    return 0;
+}

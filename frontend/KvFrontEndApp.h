@@ -1,0 +1,88 @@
+#pragma once
+
+// The application object of the front end: everything that must exist before the
+// main window opens and everything that must be undone after it closes.
+//
+// Start-up: the program and tmp/ folders, the single-instance lock (a second start
+// hands its files to the running instance and ends without touching anything), tmp/
+// emptied of whatever a crashed run left, the colour set, the H.264 settings, the
+// preset table and the decoder settings store, the job block (created and zeroed),
+// then the main window, run modally. Shutdown: tmp/ emptied, the job block removed,
+// the lock released.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+
+class QLocalServer;
+class CKvMainDlg;
+
+namespace velmora {
+class CKvJobBlockOwner;
+}
+
+// Empties folder (a path with or without its trailing "/"): every file, link and
+// sub-folder inside it goes, the folder itself stays. Links are removed as links and
+// never followed, and the walk never leaves the folder, so nothing outside it is
+// deleted. Read-only files and folders are deleted too. Refuses (false) a path of 3
+// characters or fewer, a path that is not an existing folder, and a folder that is
+// itself a link. Stops at the first entry that cannot be removed and returns false.
+bool DeleteFolderContents(const std::string& folder);
+
+class CKvLumoApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    CKvLumoApp();
+    ~CKvLumoApp() override;
+
+    // Start-up up to (not including) the main window. Returns false when the program
+    // must end: another instance holds the lock (IsSecondInstance(); files were handed
+    // to it), or the job block cannot be created.
+    bool Startup(const QStringList& files = QStringList());
+    // Start-up, then the main window run modally with files added as Add adds them.
+    // Always returns 0: all work happens inside the main window.
+    int InitInstance(const QStringList& files = QStringList());
+    // Shutdown, unless this process is a second instance. Returns the exit code (0).
+    int ExitInstance();
+
+    bool IsSecondInstance() const { return m_secondInstance; }
+    bool HoldsLock() const { return m_lockFd >= 0; }
+    CKvMainDlg* MainWindow() const { return m_mainDlg.get(); }
+    // Creates the main window (not shown); Startup must have succeeded.
+    CKvMainDlg* CreateMainWindow();
+    void DestroyMainWindow();
+
+    // The name of the lock and of the hand-over channel for a program folder:
+    // "{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}-" + the folder hash.
+    static QString InstanceName(const std::string& programFolder);
+    // Paths in the user's runtime folder.
+    static QString LockPath(const std::string& programFolder);
+    static QString ChannelPath(const std::string& programFolder);
+    // Sends files to the instance running from programFolder; true when it took them.
+    static bool HandOverFiles(const std::string& programFolder, const QStringList& files);
+
+signals:
+    // Files another start handed over (already added to the main window when it exists).
+    void filesHandedOver(const QStringList& files);
+
+private:
+    bool AcquireLock();
+    void ReleaseLock();
+    void StartChannel();
+    void OnFilesReceived(const QStringList& files);
+
+    std::string m_programFolder;
+    std::string m_tmpFolder;
+    bool m_secondInstance = false;
+    bool m_started = false;
+    int m_lockFd = -1;
+    std::unique_ptr<velmora::CKvJobBlockOwner> m_jobBlock;
+    QLocalServer* m_channel = nullptr;
+    std::unique_ptr<CKvMainDlg> m_mainDlg;
+    QStringList m_pendingFiles;
+};

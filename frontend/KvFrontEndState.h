@@ -1,0 +1,82 @@
+#pragma once
+
+// The front end's process-wide output state: the ten preset records in two copies
+// (the built-in defaults, never changed after start-up, and the working copy the
+// settings dialog edits), the current record, the current output size, the H.264
+// encoder choices and the folders every front-end file name is built from.
+//
+// Start-up fills it once (Reset, then LoadH264); the main window and the settings
+// dialog read and edit it on the GUI thread only. Nothing here is saved between
+// runs except the H.264 choices ("skin/h264.dat"): every start begins from the
+// defaults, with WMA as the output type once the main window opens.
+
+#include "common/KvJobBlock.h"
+#include "common/KvOptionRecord.h"
+#include "project/KvSideFiles.h"
+
+#include <string>
+
+namespace velmora {
+
+class KvFrontEndState
+{
+public:
+    // The one instance of the process.
+    static KvFrontEndState& Instance();
+
+    // Back to the start-up values: both tables from MakeFrontEndPresetTable, working
+    // record 4 current, output size 856 x 480, H.264 defaults (profile 0, P 6, B 1).
+    // programFolder ends in "/" (one is appended when missing).
+    void Reset(const std::string& programFolder);
+
+    // Program folder with a trailing "/", and its "tmp/" folder.
+    const std::string& ProgramFolder() const { return m_programFolder; }
+    std::string TmpFolder() const { return m_programFolder + "tmp/"; }
+    // ProgramFolder() + relative, e.g. Path("tmp/option.dat").
+    std::string Path(const std::string& relative) const { return m_programFolder + relative; }
+
+    const KvPresetTable& DefaultPresets() const { return m_defaults; }
+    KvPresetTable& WorkingPresets() { return m_working; }
+    const KvPresetTable& WorkingPresets() const { return m_working; }
+
+    // Index 0..9 into the working table; SetCurrentPreset ignores other values.
+    int CurrentPresetIndex() const { return m_current; }
+    void SetCurrentPreset(int index);
+    // The current working record, the one every job writes as "tmp/option.dat".
+    tagKvOptionRecord& CurrentRecord() { return m_working[static_cast<size_t>(m_current)]; }
+    const tagKvOptionRecord& CurrentRecord() const { return m_working[static_cast<size_t>(m_current)]; }
+
+    // The current output picture size (856 x 480 at start; the settings dialog sets it
+    // from the record on OK).
+    int OutputWidth() const { return m_outputWidth; }
+    int OutputHeight() const { return m_outputHeight; }
+    void SetOutputSize(int width, int height);
+
+    // H.264 encoder choices, kept in "skin/h264.dat".
+    tagKvH264Settings& H264() { return m_h264; }
+    const tagKvH264Settings& H264() const { return m_h264; }
+    // Reads "skin/h264.dat" over the current values (missing file or attributes keep
+    // them). Returns whether the file was read.
+    bool LoadH264();
+    // Writes the current values to "skin/h264.dat".
+    bool SaveH264() const;
+
+    // The job block of this process (owned by the application object), or nullptr
+    // before start-up has created it and after shutdown.
+    tagKvJobBlock* JobBlock() const { return m_jobBlock; }
+    void SetJobBlock(tagKvJobBlock* block) { m_jobBlock = block; }
+
+private:
+    KvFrontEndState();
+
+    std::string m_programFolder;
+    KvPresetTable m_defaults{};
+    KvPresetTable m_working{};
+    int m_current = kKvDefaultPreset;
+    int m_outputWidth = 856;
+    int m_outputHeight = 480;
+    tagKvH264Settings m_h264;
+    tagKvJobBlock* m_jobBlock = nullptr;
+};
+
+} // namespace velmora

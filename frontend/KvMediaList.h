@@ -1,0 +1,170 @@
+#pragma once
+
+// The media list: the rows of the conversion queue, held in the skinned list control
+// that the main window creates and hands in. One row per added source file, 18
+// columns (File, State, Duration, Start and End shown; the rest hidden but carrying
+// their values). Every cell is text; numbers are written and read in the C locale so
+// a decimal comma of the user's locale never reaches a job file.
+//
+// The controller owns no widget. It fills the columns, adds files with their media
+// information (pre-extracting the sound of Windows Media sources into tmp/ and the
+// WAV index), removes and reorders rows, checks in-place edits of Start and End, and
+// turns a row into the cells a job is built from. The queue drives a row's state
+// through the setters below. GUI thread only.
+
+#include "project/KvJobProject.h"
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class CKvListCtrl;
+class CKvToolTipWnd;
+
+namespace velmora {
+
+enum KvMediaColumn : int {
+    kColFile = 0,
+    kColState = 1,
+    kColDuration = 2,
+    kColStart = 3,
+    kColEnd = 4,
+    kColSyncAudio = 5,
+    kColVolume = 6,
+    kColSpeed = 7,
+    kColNewWidth = 8,
+    kColNewHeight = 9,
+    kColCropX = 10,
+    kColCropY = 11,
+    kColCropW = 12,
+    kColCropH = 13,
+    kColHasVideo = 14,
+    kColHasAudio = 15,
+    kColSourceW = 16,
+    kColSourceH = 17,
+    kMediaColumnCount = 18,
+};
+
+// A file that Add could not take, and why ("no sound track", "cannot be read").
+struct KvSkippedFile
+{
+    QString path;
+    QString reason;
+};
+
+class KvMediaList
+{
+public:
+    // The state texts of the queue.
+    static const QString& StateReady();  // "Ready"
+    static const QString& StateFinish(); // "Finish"
+    static const QString& StateFailed(); // "Failed"
+    // The running state: percent as "%3.3lf%%" in the C locale, e.g. " 42.500%".
+    static QString ProgressText(double percent);
+
+    // The reasons a file is skipped.
+    static const QString& ReasonNoSound();    // "no sound track"
+    static const QString& ReasonUnreadable(); // "cannot be read"
+
+    // The filter for the QFileDialog of the Add command: one entry, "Media Files
+    // (...)", the extensions of the file-open dialog in Qt's notation.
+    static QString FileFilter();
+
+    // list: created by the main window, registered with its manager, no columns yet.
+    // programFolder ends in "/" (one is appended); its tmp/ holds the extracted WAV
+    // files and "tmp/wavfiles.dat". Empty: GetProgramFolder().
+    explicit KvMediaList(CKvListCtrl* list, std::string programFolder = std::string());
+    ~KvMediaList();
+    KvMediaList(const KvMediaList&) = delete;
+    KvMediaList& operator=(const KvMediaList&) = delete;
+
+    CKvListCtrl* List() const { return m_list; }
+
+    // Inserts the 18 columns with their headers, widths and kinds and hides 5..17.
+    void CreateColumns();
+
+    // Where the one message about skipped files goes (the main window shows it with its
+    // message box). Without a sink it goes to KvMessageBox.
+    void SetMessageSink(std::function<void(const QString&)> sink) { m_messageSink = std::move(sink); }
+
+    // Appends one row per file that has sound, in the given order, under the wait
+    // cursor (the Add command and files from the command line). ".wmv"/".asf" sources
+    // have their sound pre-extracted first. The files that were skipped are reported
+    // in one message afterwards. Returns the number of rows added.
+    int AddFiles(const QStringList& files);
+    // The files the last AddFiles skipped, in order.
+    const std::vector<KvSkippedFile>& LastSkipped() const { return m_skipped; }
+    // The message text for skipped files (empty for none).
+    static QString SkippedMessage(const std::vector<KvSkippedFile>& skipped);
+
+    // Commands on the selected row; each returns whether it changed anything (no
+    // selection, Move Up on the first row and Move Down on the last change nothing).
+    bool Remove();
+    bool RemoveAll();
+    bool MoveUp();
+    bool MoveDown();
+
+    // The list's cell-edit notification (kMsgCellTextChanged, param column * 65536 +
+    // row). A Start or End that is not a number (C locale), or that leaves End at or
+    // before Start, is refused: the cell gets its old text back and false is returned.
+    // An accepted edit resets the row to "Ready", progress 0, and returns true.
+    bool OnCellTextChanged(qint64 param);
+
+    int RowCount() const;
+    QString FilePath(int row) const;
+    // The cells of row a job is built from (BuildJobProject).
+    tagKvJobRow JobRow(int row) const;
+    // Seconds the row converts, as the job will see them (out point minus in point,
+    // within the source's length); the queue refuses rows where this is not above 0.
+    double RowLength(int row) const;
+
+    // The queue's view of a row's state.
+    QString StateText(int row) const;
+    int Progress(int row) const;
+    void SetState(int row, const QString& text, int progress, bool redraw = true);
+    void SetStateText(int row, const QString& text, bool redraw = true);
+    void SetProgress(int row, int value, bool redraw = true);
+    // A per-row tip (why a row failed); it travels with the row when rows move and is
+    // shown as the list's tool tip while the pointer is over that row.
+    void SetRowToolTip(int row, const QString& text);
+    QString RowToolTip(int row) const;
+    // Call on mouse moves over the list (client point of the dialog): shows the tip of
+    // the row under the point, or none.
+    void UpdateToolTipAt(int x, int y);
+    // Every row back to "Ready", progress 0, no tip (after a settings change).
+    void ResetAllToReady();
+
+private:
+    struct RowExtra
+    {
+        QString start; // the last accepted Start and End, for refusing a bad edit
+        QString end;
+        QString toolTip;
+    };
+
+    bool AddFile(const QString& path);
+    void PreExtractSound(const std::string& source);
+    std::string NewWavPath() const;
+    void HideRowTip();
+    RowExtra* Extra(int row);
+    const RowExtra* Extra(int row) const;
+    QString Cell(int column, int row) const;
+
+    CKvListCtrl* m_list = nullptr;
+    std::string m_programFolder;
+    std::function<void(const QString&)> m_messageSink;
+    std::vector<KvSkippedFile> m_skipped;
+    // Keyed by the row data given to AddRow (a serial): it moves with the row's cells.
+    std::map<qint64, RowExtra> m_extras;
+    qint64 m_nextSerial = 1;
+    int m_tipRow = -1;
+    QPointer<CKvToolTipWnd> m_tipWnd;
+};
+
+} // namespace velmora

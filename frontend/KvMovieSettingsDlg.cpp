@@ -1,0 +1,452 @@
+#include "frontend/KvMovieSettingsDlg.h"
+
+#include "common/KvOptionRecord.h"
+#include "common/KvWmProfile.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvH264SettingsDlg.h"
+#include "frontend/KvHelpPanel.h"
+#include "project/KvDecoderSettings.h"
+#include "project/KvSideFiles.h"
+#include "ui/KvComboBox.h"
+#include "ui/KvStatic.h"
+#include "ui/KvTextButton.h"
+#include "ui/KvUIManager.h"
+#include "ui/KvUiTypes.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kRowHeight = 22;
+constexpr int kLabelLeft = 11;
+// The short fields are a little wider than the classic 85 pixels: "2 (Stereo)" and
+// the drop button do not fit into 85 in this font.
+constexpr int kShortField = 110;
+// Labels are drawn centred in their box, so they share the field's top to sit on the
+// same baseline as the field's text.
+constexpr int kLabelRaise = 2;
+// The label text starts clear of the frame line it would otherwise touch.
+constexpr int kLabelIndent = 10;
+constexpr int kDropHeight = 160;
+
+const char* const kAudioBitrates[] = {"32 Kbps", "40 Kbps", "48 Kbps", "56 Kbps", "64 Kbps",
+                                      "80 Kbps", "96 Kbps", "112 Kbps", "128 Kbps", "160 Kbps",
+                                      "192 Kbps", "224 Kbps", "256 Kbps", "320 Kbps", "384 Kbps",
+                                      "448 Kbps", "512 Kbps", "576 Kbps", "640 Kbps"};
+const char* const kSampleRates[] = {"8000 Hz", "11025 Hz", "12000 Hz", "16000 Hz", "22050 Hz", "24000 Hz",
+                                    "32000 Hz", "44100 Hz", "48000 Hz", "64000 Hz", "88200 Hz", "96000 Hz"};
+
+// The rows of the window: the label's identifier, its text, its top, and the help
+// shown while the pointer is over the row.
+struct RowSpec
+{
+    int labelId;
+    const char* label;
+    int labelTop;
+    const char* help;
+};
+
+const RowSpec kRows[] = {
+    {CKvMovieSettingsDlg::kFormatLabelId, "Format", 85, "Audio Format"},
+    {CKvMovieSettingsDlg::kWmaCodecLabelId, "WMA Code", 115, "Windows Media Audio Code"},
+    {CKvMovieSettingsDlg::kWmaFormatLabelId, "WMA Format", 145, "Windows Media Audio Format"},
+    {CKvMovieSettingsDlg::kBitrateLabelId, "Audio Bitrate", 175,
+     "Here we can set the Audio Bitrate of target video, higher Audio Bitrate, higher Audio Quality and "
+     "Larger size."},
+    {CKvMovieSettingsDlg::kSampleRateLabelId, "Audio Sample Rate", 205,
+     "Here we can set the Audio Sample Rate(in samples/sec, Hz) of the target video."},
+    {CKvMovieSettingsDlg::kChannelsLabelId, "Audio Channels", 235,
+     "Here we can set the number of the Audio Channels of the target video."},
+};
+
+// The quality list of the (unplaced) quality combo: "1" to "49".
+constexpr int kQualityItems = 49;
+constexpr int kMp3DefaultQualityItem = 24;
+
+} // namespace
+
+CKvMovieSettingsDlg::CKvMovieSettingsDlg(KvFrontEndState& state, QWidget* parent)
+    : CKvDialogBase(parent)
+    , m_state(state)
+    , m_presetAtStart(state.CurrentPresetIndex())
+{
+    setWindowTitle(QStringLiteral("Audio Settings"));
+    resize(kWidth, kHeight);
+}
+
+CKvMovieSettingsDlg::~CKvMovieSettingsDlg() = default;
+
+int CKvMovieSettingsDlg::Run()
+{
+    m_runResult = 0;
+    exec();
+    return m_runResult;
+}
+
+void CKvMovieSettingsDlg::CreateControls()
+{
+    CKvDialogBase::CreateControls();
+    CKvUIManager* manager = Manager();
+
+    for (const RowSpec& row : kRows) {
+        auto* label = new CKvStatic;
+        label->SetCaption(QString::fromLatin1(row.label));
+        label->SetAlignment(CKvButton::AlignLeft);
+        manager->AddControl(row.labelId, label, kTypeStatic);
+    }
+
+    auto combo = [manager](int id) {
+        auto* box = new CKvComboBox;
+        box->SetDropHeight(kDropHeight);
+        manager->AddControl(id, box, kTypeComboBox);
+        return box;
+    };
+    m_format = combo(kFormatId);
+    m_format->AddString(QStringLiteral("MP3"), kKvOutputMp3);
+    m_format->AddString(QStringLiteral("WMA"), kKvOutputWma);
+    m_format->SetDropHeight(2 * 22 + 2);
+
+    m_advanced = new CKvTextButton(QStringLiteral("Advanced"));
+    manager->AddControl(kAdvancedId, m_advanced, kTypeTextButton);
+
+    m_wmaCodec = combo(kWmaCodecId);
+    m_wmaFormat = combo(kWmaFormatId);
+    m_bitrate = combo(kBitrateId);
+    for (const char* text : kAudioBitrates)
+        m_bitrate->AddString(QString::fromLatin1(text));
+    m_sampleRate = combo(kSampleRateId);
+    for (const char* text : kSampleRates)
+        m_sampleRate->AddString(QString::fromLatin1(text));
+    m_channels = combo(kChannelsId);
+    m_channels->AddString(QStringLiteral("1 (Mono)"));
+    m_channels->AddString(QStringLiteral("2 (Stereo)"));
+    m_channels->SetDropHeight(2 * 22 + 2);
+
+    m_help = new KvHelpPanel;
+    manager->AddControl(kHelpId, m_help, kTypeStatic);
+    m_help->SetFontId(KvHelpPanel::kFontId);
+}
+
+void CKvMovieSettingsDlg::LayoutControls()
+{
+    CKvDialogBase::LayoutControls();
+    const int w = width();
+    const int h = height();
+    const int labelWidth = w / 3 - kLabelLeft;
+    const int fieldLeft = w / 3 + 5;
+    const int longField = 2 * w / 3 - 53;
+    for (const RowSpec& row : kRows) {
+        if (CKvStatic* label = Label(row.labelId))
+            label->Move(kLabelLeft + kLabelIndent, row.labelTop - kLabelRaise, labelWidth - kLabelIndent, kRowHeight);
+    }
+    if (!m_format)
+        return;
+    m_format->Move(fieldLeft, 83, kShortField, kRowHeight);
+    m_advanced->Move(w / 3 + 165, 83, 120, kRowHeight);
+    m_wmaCodec->Move(fieldLeft, 113, longField, kRowHeight);
+    m_wmaFormat->Move(fieldLeft, 143, longField, kRowHeight);
+    m_bitrate->Move(fieldLeft, 173, kShortField, kRowHeight);
+    m_sampleRate->Move(fieldLeft, 203, kShortField, kRowHeight);
+    m_channels->Move(fieldLeft, 233, kShortField, kRowHeight);
+    m_help->Move(kLabelLeft, 300, w - 22, h - 340);
+}
+
+void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
+{
+    CKvDialogBase::DrawFrame(painter);
+    const tagKvUiColors& colors = CKvUIManager::Colors();
+    const int w = width();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(ColorFromRef(colors.clrDlgEdge));
+    painter.drawRect(QRect(10, 40, w - 22, 254));
+    painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
+    painter.drawRect(QRect(11, 41, w - 24, 252));
+    painter.restore();
+}
+
+void CKvMovieSettingsDlg::OnInitDialog()
+{
+    if (QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = parentWidget() ? parentWidget()->frameGeometry() : screen->availableGeometry();
+        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    CKvDialogBase::OnInitDialog();
+    LoadRecord();
+    Manager()->Invalidate();
+}
+
+void CKvMovieSettingsDlg::LoadRecord()
+{
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    m_sizeMode = record.nSizeMode;
+    m_fileSize = QString::number(record.nFileSizeMB);
+    m_videoBitrate = QString::number(record.nVideoBitrate);
+    m_widthText = QString::number(record.nWidth);
+    m_heightText = QString::number(record.nHeight);
+    m_qualityItem = std::clamp(record.nQuality - 1, 0, kQualityItems - 1);
+    m_forceResize = record.bForceResize != 0;
+    m_flipVideo = record.bFlipVideo != 0;
+    m_deinterlace = ReadDecoderSettings(m_state.ProgramFolder()).isDeinterlace.value_or(0) != 0;
+    int smoothing = 0;
+    LoadSmoothing(m_state.ProgramFolder(), smoothing);
+    m_smoothing = smoothing != 0;
+    m_overlayQuality = record.nOverlayQuality;
+
+    SelectByNumber(m_bitrate, record.nAudioBitrate);
+    SelectByNumber(m_sampleRate, record.nSampleRate);
+    m_channels->SetCurSel(record.nChannels >= 0 && record.nChannels < m_channels->GetCount() ? record.nChannels : -1,
+                          false);
+    m_format->SetCurSel(record.nOutputType == kKvOutputWma ? 1 : 0, false);
+    m_shownFormat = m_format->GetCurSel();
+
+    FillWindowsMediaLists();
+    UpdateEnabling();
+}
+
+void CKvMovieSettingsDlg::FillWindowsMediaLists()
+{
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    m_wmaCodec->ResetContent();
+    for (const WmCodecInfo& codec : WmAudioCodecs()) {
+        const QString name = QString::fromStdWString(codec.name);
+        if (name.contains(QLatin1String("Windows Media Audio")))
+            m_wmaCodec->AddString(name);
+    }
+    if (m_wmaCodec->GetCount() > 0)
+        m_wmaCodec->SetCurSel(std::clamp(record.nWmaCodec, 0, m_wmaCodec->GetCount() - 1), false);
+    // No Windows Media video codec is offered, so the video codec stays unchosen.
+    m_wmvCodec = -1;
+    FillWmaFormats();
+}
+
+void CKvMovieSettingsDlg::FillWmaFormats()
+{
+    m_wmaFormat->ResetContent();
+    const int codec = m_wmaCodec->GetCurSel();
+    if (codec < 0)
+        return;
+    const bool lossless = m_wmaCodec->GetItemText(codec).contains(QLatin1String("Lossless"));
+    for (int passes = 0; passes <= 2; ++passes) {
+        const std::vector<WmAudioFormat> formats = WmAudioFormats(codec, passes);
+        for (size_t position = 0; position < formats.size(); ++position) {
+            const QString description = QString::fromStdWString(formats[position].description);
+            if (description.contains(QLatin1String("5.1")))
+                continue;
+            if (!lossless && description.contains(QLatin1String("VBR")))
+                continue;
+            m_wmaFormat->AddString(description, qint64(passes) * kWmaPassesFactor + qint64(position));
+        }
+    }
+    SelectByData(m_wmaFormat, m_state.CurrentRecord().nWmaFormat);
+    if (m_wmaFormat->GetCurSel() < 0 && m_wmaFormat->GetCount() > 0)
+        m_wmaFormat->SetCurSel(0, false);
+}
+
+void CKvMovieSettingsDlg::ApplyFormatDefaults()
+{
+    if (IsWmaChosen()) {
+        m_sizeMode = kBitratePriority;
+        m_videoBitrate = m_state.CurrentPresetIndex() > 3 ? QStringLiteral("2500") : QStringLiteral("6000");
+        for (int i = 0; i < m_wmaCodec->GetCount(); ++i) {
+            const QString name = m_wmaCodec->GetItemText(i);
+            if (name.contains(QLatin1String("Windows Media Audio 9.")) && !name.contains(QLatin1String("Lossless"))) {
+                m_wmaCodec->SetCurSel(i, false);
+                break;
+            }
+        }
+        FillWmaFormats();
+        for (int i = 0; i < m_wmaFormat->GetCount(); ++i) {
+            if (m_wmaFormat->GetItemText(i).contains(QLatin1String("128 kbps"))) {
+                m_wmaFormat->SetCurSel(i, false);
+                break;
+            }
+        }
+    } else {
+        m_sizeMode = kQualityPriority;
+        m_qualityItem = kMp3DefaultQualityItem;
+    }
+}
+
+void CKvMovieSettingsDlg::UpdateEnabling()
+{
+    const bool wma = IsWmaChosen();
+    for (int id : {kWmaCodecLabelId, kWmaFormatLabelId})
+        Label(id)->Enable(wma, false);
+    m_wmaCodec->Enable(wma, false);
+    m_wmaFormat->Enable(wma, false);
+    for (int id : {kBitrateLabelId, kSampleRateLabelId, kChannelsLabelId})
+        Label(id)->Enable(!wma, false);
+    m_bitrate->Enable(!wma, false);
+    m_sampleRate->Enable(!wma, false);
+    m_channels->Enable(!wma, false);
+    if (wma)
+        m_sizeMode = kBitratePriority;
+    // The H.264 choices matter only to the outputs that carry H.264 or MPEG audio
+    // beside it; of the two formats here that is MP3.
+    const int type = int(m_format->GetItemData(m_format->GetCurSel()));
+    m_advanced->Enable(type == 0 || type == 1 || type == 2 || type == 6 || type == 12 || type == 13, false);
+    Manager()->Invalidate();
+    update();
+}
+
+bool CKvMovieSettingsDlg::IsWmaChosen() const
+{
+    return m_format && m_format->GetCurSel() >= 0 && m_format->GetItemData(m_format->GetCurSel()) == kKvOutputWma;
+}
+
+void CKvMovieSettingsDlg::OnCommand(int id)
+{
+    switch (id) {
+    case kFormatId:
+        // Choosing the format already shown keeps the user's codec and format choices.
+        if (m_format->GetCurSel() == m_shownFormat)
+            break;
+        m_shownFormat = m_format->GetCurSel();
+        ApplyFormatDefaults();
+        UpdateEnabling();
+        break;
+    case kWmaCodecId:
+        FillWmaFormats();
+        Manager()->Invalidate();
+        update();
+        break;
+    case kAdvancedId: {
+        CKvH264SettingsDlg advanced(m_state, this);
+        advanced.Run();
+        break;
+    }
+    default:
+        CKvDialogBase::OnCommand(id);
+        break;
+    }
+}
+
+void CKvMovieSettingsDlg::OnOK()
+{
+    const std::string& folder = m_state.ProgramFolder();
+    WriteDecoderDeinterlace(folder, m_deinterlace ? 1 : 0);
+
+    tagKvOptionRecord& record = m_state.CurrentRecord();
+    record.nSizeMode = m_sizeMode;
+    if (!m_fileSize.isEmpty())
+        record.nFileSizeMB = m_fileSize.toInt();
+    if (!m_videoBitrate.isEmpty())
+        record.nVideoBitrate = m_videoBitrate.toInt();
+    if (!m_widthText.isEmpty())
+        record.nWidth = m_widthText.toInt();
+    if (!m_heightText.isEmpty())
+        record.nHeight = m_heightText.toInt();
+    record.nWidth = RoundAndClampWidth(record.nWidth);
+    record.nHeight = RoundAndClampHeight(record.nHeight);
+    record.nQuality = m_qualityItem + 1;
+    record.bForceResize = m_forceResize ? 1 : 0;
+    record.bFlipVideo = m_flipVideo ? 1 : 0;
+    record.nOverlayQuality = m_overlayQuality;
+    if (m_format->GetCurSel() >= 0)
+        record.nOutputType = int(m_format->GetItemData(m_format->GetCurSel()));
+    m_state.SetOutputSize(record.nWidth, record.nHeight);
+    record.nWmvCodec = m_wmvCodec;
+    record.nWmaCodec = m_wmaCodec->GetCurSel();
+    record.nWmaFormat = m_wmaFormat->GetCurSel() >= 0 ? int(m_wmaFormat->GetItemData(m_wmaFormat->GetCurSel())) : 0;
+    SaveSmoothing(folder, m_smoothing ? 1 : 0);
+    if (m_bitrate->GetCurSel() >= 0)
+        record.nAudioBitrate = LeadingNumber(m_bitrate->GetItemText(m_bitrate->GetCurSel()));
+    if (m_sampleRate->GetCurSel() >= 0)
+        record.nSampleRate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
+    if (m_channels->GetCurSel() >= 0)
+        record.nChannels = m_channels->GetCurSel();
+
+    m_runResult = 1;
+    CKvDialogBase::OnOK();
+}
+
+void CKvMovieSettingsDlg::OnCancel()
+{
+    m_state.SetCurrentPreset(m_presetAtStart);
+    m_runResult = 0;
+    CKvDialogBase::OnCancel();
+}
+
+int CKvMovieSettingsDlg::LeadingNumber(const QString& text)
+{
+    const QString word = text.section(u' ', 0, 0);
+    bool ok = false;
+    const int value = word.toInt(&ok);
+    return ok ? value : -1;
+}
+
+void CKvMovieSettingsDlg::SelectByNumber(CKvComboBox* combo, int value)
+{
+    combo->SetCurSel(-1, false);
+    for (int i = 0; i < combo->GetCount(); ++i) {
+        if (LeadingNumber(combo->GetItemText(i)) == value) {
+            combo->SetCurSel(i, false);
+            return;
+        }
+    }
+}
+
+void CKvMovieSettingsDlg::SelectByData(CKvComboBox* combo, qint64 value)
+{
+    combo->SetCurSel(-1, false);
+    for (int i = 0; i < combo->GetCount(); ++i) {
+        if (combo->GetItemData(i) == value) {
+            combo->SetCurSel(i, false);
+            return;
+        }
+    }
+}
+
+QString CKvMovieSettingsDlg::HelpTextAt(const QPoint& point) const
+{
+    for (const RowSpec& row : kRows) {
+        const QRect area(10, row.labelTop - 3, width() - 20, kRowHeight + 3);
+        if (area.contains(point))
+            return QString::fromLatin1(row.help);
+    }
+    return QString();
+}
+
+QString CKvMovieSettingsDlg::HelpText() const
+{
+    return m_help ? m_help->GetCaption() : QString();
+}
+
+void CKvMovieSettingsDlg::SetHelp(const QString& text)
+{
+    if (!m_help || m_help->GetCaption() == text)
+        return;
+    m_help->SetCaption(text, false);
+    Manager()->RedrawControl(m_help);
+}
+
+void CKvMovieSettingsDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    CKvDialogBase::mouseMoveEvent(event);
+    SetHelp(HelpTextAt(event->position().toPoint()));
+}
+
+void CKvMovieSettingsDlg::leaveEvent(QEvent* event)
+{
+    CKvDialogBase::leaveEvent(event);
+    SetHelp(QString());
+}
+
+CKvComboBox* CKvMovieSettingsDlg::Combo(int id) const
+{
+    return Manager()->Find<CKvComboBox>(id, kTypeComboBox);
+}
+
+CKvStatic* CKvMovieSettingsDlg::Label(int id) const
+{
+    return Manager()->Find<CKvStatic>(id, kTypeStatic);
+}

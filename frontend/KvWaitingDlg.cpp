@@ -1,0 +1,127 @@
+#include "frontend/KvWaitingDlg.h"
+
+#include "ui/KvUIManager.h"
+#include "ui/KvUiTypes.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTimerEvent>
+
+using namespace velmora;
+
+CKvWaitingDlg::CKvWaitingDlg(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setCursor(Qt::WaitCursor);
+    PrepareSpinner();
+}
+
+CKvWaitingDlg::~CKvWaitingDlg()
+{
+    if (m_timer)
+        killTimer(m_timer);
+}
+
+void CKvWaitingDlg::PrepareSpinner()
+{
+    // The picture's silhouette in the dialog edge colour, with the picture itself
+    // faintly over it, so the spinner matches the colour scheme.
+    const QImage loaded = QImage(CKvUIManager::ResolvePath(QStringLiteral("skin/flag/waiting.png")))
+                              .convertToFormat(QImage::Format_ARGB32);
+    if (loaded.isNull()) {
+        m_spinner = QImage();
+        return;
+    }
+    const QColor edge = ColorFromRef(CKvUIManager::Colors().clrDlgEdge);
+    QImage silhouette(loaded.size(), QImage::Format_ARGB32);
+    QImage faint = loaded;
+    for (int y = 0; y < loaded.height(); ++y) {
+        const QRgb* source = reinterpret_cast<const QRgb*>(loaded.constScanLine(y));
+        QRgb* target = reinterpret_cast<QRgb*>(silhouette.scanLine(y));
+        QRgb* light = reinterpret_cast<QRgb*>(faint.scanLine(y));
+        for (int x = 0; x < loaded.width(); ++x) {
+            target[x] = qRgba(edge.red(), edge.green(), edge.blue(), qAlpha(source[x]));
+            light[x] = qRgba(qRed(source[x]), qGreen(source[x]), qBlue(source[x]), qAlpha(source[x]) / 3);
+        }
+    }
+    m_spinner = silhouette.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&m_spinner);
+    painter.drawImage(0, 0, faint);
+}
+
+int CKvWaitingDlg::NextAngle(int angle)
+{
+    angle += kAngleStep;
+    return angle > 360 ? kAngleStep : angle;
+}
+
+void CKvWaitingDlg::Open()
+{
+    const QSize pictureSize = m_spinner.isNull() ? QSize(32, 32) : m_spinner.size();
+    const QSize size(pictureSize.width() + kMargin, pictureSize.height() + kMargin);
+    resize(size);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    m_angle = 0;
+    if (!m_timer)
+        m_timer = startTimer(kTimerInterval);
+    show();
+    raise();
+}
+
+void CKvWaitingDlg::Close()
+{
+    if (m_timer) {
+        killTimer(m_timer);
+        m_timer = 0;
+    }
+    close();
+}
+
+void CKvWaitingDlg::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_timer) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    m_angle = NextAngle(m_angle);
+    update();
+    raise();
+}
+
+QImage CKvWaitingDlg::Render() const
+{
+    QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const int w = width();
+    const int h = height();
+    if (!m_spinner.isNull()) {
+        painter.translate(w / 2.0, h / 2.0);
+        painter.rotate(m_angle);
+        painter.translate(-w / 2.0, -h / 2.0);
+        painter.drawImage(QRect(kMargin / 2, kMargin / 2, w - kMargin, h - kMargin), m_spinner);
+        painter.resetTransform();
+    }
+    const QString title = windowTitle();
+    if (!title.isEmpty()) {
+        QFont font(QStringLiteral("Arial"));
+        font.setPixelSize(14);
+        painter.setFont(font);
+        painter.setPen(ShiftColorRef(CKvUIManager::Colors().clrDlgEdge, 60));
+        painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, title);
+    }
+    return picture;
+}
+
+void CKvWaitingDlg::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, Render());
+}

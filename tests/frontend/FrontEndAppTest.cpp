@@ -1,0 +1,213 @@
+// Start-up and shutdown of the front end: the single-instance lock and the hand-over
+// of files, the job block, and emptying tmp/ without ever leaving it.
+
+#include "common/KvJobBlock.h"
+#include "common/KvProgramFolder.h"
+#include "common/KvSharedMemory.h"
+#include "frontend/KvFrontEndApp.h"
+#include "frontend/KvFrontEndState.h"
+#include "support/TempFolder.h"
+#include "ui/KvUIManager.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+void EnsureApp()
+{
+    static int argc = 1;
+    static char name[] = "test_frontend";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance())
+        return;
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(argc, argv);
+}
+
+bool IsAllZero(const tagKvJobBlock* block)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block);
+    for (size_t i = 0; i < sizeof(tagKvJobBlock); ++i) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    return true;
+}
+
+// Points the front end at a program folder for the life of the object.
+struct ProgramFolderScope
+{
+    explicit ProgramFolderScope(const std::string& folder)
+    {
+        SetProgramFolderForTesting(folder);
+        CKvUIManager::SetResourceFolder(QString::fromStdString(folder));
+    }
+    ~ProgramFolderScope() { SetProgramFolderForTesting(std::string()); }
+};
+
+} // namespace
+
+TEST(DeleteFolderContents, EmptiesNestedReadOnlyContentButNeverLeavesTheFolder)
+{
+    TempFolder root;
+    const std::string tmp = root.Path() + "tmp/";
+    const std::string outside = root.Path() + "outside/";
+    fs::create_directories(tmp + "link/deeper");
+    fs::create_directories(outside + "dir");
+    WriteFileBytes(outside + "keep.txt", "keep");
+    WriteFileBytes(outside + "dir/keep2.txt", "keep");
+    WriteFileBytes(tmp + "option.dat", "x");
+    WriteFileBytes(tmp + ".hidden", "x");
+    WriteFileBytes(tmp + "link/deeper/a.wav", "x");
+    WriteFileBytes(tmp + "readonly.txt", "x");
+    chmod((tmp + "readonly.txt").c_str(), 0444);
+    fs::create_directories(tmp + "lockeddir");
+    WriteFileBytes(tmp + "lockeddir/inside.txt", "x");
+    chmod((tmp + "lockeddir").c_str(), 0555);
+    fs::create_symlink(outside + "keep.txt", tmp + "file-link");
+    fs::create_directory_symlink(outside + "dir", tmp + "dir-link");
+    fs::create_symlink(root.Path() + "missing", tmp + "dangling");
+
+    EXPECT_TRUE(DeleteFolderContents(tmp));
+
+    EXPECT_TRUE(fs::is_directory(tmp)) << "the folder itself stays";
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(ReadFileBytes(outside + "keep.txt"), "keep") << "a link is removed, not followed";
+    EXPECT_EQ(ReadFileBytes(outside + "dir/keep2.txt"), "keep");
+}
+
+TEST(DeleteFolderContents, RefusesRootsMissingFoldersAndALinkedFolder)
+{
+    EXPECT_FALSE(DeleteFolderContents(""));
+    EXPECT_FALSE(DeleteFolderContents("/"));
+    EXPECT_FALSE(DeleteFolderContents("/ab"));
+    TempFolder root;
+    EXPECT_FALSE(DeleteFolderContents(root.Path() + "no-such-folder/"));
+    fs::create_directories(root.Path() + "real");
+    WriteFileBytes(root.Path() + "real/data", "keep");
+    fs::create_directory_symlink(root.Path() + "real", root.Path() + "tmp");
+    EXPECT_FALSE(DeleteFolderContents(root.Path() + "tmp/"));
+    EXPECT_EQ(ReadFileBytes(root.Path() + "real/data"), "keep");
+}
+
+TEST(FrontEndApp, StartupEmptiesTmpZeroesTheBlockAndShutdownEmptiesTmp)
+{
+    EnsureApp();
+    TempProgramFolder folder(true);
+    ProgramFolderScope scope(folder.Path());
+    WriteFileBytes(folder.Path() + "tmp/wavfiles.dat", "<WavFiles/>");
+    fs::create_directories(folder.Path() + "tmp/link");
+    WriteFileBytes(folder.Path() + "tmp/link/notice.jpg", "x");
+
+    CKvLumoApp app;
+    ASSERT_TRUE(app.Startup());
+    EXPECT_TRUE(fs::is_empty(folder.Path() + "tmp/")) << "nothing of a crashed run is reused";
+    const tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(IsAllZero(block));
+    EXPECT_EQ(KvFrontEndState::Instance().CurrentPresetIndex(), 4);
+    EXPECT_EQ(KvFrontEndState::Instance().OutputWidth(), 856);
+
+    WriteFileBytes(folder.Path() + "tmp/option.dat", "x");
+    fs::create_directories(folder.Path() + "tmp/a/b");
+    WriteFileBytes(folder.Path() + "tmp/a/b/c.wav", "x");
+    chmod((folder.Path() + "tmp/a/b/c.wav").c_str(), 0444);
+    app.ExitInstance();
+    EXPECT_TRUE(fs::is_directory(folder.Path() + "tmp/"));
+    EXPECT_TRUE(fs::is_empty(folder.Path() + "tmp/"));
+    EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), nullptr);
+    EXPECT_FALSE(app.HoldsLock());
+}
+
+TEST(FrontEndApp, SecondStartHandsItsFilesOverAndTouchesNothing)
+{
+    EnsureApp();
+    TempProgramFolder folder(true);
+    ProgramFolderScope scope(folder.Path());
+
+    CKvLumoApp first;
+    ASSERT_TRUE(first.Startup());
+    tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
+    block->nPreset = 7;
+    WriteFileBytes(folder.Path() + "tmp/option.dat", "job");
+    QSignalSpy handed(&first, &CKvLumoApp::filesHandedOver);
+
+    // The second start runs its own event loop only long enough to send; the first
+    // answers from ours, so send from a helper thread's point of view by letting the
+    // hand-over wait while we spin the loop.
+    CKvLumoApp second;
+    bool secondStarted = true;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { secondStarted = second.Startup({"/media/a b.mp4", "/media/c.wav"}); },
+        Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (handed.isEmpty() && clock.elapsed() < 5000)
+        QTest::qWait(20);
+
+    EXPECT_FALSE(secondStarted);
+    EXPECT_TRUE(second.IsSecondInstance());
+    EXPECT_EQ(second.ExitInstance(), 0);
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_EQ(handed.at(0).at(0).toStringList(), (QStringList{"/media/a b.mp4", "/media/c.wav"}));
+    EXPECT_EQ(ReadFileBytes(folder.Path() + "tmp/option.dat"), "job") << "the second start left tmp/ alone";
+    EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), block);
+    EXPECT_EQ(block->nPreset, 7);
+    first.ExitInstance();
+}
+
+TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)
+{
+    TempProgramFolder folder(true);
+    const QString program = QString::fromStdString(folder.Path() + "velmora");
+    if (!QFileInfo::exists(program))
+        GTEST_SKIP() << "velmora is not built into the program folder";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    // Ready once it holds the lock and listens for hand-overs.
+    const QString channel = CKvLumoApp::ChannelPath(folder.Path());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(channel));
+    WriteFileBytes(folder.Path() + "tmp/marker", "first");
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    clock.restart();
+    second.start(program, {QString::fromStdString(folder.Path() + "no-such-file.mp4")});
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(ReadFileBytes(folder.Path() + "tmp/marker"), "first");
+    first.kill();
+    first.waitForFinished(5000);
+    // A killed front end leaves its objects behind; this one was ours to remove.
+    shm_unlink(SharedObjectName(kKvJobBlockGuid, folder.Path()).c_str());
+    QFile::remove(channel);
+    QFile::remove(CKvLumoApp::LockPath(folder.Path()));
+}

@@ -1,0 +1,378 @@
+// The main window's conversion queue, driven as a user drives it, with the real
+// engine in a program folder of the test's own: Render into a folder, stop while
+// busy, failures that must read "Failed", and the names of the output files.
+
+#include "common/KvJobBlock.h"
+#include "common/KvOptionRecord.h"
+#include "common/KvProcess.h"
+#include "common/KvProgramFolder.h"
+#include "common/KvWmProfile.h"
+#include "frontend/KvFrontEndApp.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvMainDlg.h"
+#include "frontend/KvMediaList.h"
+#include "frontend/KvMessageDlg.h"
+#include "support/TempFolder.h"
+#include "ui/KvButton.h"
+#include "ui/KvListCtrl.h"
+#include "ui/KvUIManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+void EnsureApp()
+{
+    static int argc = 1;
+    static char name[] = "test_frontend";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance())
+        return;
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(argc, argv);
+}
+
+// Source media made once with the ffmpeg tools: a short video with sound, a short
+// WAV, and a long sound file that takes the engine a while.
+struct Media
+{
+    TempFolder folder{"velmora-media"};
+    std::string clip;
+    std::string song;
+    std::string longSound;
+
+    Media()
+    {
+        clip = folder.Path() + "clip.mp4";
+        song = folder.Path() + "song.wav";
+        longSound = folder.Path() + "long.m4a";
+        RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=3 -f lavfi -i "
+                   "sine=frequency=440:duration=3 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest "
+                   + ShellQuote(clip));
+        RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=660:duration=2 " + ShellQuote(song));
+    }
+
+    // Made on first use: it takes a few seconds to encode.
+    const std::string& LongSound() const
+    {
+        if (!fs::exists(longSound))
+            RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:duration=1200 -c:a aac -b:a 32k "
+                       + ShellQuote(longSound));
+        return longSound;
+    }
+};
+
+const Media& TestMedia()
+{
+    static Media media;
+    return media;
+}
+
+struct Probe
+{
+    std::string codec;
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = 0.0;
+};
+
+Probe ProbeAudio(const QString& path)
+{
+    std::string out;
+    RunCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels:format=duration "
+               "-of default=noprint_wrappers=1 " + ShellQuote(path.toStdString()), &out);
+    Probe probe;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        if (key == "codec_name")
+            probe.codec = value;
+        else if (key == "sample_rate")
+            probe.sampleRate = std::atoi(value.c_str());
+        else if (key == "channels")
+            probe.channels = std::atoi(value.c_str());
+        else if (key == "duration")
+            probe.duration = std::atof(value.c_str());
+    }
+    return probe;
+}
+
+// A started front end in a program folder of its own, its main window shown, the
+// folder picker answering with a temporary folder and message boxes answered (and
+// recorded) without a window.
+class QueueTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        EnsureApp();
+        SetProgramFolderForTesting(m_program.Path());
+        CKvUIManager::SetResourceFolder(QString::fromStdString(m_program.Path()));
+        ASSERT_TRUE(m_app.Startup());
+        m_dialog = m_app.CreateMainWindow();
+        m_dialog->show();
+        QApplication::processEvents();
+        m_dialog->SetFolderChooser([this] { return QString::fromStdString(m_target.Path()); });
+        SetMessageHookForTesting([this](const QString& caption, const QString& text, int style) {
+            m_messages << text;
+            return style == CKvMessageDlg::kStyleYesNo ? m_answer : CKvMessageDlg::kIdOk;
+        });
+    }
+
+    void TearDown() override
+    {
+        SetMessageHookForTesting({});
+        m_app.DestroyMainWindow();
+        m_app.ExitInstance();
+        SetProgramFolderForTesting(std::string());
+    }
+
+    KvMediaList& List() { return *m_dialog->MediaList(); }
+
+    // Render and wait until the queue is idle again.
+    bool RenderAndWait(int timeoutMs = 120000)
+    {
+        QSignalSpy stopped(m_dialog, &CKvMainDlg::queueStopped);
+        m_dialog->OnRender();
+        if (m_dialog->IsIdle())
+            return true;
+        return stopped.wait(timeoutMs) || m_dialog->IsIdle();
+    }
+
+    QString Target(const char* name) const { return QString::fromStdString(m_target.Path()) + QString::fromUtf8(name); }
+
+    TempProgramFolder m_program{true};
+    TempFolder m_target{"velmora-out"};
+    CKvLumoApp m_app;
+    CKvMainDlg* m_dialog = nullptr;
+    QStringList m_messages;
+    int m_answer = CKvMessageDlg::kIdYes;
+};
+
+} // namespace
+
+TEST_F(QueueTest, RendersEveryRowToItsOwnFileAndKeepsCountingAcrossRuns)
+{
+    const Media& media = TestMedia();
+    // A file the user already has under the first name the counter gives.
+    WriteFileBytes(m_target.Path() + "(output001)clip.wma", "mine");
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.clip), QString::fromStdString(media.song)}), 2);
+
+    ASSERT_TRUE(RenderAndWait());
+    EXPECT_EQ(List().StateText(0), "Finish") << List().RowToolTip(0).toStdString();
+    EXPECT_EQ(List().StateText(1), "Finish") << List().RowToolTip(1).toStdString();
+    EXPECT_EQ(List().Progress(0), 100);
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join('\n').toStdString();
+    EXPECT_EQ(ReadFileBytes(m_target.Path() + "(output001)clip.wma"), "mine") << "never overwritten";
+
+    const tagKvOptionRecord& record = KvFrontEndState::Instance().CurrentRecord();
+    WmAudioFormat format;
+    ASSERT_TRUE(ResolveWmAudioFormat(record.nWmaCodec, record.nWmaFormat, format));
+    for (const char* name : {"(output002)clip.wma", "(output003)song.wma"}) {
+        ASSERT_TRUE(QFileInfo::exists(Target(name))) << name;
+        EXPECT_FALSE(QFileInfo::exists(Target(name) + ".part"));
+        const Probe probe = ProbeAudio(Target(name));
+        EXPECT_EQ(probe.codec, "wmav2") << name;
+        EXPECT_EQ(probe.sampleRate, format.nSampleRate) << name;
+        EXPECT_EQ(probe.channels, format.nChannels) << name;
+    }
+    EXPECT_NEAR(ProbeAudio(Target("(output002)clip.wma")).duration, 3.0, 0.3);
+    EXPECT_NEAR(ProbeAudio(Target("(output003)song.wma")).duration, 2.0, 0.3);
+
+    // Every row finished: Render asks for the folder and goes back to idle at once.
+    ASSERT_TRUE(RenderAndWait(5000));
+    EXPECT_EQ(m_dialog->OutputCounter(), 3);
+
+    // New settings make every row convert again; the counter goes on.
+    tagKvOptionRecord& current = KvFrontEndState::Instance().CurrentRecord();
+    current.nOutputType = kKvOutputMp3;
+    current.nAudioBitrate = 96;
+    current.nSampleRate = 22050;
+    current.nChannels = 0;
+    m_dialog->SetSettingsRunner([] { return true; });
+    m_dialog->ForwardCommand(CKvMainDlg::kIdSettings);
+    QApplication::processEvents();
+    EXPECT_EQ(List().StateText(0), "Ready");
+    ASSERT_TRUE(RenderAndWait());
+    EXPECT_EQ(List().StateText(1), "Finish");
+    const Probe mp3 = ProbeAudio(Target("(output005)song.mp3"));
+    EXPECT_EQ(mp3.codec, "mp3");
+    EXPECT_EQ(mp3.sampleRate, 22050);
+    EXPECT_EQ(mp3.channels, 1);
+    EXPECT_TRUE(QFileInfo::exists(Target("(output004)clip.mp3")));
+
+    // A restart begins with an all-zero job block.
+    m_app.DestroyMainWindow();
+    m_app.ExitInstance();
+    CKvLumoApp again;
+    ASSERT_TRUE(again.Startup());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(KvFrontEndState::Instance().JobBlock());
+    EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(tagKvJobBlock), [](unsigned char b) { return b == 0; }));
+    again.ExitInstance();
+}
+
+TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.LongSound()), QString::fromStdString(media.song)}), 2);
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    EXPECT_FALSE(m_dialog->Control(CKvMainDlg::kIdAdd)->IsEnabled()) << "the list is locked while busy";
+    // Wait until the engine is really writing.
+    const QString part = m_dialog->CurrentOutput() + ".part";
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(part) && clock.elapsed() < 20000)
+        QTest::qWait(50);
+    ASSERT_TRUE(QFileInfo::exists(part)) << "the engine never started writing";
+    const pid_t engine = m_dialog->EnginePid();
+    // Files handed over while busy wait: the queue never changes under the engine.
+    m_dialog->AddFiles({QString::fromStdString(media.clip)});
+    EXPECT_EQ(List().RowCount(), 2);
+
+    // Exit asked while busy, answered No: the queue goes on.
+    m_answer = CKvMessageDlg::kIdNo;
+    m_dialog->OnCancel();
+    EXPECT_TRUE(m_dialog->isVisible());
+    EXPECT_FALSE(m_dialog->IsIdle());
+
+    clock.restart();
+    m_dialog->OnRender();
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_FALSE(IsProcessAlive(engine));
+    EXPECT_EQ(List().StateText(0), "Ready");
+    EXPECT_EQ(List().StateText(1), "Ready");
+    EXPECT_EQ(List().Progress(0), 0);
+    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(QDir(QString::fromStdString(m_target.Path())).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(m_dialog->Control(CKvMainDlg::kIdAdd)->IsEnabled());
+    EXPECT_EQ(List().RowCount(), 3) << "the waiting file is added once the queue stops";
+
+    // Exit while busy, answered Yes: the engine goes, then the window.
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    const pid_t second = m_dialog->EnginePid();
+    const QString secondPart = m_dialog->CurrentOutput() + ".part";
+    m_answer = CKvMessageDlg::kIdYes;
+    m_dialog->OnCancel();
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_FALSE(IsProcessAlive(second));
+    EXPECT_FALSE(QFileInfo::exists(secondPart));
+    EXPECT_FALSE(m_dialog->isVisible());
+}
+
+TEST_F(QueueTest, RowsThatCannotBeConvertedReadFailedWithTheirReason)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.song),
+                               QString::fromStdString(media.clip)}),
+              3);
+    // Row 1 converts nothing: End at Start.
+    m_dialog->ListControl()->SetCellText(kColEnd, 1, "0.00");
+    // /proc takes no new files, not even from root.
+    m_dialog->SetFolderChooser([] { return QStringLiteral("/proc"); });
+    ASSERT_TRUE(RenderAndWait());
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(List().StateText(row), "Failed") << row;
+        EXPECT_FALSE(List().RowToolTip(row).isEmpty()) << row;
+    }
+    ASSERT_EQ(m_messages.size(), 1) << "one message after the queue";
+    EXPECT_TRUE(m_messages[0].contains("song.wav"));
+    EXPECT_TRUE(m_messages[0].contains("clip.mp4"));
+    ASSERT_EQ(m_dialog->Failures().size(), 3u);
+
+    // Failed rows are converted again by the next Render.
+    m_messages.clear();
+    m_dialog->ListControl()->SetCellText(kColEnd, 1, "1.00");
+    m_dialog->SetFolderChooser([this] { return QString::fromStdString(m_target.Path()); });
+    ASSERT_TRUE(RenderAndWait());
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(List().StateText(row), "Finish") << row << List().RowToolTip(row).toStdString();
+    EXPECT_NEAR(ProbeAudio(QString::fromStdString(m_target.Path()) + QString::asprintf("(output%03d)song.wma", m_dialog->OutputCounter() - 1)).duration, 1.0, 0.3);
+}
+
+TEST_F(QueueTest, AProfileThatCannotBeWrittenFailsItsRowAndTheQueueGoesOn)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.song)}), 2);
+    KvFrontEndState::Instance().CurrentRecord().nWmaCodec = 99;
+    // A real message box runs its own event loop, long enough for the poll to tick.
+    SetMessageHookForTesting([this](const QString&, const QString& text, int) {
+        m_messages << text;
+        QTest::qWait(1100);
+        return int(CKvMessageDlg::kIdOk);
+    });
+    ASSERT_TRUE(RenderAndWait(20000));
+    EXPECT_EQ(List().StateText(0), "Failed");
+    EXPECT_EQ(List().StateText(1), "Failed");
+    EXPECT_EQ(m_messages.count("Save Wmv Profile Failed!"), 2);
+    EXPECT_EQ(m_dialog->Failures().size(), 2u) << "each row failed once, not again by a poll under the message";
+    EXPECT_EQ(m_dialog->EnginePid(), -1);
+}
+
+TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQueue)
+{
+    const Media& media = TestMedia();
+    // An engine that dies before it reports anything.
+    const std::string engine = m_program.Path() + "kvengine";
+    fs::remove(engine);
+    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> \"$(dirname \"$0\")/tmp/kvengine.log\"\nexit 1\n");
+    chmod(engine.c_str(), 0755);
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(RenderAndWait(10000));
+    EXPECT_LT(clock.elapsed(), 1900) << "the engine's end is noticed without waiting for the 1000 ms tick";
+    EXPECT_EQ(List().StateText(0), "Failed");
+    EXPECT_EQ(List().StateText(1), "Failed");
+    EXPECT_EQ(List().RowToolTip(0), "crashed while opening the source");
+}
+
+TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)
+{
+    TempFolder folder;
+    const QString dir = QString::fromStdString(folder.Path());
+    int counter = 0;
+    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/clip.final.mp4", ".wma", counter), dir + "(output001)clip.final.wma");
+    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/README", ".mp3", counter), dir + "(output002)README.mp3");
+    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/vid.eos/noext", ".mp3", counter), dir + "(output003)noext.mp3");
+
+    // Taken names, also by a leftover ".part", are skipped.
+    WriteFileBytes(folder.Path() + "(output004)a.mp3", "x");
+    WriteFileBytes(folder.Path() + "(output005)a.mp3.part", "x");
+    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/x/a.wav", ".mp3", counter), dir + "(output006)a.mp3");
+    EXPECT_EQ(counter, 6);
+
+    // A long name of multi-byte characters is cut by whole characters.
+    const QString longBase = QString(200, QChar(0x00E9)) + QString::fromUtf8("\xF0\x9F\x8E\xB5");
+    const QString path = CKvMainDlg::BuildOutputPath(dir, "/x/" + longBase + ".mkv", ".wma", counter);
+    const QString name = QFileInfo(path).fileName();
+    EXPECT_LE((name + ".part").toUtf8().size(), 255);
+    EXPECT_GT((name + ".part").toUtf8().size(), 250);
+    EXPECT_TRUE(name.startsWith("(output007)"));
+    EXPECT_TRUE(name.endsWith(".wma"));
+    EXPECT_FALSE(name.contains(QChar(0xFFFD)));
+    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
+}

@@ -1,0 +1,334 @@
+// The media list: adding files with their media information, the one message about
+// skipped files, checked edits of Start and End in a comma-decimal locale, rows and
+// their extra data staying together through moves and removals, and the sound of a
+// Windows Media file extracted once however often it is added.
+
+#include "MediaTestSupport.h"
+
+#include "common/KvText.h"
+#include "frontend/KvMediaList.h"
+#include "project/KvWavIndex.h"
+#include "ui/KvDialogBase.h"
+#include "ui/KvEditCtrl.h"
+#include "ui/KvListCtrl.h"
+#include "ui/KvToolTipWnd.h"
+#include "ui/KvUIManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <memory>
+
+using namespace velmora;
+using namespace velmora::fetest;
+
+namespace {
+
+// A dialog holding only the list, wired as the main window wires it: the list's cell
+// edits reach the controller.
+class ListHost : public CKvDialogBase
+{
+public:
+    CKvListCtrl* list = nullptr;
+
+    void CreateControls() override
+    {
+        list = new CKvListCtrl;
+        list->Move(10, 40, 980, 400);
+        Manager()->AddControl(26, list, kTypeListCtrl);
+    }
+};
+
+struct ListFixture
+{
+    ProgramScope program;
+    ListHost host;
+    std::unique_ptr<KvMediaList> media;
+    QStringList messages;
+
+    ListFixture()
+    {
+        host.SetFadeEnabled(false);
+        host.resize(1000, 460);
+        host.OnInitDialog();
+        media = std::make_unique<KvMediaList>(host.list, program.Path());
+        media->CreateColumns();
+        media->SetMessageSink([this](const QString& text) { messages << text; });
+        QObject::connect(host.Manager(), &CKvUIManager::notification, &host,
+                         [this](int message, CKvButton*, qint64 param) {
+                             if (message == kMsgCellTextChanged)
+                                 media->OnCellTextChanged(param);
+                         });
+    }
+
+    QString Cell(int column, int row) const { return host.list->GetCellText(column, row); }
+
+    // Types text into the cell through the list's own in-place editor.
+    void Edit(int column, int row, const QString& text)
+    {
+        host.list->BeginEdit(column, row);
+        ASSERT_NE(host.list->EditWindow(), nullptr);
+        host.list->EditWindow()->setText(text);
+        host.list->EndEdit(true);
+    }
+
+    int AddOne(const std::string& path) { return media->AddFiles({QString::fromStdString(path)}); }
+};
+
+// Switches the process to a locale that writes a decimal comma, as a German desktop
+// does, for the life of the object.
+struct CommaLocale
+{
+    std::string previous = std::setlocale(LC_ALL, nullptr);
+    bool active = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    CommaLocale() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+    ~CommaLocale()
+    {
+        std::setlocale(LC_ALL, previous.c_str());
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+} // namespace
+
+TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
+{
+    ListFixture f;
+    const char* headers[] = {"File", "State", "Duration", "Start", "End", "Sync Audio", "Volume", "Speed",
+                             "New Width", "New Height", "Crop X", "Crop Y", "Crop W", "Crop H", "Has Video",
+                             "Has Audio", "Source W", "Source H"};
+    const int widths[] = {400, 280, 72, 60, 60, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60};
+    ASSERT_EQ(f.host.list->GetColumnCount(), kMediaColumnCount);
+    for (int column = 0; column < kMediaColumnCount; ++column) {
+        const tagKvListCtrlColumnData* data = f.host.list->Column(column);
+        EXPECT_EQ(data->szHeader, QString::fromLatin1(headers[column])) << column;
+        EXPECT_EQ(data->nWidth, widths[column]) << column;
+        EXPECT_EQ(data->bShow, column < kColSyncAudio ? 1 : 0) << column;
+    }
+    EXPECT_EQ(f.host.list->Column(kColState)->nKind, CKvListCtrl::KindProgress);
+    EXPECT_EQ(f.host.list->Column(kColStart)->nKind, CKvListCtrl::KindEdit);
+    EXPECT_EQ(f.host.list->Column(kColDuration)->nKind, CKvListCtrl::KindText);
+
+    const QString filter = KvMediaList::FileFilter();
+    EXPECT_TRUE(filter.startsWith(QLatin1String("Media Files (*.avi *.ogg")));
+    for (const char* pattern : {"*.wmv", "*.asf", "*.mkv", "*.mp3", "*.amr)"})
+        EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
+}
+
+TEST(MediaList, AddFillsEveryColumnAndReportsTheSkippedFilesInOneMessage)
+{
+    const MediaSet& m = Media();
+    ListFixture f;
+    const QStringList files = {QString::fromStdString(m.videoWithSound), QString::fromStdString(m.notMedia),
+                               QString::fromStdString(m.audioOnly), QString::fromStdString(m.videoNoSound),
+                               QString::fromStdString(m.spacedNonAscii),
+                               QString::fromStdString(m.folder + "gone.mp4")};
+    EXPECT_EQ(f.media->AddFiles(files), 3) << f.messages.join(u'|').toStdString();
+    ASSERT_EQ(f.media->RowCount(), 3);
+
+    // A video with sound: every column as the row is born.
+    EXPECT_EQ(f.Cell(kColFile, 0), files[0]);
+    EXPECT_EQ(f.Cell(kColState, 0), QStringLiteral("Ready"));
+    EXPECT_EQ(f.host.list->GetProgress(kColState, 0), 0);
+    EXPECT_NEAR(ParseDouble(f.Cell(kColDuration, 0).toStdString()), 2.0, 0.1);
+    EXPECT_EQ(f.Cell(kColStart, 0), QStringLiteral("0.00"));
+    EXPECT_EQ(f.Cell(kColEnd, 0), f.Cell(kColDuration, 0));
+    const char* expected[] = {"0.00", "1.00", "1.00", "160", "120", "0", "0", "160", "120", "1", "1", "160", "120"};
+    for (int column = kColSyncAudio; column < kMediaColumnCount; ++column)
+        EXPECT_EQ(f.Cell(column, 0), QString::fromLatin1(expected[column - kColSyncAudio])) << column;
+
+    // Audio only: no picture, so every size column reads 0.
+    EXPECT_EQ(f.Cell(kColFile, 1), files[2]);
+    EXPECT_EQ(f.Cell(kColHasVideo, 1), QStringLiteral("0"));
+    EXPECT_EQ(f.Cell(kColHasAudio, 1), QStringLiteral("1"));
+    for (int column : {kColNewWidth, kColNewHeight, kColCropW, kColCropH, kColSourceW, kColSourceH})
+        EXPECT_EQ(f.Cell(column, 1), QStringLiteral("0")) << column;
+    EXPECT_NEAR(ParseDouble(f.Cell(kColDuration, 1).toStdString()), 1.5, 0.1);
+
+    // Spaces and non-ASCII letters survive into the cell and the job row.
+    EXPECT_EQ(f.Cell(kColFile, 2), files[4]);
+    EXPECT_EQ(f.media->JobRow(2).file, files[4].toStdWString());
+
+    ASSERT_EQ(f.messages.size(), 1);
+    ASSERT_EQ(f.media->LastSkipped().size(), 3u);
+    EXPECT_EQ(f.media->LastSkipped()[0].reason, QStringLiteral("cannot be read"));
+    EXPECT_EQ(f.media->LastSkipped()[1].reason, QStringLiteral("no sound track"));
+    EXPECT_EQ(f.media->LastSkipped()[2].reason, QStringLiteral("cannot be read"));
+    for (int i : {1, 3, 5})
+        EXPECT_TRUE(f.messages[0].contains(files[i])) << i;
+    EXPECT_TRUE(f.messages[0].contains(QStringLiteral("no sound track")));
+
+    // Nothing skipped: no message at all; a relative name becomes the full path.
+    f.messages.clear();
+    const QString relative = QDir::current().relativeFilePath(QString::fromStdString(m.audioOnly));
+    EXPECT_EQ(f.media->AddFiles({relative}), 1);
+    EXPECT_TRUE(f.messages.isEmpty());
+    EXPECT_EQ(f.Cell(kColFile, 3), QString::fromStdString(m.audioOnly));
+}
+
+TEST(MediaList, StartAndEndTakeOnlyCLocaleNumbersThatKeepEndAfterStart)
+{
+    const MediaSet& m = Media();
+    CommaLocale comma;
+    ASSERT_TRUE(comma.active) << "de_DE.UTF-8 is not installed";
+    ListFixture f;
+    ASSERT_EQ(f.AddOne(m.videoWithSound), 1);
+    // Numbers are written in the C locale whatever the desktop's locale.
+    EXPECT_TRUE(f.Cell(kColDuration, 0).contains(u'.'));
+    const QString end = f.Cell(kColEnd, 0);
+
+    struct Case
+    {
+        int column;
+        const char* typed;
+        const char* start; // the cells afterwards
+        const char* end;   // nullptr: the original End
+    };
+    const Case cases[] = {
+        {kColStart, "abc", "0.00", nullptr},   // not a number
+        {kColStart, "0,5", "0.00", nullptr},   // the locale's comma is not the C locale's point
+        {kColStart, "0.5x", "0.00", nullptr},  // trailing rubbish
+        {kColStart, "", "0.00", nullptr},      // empty
+        {kColStart, "0.5", "0.5", nullptr},    // accepted
+        {kColStart, "9", "0.5", nullptr},      // beyond End
+        {kColEnd, "0.5", "0.5", nullptr},      // End at Start
+        {kColEnd, "0.2", "0.5", nullptr},      // End before Start
+        {kColEnd, "1.25", "0.5", "1.25"},      // accepted
+        {kColStart, " 1 ", "1", "1.25"},       // blanks around a number are fine
+        {kColEnd, "nan", "1", "1.25"},         // not a finite number
+    };
+    for (const Case& c : cases) {
+        f.Edit(c.column, 0, QString::fromLatin1(c.typed));
+        EXPECT_EQ(f.Cell(kColStart, 0), QString::fromLatin1(c.start)) << c.typed;
+        EXPECT_EQ(f.Cell(kColEnd, 0), c.end ? QString::fromLatin1(c.end) : end) << c.typed;
+    }
+    EXPECT_NEAR(f.media->RowLength(0), 0.25, 1e-9);
+
+    // An accepted edit sets a finished row back to "Ready"; a refused one leaves it.
+    f.media->SetState(0, KvMediaList::StateFinish(), 100);
+    f.Edit(kColStart, 0, QStringLiteral("x"));
+    EXPECT_EQ(f.media->StateText(0), QStringLiteral("Finish"));
+    f.Edit(kColStart, 0, QStringLiteral("0.75"));
+    EXPECT_EQ(f.media->StateText(0), QStringLiteral("Ready"));
+    EXPECT_EQ(f.media->Progress(0), 0);
+}
+
+TEST(MediaList, MovesAndRemovalsKeepEachRowWithItsOwnData)
+{
+    const MediaSet& m = Media();
+    ListFixture f;
+    const QStringList files = {QString::fromStdString(m.videoWithSound), QString::fromStdString(m.audioOnly),
+                               QString::fromStdString(m.spacedNonAscii)};
+    ASSERT_EQ(f.media->AddFiles(files), 3);
+    f.Edit(kColStart, 0, QStringLiteral("0.4"));
+    f.media->SetRowToolTip(0, QStringLiteral("tip of the first"));
+
+    // No selection: none of the four commands changes anything.
+    ASSERT_EQ(f.host.list->GetSelectedRow(), -1);
+    EXPECT_FALSE(f.media->Remove());
+    EXPECT_FALSE(f.media->RemoveAll());
+    EXPECT_FALSE(f.media->MoveUp());
+    EXPECT_FALSE(f.media->MoveDown());
+    EXPECT_EQ(f.media->RowCount(), 3);
+
+    f.host.list->SetSelectedRow(0);
+    EXPECT_FALSE(f.media->MoveUp()); // already first
+    EXPECT_TRUE(f.media->MoveDown());
+    EXPECT_TRUE(f.media->MoveDown());
+    EXPECT_FALSE(f.media->MoveDown()); // now last
+    EXPECT_EQ(f.host.list->GetSelectedRow(), 2);
+    EXPECT_EQ(f.media->FilePath(0), files[1]);
+    EXPECT_EQ(f.media->FilePath(1), files[2]);
+    EXPECT_EQ(f.media->FilePath(2), files[0]);
+    EXPECT_EQ(f.media->RowToolTip(2), QStringLiteral("tip of the first"));
+    EXPECT_TRUE(f.media->RowToolTip(0).isEmpty());
+    EXPECT_EQ(f.media->JobRow(2).start, L"0.4");
+    EXPECT_EQ(f.media->JobRow(2).file, files[0].toStdWString());
+
+    // A refused edit of the moved row restores that row's own last value.
+    f.Edit(kColStart, 2, QStringLiteral("oops"));
+    EXPECT_EQ(f.Cell(kColStart, 2), QStringLiteral("0.4"));
+    f.Edit(kColEnd, 0, QStringLiteral("-1"));
+    EXPECT_EQ(f.Cell(kColEnd, 0), f.Cell(kColDuration, 0));
+
+    f.host.list->SetSelectedRow(1);
+    EXPECT_TRUE(f.media->MoveUp());
+    EXPECT_EQ(f.media->FilePath(0), files[2]);
+    EXPECT_TRUE(f.media->Remove());
+    EXPECT_EQ(f.media->RowCount(), 2);
+    EXPECT_EQ(f.media->FilePath(0), files[1]);
+    EXPECT_EQ(f.media->RowToolTip(1), QStringLiteral("tip of the first"));
+    EXPECT_FALSE(f.media->Remove()); // the selection went with the row
+
+    f.host.list->SetSelectedRow(0);
+    EXPECT_TRUE(f.media->RemoveAll());
+    EXPECT_EQ(f.media->RowCount(), 0);
+}
+
+TEST(MediaList, QueueStatesProgressTextAndResetToReady)
+{
+    const MediaSet& m = Media();
+    CommaLocale comma;
+    ListFixture f;
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(m.audioOnly), QString::fromStdString(m.audioOnly)}), 2);
+    EXPECT_EQ(KvMediaList::ProgressText(42.5), QStringLiteral("42.500%"));
+    EXPECT_EQ(KvMediaList::ProgressText(7.25), QStringLiteral("7.250%"));
+    f.media->SetState(0, KvMediaList::ProgressText(42.5), 42);
+    f.media->SetState(1, KvMediaList::StateFailed(), 0);
+    f.media->SetRowToolTip(1, QStringLiteral("the engine stopped"));
+    EXPECT_EQ(f.media->Progress(0), 42);
+    f.media->ResetAllToReady();
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(f.media->StateText(row), QStringLiteral("Ready"));
+        EXPECT_EQ(f.media->Progress(row), 0);
+        EXPECT_TRUE(f.media->RowToolTip(row).isEmpty());
+    }
+    // The tip of a failed row shows while the pointer is over that row only.
+    f.media->SetRowToolTip(1, QStringLiteral("the engine stopped"));
+    auto visibleTip = [&f]() -> QString {
+        for (CKvToolTipWnd* tip : f.host.findChildren<CKvToolTipWnd*>()) {
+            if (tip->isVisible())
+                return tip->Text();
+        }
+        return QString();
+    };
+    const QPoint overRow1 = f.host.list->CellRect(kColFile, 1).center();
+    f.media->UpdateToolTipAt(overRow1.x(), overRow1.y());
+    EXPECT_EQ(visibleTip(), QStringLiteral("the engine stopped"));
+    const QPoint overRow0 = f.host.list->CellRect(kColFile, 0).center();
+    f.media->UpdateToolTipAt(overRow0.x(), overRow0.y());
+    EXPECT_EQ(visibleTip(), QString());
+
+    // End beyond the length converts up to the length; Start within 0.1 s of End is
+    // pulled back, so the length never reaches 0 through the limits.
+    EXPECT_NEAR(f.media->RowLength(0), ParseDouble(f.Cell(kColDuration, 0).toStdString()), 1e-9);
+    EXPECT_EQ(f.media->RowLength(5), 0);
+}
+
+TEST(MediaList, AWindowsMediaFileAddedTwiceIsExtractedOnce)
+{
+    const MediaSet& m = Media();
+    ASSERT_FALSE(m.wmv.empty());
+    ListFixture f;
+    EXPECT_EQ(f.AddOne(m.wmv), 1);
+    EXPECT_EQ(CountFiles(f.program.Tmp(), ".wav"), 1);
+    const WavIndexLookup first = LookupWavIndex(f.program.Path(), Utf8ToWide(m.wmv));
+    ASSERT_EQ(first.state, WavIndexState::kPresent);
+
+    EXPECT_EQ(f.AddOne(m.wmv), 1);
+    EXPECT_EQ(f.media->RowCount(), 2);
+    EXPECT_EQ(CountFiles(f.program.Tmp(), ".wav"), 1);
+    EXPECT_EQ(LookupWavIndex(f.program.Path(), Utf8ToWide(m.wmv)).wav, first.wav);
+
+    // The WAV is gone (tmp/ emptied behind our back): the next addition extracts again
+    // and the index follows the new file.
+    std::remove(WideToUtf8(first.wav).c_str());
+    EXPECT_EQ(f.AddOne(m.wmv), 1);
+    const WavIndexLookup again = LookupWavIndex(f.program.Path(), Utf8ToWide(m.wmv));
+    EXPECT_EQ(again.state, WavIndexState::kPresent);
+    EXPECT_EQ(CountFiles(f.program.Tmp(), ".wav"), 1);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// Pieces shared by the media-list and settings-dialog tests: the application object,
+// a temporary program folder the whole front end points at, and source media made
+// with the ffmpeg tools.
+
+#include "support/TempFolder.h"
+
+#include <string>
+
+namespace velmora::fetest {
+
+// Makes sure a QApplication exists (offscreen unless the caller chose a platform).
+void EnsureApplication();
+
+// A copy of the built program folder (skin/ included) that the front-end state, the
+// program folder and the skin loader point at while the object lives.
+class ProgramScope
+{
+public:
+    ProgramScope();
+    ~ProgramScope();
+    ProgramScope(const ProgramScope&) = delete;
+    ProgramScope& operator=(const ProgramScope&) = delete;
+
+    const std::string& Path() const { return m_folder.Path(); }
+    std::string Tmp() const { return m_folder.Path() + "tmp/"; }
+
+private:
+    test::TempProgramFolder m_folder{true};
+};
+
+// Runs ffmpeg quietly with the given arguments (already quoted) into target; returns
+// whether the file was made.
+bool MakeMedia(const std::string& arguments, const std::string& target);
+
+// The sources the tests add, made once per process under one folder.
+struct MediaSet
+{
+    std::string folder;
+    std::string videoWithSound;   // 160x120, 2 s, with a sine
+    std::string audioOnly;        // 1.5 s MP3
+    std::string videoNoSound;     // 160x120, 1 s, no audio stream
+    std::string notMedia;         // text named like a video
+    std::string spacedNonAscii;   // the first file again under "Mein Vídeo ü/clip ö 1.mp4"
+    std::string wmv;              // 1 s WMV with WMA sound
+};
+const MediaSet& Media();
+
+// Number of files under folder whose name ends in suffix.
+int CountFiles(const std::string& folder, const std::string& suffix);
+
+} // namespace velmora::fetest

@@ -1,0 +1,303 @@
+// The output settings: the "Audio Settings" dialog's OK and Cancel, its lists and
+// help, the "Advanced" H.264 dialog, the initial WMA choice and the profile file the
+// engine's WMA output loads.
+
+#include "MediaTestSupport.h"
+
+#include "common/KvOptionRecord.h"
+#include "common/KvWmProfile.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvH264SettingsDlg.h"
+#include "frontend/KvJobWmProfile.h"
+#include "frontend/KvMovieSettingsDlg.h"
+#include "project/KvDecoderSettings.h"
+#include "project/KvSideFiles.h"
+#include "ui/KvComboBox.h"
+#include "ui/KvStatic.h"
+#include "ui/KvUIManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace velmora;
+using namespace velmora::fetest;
+
+namespace {
+
+struct DialogFixture
+{
+    ProgramScope program;
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    std::unique_ptr<CKvMovieSettingsDlg> dialog;
+
+    DialogFixture()
+    {
+        ApplyInitialWindowsMediaChoice(state.CurrentRecord());
+    }
+
+    CKvMovieSettingsDlg& Open()
+    {
+        dialog = std::make_unique<CKvMovieSettingsDlg>(state);
+        dialog->SetFadeEnabled(false);
+        dialog->show();
+        QApplication::processEvents();
+        return *dialog;
+    }
+
+    // Chooses an entry as the user does: the list reports it and the command arrives
+    // from the event loop.
+    void Choose(int comboId, int index)
+    {
+        dialog->Combo(comboId)->OnListChoice(index);
+        QApplication::processEvents();
+    }
+
+    int IndexOf(int comboId, const QString& text) const
+    {
+        CKvComboBox* combo = dialog->Combo(comboId);
+        for (int i = 0; i < combo->GetCount(); ++i) {
+            if (combo->GetItemText(i) == text)
+                return i;
+        }
+        return -1;
+    }
+};
+
+bool SameRecord(const tagKvOptionRecord& a, const tagKvOptionRecord& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
+{
+    DialogFixture f;
+    const tagKvOptionRecord& record = f.state.CurrentRecord();
+    EXPECT_EQ(record.nOutputType, kKvOutputWma);
+    EXPECT_EQ(record.nWmaCodec, 0);
+    WmAudioFormat format;
+    ASSERT_TRUE(ResolveWmAudioFormat(record.nWmaCodec, record.nWmaFormat, format));
+    EXPECT_NE(format.description.find(L"128 kbps"), std::wstring::npos);
+
+    CKvMovieSettingsDlg& dialog = f.Open();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
+    EXPECT_EQ(dialog.size(), QSize(500, 420));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
+    EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
+    // The preset's 128 kbit/s, 48000 Hz, stereo find their items.
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCaption(), QStringLiteral("128 Kbps"));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kSampleRateId)->GetCaption(), QStringLiteral("48000 Hz"));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kChannelsId)->GetCaption(), QStringLiteral("2 (Stereo)"));
+    for (int id : {CKvMovieSettingsDlg::kWmaCodecId, CKvMovieSettingsDlg::kWmaFormatId})
+        EXPECT_TRUE(dialog.Combo(id)->IsEnabled()) << id;
+    for (int id : {CKvMovieSettingsDlg::kBitrateId, CKvMovieSettingsDlg::kSampleRateId, CKvMovieSettingsDlg::kChannelsId})
+        EXPECT_FALSE(dialog.Combo(id)->IsEnabled()) << id;
+    EXPECT_FALSE(dialog.Label(CKvMovieSettingsDlg::kBitrateLabelId)->IsEnabled());
+    EXPECT_FALSE(dialog.AdvancedButton()->IsEnabled());
+
+    // Every format offered is constant bit rate, not 5.1, and carries its position.
+    CKvComboBox* formats = dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId);
+    const std::vector<WmAudioFormat> known = WmAudioFormats(0, 0);
+    ASSERT_GT(formats->GetCount(), 0);
+    for (int i = 0; i < formats->GetCount(); ++i) {
+        const qint64 value = formats->GetItemData(i);
+        ASSERT_LT(size_t(value), known.size());
+        EXPECT_EQ(formats->GetItemText(i), QString::fromStdWString(known[size_t(value)].description));
+        EXPECT_FALSE(formats->GetItemText(i).contains(QLatin1String("VBR")));
+    }
+}
+
+TEST(MovieSettingsDlg, ChoosingMp3AndOkStoresTheAudioChoices)
+{
+    DialogFixture f;
+    CKvMovieSettingsDlg& dialog = f.Open();
+    f.Choose(CKvMovieSettingsDlg::kFormatId, 0);
+    EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->IsEnabled());
+    EXPECT_FALSE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->IsEnabled());
+    EXPECT_TRUE(dialog.AdvancedButton()->IsEnabled());
+    f.Choose(CKvMovieSettingsDlg::kBitrateId, f.IndexOf(CKvMovieSettingsDlg::kBitrateId, QStringLiteral("192 Kbps")));
+    f.Choose(CKvMovieSettingsDlg::kSampleRateId, f.IndexOf(CKvMovieSettingsDlg::kSampleRateId, QStringLiteral("44100 Hz")));
+    f.Choose(CKvMovieSettingsDlg::kChannelsId, 0);
+    dialog.OnOK();
+
+    const tagKvOptionRecord& record = f.state.CurrentRecord();
+    EXPECT_EQ(record.nOutputType, kKvOutputMp3);
+    EXPECT_STREQ(OutputExtension(record.nOutputType), ".mp3");
+    EXPECT_EQ(record.nAudioBitrate, 192);
+    EXPECT_EQ(record.nSampleRate, 44100);
+    EXPECT_EQ(record.nChannels, 0);
+    EXPECT_EQ(record.nSizeMode, CKvMovieSettingsDlg::kQualityPriority);
+    EXPECT_EQ(record.nQuality, 25);
+    EXPECT_EQ(record.nWmvCodec, -1); // no video codec is offered
+    EXPECT_EQ(f.state.OutputWidth(), record.nWidth);
+    // OK writes the deinterlacing switch and the smoothing flag.
+    EXPECT_EQ(ReadDecoderSettings(f.program.Path()).isDeinterlace.value_or(-1), 0);
+    int smoothing = -1;
+    EXPECT_TRUE(LoadSmoothing(f.program.Path(), smoothing));
+    EXPECT_EQ(smoothing, 0);
+}
+
+TEST(MovieSettingsDlg, CancelAfterSwitchingLeavesTheRecordUnchanged)
+{
+    DialogFixture f;
+    const tagKvOptionRecord before = f.state.CurrentRecord();
+    CKvMovieSettingsDlg& dialog = f.Open();
+    f.Choose(CKvMovieSettingsDlg::kFormatId, 0);
+    f.Choose(CKvMovieSettingsDlg::kBitrateId, 0);
+    dialog.OnCancel();
+    EXPECT_TRUE(SameRecord(f.state.CurrentRecord(), before));
+    EXPECT_EQ(f.state.CurrentPresetIndex(), kKvDefaultPreset);
+    EXPECT_EQ(dialog.result(), CKvDialogBase::kResultCancel);
+}
+
+TEST(MovieSettingsDlg, OkOnWmaStoresTheChosenFormatValueAndKeepsUnmatchedNumbers)
+{
+    DialogFixture f;
+    tagKvOptionRecord& record = f.state.CurrentRecord();
+    record.nAudioBitrate = 100; // no item says "100 Kbps": the combo stays unselected
+    record.nWidth = 1001;
+    record.nHeight = 70;
+    CKvMovieSettingsDlg& dialog = f.Open();
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCurSel(), -1);
+    const int last = dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCount() - 1;
+    f.Choose(CKvMovieSettingsDlg::kWmaFormatId, last);
+    const qint64 value = dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetItemData(last);
+    // Choosing "WMA" again keeps that choice; leaving WMA and coming back restores the
+    // 128 kbps default, and the user's last pick then stands again.
+    f.Choose(CKvMovieSettingsDlg::kFormatId, 1);
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCurSel(), last);
+    f.Choose(CKvMovieSettingsDlg::kFormatId, 0);
+    f.Choose(CKvMovieSettingsDlg::kFormatId, 1);
+    EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
+    f.Choose(CKvMovieSettingsDlg::kWmaFormatId, last);
+    dialog.OnOK();
+
+    EXPECT_EQ(record.nOutputType, kKvOutputWma);
+    EXPECT_EQ(record.nWmaFormat, value);
+    EXPECT_EQ(record.nAudioBitrate, 100);
+    EXPECT_EQ(record.nSizeMode, CKvMovieSettingsDlg::kBitratePriority);
+    EXPECT_EQ(record.nWidth, 1000);
+    EXPECT_EQ(record.nHeight, 80);
+    EXPECT_EQ(f.state.OutputHeight(), 80);
+}
+
+TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
+{
+    EXPECT_EQ(CKvMovieSettingsDlg::LeadingNumber(QStringLiteral("128 Kbps")), 128);
+    EXPECT_EQ(CKvMovieSettingsDlg::LeadingNumber(QStringLiteral("44100 Hz")), 44100);
+    EXPECT_EQ(CKvMovieSettingsDlg::LeadingNumber(QStringLiteral("2 (Stereo)")), 2);
+    EXPECT_EQ(CKvMovieSettingsDlg::LeadingNumber(QStringLiteral("Kbps")), -1);
+
+    DialogFixture f;
+    CKvMovieSettingsDlg& dialog = f.Open();
+    QTest::mouseMove(&dialog, QPoint(250, 180));
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.HelpText().startsWith(QLatin1String("Here we can set the Audio Bitrate")));
+    EXPECT_EQ(dialog.HelpTextAt(QPoint(20, 83)), QStringLiteral("Audio Format")); // 3 px above the label
+    EXPECT_EQ(dialog.HelpTextAt(QPoint(480, 240)),
+              QStringLiteral("Here we can set the number of the Audio Channels of the target video."));
+    EXPECT_EQ(dialog.HelpTextAt(QPoint(5, 240)), QString()); // outside the 10-pixel margin
+    QTest::mouseMove(&dialog, QPoint(250, 270));
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.HelpText(), QString());
+
+    // The picture, for looking at: VELMORA_SCREENSHOT_DIR names where it goes.
+    const QString shots = qEnvironmentVariable("VELMORA_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        QTest::mouseMove(&dialog, QPoint(250, 148));
+        QApplication::processEvents();
+        dialog.Manager()->Paint();
+        QDir().mkpath(shots);
+        dialog.grab().save(shots + QStringLiteral("/audio-settings.png"));
+        f.Choose(CKvMovieSettingsDlg::kFormatId, 0);
+        QTest::mouseMove(&dialog, QPoint(250, 178));
+        QApplication::processEvents();
+        dialog.Manager()->Paint();
+        dialog.grab().save(shots + QStringLiteral("/audio-settings-mp3.png"));
+    }
+}
+
+TEST(H264SettingsDlg, BFramesFollowTheProfileAndOkSavesTheChoices)
+{
+    ProgramScope program;
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    CKvH264SettingsDlg dialog(state);
+    dialog.SetFadeEnabled(false);
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Advanced"));
+    EXPECT_EQ(dialog.Combo(CKvH264SettingsDlg::kPFrameId)->GetCaption(), QStringLiteral("7 P Frames"));
+    EXPECT_EQ(dialog.Combo(CKvH264SettingsDlg::kBFrameId)->GetCaption(), QStringLiteral("1 B Frames"));
+    EXPECT_TRUE(dialog.Combo(CKvH264SettingsDlg::kBFrameId)->IsEnabled());
+    dialog.Combo(CKvH264SettingsDlg::kProfileId)->OnListChoice(1);
+    QApplication::processEvents();
+    EXPECT_FALSE(dialog.Combo(CKvH264SettingsDlg::kBFrameId)->IsEnabled());
+    dialog.Combo(CKvH264SettingsDlg::kPFrameId)->OnListChoice(2);
+    QApplication::processEvents();
+
+    const QPoint overP = dialog.Combo(CKvH264SettingsDlg::kPFrameId)->Rect().center();
+    EXPECT_TRUE(dialog.HelpTextAt(overP).contains(
+        QLatin1String("\r\n\r\nNo. of P Frames: represents the number of P frames between 2 successive I frames. \r\n")));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(15, 55)).startsWith(QLatin1String("We recommend the Main Profile")));
+
+    const QString shots = qEnvironmentVariable("VELMORA_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        QTest::mouseMove(&dialog, overP);
+        QApplication::processEvents();
+        dialog.Manager()->Paint();
+        QDir().mkpath(shots);
+        dialog.grab().save(shots + QStringLiteral("/advanced.png"));
+    }
+
+    dialog.OnOK();
+    tagKvH264Settings saved;
+    saved.nBFrameIndex = 9;
+    ASSERT_TRUE(LoadH264Settings(program.Path(), saved));
+    EXPECT_EQ(saved.nProfileIndex, 1);
+    EXPECT_EQ(saved.nPFrameIndex, 2);
+    EXPECT_EQ(saved.nBFrameIndex, 1);
+}
+
+TEST(JobWmProfile, WritesTheChosenWmaFormatAndNothingForMp3)
+{
+    ProgramScope program;
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    tagKvOptionRecord& record = state.CurrentRecord();
+    const std::string path = program.Tmp() + "wmv.prx";
+
+    record.nOutputType = kKvOutputMp3;
+    EXPECT_EQ(WriteJobWmProfile(state, path), 1);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
+
+    ApplyInitialWindowsMediaChoice(record);
+    QString failure;
+    ASSERT_EQ(WriteJobWmProfile(state, path, &failure), 1) << failure.toStdString();
+    const std::string bytes = test::ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("<\0", 2)); // UTF-16 LE without a mark
+    WmProfileStream stream;
+    ASSERT_TRUE(ParseWmProfile(bytes, stream));
+    EXPECT_EQ(stream.wFormatTag, kWaveFormatWmaStandard);
+    EXPECT_EQ(stream.nBitrate, 128000);
+    WmAudioFormat chosen;
+    ASSERT_TRUE(ResolveWmAudioFormat(record.nWmaCodec, record.nWmaFormat, chosen));
+    EXPECT_EQ(stream.nSampleRate, chosen.nSampleRate);
+    EXPECT_EQ(stream.nChannels, chosen.nChannels);
+
+    // A format the layer does not know, and a folder that is not there, both fail.
+    record.nWmaFormat = kWmaPassesFactor + 3;
+    EXPECT_EQ(WriteJobWmProfile(state, path, &failure), 0);
+    EXPECT_EQ(failure, QStringLiteral("Add Audio Stream To Profile Fialed"));
+    ApplyInitialWindowsMediaChoice(record);
+    EXPECT_EQ(WriteJobWmProfile(state, program.Path() + "missing/wmv.prx", &failure), 0);
+    record.nWmaCodec = -1;
+    EXPECT_EQ(WriteJobWmProfile(state, path), 0);
+}
