@@ -490,7 +490,9 @@ void CKvMainDlg::OnRender()
     if (m_folderChooser) {
         folder = m_folderChooser();
     } else {
-        folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose the target folder:"), QString(),
+        // Open where the last Render wrote, so a user ripping into one folder every
+        // day does not have to walk to it again.
+        folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose the target folder:"), m_targetFolder,
                                                    QFileDialog::ShowDirsOnly);
     }
     if (folder.isEmpty())

@@ -30,11 +30,13 @@ struct ColumnSpec
 };
 
 constexpr ColumnSpec kColumns[kMediaColumnCount] = {
-    {"File", 400, CKvListCtrl::KindText},
-    {"State", 280, CKvListCtrl::KindProgress},
-    {"Duration", 72, CKvListCtrl::KindText}, // wide enough for its header
-    {"Start", 60, CKvListCtrl::KindEdit},
-    {"End", 60, CKvListCtrl::KindEdit},
+    // The time columns hold values like "3723.46" (an hour-long film) in the list's
+    // cell font; they take what the file and state columns can spare.
+    {"File", 360, CKvListCtrl::KindText},
+    {"State", 240, CKvListCtrl::KindProgress},
+    {"Duration", 110, CKvListCtrl::KindText},
+    {"Start", 110, CKvListCtrl::KindEdit},
+    {"End", 110, CKvListCtrl::KindEdit},
     {"Sync Audio", 100, CKvListCtrl::KindEdit},
     {"Volume", 60, CKvListCtrl::KindEdit},
     {"Speed", 60, CKvListCtrl::KindEdit},

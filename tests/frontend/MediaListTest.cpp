@@ -101,7 +101,7 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
     const char* headers[] = {"File", "State", "Duration", "Start", "End", "Sync Audio", "Volume", "Speed",
                              "New Width", "New Height", "Crop X", "Crop Y", "Crop W", "Crop H", "Has Video",
                              "Has Audio", "Source W", "Source H"};
-    const int widths[] = {400, 280, 72, 60, 60, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60};
+    const int widths[] = {360, 240, 110, 110, 110, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60};
     ASSERT_EQ(f.host.list->GetColumnCount(), kMediaColumnCount);
     for (int column = 0; column < kMediaColumnCount; ++column) {
         const tagKvListCtrlColumnData* data = f.host.list->Column(column);
