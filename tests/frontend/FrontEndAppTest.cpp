@@ -1,6 +1,7 @@
 // Start-up and shutdown of the front end: the single-instance lock and the hand-over
 // of files, the job block, and emptying tmp/ without ever leaving it.
 
+#include "MediaTestSupport.h"
 #include "common/KvJobBlock.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvSharedMemory.h"
@@ -28,18 +29,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-void EnsureApp()
-{
-    static int argc = 1;
-    static char name[] = "test_frontend";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance())
-        return;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-}
 
 bool IsAllZero(const tagKvJobBlock* block)
 {
@@ -109,7 +98,7 @@ TEST(DeleteFolderContents, RefusesRootsMissingFoldersAndALinkedFolder)
 
 TEST(FrontEndApp, StartupEmptiesTmpZeroesTheBlockAndShutdownEmptiesTmp)
 {
-    EnsureApp();
+    velmora::fetest::EnsureApplication();
     TempProgramFolder folder(true);
     ProgramFolderScope scope(folder.Path());
     WriteFileBytes(folder.Path() + "tmp/wavfiles.dat", "<WavFiles/>");
@@ -138,7 +127,7 @@ TEST(FrontEndApp, StartupEmptiesTmpZeroesTheBlockAndShutdownEmptiesTmp)
 
 TEST(FrontEndApp, SecondStartHandsItsFilesOverAndTouchesNothing)
 {
-    EnsureApp();
+    velmora::fetest::EnsureApplication();
     TempProgramFolder folder(true);
     ProgramFolderScope scope(folder.Path());
 

@@ -2,6 +2,7 @@
 // engine in a program folder of the test's own: Render into a folder, stop while
 // busy, failures that must read "Failed", and the names of the output files.
 
+#include "MediaTestSupport.h"
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
@@ -34,18 +35,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-void EnsureApp()
-{
-    static int argc = 1;
-    static char name[] = "test_frontend";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance())
-        return;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-}
 
 // Source media made once with the ffmpeg tools: a short video with sound, a short
 // WAV, and a long sound file that takes the engine a while.
@@ -125,7 +114,7 @@ class QueueTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        EnsureApp();
+        velmora::fetest::EnsureApplication();
         SetProgramFolderForTesting(m_program.Path());
         CKvUIManager::SetResourceFolder(QString::fromStdString(m_program.Path()));
         ASSERT_TRUE(m_app.Startup());

@@ -2,6 +2,7 @@
 // busy and idle do to the controls, the exit question, the message box's size and
 // answers, and the waiting spinner's steps.
 
+#include "MediaTestSupport.h"
 #include "common/KvProgramFolder.h"
 #include "frontend/KvFrontEndApp.h"
 #include "frontend/KvFrontEndState.h"
@@ -24,24 +25,12 @@ using namespace velmora::test;
 
 namespace {
 
-void EnsureApp()
-{
-    static int argc = 1;
-    static char name[] = "test_frontend";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance())
-        return;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-}
-
 class WindowTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        EnsureApp();
+        velmora::fetest::EnsureApplication();
         SetProgramFolderForTesting(m_program.Path());
         CKvUIManager::SetResourceFolder(QString::fromStdString(m_program.Path()));
         ASSERT_TRUE(m_app.Startup());
@@ -132,7 +121,7 @@ TEST_F(WindowTest, MaximizeCoversTheScreenAndRestoreGivesTheWindowBack)
 
 TEST(MessageDlg, SizeFollowsTheTextAndEachButtonGivesItsCode)
 {
-    EnsureApp();
+    velmora::fetest::EnsureApplication();
     auto open = [](const QString& text, int style) {
         auto* dialog = new CKvMessageDlg(QString(), text, style);
         dialog->SetFadeEnabled(false);
@@ -175,7 +164,7 @@ TEST(WaitingDlg, TurnsTenDegreesEveryTenthOfASecondAndWrapsTo10)
     EXPECT_EQ(CKvWaitingDlg::NextAngle(350), 360);
     EXPECT_EQ(CKvWaitingDlg::NextAngle(360), 10);
 
-    EnsureApp();
+    velmora::fetest::EnsureApplication();
     TempProgramFolder program(true);
     CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
     CKvWaitingDlg waiting;
