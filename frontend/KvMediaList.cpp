@@ -3,6 +3,7 @@
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvWaitingDlg.h"
 #include "media/ExtractAudioToWav.h"
 #include "media/KvMediaInfo.h"
 #include "project/KvWavIndex.h"
@@ -11,12 +12,18 @@
 #include "ui/KvUIManager.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QWidget>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 namespace velmora {
 
@@ -271,10 +278,41 @@ void KvMediaList::PreExtractSound(const std::string& source)
     if (lookup.state == WavIndexState::kPresent)
         return;
     const std::string wav = NewWavPath();
-    if (ExtractAudioToWav(source, wav))
+    if (ExtractInBackground(source, wav))
         RecordWavExtraction(m_programFolder, wideSource, Utf8ToWide(wav));
     else
         ForgetStaleWav(m_programFolder, wideSource);
+}
+
+bool KvMediaList::ExtractInBackground(const std::string& source, const std::string& wav)
+{
+    // A long Windows Media file takes a while to decode: do it on a worker thread and
+    // keep the window painting, with the spinner up, instead of freezing it. User input
+    // stays out until the extraction ends, so the list cannot change under the add.
+    std::atomic<bool> done{false};
+    bool extracted = false;
+    std::thread worker([&] {
+        extracted = ExtractAudioToWav(source, wav);
+        done.store(true, std::memory_order_release);
+    });
+
+    std::unique_ptr<CKvWaitingDlg> spinner;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    while (!done.load(std::memory_order_acquire)) {
+        // Short extractions finish before anyone would notice a spinner.
+        if (!spinner && clock.elapsed() > 300) {
+            spinner = std::make_unique<CKvWaitingDlg>(m_list ? m_list->ParentWindow() : nullptr);
+            spinner->Open();
+        }
+        loop.processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    worker.join();
+    if (spinner)
+        spinner->Close();
+    return extracted;
 }
 
 std::string KvMediaList::NewWavPath() const

@@ -150,6 +150,7 @@ private:
 
     bool AddFile(const QString& path);
     void PreExtractSound(const std::string& source);
+    bool ExtractInBackground(const std::string& source, const std::string& wav);
     std::string NewWavPath() const;
     void HideRowTip();
     RowExtra* Extra(int row);
