@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/KvText.h"
+#include "media/KvFFMpegStream.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -44,11 +45,7 @@ CKvFFMpegAudioReader::~CKvFFMpegAudioReader()
 bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
 {
     nAudioStream = -1;
-    AVFormatContext* rawFormat = nullptr;
-    if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0)
-        return false;
-    m_format.reset(rawFormat);
-    if (avformat_find_stream_info(m_format.get(), nullptr) < 0) {
+    if (!velmora::OpenMediaInput(path, m_format)) {
         Close();
         return false;
     }
@@ -64,25 +61,8 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         return false;
     }
     // Nothing but the audio is needed; let the demuxer skip the rest.
-    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
-        if (static_cast<int32_t>(i) != nAudioStream)
-            m_format->streams[i]->discard = AVDISCARD_ALL;
-    }
-
-    AVStream* stream = m_format->streams[nAudioStream];
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (decoder == nullptr) {
-        Close();
-        return false;
-    }
-    m_codec.reset(avcodec_alloc_context3(decoder));
-    if (!m_codec || avcodec_parameters_to_context(m_codec.get(), stream->codecpar) < 0) {
-        Close();
-        return false;
-    }
-    // Lets the decoder move the time stamps of frames it trims (encoder delay).
-    m_codec->pkt_timebase = stream->time_base;
-    if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0) {
+    velmora::DiscardOtherStreams(m_format.get(), nAudioStream);
+    if (!velmora::OpenStreamDecoder(m_format->streams[nAudioStream], m_codec)) {
         Close();
         return false;
     }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "common/KvText.h"
+#include "media/KvFFMpegStream.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -70,11 +71,7 @@ bool CKvFFMpegCapture::Open(const std::string& path)
     strPath = path;
     bFailed = 1;
 
-    AVFormatContext* rawFormat = nullptr;
-    if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0)
-        return false;
-    m_format.reset(rawFormat);
-    if (avformat_find_stream_info(m_format.get(), nullptr) < 0) {
+    if (!velmora::OpenMediaInput(path, m_format)) {
         Close();
         return false;
     }
@@ -91,27 +88,12 @@ bool CKvFFMpegCapture::Open(const std::string& path)
         Close();
         return false;
     }
-    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
-        if (static_cast<int32_t>(i) != nVideoStream)
-            m_format->streams[i]->discard = AVDISCARD_ALL;
-    }
+    velmora::DiscardOtherStreams(m_format.get(), nVideoStream);
 
     AVStream* stream = Stream();
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (decoder == nullptr) {
-        Close();
-        return false;
-    }
-    m_codec.reset(avcodec_alloc_context3(decoder));
-    if (!m_codec || avcodec_parameters_to_context(m_codec.get(), stream->codecpar) < 0) {
-        Close();
-        return false;
-    }
-    m_codec->pkt_timebase = stream->time_base;
-    m_codec->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     m_sourceWidth = stream->codecpar->width;
     m_sourceHeight = stream->codecpar->height;
-    if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0) {
+    if (!velmora::OpenStreamDecoder(stream, m_codec, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))) {
         Close();
         return false;
     }

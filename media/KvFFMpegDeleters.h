@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
 #include <libswresample/swresample.h>
@@ -34,6 +35,9 @@ struct SwrContextDeleter {
 struct SwsContextDeleter {
     void operator()(SwsContext* p) const { sws_freeContext(p); }
 };
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
+};
 struct AvMallocDeleter {
     void operator()(void* p) const { av_free(p); }
 };
@@ -44,6 +48,7 @@ using ScopedFrame = std::unique_ptr<AVFrame, FrameDeleter>;
 using ScopedPacket = std::unique_ptr<AVPacket, PacketDeleter>;
 using ScopedSwrContext = std::unique_ptr<SwrContext, SwrContextDeleter>;
 using ScopedSwsContext = std::unique_ptr<SwsContext, SwsContextDeleter>;
+using ScopedAudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 using ScopedAvBuffer = std::unique_ptr<uint8_t, AvMallocDeleter>;
 
 // FFmpeg writes every damaged packet and odd header to stderr. The readers call

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/KvText.h"
-#include "media/KvFFMpegDeleters.h"
+#include "media/KvFFMpegStream.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -64,11 +64,8 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
     info = MediaInfo{};
     QuietFFmpegLog();
 
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return false;
-    ScopedFormatContext format(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0)
+    ScopedFormatContext format;
+    if (!OpenMediaInput(path, format))
         return false;
 
     for (unsigned i = 0; i < format->nb_streams; ++i) {

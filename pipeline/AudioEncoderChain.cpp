@@ -1,6 +1,7 @@
 #include "pipeline/AudioEncoderChain.h"
 
 #include "common/KvWmProfile.h"
+#include "media/KvFFMpegDeleters.h"
 
 #include <algorithm>
 #include <array>
@@ -22,27 +23,6 @@ extern "C" {
 namespace velmora {
 
 namespace {
-
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct SwrDeleter
-{
-    void operator()(SwrContext* p) const { swr_free(&p); }
-};
-struct FifoDeleter
-{
-    void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 std::string ErrorText(int code)
 {
@@ -138,11 +118,11 @@ struct AudioEncoderChain::Impl
     AVFormatContext* format = nullptr;
     bool headerWritten = false;
     bool finished = false;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
-    std::unique_ptr<SwrContext, SwrDeleter> resampler;
-    std::unique_ptr<AVAudioFifo, FifoDeleter> fifo;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    ScopedCodecContext encoder;
+    ScopedSwrContext resampler;
+    ScopedAudioFifo fifo;
+    ScopedFrame frame;
+    ScopedPacket packet;
     AVStream* stream = nullptr;
     int inputRate = 44100;
     int64_t nextPts = 0;

@@ -1,0 +1,23 @@
+#pragma once
+
+// The steps every reader takes to get from a path to a running decoder.
+
+#include "media/KvFFMpegDeleters.h"
+
+#include <string>
+
+namespace velmora {
+
+// Opens path and reads its stream information. False when either fails; format is
+// then empty.
+bool OpenMediaInput(const std::string& path, ScopedFormatContext& format);
+
+// Lets the demuxer skip every stream but keep, so packets of the others are never read.
+void DiscardOtherStreams(AVFormatContext* format, int keep);
+
+// Finds, configures and opens the decoder of stream. threads > 0 sets the decoder's
+// thread count; 0 keeps FFmpeg's default. False when any step fails; codec is then
+// empty.
+bool OpenStreamDecoder(const AVStream* stream, ScopedCodecContext& codec, int threads = 0);
+
+} // namespace velmora
