@@ -20,9 +20,7 @@ CKvEngineItem* CKvEngineLine::AppendItem(std::unique_ptr<CKvEngineItem> pItem)
     return items.back().get();
 }
 
-namespace {
-
-void LinkInOrder(std::vector<std::unique_ptr<CKvEngineItem>>& list)
+void LinkEngineItems(std::vector<std::unique_ptr<CKvEngineItem>>& list)
 {
     CKvEngineItem* pPrev = nullptr;
     int nPosition = 0;
@@ -35,6 +33,8 @@ void LinkInOrder(std::vector<std::unique_ptr<CKvEngineItem>>& list)
         pPrev = pItem.get();
     }
 }
+
+namespace {
 
 // The order in which the dialogs create the line objects; the player walks them in it.
 std::vector<int> LineCreationOrder()
@@ -63,7 +63,7 @@ std::vector<int> LineCreationOrder()
 
 void CKvEngineLine::Relink()
 {
-    LinkInOrder(items);
+    LinkEngineItems(items);
 }
 
 CKvEngineProject::CKvEngineProject()

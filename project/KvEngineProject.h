@@ -64,6 +64,10 @@ public:
     std::vector<std::unique_ptr<CKvEngineItem>> items;
 };
 
+// Links the items of a list to their neighbours in list order and numbers them from 0
+// (a line's items, or the detached-item list).
+void LinkEngineItems(std::vector<std::unique_ptr<CKvEngineItem>>& list);
+
 class CKvEngineProject
 {
 public:

@@ -450,20 +450,6 @@ bool ReadDocument(const Element& root, CKvEngineProject& project, const tagKvPro
     return true;
 }
 
-void LinkList(std::vector<std::unique_ptr<CKvEngineItem>>& list)
-{
-    CKvEngineItem* pPrev = nullptr;
-    int nPosition = 0;
-    for (auto& pItem : list) {
-        pItem->pPrev = pPrev;
-        pItem->pNext = nullptr;
-        pItem->nPosition = nPosition++;
-        if (pPrev != nullptr)
-            pPrev->pNext = pItem.get();
-        pPrev = pItem.get();
-    }
-}
-
 long long Millis(double seconds)
 {
     return std::llround(seconds * 1000.0);
@@ -542,7 +528,7 @@ void ApplyTransitions(CKvEngineProject& project)
     items = std::move(kept);
     project.detached.insert(project.detached.begin(), std::make_move_iterator(moved.begin()),
                             std::make_move_iterator(moved.end()));
-    LinkList(project.detached);
+    LinkEngineItems(project.detached);
     pLine->Relink();
 }
 
