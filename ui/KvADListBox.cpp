@@ -1,5 +1,6 @@
 #include "ui/KvADListBox.h"
 
+#include "ui/KvImageTipWnd.h"
 #include "ui/KvMenuEx.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
@@ -41,7 +42,35 @@ CKvADListBox::CKvADListBox()
 {
 }
 
-CKvADListBox::~CKvADListBox() = default;
+CKvADListBox::~CKvADListBox()
+{
+    delete m_imageTip.data();
+}
+
+void CKvADListBox::ShowToolTip(bool show)
+{
+    if (!show && m_imageTip)
+        m_imageTip->Hide();
+}
+
+void CKvADListBox::ShowImageTip(int index)
+{
+    const tagKvADListBoxItem* item = Item(index);
+    if (!item || !m_parent) {
+        ShowToolTip(false);
+        return;
+    }
+    const QString text = item->pExtra ? *item->pExtra : QString();
+    if (item->thumbnail.isNull() && item->szText3.isEmpty() && text.isEmpty()) {
+        ShowToolTip(false);
+        return;
+    }
+    if (!m_imageTip)
+        m_imageTip = new CKvImageTipWnd(m_parent);
+    m_imageTip->SetContent(item->thumbnail, item->szText3, text);
+    const QRect slot = ItemRect(index - m_page * ItemsPerPage());
+    m_imageTip->Popup(QRect(m_parent->mapToGlobal(slot.topLeft()), slot.size()));
+}
 
 int CKvADListBox::AddItem(int value1, int value2, const QString& text1, const QString& text2, const QString& text3,
                           const QString& extra)
@@ -73,6 +102,7 @@ void CKvADListBox::DeleteItem(int index)
 {
     if (index < 0 || index >= GetItemCount())
         return;
+    ShowToolTip(false);
     m_items.erase(m_items.begin() + index);
     for (int i = 0; i < GetItemCount(); ++i)
         m_items[size_t(i)]->nIndex = i;
@@ -82,6 +112,7 @@ void CKvADListBox::DeleteItem(int index)
 
 void CKvADListBox::DeleteAllItems()
 {
+    ShowToolTip(false);
     m_items.clear();
     m_hot = m_pressed = m_clicked = -1;
     m_page = 0;
@@ -110,6 +141,7 @@ void CKvADListBox::SetPage(int page, bool redraw)
         return;
     m_page = page;
     m_hot = -1;
+    ShowToolTip(false);
     RedrawIfShown(redraw);
 }
 
@@ -188,6 +220,10 @@ bool CKvADListBox::OnMouseMessage(int message, const QPoint& point)
         if (hit != m_hot) {
             m_hot = hit;
             changed = true;
+            if (hit >= 0)
+                ShowImageTip(hit);
+            else
+                ShowToolTip(false);
         }
         if (m_parent) {
             if (hit >= 0)
@@ -197,6 +233,8 @@ bool CKvADListBox::OnMouseMessage(int message, const QPoint& point)
         }
         return changed;
     }
+    // Any press is a decision: the picture tip is in the way of what follows.
+    ShowToolTip(false);
     if (!inside) {
         if (message == kLButtonUp)
             m_pressed = -1;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ui/KvImageTipWnd.h"
 #include "ui/KvWindow.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -23,7 +25,8 @@ struct tagKvADListBoxItem
 // A paged strip of image items (the online notices): a thumbnail with a play
 // mark and a title per item, page buttons at both ends, a hand cursor over the
 // items and a context menu chosen by the menu mode. A click on an item posts
-// the command; ClickedItem() tells which item it was.
+// the command; ClickedItem() tells which item it was. Resting the mouse on an
+// item shows its picture, title and further text in a picture tip.
 class CKvADListBox : public CKvWindow
 {
 public:
@@ -37,6 +40,8 @@ public:
     bool OnMouseMessage(int message, const QPoint& point) override;
     void DrawContent(QPainter& painter, const QRect& rect) override;
     int HitItem(const QPoint& point) const override;
+    // Hiding is all a list of pictures does with its tool tip: the picture tip goes.
+    void ShowToolTip(bool show) override;
 
     int AddItem(int value1, int value2, const QString& text1, const QString& text2,
                 const QString& text3, const QString& extra = QString());
@@ -61,8 +66,10 @@ public:
     QRect PrevButtonRect() const;
     QRect NextButtonRect() const;
     QRect ItemRect(int slot) const; // slot on the current page, client coordinates
+    CKvImageTipWnd* ImageTipWindow() const { return m_imageTip.data(); }
 
 private:
+    void ShowImageTip(int index);
     void DrawPageButton(QPainter& painter, const QRect& rect, const QImage& image, bool enabled, bool next);
 
     std::vector<std::unique_ptr<tagKvADListBoxItem>> m_items;
@@ -75,4 +82,5 @@ private:
     QImage m_prevImage;
     QImage m_nextImage;
     QImage m_playMark;
+    QPointer<CKvImageTipWnd> m_imageTip;
 };
