@@ -9,6 +9,7 @@
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvMovieSettingsDlg.h"
+#include "frontend/KvNoticeBoard.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 #include "ui/KvADListBox.h"
@@ -96,8 +97,7 @@ const char* kHowTo =
 CKvMainDlg::CKvMainDlg(QWidget* parent)
     : CKvDialogBase(parent)
 {
-    // Notice files (a later feature) live here; making the folder early keeps their
-    // writer simple.
+    // The stored notices live here; making the folder early keeps their writer simple.
     QDir().mkpath(QString::fromStdString(KvFrontEndState::Instance().Path("skin/internet")));
     setWindowTitle(QStringLiteral("Velmora"));
     // A main window, not a dialog: window managers give it a taskbar entry and let
@@ -172,6 +172,12 @@ void CKvMainDlg::CreateControls()
 
     m_noticeList = new CKvADListBox;
     Manager()->AddControl(kIdNoticeList, m_noticeList, kTypeADListBox);
+    m_notices = std::make_unique<CKvNoticeBoard>(m_noticeList);
+    connect(m_notices.get(), &CKvNoticeBoard::listChanged, this, [this] {
+        LayoutControls();
+        Manager()->Invalidate();
+        update();
+    });
 }
 
 void CKvMainDlg::LayoutControls()
@@ -194,19 +200,33 @@ void CKvMainDlg::LayoutControls()
         place(tools[i], 60 + 40 * i, 45, 30, 30);
     place(kIdSettings, w - 239, 35, 92, 40);
     place(kIdRender, w - 137, 35, 126, 40);
-    place(kIdMediaList, 10, 80, w - 21, h - 220);
-    place(kIdNoticeList, 1, h - 130, w - 3, 120);
+    LayoutListAndNotices(w, h);
+}
+
+void CKvMainDlg::LayoutListAndNotices(int w, int h)
+{
+    // Without notices the strip would be blank space: the media list takes its room.
+    const bool notices = m_noticeList && m_noticeList->GetItemCount() > 0;
+    if (m_list)
+        m_list->Move(10, 80, w - 21, notices ? h - 220 : h - 90);
+    if (m_noticeList) {
+        m_noticeList->Move(1, h - 130, w - 3, 120);
+        m_noticeList->Show(notices, false);
+    }
 }
 
 void CKvMainDlg::OnInitDialog()
 {
     CKvDialogBase::OnInitDialog();
+    m_notices->FirstRunReport();
     resize(kWidth, kHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(kWidth / 2, kHeight / 2));
     }
+    m_notices->Fill();
     ChooseInitialWindowsMedia();
+    m_notices->Start();
 }
 
 void CKvMainDlg::ChooseInitialWindowsMedia()
@@ -388,6 +408,7 @@ void CKvMainDlg::OnCommand(int id)
         break;
     case kIdRender: OnRender(); break;
     case kIdMenuExit: OnCancel(); break;
+    case kIdNoticeList: m_notices->OpenItem(m_noticeList->ClickedItem()); break;
     default: CKvDialogBase::OnCommand(id); break;
     }
 }
@@ -473,6 +494,7 @@ void CKvMainDlg::OnCancel()
             return;
         StopQueue();
     }
+    m_notices->Stop();
     CKvDialogBase::OnCancel();
 }
 

@@ -20,6 +20,7 @@
 
 class CKvADListBox;
 class CKvButton;
+class CKvNoticeBoard;
 class CKvListCtrl;
 class CKvMenuButton;
 class CKvMenuEx;
@@ -75,6 +76,8 @@ public:
 
     velmora::KvMediaList* MediaList() const { return m_mediaList.get(); }
     CKvListCtrl* ListControl() const { return m_list; }
+    CKvADListBox* NoticeList() const { return m_noticeList; }
+    CKvNoticeBoard* Notices() const { return m_notices.get(); }
     CKvButton* Control(int id) const;
 
     // Adds files as Add does. While the queue runs they wait and are added when it
@@ -158,10 +161,12 @@ private:
     void OpenHelp();
     void RunSettings();
     void ChooseInitialWindowsMedia();
+    void LayoutListAndNotices(int width, int height);
 
     std::unique_ptr<velmora::KvMediaList> m_mediaList;
     CKvListCtrl* m_list = nullptr;
     CKvADListBox* m_noticeList = nullptr;
+    std::unique_ptr<CKvNoticeBoard> m_notices;
     CKvMenuButton* m_menuButton = nullptr;
     std::unique_ptr<CKvMenuEx> m_menu;
     std::function<QString()> m_folderChooser;
