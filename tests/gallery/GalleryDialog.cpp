@@ -7,6 +7,7 @@
 #include "ui/KvComboBox.h"
 #include "ui/KvEdit.h"
 #include "ui/KvHListBox.h"
+#include "ui/KvImageTipWnd.h"
 #include "ui/KvLinkButton.h"
 #include "ui/KvListCtrl.h"
 #include "ui/KvMenuEx.h"
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
 
@@ -60,6 +62,33 @@ public:
 QString Skin(const char* path)
 {
     return CKvUIManager::ResolvePath(QString::fromLatin1(path));
+}
+
+// A notice banner as a feed would bring it: a colour ramp, a few rings and a word.
+QImage NoticePicture(int index, const QString& word)
+{
+    static const QColor ramps[][2] = {{QColor(242, 169, 59), QColor(170, 60, 40)},
+                                      {QColor(60, 140, 200), QColor(30, 50, 110)},
+                                      {QColor(90, 180, 120), QColor(30, 90, 70)},
+                                      {QColor(160, 100, 200), QColor(70, 40, 120)}};
+    const auto& ramp = ramps[index % 4];
+    QImage image(320, 180, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient gradient(0, 0, 320, 180);
+    gradient.setColorAt(0, ramp[0]);
+    gradient.setColorAt(1, ramp[1]);
+    painter.fillRect(image.rect(), gradient);
+    painter.setPen(QPen(QColor(255, 255, 255, 60), 6));
+    for (int ring = 0; ring < 3; ++ring)
+        painter.drawEllipse(QPointF(250 - 40 * index % 120, 60), 30 + 28 * ring, 30 + 28 * ring);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(34);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(image.rect().adjusted(18, 0, -18, -18), Qt::AlignHCenter | Qt::AlignBottom, word);
+    return image;
 }
 
 } // namespace
@@ -248,11 +277,33 @@ void GalleryDialog::CreateLists()
     // The menu is composed into the snapshot here, right of the lists.
     m_menuArea = QRect(kLabelLeft + 790, top, kWidth - kLabelLeft - 790 - 16, 230);
 
-    auto* notices = Place(new CKvADListBox, kTypeADListBox, QRect(1, kHeight - 172, kWidth - 3, 130));
-    const char* titles[] = {"Extract sound from any video", "Batch conversion tips", "Choosing a bit rate",
-                            "WMA or MP3?", "Preview before you render", "Keyboard shortcuts", "What is new"};
-    for (const char* title : titles)
-        notices->AddItem(0, 0, QString::fromLatin1(title), QStringLiteral("https://example.invalid/"), QString());
+    m_notices = Place(new CKvADListBox, kTypeADListBox, QRect(1, kHeight - 172, kWidth - 3, 130));
+    const char* notices[][3] = {
+        {"Extract sound from any video", "Sound", "Any video file with a sound track becomes an MP3 or WMA file."},
+        {"Batch conversion tips", "Batch", "Add a whole folder at once, then press Render: the rows are converted "
+                                           "one after another while you keep working."},
+        {"Choosing a bit rate", "kbps", "128 kbps is plenty for speech; music sounds best at 192 kbps or more."},
+        {"WMA or MP3?", "MP3", "MP3 plays everywhere; WMA is smaller at the same quality."},
+        {"Preview before you render", "Play", "Listen to a row before converting it."},
+        {"Keyboard shortcuts", "Keys", "Enter presses the focused button."},
+        {"What is new", "New", "Online notices with picture tips."}};
+    int index = 0;
+    for (const auto& notice : notices) {
+        const int item = m_notices->AddItem(0, 0, QString(), QStringLiteral("https://example.invalid/"),
+                                            QString::fromLatin1(notice[0]), QString::fromLatin1(notice[2]));
+        m_notices->SetItemImage(item, NoticePicture(index++, QString::fromLatin1(notice[1])), false);
+    }
+}
+
+void GalleryDialog::DrawNoticeTip(QPainter& painter)
+{
+    const QRect item = m_notices->ItemRect(1);
+    CKvImageTipWnd* tip = m_notices->ImageTipWindow();
+    if (!tip)
+        return;
+    tip->resize(tip->ContentSize());
+    painter.drawPixmap(CKvImageTipWnd::TipPosition(item, tip->size(), rect()), tip->grab());
+    m_notices->ShowToolTip(false);
 }
 
 void GalleryDialog::CreateMenus()
@@ -333,9 +384,12 @@ QImage GalleryDialog::MenuPicture()
 QImage GalleryDialog::Snapshot()
 {
     QApplication::processEvents();
+    // The hovered notice is part of the dialog's own picture; its tip goes on top.
+    m_notices->OnMouseMessage(kMouseMove, m_notices->ItemRect(1).center());
     Manager()->Paint();
     QImage picture = grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&picture);
+    DrawNoticeTip(painter);
     painter.drawImage(m_menuArea.topLeft(), MenuPicture());
     if (m_tipOwner) {
         m_tipOwner->ShowToolTip(true);

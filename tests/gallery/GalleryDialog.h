@@ -3,7 +3,8 @@
 // A skinned dialog that holds every control of the toolkit in each of its
 // looks (normal, hover, pressed, disabled), the lists filled with sample rows,
 // and, composed into its snapshot, an open menu with a submenu and their
-// shadows and a tool tip: the whole toolkit in one picture.
+// shadows, a tool tip and the picture tip of a notice: the whole toolkit in one
+// picture.
 
 #include "ui/KvDialogBase.h"
 
@@ -12,6 +13,7 @@
 
 #include <memory>
 
+class CKvADListBox;
 class CKvButton;
 class CKvMenuEx;
 
@@ -42,10 +44,13 @@ private:
     void CreateLists();
     void CreateMenus();
     QImage MenuPicture();
+    // The notice strip's second item hovered, with its picture tip drawn above it.
+    void DrawNoticeTip(QPainter& painter);
 
     int m_nextId = 100;
     int m_rowTop = 0;
     CKvButton* m_tipOwner = nullptr;
+    CKvADListBox* m_notices = nullptr;
     QRect m_menuArea;
     std::unique_ptr<CKvMenuEx> m_menu;
     std::unique_ptr<CKvMenuEx> m_viewMenu;
