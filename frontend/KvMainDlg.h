@@ -20,10 +20,10 @@
 
 class CKvADListBox;
 class CKvButton;
-class CKvNoticeBoard;
 class CKvListCtrl;
 class CKvMenuButton;
 class CKvMenuEx;
+class CKvNoticeBoard;
 
 namespace velmora {
 class KvMediaList;

@@ -77,16 +77,16 @@ bool CKvNoticeThread::Download(QNetworkAccessManager& manager, const QString& ad
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Unencoded, so the announced length is the length of what we store.
     request.setRawHeader("Accept-Encoding", "identity");
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray());
     request.setTransferTimeout(kStallMs);
 
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    QEventLoop loop;
     qint64 written = 0;
     bool refused = false;
+    // Leaving the loop is enough: deleting the reply below ends the transfer.
     auto refuse = [&] {
         refused = true;
-        if (!reply->isFinished())
-            reply->abort();
+        loop.quit();
     };
     auto drain = [&] {
         if (refused)
@@ -113,7 +113,6 @@ bool CKvNoticeThread::Download(QNetworkAccessManager& manager, const QString& ad
         }
     };
 
-    QEventLoop loop;
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, drain);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer stopPoll;
@@ -127,8 +126,8 @@ bool CKvNoticeThread::Download(QNetworkAccessManager& manager, const QString& ad
     stopPoll.stop();
     drain();
 
-    bool complete = !refused && !stop.load() && reply->error() == QNetworkReply::NoError && HasHttpStatusOk(*reply)
-        && written > 0;
+    bool complete = !refused && !stop.load() && reply->isFinished() && reply->error() == QNetworkReply::NoError
+        && HasHttpStatusOk(*reply) && written > 0;
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && announced.toLongLong() != written)
         complete = false;
