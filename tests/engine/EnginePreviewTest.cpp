@@ -3,6 +3,7 @@
 // way a preview cannot play must end it at once with the reason in the log.
 
 #include "EngineTestHelper.h"
+#include "support/ScopedEnv.h"
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
@@ -31,31 +32,6 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr int kPreviewBuffer = 2940;
-
-// Sets an environment variable for the engines a test starts, and puts it back.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const std::string& value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old, m_had = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 std::vector<std::int16_t> ReadPcm(const std::string& path)
 {

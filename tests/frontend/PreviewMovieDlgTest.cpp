@@ -16,6 +16,7 @@
 #include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvWaitingDlg.h"
 #include "frontend/KvWaitingThread.h"
+#include "support/ScopedEnv.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
 #include "ui/KvUIManager.h"
@@ -431,9 +432,10 @@ TEST_F(PreviewFromMainWindow, TheRowsContextMenuPreviewsIt)
 
 TEST_F(PreviewFromMainWindow, NoSoundDeviceIsToldWithTheReason)
 {
-    qputenv("SDL_AUDIODRIVER", "no-such-driver");
-    const QString failure = RunPreview([this] { Preview(); }, RunIsOver);
-    qputenv("SDL_AUDIODRIVER", "disk");
+    const QString failure = [&] {
+        test::ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+        return RunPreview([this] { Preview(); }, RunIsOver);
+    }();
     EXPECT_TRUE(failure.contains("no sound device")) << failure.toStdString();
     ASSERT_EQ(m_messages.size(), 1);
     EXPECT_EQ(m_messages[0], failure);

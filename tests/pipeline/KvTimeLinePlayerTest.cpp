@@ -6,6 +6,7 @@
 #include "FakeAudioSource.h"
 #include "common/KvJobBlock.h"
 #include "project/KvEngineProject.h"
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,32 +19,9 @@
 using namespace velmora;
 using velmora::test::Constant;
 using velmora::test::FakeAudioSourceFactory;
+using velmora::test::ScopedEnv;
 
 namespace {
-
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const std::string& value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old, m_had = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 class PlayerTest : public ::testing::Test
 {
