@@ -260,6 +260,9 @@ void CKvPreviewMovieDlg::OnCommand(int id)
 void CKvPreviewMovieDlg::Play()
 {
     m_lastFailure.clear();
+    // The engine of the last run may still be on its way out after saying it ended:
+    // it goes before the block is filled, so it cannot write into the new run.
+    KillEngine();
     if (m_block != nullptr) {
         m_block->bPreview = 1;
         StoreRelease(m_block->dPosition, 0.0);
@@ -299,8 +302,6 @@ bool CKvPreviewMovieDlg::StartEngine(QString& reason)
         reason = QStringLiteral("The preview cannot start: the job block is not available.");
         return false;
     }
-    // The engine of the last run may still be on its way out after saying it ended.
-    KillEngine();
     m_logOffset = EngineLogSize(LogPath().toStdString());
     m_enginePid = m_engineStarter ? m_engineStarter() : -1;
     if (m_enginePid <= 0) {

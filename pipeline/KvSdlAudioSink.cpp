@@ -63,6 +63,7 @@ bool CKvSdlAudioSink::Open(int sampleRate, int channels, int queueFrames)
     m_started = false;
     m_paused = false;
     m_aborted = false;
+    m_draining = false;
     m_callbacks = 0;
     m_framesPlayed.store(0, std::memory_order_release);
     m_framesWritten.store(0, std::memory_order_release);
@@ -184,6 +185,7 @@ bool CKvSdlAudioSink::Drain()
     std::unique_lock<std::mutex> lock(m_lock);
     if (m_device == 0)
         return false;
+    m_draining = true;
     if (!m_started && !m_paused) {
         lock.unlock();
         StartDevice();
@@ -212,17 +214,23 @@ void CKvSdlAudioSink::StartDevice()
 void CKvSdlAudioSink::SetPaused(bool paused)
 {
     bool release = false;
+    bool startNow = false;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_device == 0 || m_paused == paused)
             return;
         m_paused = paused;
         release = m_started;
+        // A stream that ended before the queue ever filled waits in Drain for a
+        // device that has not started yet.
+        startNow = !m_started && !paused && m_draining;
     }
     // Before the first start the device is held anyway; a release then resumes the
-    // priming, and the next full queue starts it.
+    // priming, and the next full queue (or Drain) starts it.
     if (release)
         SDL_PauseAudioDevice(m_device, paused ? 1 : 0);
+    if (startNow)
+        StartDevice();
     m_changed.notify_all();
 }
 

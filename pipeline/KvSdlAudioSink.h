@@ -94,6 +94,7 @@ private:
     bool m_started = false;            // the device has been released once
     bool m_paused = false;             // held by the owner
     bool m_aborted = false;
+    bool m_draining = false;           // the stream has ended: Drain waits
     std::uint64_t m_callbacks = 0;     // device callbacks so far
     std::chrono::steady_clock::time_point m_lastTake{};
     std::string m_error;
