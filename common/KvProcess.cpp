@@ -162,6 +162,16 @@ bool KillProcessByName(std::string_view name, const std::string& programFolder)
     return killed;
 }
 
+bool KillProcessById(pid_t pid)
+{
+    if (pid <= 0 || pid == getpid() || !IsProcessAlive(pid))
+        return false;
+    if (RealUserOf(pid) != static_cast<long>(getuid()) || kill(pid, SIGKILL) != 0)
+        return false;
+    WaitForEnd(pid);
+    return true;
+}
+
 bool KillProcessByName(std::string_view name)
 {
     return KillProcessByName(name, GetProgramFolder());

@@ -27,6 +27,13 @@ namespace velmora {
 bool KillProcessByName(std::string_view name, const std::string& programFolder);
 bool KillProcessByName(std::string_view name);  // in GetProgramFolder()
 
+// Kills (SIGKILL) the process pid when it is alive and runs as the same user, waits
+// briefly (up to about two seconds) for it to be gone and reaps it when it is a child
+// of the caller. For an engine the caller started itself (its pid kept from
+// SpawnProgram), so nothing of another program folder or user is ever touched.
+// Returns true when a process was killed. pid <= 0 and the caller itself are refused.
+bool KillProcessById(pid_t pid);
+
 // Starts the program at path (an absolute path such as GetProgramFolder() + "kvengine")
 // with argv[0] = path followed by args (none for the engine), standard input, output
 // and error on /dev/null, default signal dispositions and an empty signal mask, in

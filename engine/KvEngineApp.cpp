@@ -3,6 +3,7 @@
 #include "common/KvProgramFolder.h"
 #include "engine/KvConvertDlg.h"
 #include "engine/KvEngineLog.h"
+#include "engine/KvFullPlayDlg.h"
 #include "project/KvDecoderSettings.h"
 
 #include <QCoreApplication>
@@ -26,11 +27,8 @@ bool CKvEngineApp::InitInstance()
     LoadSmoothing(m_programFolder, m_b3DSmoothing);
 
     if (LoadAcquire(block.bPlayMode) != 0) {
-        if (LoadAcquire(block.bPreview) != 0) {
-            AppendEngineLog(m_programFolder, "preview failed: this engine has no preview player");
-            StoreRelease(block.bPlayFailed, 1);
-            StoreRelease(block.nState, kKvJobIdle);
-        }
+        if (LoadAcquire(block.bPreview) != 0)
+            RunPreview();
         return false;
     }
 
@@ -46,6 +44,14 @@ bool CKvEngineApp::InitInstance()
 void CKvEngineApp::RunConversion()
 {
     CKvConvertDlg dialog(m_view.Block(), m_options, m_optionsLoaded, m_programFolder);
+    dialog.OnInitDialog();
+    QCoreApplication::exec();
+    dialog.Close();
+}
+
+void CKvEngineApp::RunPreview()
+{
+    CKvFullPlayDlg dialog(m_view.Block(), m_options, m_optionsLoaded, m_programFolder);
     dialog.OnInitDialog();
     QCoreApplication::exec();
     dialog.Close();

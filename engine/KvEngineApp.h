@@ -6,8 +6,7 @@
 // job block and written the job files. Start-up, in this order: map the job block
 // (none: end at once, touching nothing), read the option file, read the 3D smoothing
 // switch, then dispatch:
-//   bPlayMode 1, bPreview 1  a preview; this engine has no preview player yet, so the
-//                            preview fails at once: bPlayFailed = 1, then nState = 0
+//   bPlayMode 1, bPreview 1  a preview: the job project played to the sound device
 //   bPlayMode 1, bPreview 0  nothing to do
 //   bPlayMode 0              read the H.264 choices; nState 0: nothing to do; else a
 //                            conversion (list mode: the job block's overrides first)
@@ -26,9 +25,9 @@ public:
     CKvEngineApp(const CKvEngineApp&) = delete;
     CKvEngineApp& operator=(const CKvEngineApp&) = delete;
 
-    // Start-up and dispatch; runs the conversion job on the calling thread's event
-    // loop (a QCoreApplication must exist). Returns false in every case: the job, when
-    // there is one, has run by then.
+    // Start-up and dispatch; runs the job (conversion or preview) on the calling
+    // thread's event loop (a QCoreApplication must exist). Returns false in every
+    // case: the job, when there is one, has run by then.
     bool InitInstance();
     // Unmaps the job block when it is still held. Returns the exit code, 0.
     int ExitInstance();
@@ -38,6 +37,7 @@ public:
 
 private:
     void RunConversion();
+    void RunPreview();
 
     velmora::CKvJobBlockView m_view;
     velmora::tagKvEngineOptions m_options;

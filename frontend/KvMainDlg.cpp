@@ -4,12 +4,14 @@
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
 #include "common/KvText.h"
+#include "frontend/KvEngineLogReader.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvMovieSettingsDlg.h"
 #include "frontend/KvNoticeBoard.h"
+#include "frontend/KvPreviewMovieDlg.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 #include "ui/KvADListBox.h"
@@ -22,6 +24,7 @@
 
 
 #include <QApplication>
+#include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -400,7 +403,8 @@ void CKvMainDlg::OnCommand(int id)
             update();
         break;
     case kIdPreview:
-        // The preview belongs to a later feature; the button is there and does nothing yet.
+        if (m_idle && m_mediaList)
+            CKvPreviewMovieDlg::PreviewRow(*m_mediaList, m_list->GetSelectedRow(), this);
         break;
     case kIdSettings:
         if (m_idle)
@@ -423,6 +427,17 @@ void CKvMainDlg::OnNotify(int message, CKvButton* control, qint64 param)
     if (message == kMsgMenuCommand && control == m_menuButton) {
         if (param == kIdMenuExit)
             ForwardCommand(kIdMenuExit);
+        return;
+    }
+    if (message == kMsgListContext && control == m_list) {
+        // A right click on a row (the list has selected it) offers what acts on it.
+        if (m_idle && param >= 0) {
+            CKvMenuEx menu;
+            menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
+            const unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
+            if (menu.TrackMenu(flags, QCursor::pos(), this) == kIdPreview)
+                ForwardCommand(kIdPreview);
+        }
         return;
     }
     if (message == kMsgCellTextChanged && control == m_list) {
@@ -787,21 +802,7 @@ void CKvMainDlg::FailRow(int row, const QString& reason)
 
 QString CKvMainDlg::EngineLogReason() const
 {
-    QFile log(QString::fromStdString(KvFrontEndState::Instance().Path("tmp/kvengine.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return QString();
-    if (log.size() > m_logOffset)
-        log.seek(m_logOffset);
-    const QStringList lines = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        QString line = it->trimmed();
-        // The log's own stamp and program name mean nothing to the user.
-        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\S*\\s+(kvengine:\\s*)?"));
-        line.remove(stamp);
-        if (!line.isEmpty())
-            return line;
-    }
-    return QString();
+    return velmora::EngineLogReason(KvFrontEndState::Instance().Path("tmp/kvengine.log"), m_logOffset);
 }
 
 void CKvMainDlg::RemovePartialOutput()

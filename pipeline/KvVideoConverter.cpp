@@ -56,44 +56,6 @@ void RaiseJobPosition(tagKvJobBlock& block, double value, double limit)
 
 } // namespace velmora
 
-// The "Kv Audio Mixer" stage: hands every buffer to the registered callback, which
-// replaces the carrier's silence with the project's mix, and passes it on unchanged
-// in format.
-class CKvVideoConverter::AudioMixerStage : public IKvAudioMixer
-{
-public:
-    HRESULT QueryInterface(const KvGuid& iid, void** object) override
-    {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (!(iid == IID_IKvAudioMixer))
-            return E_NOINTERFACE;
-        *object = static_cast<IKvAudioMixer*>(this);
-        return S_OK;
-    }
-    std::uint32_t AddRef() override { return 0; }
-    std::uint32_t Release() override { return 0; }
-    HRESULT SetUserCallback(IKvAudioMixerUserCallback* callback) override
-    {
-        m_callback = callback;
-        return S_OK;
-    }
-
-    void Process(std::int16_t* pcm, int frames, int capacityFrames)
-    {
-        if (m_callback == nullptr)
-            return;
-        const int blockAlign = kTimeLineChannels * 2;
-        m_callback->MixAudioBuffer(0, frames * blockAlign, 0, pcm, &m_format, capacityFrames * blockAlign);
-    }
-
-private:
-    IKvAudioMixerUserCallback* m_callback = nullptr;
-    KvWaveFormat m_format{1, kTimeLineChannels, kTimeLineRate, kTimeLineRate * kTimeLineChannels * 2,
-                          kTimeLineChannels * 2, 16};
-};
-
 // The encoder side of the graph: copies each mixed buffer into a bounded queue and
 // writes it to the output chain on a thread of its own. A write error stops the
 // queue; the next Push or Drain returns it, and the chain's LastError says why.
@@ -218,9 +180,10 @@ CKvVideoConverter::CKvVideoConverter(const KvConverterSetup& setup)
 {
     if (m_setup.programFolder.empty())
         m_setup.programFolder = GetProgramFolder();
-    // The shadow block is a conversion's block (play mode 0): levels go to the Level
-    // map, and the position the callback writes stays with us until it is checked.
-    m_shadowBlock.bPlayMode = 0;
+    // The shadow block carries the job's play mode: in a conversion (play mode 0)
+    // levels go to the Level map, and the position the callback writes stays with us
+    // until it is checked; a preview keeps its levels in process.
+    m_shadowBlock.bPlayMode = m_setup.jobBlock != nullptr ? LoadAcquire(m_setup.jobBlock->bPlayMode) : 0;
 
     KvAudioMixerSetup mixer;
     mixer.project = m_setup.project;
@@ -230,7 +193,7 @@ CKvVideoConverter::CKvVideoConverter(const KvConverterSetup& setup)
     mixer.clocks = &m_clocks;
     mixer.sources = m_setup.sources;
     m_audioCallback = std::make_unique<CAudioMixerUserCallback>(mixer);
-    m_mixer = std::make_unique<AudioMixerStage>();
+    m_mixer = std::make_unique<CKvAudioMixerStage>(kTimeLineRate, kTimeLineChannels);
     m_encoder = std::make_unique<EncoderQueue>(m_chain);
 }
 

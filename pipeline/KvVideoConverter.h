@@ -29,6 +29,7 @@
 #include "common/KvOptionRecord.h"
 #include "pipeline/AudioEncoderChain.h"
 #include "pipeline/AudioMixerUserCallback.h"
+#include "pipeline/KvAudioMixerStage.h"
 #include "pipeline/KvComTypes.h"
 #include "pipeline/KvEngineClocks.h"
 #include "pipeline/KvLevelMap.h"
@@ -119,7 +120,7 @@ public:
     // job block's bGraphRunning then stays 0 and no file is left behind).
     velmora::HRESULT BuildConversionGraph(const std::string& outputPath);
 
-    velmora::KvGraphState GetState() const;
+    virtual velmora::KvGraphState GetState() const;
     void SetOutputPath(const std::string& path) { m_outputPath = path; }
     const std::string& GetOutputPath() const { return m_outputPath; }
     double GetFrameRate() const { return m_frameRate; }
@@ -138,15 +139,19 @@ public:
 
     CAudioMixerUserCallback& AudioCallback() { return *m_audioCallback; }
 
+protected:
+    // Records why the build or run failed (LastError) and returns code.
+    velmora::HRESULT Fail(velmora::HRESULT code, const std::string& why);
+    // Queues a graph event and announces it through the notify callback. Any thread.
+    void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
+    const velmora::KvConverterSetup& Setup() const { return m_setup; }
+
 private:
-    class AudioMixerStage;
     class EncoderQueue;
 
-    velmora::HRESULT Fail(velmora::HRESULT code, const std::string& why);
     bool ChooseOutputSettings(bool isWindowsMedia);
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
-    void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
     void PublishPosition(double seconds);
 
     velmora::KvConverterSetup m_setup;
@@ -154,7 +159,7 @@ private:
     velmora::tagKvJobBlock m_shadowBlock{};
     velmora::KvEngineClocks m_clocks;
     std::unique_ptr<CAudioMixerUserCallback> m_audioCallback;
-    std::unique_ptr<AudioMixerStage> m_mixer;
+    std::unique_ptr<velmora::CKvAudioMixerStage> m_mixer;
     velmora::CKvLevelMap m_levelMap;
 
     velmora::CKvTimeLineSource m_source;

@@ -81,16 +81,6 @@ TEST_F(EngineProcess, PlayModeDispatch)
         EXPECT_EQ(job.Block().bPlayFailed, 0);
         EXPECT_EQ(job.Block().bEngineClosed, 0);
     }
-    {   // A preview this engine cannot play fails visibly instead of hanging.
-        EngineJob job;
-        ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
-        job.Block().bPlayMode = 1;
-        job.Block().bPreview = 1;
-        job.Block().nState = kKvJobPreviewRequested;
-        EXPECT_EQ(job.Run(5000), 0);
-        EXPECT_EQ(job.Block().nState, kKvJobIdle);
-        EXPECT_EQ(job.Block().bPlayFailed, 1);
-    }
 }
 
 TEST_F(EngineProcess, ConversionWithStateZeroDoesNothing)

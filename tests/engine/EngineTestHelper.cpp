@@ -122,7 +122,7 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
         cell.start = Utf8ToWide(FormatDouble(row.start));
         cell.end = Utf8ToWide(FormatDouble(row.end));
         cell.syncAudio = Utf8ToWide(FormatDouble(row.syncAudio));
-        cell.volume = L"1.00";
+        cell.volume = Utf8ToWide(FormatDouble(row.volume));
         cell.speed = Utf8ToWide(FormatDouble(row.speed));
         cell.hasAudio = L"1";
         cell.sourceWidth = L"0";
@@ -149,6 +149,21 @@ void EngineJob::FillConversion(const std::string& outputPath, bool startConvert,
     block.nPreset = preset;
     block.bConvertFailed = 0;
     StoreRelease(block.bStartConvert, startConvert ? 1 : 0);
+}
+
+void EngineJob::FillPreview(double duration, int preset)
+{
+    tagKvJobBlock& block = Block();
+    block.bPreview = 1;
+    block.bPlayMode = 1;
+    block.dPosition = 0.0;
+    block.dDuration = duration;
+    block.bGraphRunning = 0;
+    block.nPreset = preset;
+    block.bConvertJob = 0;
+    block.hPreviewWnd = 0x4000001u;
+    block.bPlayFailed = 0;
+    StoreRelease(block.nState, kKvJobPreviewRequested);
 }
 
 pid_t EngineJob::Start()

@@ -49,6 +49,7 @@ struct JobRow
     double end = 0;
     double speed = 1;
     double syncAudio = 0;
+    double volume = 1;
 };
 
 class EngineJob
@@ -67,6 +68,8 @@ public:
     bool WriteProject(const std::vector<JobRow>& rows, int vensettingIndex = 4, bool listFile = false);
     // Fills the block as the front end does for a conversion to outputPath.
     void FillConversion(const std::string& outputPath, bool startConvert = true, int preset = 4);
+    // Fills the block as the front end's preview bar does before it starts the engine.
+    void FillPreview(double duration, int preset = 4);
 
     // Starts the engine of the folder; Wait gives its exit status (-1 when it is
     // still running after timeoutMs, or was killed).

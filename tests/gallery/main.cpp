@@ -7,14 +7,79 @@
 
 #include "GalleryDialog.h"
 
+#include "common/KvJobBlock.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvPreviewMovieDlg.h"
 #include "project/KvUiColors.h"
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
+#include <QTest>
 
 #include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// The preview bar of an hour-long row, playing and then stopped. The gallery stands
+// in for the engine: the bar follows this process (which it never kills: it is its
+// own) and the job block the gallery writes.
+std::vector<QImage> PreviewBarFaces(const QString& folder)
+{
+    velmora::KvFrontEndState::Instance().Reset(folder.toStdString());
+    velmora::tagKvJobBlock block{};
+    block.dDuration = 3725.25;
+    velmora::KvFrontEndState::Instance().SetJobBlock(&block);
+
+    std::vector<QImage> faces;
+    {
+        CKvPreviewMovieDlg bar;
+        bar.SetFadeEnabled(false);
+        bar.SetEngineStarter([] { return getpid(); });
+        bar.show();
+        // What an engine writes once it plays.
+        velmora::StoreRelease(block.nState, velmora::kKvJobRunning);
+        velmora::StoreRelease(block.dPosition, 1240.37);
+        if (!QTest::qWaitFor([&] { return bar.CurrentPhase() == CKvPreviewMovieDlg::Phase::Playing; }, 3000))
+            std::fprintf(stderr, "the preview bar did not start to play\n");
+        QTest::qWait(150);
+        faces.push_back(bar.grab().toImage());
+        velmora::StoreRelease(block.nState, velmora::kKvJobIdle);
+        if (!QTest::qWaitFor([&] { return bar.CurrentPhase() == CKvPreviewMovieDlg::Phase::Stopped; }, 3000))
+            std::fprintf(stderr, "the preview bar did not stop\n");
+        faces.push_back(bar.grab().toImage());
+    }
+    velmora::KvFrontEndState::Instance().SetJobBlock(nullptr);
+    return faces;
+}
+
+// The gallery with the bar's faces below it.
+QImage WithPreviewBar(const QImage& gallery, const std::vector<QImage>& faces)
+{
+    constexpr int kGap = 10;
+    int width = gallery.width();
+    int height = gallery.height();
+    for (const QImage& face : faces) {
+        width = std::max(width, face.width());
+        height += kGap + face.height();
+    }
+    QImage picture(width, height, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(QColor(24, 26, 30));
+    QPainter painter(&picture);
+    painter.drawImage(0, 0, gallery);
+    int y = gallery.height();
+    for (const QImage& face : faces) {
+        y += kGap;
+        painter.drawImage(0, y, face);
+        y += face.height();
+    }
+    return picture;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -28,9 +93,13 @@ int main(int argc, char* argv[])
     CKvUIManager::SetResourceFolder(folder);
     LoadUiColors((folder + QStringLiteral("skin/uicolors/UIColors.uic")).toStdString(), CKvUIManager::Colors());
 
-    velmora::GalleryDialog dialog;
-    dialog.show();
-    const QImage picture = dialog.Snapshot();
+    QImage picture;
+    {
+        velmora::GalleryDialog dialog;
+        dialog.show();
+        picture = dialog.Snapshot();
+    }
+    picture = WithPreviewBar(picture, PreviewBarFaces(folder));
 
     QDir().mkpath(QFileInfo(output).absolutePath());
     if (picture.isNull() || !picture.save(output, "PNG")) {
