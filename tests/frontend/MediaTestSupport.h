@@ -24,7 +24,7 @@ public:
     ProgramScope& operator=(const ProgramScope&) = delete;
 
     const std::string& Path() const { return m_folder.Path(); }
-    std::string Tmp() const { return m_folder.Path() + "tmp/"; }
+    std::string Tmp() const { return m_folder.Work() + "tmp/"; }
 
 private:
     test::TempProgramFolder m_folder{true};
