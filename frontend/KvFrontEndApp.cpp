@@ -285,7 +285,7 @@ bool CKvLumoApp::Startup(const QStringList& files)
     font.setFamily(QStringLiteral("Arial"));
     QApplication::setFont(font);
 
-    QApplication::setWindowIcon(QIcon(QString::fromStdString(ProgramPath(m_programFolder, "skin/btn/gold.png"))));
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(ProgramPath(m_programFolder, "skin/icon/velmora.png"))));
 
     m_jobBlock = std::make_unique<CKvJobBlockOwner>();
     if (!m_jobBlock->Create(m_programFolder)) {
