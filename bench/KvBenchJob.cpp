@@ -8,6 +8,7 @@
 #include "common/KvJobBlockMapping.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
@@ -33,6 +34,12 @@ int main(int argc, char* argv[])
     const std::string output = argv[4];
     const std::string timeReport = argv[5];
 
+    std::string workError;
+    if (!EnsureWorkFolder(folder, &workError)) {
+        std::fprintf(stderr, "%s\n", workError.c_str());
+        return 1;
+    }
+
     tagKvOptionRecord record = MakeFrontEndPresetTable()[4];
     record.nOutputType = kKvOutputMp3;
     record.nAudioBitrate = 128;
@@ -57,7 +64,7 @@ int main(int argc, char* argv[])
     auto project = BuildJobProject({row});
     tagKvProjectWriteOptions writeOptions;
     writeOptions.programFolder = folder;
-    if (!WriteProject(project.get(), folder + "tmp/kvengine.kvmmpj", writeOptions)) {
+    if (!WriteProject(project.get(), ProgramPath(folder, "tmp/kvengine.kvmmpj"), writeOptions)) {
         std::fprintf(stderr, "cannot write the project\n");
         return 1;
     }

@@ -1,12 +1,13 @@
 #include "common/KvJobBlockMapping.h"
 
+#include "common/KvEngineSlot.h"
 #include "common/KvProgramFolder.h"
 
 namespace velmora {
 
-bool CKvJobBlockOwner::Create(const std::string& programFolder)
+bool CKvJobBlockOwner::Create(const std::string& programFolder, int slot)
 {
-    return m_memory.Create(SharedObjectName(kKvJobBlockGuid, programFolder), sizeof(tagKvJobBlock));
+    return m_memory.Create(JobBlockName(programFolder, slot), sizeof(tagKvJobBlock));
 }
 
 bool CKvJobBlockOwner::Create()
@@ -16,7 +17,7 @@ bool CKvJobBlockOwner::Create()
 
 bool CKvJobBlockView::Open(const std::string& programFolder)
 {
-    return m_memory.Open(SharedObjectName(kKvJobBlockGuid, programFolder), sizeof(tagKvJobBlock));
+    return m_memory.Open(JobBlockName(programFolder, CurrentEngineSlot()), sizeof(tagKvJobBlock));
 }
 
 bool CKvJobBlockView::Open()

@@ -8,8 +8,9 @@
 // CKvJobBlockView opens the existing block for the engine's lifetime and never
 // creates one; an engine that cannot open it ends without doing anything.
 //
-// The name is SharedObjectName(kKvJobBlockGuid, program folder), so a front end and
-// an engine meet only when they run from the same program folder.
+// The name is JobBlockName(program folder, slot), so a front end and an engine meet
+// only when they run from the same program folder, as the same user, for the same
+// engine slot.
 
 #include "common/KvJobBlock.h"
 #include "common/KvSharedMemory.h"
@@ -25,9 +26,10 @@ public:
     CKvJobBlockOwner(const CKvJobBlockOwner&) = delete;
     CKvJobBlockOwner& operator=(const CKvJobBlockOwner&) = delete;
 
-    // Creates the block of programFolder (exclusive, mode 0600, 1128 bytes, all
-    // zero) and maps it. False when it cannot; Error() gives the errno.
-    bool Create(const std::string& programFolder);
+    // Creates the block of programFolder for engine slot (exclusive, mode 0600, 1128
+    // bytes, all zero) and maps it. False when it cannot; Error() gives the errno and
+    // Name() the block's name.
+    bool Create(const std::string& programFolder, int slot = 0);
     bool Create();  // under GetProgramFolder()
 
     // Unmaps the block and removes its name (also done by the destructor).
@@ -49,9 +51,10 @@ public:
     CKvJobBlockView(const CKvJobBlockView&) = delete;
     CKvJobBlockView& operator=(const CKvJobBlockView&) = delete;
 
-    // Opens and maps the existing block of programFolder read-write. Refused (false)
-    // when there is none (Error() = ENOENT), when its size is not 1128 bytes
-    // (EINVAL) or when another user owns it (EPERM).
+    // Opens and maps the existing block of programFolder for this process's engine
+    // slot (CurrentEngineSlot) read-write. Refused (false) when there is none
+    // (Error() = ENOENT), when its size is not 1128 bytes (EINVAL) or when another
+    // user owns it (EPERM).
     bool Open(const std::string& programFolder);
     bool Open();  // under GetProgramFolder()
 

@@ -124,7 +124,7 @@ bool LoadOptions(int jobPreset, tagKvEngineOptions& options, const std::string& 
     options.table = MakeEnginePresetTable();
     options.nCurrent = ChoosePresetIndex(jobPreset);
 
-    std::string path = programFolder + kOptionFile;
+    std::string path = ProgramPath(programFolder, kOptionFile);
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -168,7 +168,7 @@ void ApplyListModeOverrides(tagKvOptionRecord& record, const tagKvJobBlock& bloc
 
 bool WriteOptionFile(const tagKvOptionRecord& record, const std::string& programFolder)
 {
-    std::string path = programFolder + kOptionFile;
+    std::string path = ProgramPath(programFolder, kOptionFile);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;

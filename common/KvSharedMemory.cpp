@@ -3,8 +3,11 @@
 #include "common/KvProgramFolder.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,19 +17,57 @@ namespace velmora {
 
 std::string SharedObjectName(std::string_view guid, std::string_view programFolder)
 {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::uint64_t hash = Fnv1a64(programFolder);
     std::string name = "/";
     name += guid;
     name += '-';
-    for (int shift = 60; shift >= 0; shift -= 4)
-        name += kHex[(hash >> shift) & 0xF];
+    name += ProgramFolderHash(programFolder);
+    name += '-';
+    name += std::to_string(geteuid());
     return name;
 }
 
 std::string SharedObjectName(std::string_view guid)
 {
     return SharedObjectName(guid, GetProgramFolder());
+}
+
+std::string SharedObjectPath(std::string_view name)
+{
+    return "/dev/shm" + std::string(name);
+}
+
+KvSharedObjectInfo InspectSharedObject(const std::string& name)
+{
+    KvSharedObjectInfo info;
+    const std::string path = SharedObjectPath(name);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return info;
+    info.exists = true;
+    info.owner = st.st_uid;
+
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return info;
+    while (dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0')
+            continue;
+        std::ifstream maps("/proc/" + std::string(entry->d_name) + "/maps");
+        std::string line;
+        while (std::getline(maps, line)) {
+            // The path is the last field; an unlinked object ends in " (deleted)" and
+            // no longer holds the name.
+            if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0
+                && line[line.size() - path.size() - 1] == ' ') {
+                info.processes.push_back(static_cast<int>(pid));
+                break;
+            }
+        }
+    }
+    closedir(proc);
+    return info;
 }
 
 CKvSharedMemory::~CKvSharedMemory()
@@ -70,16 +111,19 @@ bool CKvSharedMemory::Create(const std::string& name, std::size_t size)
 {
     Close();
     m_error = 0;
+    m_name = name; // kept on failure, so the caller can say which object it was
     if (size == 0)
         return Fail(EINVAL);
 
     // A creator that crashed left its object behind; it may have another size or
     // stale contents, so it goes rather than being reused.
-    shm_unlink(name.c_str());
+    const int unlinkError = shm_unlink(name.c_str()) == 0 ? 0 : errno;
 
     int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return Fail(errno);
+    if (fd < 0) {
+        // "It exists" says less than why the leftover could not go.
+        return Fail(errno == EEXIST && unlinkError != 0 && unlinkError != ENOENT ? unlinkError : errno);
+    }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
         int error = errno;
         close(fd);
@@ -115,6 +159,7 @@ bool CKvSharedMemory::Open(const std::string& name, std::size_t size)
 {
     Close();
     m_error = 0;
+    m_name = name;
 
     int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd < 0)

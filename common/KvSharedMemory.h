@@ -4,14 +4,17 @@
 //
 // Names. Every named object of the system is a GUID; on Linux the object's name also
 // carries a hash of the program folder, so that two installations (and two test
-// folders) never share an object:
+// folders) never share an object, and the user id, so that two users of one
+// installation never meet:
 //
 //     "/" + GUID with its braces + "-" + 16 lowercase hex digits of FNV-1a 64
-//     of the program folder's UTF-8 bytes, trailing "/" included
+//     of the program folder's UTF-8 bytes, trailing "/" included + "-" + the
+//     effective user id in decimal
 //
-// e.g. "/{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}-0123456789abcdef". Both programs
-// derive the name from their own program folder, so they meet only when they run
-// from the same folder.
+// e.g. "/{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}-0123456789abcdef-1000". Both
+// programs derive the name from their own program folder, so they meet only when
+// they run from the same folder as the same user. Engine slots add "-k"
+// (KvEngineSlot.h).
 //
 // Lifetime. A POSIX shared-memory object outlives a crashed creator, so the creating
 // side removes a stale object of its name before it creates its own, and the opening
@@ -22,6 +25,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -42,10 +46,25 @@ constexpr std::uint64_t Fnv1a64(std::string_view bytes)
 }
 
 // The object name for guid under programFolder (used as given: it must be the
-// folder with its trailing "/", as GetProgramFolder returns it).
+// folder with its trailing "/", as GetProgramFolder returns it) for this user.
 std::string SharedObjectName(std::string_view guid, std::string_view programFolder);
 // The same under GetProgramFolder().
 std::string SharedObjectName(std::string_view guid);
+
+// Where the system shows the object of name as a file ("/dev/shm" + name): what a
+// user removes by hand when a leftover object is in the way.
+std::string SharedObjectPath(std::string_view name);
+
+// What stands under a name, for telling a user why it cannot be created: whether an
+// object is there, whose it is, and which processes map it (only our own processes
+// can be seen, unless we are the administrator).
+struct KvSharedObjectInfo
+{
+    bool exists = false;
+    unsigned owner = 0;
+    std::vector<int> processes;
+};
+KvSharedObjectInfo InspectSharedObject(const std::string& name);
 
 // One mapping of a named POSIX shared-memory object, unmapped when the object goes.
 // Only the side that created the object removes its name (at Close or destruction).
@@ -63,7 +82,8 @@ public:
     // Creating side: removes any object of this name, creates it exclusively with
     // mode 0600 and exactly size bytes, maps it read-write and zero-fills it. The
     // name is removed again when this object is closed or destroyed. On failure
-    // nothing is left behind, false is returned and Error() holds the errno.
+    // nothing is left behind, false is returned, Error() holds the errno (for a
+    // leftover that cannot be removed, why not) and Name() the name that was tried.
     bool Create(const std::string& name, std::size_t size);
 
     // Opening side: opens an existing object read-write (never creates one) and maps

@@ -1,5 +1,6 @@
 #include "engine/KvConvertDlg.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "engine/KvEngineLog.h"
 #include "project/KvDecoderSettings.h"
@@ -45,11 +46,11 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
     , m_programFolder(programFolder)
 {
     m_bListMode = IsListModeJob(*m_block) ? 1 : 0;
-    const std::string projectPath = m_programFolder + (m_bListMode ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
+    const std::string projectPath = ProgramPath(m_programFolder, m_bListMode ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
 
     tagKvOptionRecord option = options.Current();
     if (!optionsLoaded) {
-        m_loadError = "cannot read " + m_programFolder + "tmp/option.dat";
+        m_loadError = "cannot read " + ProgramPath(m_programFolder, "tmp/option.dat");
     } else {
         tagKvProjectReadOptions read;
         read.programFolder = m_programFolder;

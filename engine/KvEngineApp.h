@@ -2,7 +2,8 @@
 
 // The engine process: start-up, dispatch on the job block, one job, end.
 //
-// The front end starts one engine per job, with no arguments, after it has filled the
+// The front end starts one engine per job (no arguments, or "--slot=k" for engine
+// slot k, which main() applies before anything else), after it has filled the
 // job block and written the job files. Start-up, in this order: map the job block
 // (none: end at once, touching nothing), read the option file, read the 3D smoothing
 // switch, then dispatch:

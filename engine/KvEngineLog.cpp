@@ -1,5 +1,7 @@
 #include "engine/KvEngineLog.h"
 
+#include "common/KvProgramFolder.h"
+
 #include <ctime>
 #include <fstream>
 
@@ -18,7 +20,7 @@ void AppendEngineLog(const std::string& programFolder, std::string_view text)
     for (char c : text)
         line += (c == '\n' || c == '\r') ? ' ' : c;
     line += '\n';
-    std::ofstream out(programFolder + "tmp/kvengine.log", std::ios::binary | std::ios::app);
+    std::ofstream out(ProgramPath(programFolder, "tmp/kvengine.log"), std::ios::binary | std::ios::app);
     out << line;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/KvFullPlayDlg.h"
 
+#include "common/KvProgramFolder.h"
 #include "engine/KvEngineLog.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvProjectReader.h"
@@ -18,10 +19,10 @@ CKvFullPlayDlg::CKvFullPlayDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& opti
     , m_programFolder(programFolder)
 {
     // A preview has no list mode: it always plays the job project.
-    const std::string projectPath = m_programFolder + "tmp/kvengine.kvmmpj";
+    const std::string projectPath = ProgramPath(m_programFolder, "tmp/kvengine.kvmmpj");
     tagKvOptionRecord option = options.Current();
     if (!optionsLoaded) {
-        m_loadError = "cannot read " + m_programFolder + "tmp/option.dat";
+        m_loadError = "cannot read " + ProgramPath(m_programFolder, "tmp/option.dat");
     } else {
         tagKvProjectReadOptions read;
         read.programFolder = m_programFolder;

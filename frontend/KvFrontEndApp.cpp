@@ -5,6 +5,7 @@
 #include "common/KvSharedMemory.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMainDlg.h"
+#include "frontend/KvMessageDlg.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvUiColors.h"
 #include "ui/KvUIManager.h"
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,7 +247,7 @@ void CKvLumoApp::OnFilesReceived(const QStringList& files)
 bool CKvLumoApp::Startup(const QStringList& files)
 {
     m_programFolder = GetProgramFolder();
-    m_tmpFolder = m_programFolder + "tmp/";
+    m_tmpFolder = ProgramPath(m_programFolder, "tmp/");
 
     if (!AcquireLock()) {
         // Another instance runs from this folder: hand it the files and end without
@@ -257,11 +259,20 @@ bool CKvLumoApp::Startup(const QStringList& files)
     m_started = true;
     StartChannel();
 
+    std::string workError;
+    if (!EnsureWorkFolder(m_programFolder, &workError)) {
+        ReportStartupFailure(QStringLiteral("Velmora cannot start: its work folder cannot be used.\n%1.\n"
+                                            "Velmora keeps its job files in %2. Make that folder writable "
+                                            "(or set XDG_STATE_HOME to a folder you can write) and start Velmora again.")
+                                 .arg(QString::fromStdString(workError), QString::fromStdString(WorkFolderOf(m_programFolder))));
+        return false;
+    }
+
     // Nothing of a crashed run (job files, a stale WAV index) may be reused.
     DeleteFolderContents(m_tmpFolder);
 
     CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
-    LoadUiColors(m_programFolder + "skin/uicolors/UIColors.uic", CKvUIManager::Colors());
+    LoadUiColors(ProgramPath(m_programFolder, "skin/uicolors/UIColors.uic"), CKvUIManager::Colors());
 
     KvFrontEndState& state = KvFrontEndState::Instance();
     state.Reset(m_programFolder);
@@ -274,19 +285,57 @@ bool CKvLumoApp::Startup(const QStringList& files)
     font.setFamily(QStringLiteral("Arial"));
     QApplication::setFont(font);
 
-    QApplication::setWindowIcon(QIcon(QString::fromStdString(m_programFolder + "skin/btn/gold.png")));
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(ProgramPath(m_programFolder, "skin/icon/velmora.png"))));
 
     m_jobBlock = std::make_unique<CKvJobBlockOwner>();
     if (!m_jobBlock->Create(m_programFolder)) {
-        // Without the block no job can run; say why on the console at least.
-        std::fprintf(stderr, "velmora: cannot create the job block %s: %s\n", m_jobBlock->Name().c_str(),
-                     std::strerror(m_jobBlock->Error()));
+        // Without the block no job can run.
+        ReportStartupFailure(JobBlockFailureText(m_jobBlock->Name(), m_jobBlock->Error()));
         m_jobBlock.reset();
         return false;
     }
     state.SetJobBlock(m_jobBlock->Block());
     m_pendingFiles = files;
     return true;
+}
+
+void CKvLumoApp::ReportStartupFailure(const QString& text)
+{
+    // The console first: it is all a user sees when no window can open.
+    m_startupError = text;
+    std::fprintf(stderr, "velmora: %s\n", qPrintable(text));
+}
+
+QString CKvLumoApp::JobBlockFailureText(const std::string& name, int error)
+{
+    const KvSharedObjectInfo info = InspectSharedObject(name);
+    const QString path = QString::fromStdString(SharedObjectPath(name));
+    QString text = QStringLiteral("Velmora cannot start: it cannot create its job block %1").arg(path);
+    if (!info.exists) {
+        return text + QStringLiteral(" (%1).\nCheck that /dev/shm is mounted and writable, then start Velmora again.")
+                          .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    if (info.owner != geteuid()) {
+        QString owner = QString::number(info.owner);
+        if (const passwd* account = getpwuid(info.owner))
+            owner = QStringLiteral("%1 (user id %2)").arg(QString::fromLocal8Bit(account->pw_name)).arg(info.owner);
+        return text + QStringLiteral(": a block of that name was left by user %1, and only that user or an administrator "
+                                     "can remove it.\nAsk them to remove %2, then start Velmora again.")
+                          .arg(owner, path);
+    }
+    text += QStringLiteral(": a block of that name is left over from an earlier run and cannot be removed (%1).")
+                .arg(QString::fromLocal8Bit(std::strerror(error)));
+    QStringList users;
+    for (int pid : info.processes) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        const QString program = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        users << (program.isEmpty() ? QString::number(pid) : QStringLiteral("%1 (%2)").arg(pid).arg(program));
+    }
+    if (!users.isEmpty()) {
+        return text + QStringLiteral("\nIt is still open in process %1. End that process (kill %2), then start Velmora again.")
+                          .arg(users.join(QStringLiteral(", ")), QString::number(info.processes.front()));
+    }
+    return text + QStringLiteral("\nRemove %1 (or restart the computer), then start Velmora again.").arg(path);
 }
 
 CKvMainDlg* CKvLumoApp::CreateMainWindow()
@@ -302,8 +351,11 @@ void CKvLumoApp::DestroyMainWindow()
 
 int CKvLumoApp::InitInstance(const QStringList& files)
 {
-    if (!Startup(files))
+    if (!Startup(files)) {
+        if (!m_startupError.isEmpty())
+            KvMessageBox(m_startupError);
         return 0;
+    }
     CKvMainDlg* dialog = CreateMainWindow();
     // Files named on the command line arrive once the window is up, so the message
     // about skipped files has a window to belong to.

@@ -4,8 +4,8 @@
 // main window opens and everything that must be undone after it closes.
 //
 // Start-up: the program and tmp/ folders, the single-instance lock (a second start
-// hands its files to the running instance and ends without touching anything), tmp/
-// emptied of whatever a crashed run left, the colour set, the H.264 settings, the
+// hands its files to the running instance and ends without touching anything), the
+// work folder made (KvProgramFolder.h), tmp/ emptied of whatever a crashed run left, the colour set, the H.264 settings, the
 // preset table and the decoder settings store, the job block (created and zeroed),
 // then the main window, run modally. Shutdown: tmp/ emptied, the job block removed,
 // the lock released.
@@ -42,11 +42,18 @@ public:
 
     // Start-up up to (not including) the main window. Returns false when the program
     // must end: another instance holds the lock (IsSecondInstance(); files were handed
-    // to it), or the job block cannot be created.
+    // to it), or the work folder or the job block cannot be made (StartupError() says
+    // why and what to do; it was written to stderr too).
     bool Startup(const QStringList& files = QStringList());
     // Start-up, then the main window run modally with files added as Add adds them.
-    // Always returns 0: all work happens inside the main window.
+    // A start-up that fails with a reason shows it in a message first. Always returns
+    // 0: all work happens inside the main window.
     int InitInstance(const QStringList& files = QStringList());
+    QString StartupError() const { return m_startupError; }
+    // The message for a job block name that could not be created with errno error:
+    // names the block as a file and says what stands in its way (another user's
+    // leftover, a process of ours still holding it, the system) and what to do.
+    static QString JobBlockFailureText(const std::string& name, int error);
     // Shutdown, unless this process is a second instance. Returns the exit code (0).
     int ExitInstance();
 
@@ -58,7 +65,7 @@ public:
     void DestroyMainWindow();
 
     // The name of the lock and of the hand-over channel for a program folder:
-    // "{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}-" + the folder hash.
+    // "{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}-" + the folder hash + "-" + the user id.
     static QString InstanceName(const std::string& programFolder);
     // Paths in the user's runtime folder.
     static QString LockPath(const std::string& programFolder);
@@ -73,6 +80,7 @@ signals:
 private:
     bool AcquireLock();
     void ReleaseLock();
+    void ReportStartupFailure(const QString& text);
     void StartChannel();
     void OnFilesReceived(const QStringList& files);
 
@@ -85,4 +93,5 @@ private:
     QLocalServer* m_channel = nullptr;
     std::unique_ptr<CKvMainDlg> m_mainDlg;
     QStringList m_pendingFiles;
+    QString m_startupError;
 };

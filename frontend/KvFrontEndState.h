@@ -12,6 +12,7 @@
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
+#include "common/KvProgramFolder.h"
 #include "project/KvSideFiles.h"
 
 #include <string>
@@ -31,9 +32,11 @@ public:
 
     // Program folder with a trailing "/", and its "tmp/" folder.
     const std::string& ProgramFolder() const { return m_programFolder; }
-    std::string TmpFolder() const { return m_programFolder + "tmp/"; }
-    // ProgramFolder() + relative, e.g. Path("tmp/option.dat").
-    std::string Path(const std::string& relative) const { return m_programFolder + relative; }
+    std::string TmpFolder() const { return ProgramPath(m_programFolder, "tmp/"); }
+    // Where to read relative, e.g. Path("tmp/option.dat") (ProgramPath).
+    std::string Path(const std::string& relative) const { return ProgramPath(m_programFolder, relative); }
+    // Where to write relative (WritablePath).
+    std::string WritablePath(const std::string& relative) const { return velmora::WritablePath(m_programFolder, relative); }
 
     const KvPresetTable& DefaultPresets() const { return m_defaults; }
     KvPresetTable& WorkingPresets() { return m_working; }

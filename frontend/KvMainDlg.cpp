@@ -101,7 +101,7 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
     : CKvDialogBase(parent)
 {
     // The stored notices live here; making the folder early keeps their writer simple.
-    QDir().mkpath(QString::fromStdString(KvFrontEndState::Instance().Path("skin/internet")));
+    QDir().mkpath(QString::fromStdString(KvFrontEndState::Instance().WritablePath("skin/internet")));
     setWindowTitle(QStringLiteral("Velmora"));
     // A main window, not a dialog: window managers give it a taskbar entry and let
     // it be minimized. It draws its own caption, so it has no frame.

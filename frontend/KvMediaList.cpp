@@ -327,7 +327,7 @@ std::string KvMediaList::NewWavPath() const
         char name[64];
         std::snprintf(name, sizeof name, "%02d%02d%02d%02d%02d%02d.wav", date.month(), date.day(),
                       time.hour(), time.minute(), time.second(), time.msec());
-        const std::string path = m_programFolder + "tmp/" + name;
+        const std::string path = ProgramPath(m_programFolder, "tmp/" + std::string(name));
         if (!QFileInfo::exists(QString::fromStdString(path)))
             return path;
         when = when.addMSecs(1);

@@ -20,9 +20,10 @@ using namespace velmora;
 
 namespace {
 
-QString ProgramFile(const char* relative)
+// The notices and the staging folder are written by us, so they live in the work folder.
+QString WorkFile(const char* relative)
 {
-    return QString::fromStdString(ProgramPath(relative));
+    return QString::fromStdString(WritablePath(relative));
 }
 
 bool IsWebUrl(const QUrl& url)
@@ -57,12 +58,12 @@ CKvNoticeBoard::~CKvNoticeBoard()
 
 QString CKvNoticeBoard::NoticeFolder()
 {
-    return ProgramFile("skin/internet/");
+    return WorkFile("skin/internet/");
 }
 
 QString CKvNoticeBoard::StagingFolder()
 {
-    return ProgramFile("tmp/link/");
+    return WorkFile("tmp/link/");
 }
 
 QString CKvNoticeBoard::NoticeHost()
@@ -87,7 +88,7 @@ QString CKvNoticeBoard::NoticeHost()
 
 int CKvNoticeBoard::FirstRunReport()
 {
-    const std::string marker = ProgramPath("skin/first.xml");
+    const std::string marker = WritablePath("skin/first.xml");
     if (QFileInfo::exists(QString::fromStdString(marker)))
         return 0;
     int started = 0;

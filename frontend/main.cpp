@@ -1,6 +1,9 @@
 // velmora: the front end. Files named on the command line are added to the list as
 // the Add command adds them (so a file manager's "Open with" works); when Velmora
 // already runs from this folder, they are handed to that window instead.
+//
+//   velmora [file ...]
+//   velmora --version | --help
 
 #include "frontend/KvFrontEndApp.h"
 
@@ -8,11 +11,78 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+QtMessageHandler g_defaultHandler = nullptr;
+
+void PrintNoDisplay(const char* reason)
+{
+    std::fprintf(stderr,
+                 "velmora: cannot open a window: %s.\n"
+                 "Velmora needs a graphical session: start it from the desktop, or set DISPLAY (or\n"
+                 "WAYLAND_DISPLAY) to a running display.\n",
+                 reason);
+}
+
+// While the application object starts: Qt ends the process when no platform plugin
+// can start (no display to connect to); say why in words a user can act on instead of
+// suggesting a reinstall.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        const QByteArray display = qgetenv("DISPLAY");
+        const QByteArray reason = display.isEmpty() ? QByteArrayLiteral("no display could be reached")
+                                                    : "the display " + display + " could not be reached";
+        PrintNoDisplay(reason.constData());
+        std::fflush(stderr);
+        _exit(1);
+    }
+    g_defaultHandler(type, context, message);
+}
+
+bool HasDisplay()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    // Answered without a display: packaging scripts and users at a console ask these.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("velmora %s\n", VELMORA_VERSION);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: velmora [file ...]\n"
+                    "Extracts the sound tracks of video and audio files into MP3 or WMA files.\n"
+                    "Files named here are put in the list (into the running window when Velmora runs).\n"
+                    "  --version  print the version and end\n"
+                    "  --help     print this text and end\n");
+        return 0;
+    }
+    if (!HasDisplay()) {
+        PrintNoDisplay("no display is set (DISPLAY and WAYLAND_DISPLAY are empty)");
+        return 1;
+    }
+
+    g_defaultHandler = qInstallMessageHandler(StartupMessageHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(g_defaultHandler);
     QApplication::setApplicationName(QStringLiteral("velmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
 
     QStringList files;
@@ -28,5 +98,7 @@ int main(int argc, char* argv[])
 
     CKvLumoApp lumo;
     lumo.InitInstance(files);
-    return lumo.ExitInstance();
+    const int code = lumo.ExitInstance();
+    // A start that could not work ends as a failure (after its message).
+    return lumo.StartupError().isEmpty() ? code : 1;
 }

@@ -1,5 +1,7 @@
 #include "pipeline/KvLevelMap.h"
 
+#include "common/KvEngineSlot.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -36,7 +38,7 @@ std::size_t CKvLevelMap::RegionSize(double duration, double frameRate)
 
 std::string CKvLevelMap::ObjectName(const std::string& programFolder)
 {
-    return SharedObjectName(kKvLevelMapGuid, programFolder);
+    return LevelMapName(programFolder, CurrentEngineSlot());
 }
 
 bool CKvLevelMap::Create(const std::string& programFolder, double duration, double frameRate)

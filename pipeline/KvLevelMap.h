@@ -3,7 +3,7 @@
 // The Level map: the level-meter data of a conversion, passed from the audio mixer
 // callback (writer) to the video callback (reader) through named shared memory.
 //
-// Name: SharedObjectName(kKvLevelMapGuid, program folder). Layout, little-endian:
+// Name: LevelMapName(program folder, engine slot). Layout, little-endian:
 //
 //    0  uint64  write count: level records written (writer only)
 //    8  uint64  read count: level records consumed (reader only)

@@ -304,7 +304,7 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
         m_outputSettings = LegaliseMp3Settings(option.nAudioBitrate, option.nSampleRate, option.nChannels, &m_settingsNote);
         return true;
     }
-    const std::string path = m_setup.programFolder + "tmp/wmv.prx";
+    const std::string path = ProgramPath(m_setup.programFolder, "tmp/wmv.prx");
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         Fail(-1, "the Windows Media profile " + path + " is missing");

@@ -44,13 +44,13 @@ CVideoMixerUserCallback::CVideoMixerUserCallback(const KvVideoMixerSetup& setup)
     if (setup.width > 0 && setup.height > 0)
         m_frameBytes = static_cast<std::size_t>(setup.width) * static_cast<std::size_t>(setup.height) * 4;
     // The renderer caches per-item pictures here; a crashed run may have left some.
-    RemakeFolder(m_setup.programFolder + "tmp/rwv/");
-    RemakeFolder(m_setup.programFolder + "tmp/frameimage/");
+    RemakeFolder(ProgramPath(m_setup.programFolder, "tmp/rwv/"));
+    RemakeFolder(ProgramPath(m_setup.programFolder, "tmp/frameimage/"));
 }
 
 CVideoMixerUserCallback::~CVideoMixerUserCallback()
 {
-    EmptyFolder(m_setup.programFolder + "tmp/rwv/");
+    EmptyFolder(ProgramPath(m_setup.programFolder, "tmp/rwv/"));
 }
 
 HRESULT CVideoMixerUserCallback::QueryInterface(const KvGuid&, void** object)

@@ -1,5 +1,6 @@
 #include "project/KvDecoderSettings.h"
 
+#include "common/KvProgramFolder.h"
 #include "xml/KvXmlNode.h"
 
 #include <array>
@@ -9,6 +10,7 @@ namespace velmora {
 
 namespace {
 
+constexpr const char* kDecoderFile = "skin/decoder.xml";
 constexpr std::wstring_view kRoot = L"default";
 
 // Name and member, in the order the store is written.
@@ -37,14 +39,14 @@ bool Write(const std::string& programFolder, const DecoderSettings& settings)
 
 std::string DecoderSettingsPath(const std::string& programFolder)
 {
-    return programFolder + "skin/decoder.xml";
+    return WritablePath(programFolder, kDecoderFile);
 }
 
 DecoderSettings ReadDecoderSettings(const std::string& programFolder)
 {
     DecoderSettings settings;
     CKvXmlNode document;
-    if (!document.Load(DecoderSettingsPath(programFolder)))
+    if (!document.Load(ProgramPath(programFolder, kDecoderFile)))
         return settings;
     const CKvXmlNode* root = document.FirstChild(kRoot);
     if (!root)

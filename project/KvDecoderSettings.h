@@ -27,6 +27,8 @@ struct DecoderSettings
     std::optional<int> isDeinterlace;
 };
 
+// Where the store is written: the work folder's copy (WritablePath). Reads take the
+// installed copy while the work folder has none.
 std::string DecoderSettingsPath(const std::string& programFolder);
 
 // Reads the store; values that are missing (or the whole file) stay empty.

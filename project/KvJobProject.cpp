@@ -1,5 +1,6 @@
 #include "project/KvJobProject.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 
 #include <algorithm>
@@ -137,7 +138,7 @@ void FreeProject(std::unique_ptr<tagKvProjectData>& project, const std::string& 
     project.reset();
 
     std::error_code error;
-    const std::filesystem::path tmp = std::filesystem::path(programFolder) / "tmp";
+    const std::filesystem::path tmp = velmora::ProgramPath(programFolder, "tmp/");
     std::vector<std::filesystem::path> pictures;
     for (std::filesystem::directory_iterator it(tmp, error), end; !error && it != end; it.increment(error)) {
         if (it->is_regular_file(error) && IsItemPicture(it->path().filename().string(), ids))

@@ -1,5 +1,6 @@
 #include "project/KvProjectReader.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "project/KvAudioPreparation.h"
 #include "project/KvProjectElement.h"
@@ -154,7 +155,7 @@ void ReadTitle(const Element& e, CKvEngineItem& item)
 
 void ReadShapes(const Element& e, CKvEngineItem& item, const std::string& programFolder)
 {
-    const std::wstring skin = Utf8ToWide(programFolder) + L"skin/shape/";
+    const std::wstring skin = Utf8ToWide(ProgramPath(programFolder, "skin/shape/"));
     for (const auto& pShapeElement : e.Children(L"shape")) {
         tagKvShapeInfo shape = ReadRecord(*pShapeElement, kShapeFields);
         if (auto p = pShapeElement->Child(L"shapemask"))

@@ -1,5 +1,6 @@
 #include "project/KvProjectWriter.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectFields.h"
@@ -104,7 +105,7 @@ void WriteAction(CKvXmlNode& item, const tagKvActionData& action, int nKind, con
         CKvXmlNode* pMotion = item.AddChild(L"partscustommotion");
         AddTextChild(*pMotion, L"name", action.partscustommotion);
         CKvXmlNode motionFile;
-        const std::string path = programFolder + "skin/motion/mop/" + WideToUtf8(action.partscustommotion) + ".mop";
+        const std::string path = ProgramPath(programFolder, "skin/motion/mop/" + WideToUtf8(action.partscustommotion) + ".mop");
         if (motionFile.Load(path) && motionFile.FirstElement() != nullptr)
             CopyElement(*pMotion, *motionFile.FirstElement());
     }

@@ -1,5 +1,6 @@
 #include "project/KvSideFiles.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "xml/KvXmlNode.h"
 
@@ -7,16 +8,16 @@
 
 namespace {
 
-std::string H264Path(const std::string& folder) { return folder + "skin/h264.dat"; }
-std::string SmoothingPath(const std::string& folder) { return folder + "skin/3dsmoothing.xml"; }
-std::string GLPath(const std::string& folder) { return folder + "skin/GL.dat"; }
+constexpr const char* kH264File = "skin/h264.dat";
+constexpr const char* kSmoothingFile = "skin/3dsmoothing.xml";
+constexpr const char* kGLFile = "skin/GL.dat";
 
 } // namespace
 
 bool LoadH264Settings(const std::string& programFolder, tagKvH264Settings& settings)
 {
     CKvXmlNode document;
-    if (!document.Load(H264Path(programFolder)))
+    if (!document.Load(velmora::ProgramPath(programFolder, kH264File)))
         return false;
     const CKvXmlNode* node = document.FirstChild(L"Settings");
     if (!node)
@@ -34,20 +35,20 @@ bool SaveH264Settings(const std::string& programFolder, const tagKvH264Settings&
     node->SetIntAttribute(L"nProfileIndex", settings.nProfileIndex);
     node->SetIntAttribute(L"nPFrameIndex", settings.nPFrameIndex);
     node->SetIntAttribute(L"nBFrameIndex", settings.nBFrameIndex);
-    return document.Save(H264Path(programFolder), CKvXmlNode::kUtf16Le);
+    return document.Save(velmora::WritablePath(programFolder, kH264File), CKvXmlNode::kUtf16Le);
 }
 
 bool SaveSmoothing(const std::string& programFolder, int bEnable)
 {
     CKvXmlNode document;
     document.AddChild(L"_3DSmoothing")->SetIntAttribute(L"Enable", bEnable);
-    return document.Save(SmoothingPath(programFolder), CKvXmlNode::kUtf16Le);
+    return document.Save(velmora::WritablePath(programFolder, kSmoothingFile), CKvXmlNode::kUtf16Le);
 }
 
 bool LoadSmoothing(const std::string& programFolder, int& bEnable)
 {
     CKvXmlNode document;
-    if (!document.Load(SmoothingPath(programFolder)))
+    if (!document.Load(velmora::ProgramPath(programFolder, kSmoothingFile)))
         return false;
     const CKvXmlNode* node = document.FirstChild(L"_3DSmoothing");
     if (!node)
@@ -58,9 +59,8 @@ bool LoadSmoothing(const std::string& programFolder, int& bEnable)
 
 int LoadGLCaps(const std::string& programFolder, tagKvGLCaps& caps)
 {
-    const std::string path = GLPath(programFolder);
     CKvXmlNode document;
-    if (!document.Load(path))
+    if (!document.Load(velmora::ProgramPath(programFolder, kGLFile)))
         return 0;
     tagKvGLCaps read;
     if (const CKvXmlNode* node = document.FirstChild(L"GL")) {
@@ -70,7 +70,7 @@ int LoadGLCaps(const std::string& programFolder, tagKvGLCaps& caps)
     caps = read;
     // The file is rewritten after every read, so it ends up UTF-16 LE with a mark
     // whatever encoding the installed copy had. A failed save changes nothing read.
-    document.Save(path, CKvXmlNode::kUtf16Le);
+    document.Save(velmora::WritablePath(programFolder, kGLFile), CKvXmlNode::kUtf16Le);
     return caps.GLExtensionSupported;
 }
 

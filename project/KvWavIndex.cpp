@@ -1,5 +1,6 @@
 #include "project/KvWavIndex.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "xml/KvXmlNode.h"
 
@@ -66,7 +67,7 @@ void ReplaceInPlace(CKvXmlNode& node, std::wstring_view name, std::wstring_view 
 
 std::string WavIndexPath(const std::string& programFolder)
 {
-    return programFolder + "tmp/wavfiles.dat";
+    return ProgramPath(programFolder, "tmp/wavfiles.dat");
 }
 
 bool WavFileExists(std::wstring_view path)

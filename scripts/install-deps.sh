@@ -16,6 +16,8 @@ PKGS=(
   libgtest-dev googletest
   xvfb xauth
   locales
+  # the Debian package (cpack's dependency list) and its checks
+  dpkg-dev file lintian appstream
 )
 missing=()
 for p in "${PKGS[@]}"; do

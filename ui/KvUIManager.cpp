@@ -1,5 +1,6 @@
 #include "ui/KvUIManager.h"
 
+#include "common/KvProgramFolder.h"
 #include "ui/KvButton.h"
 #include "ui/KvCheck.h"
 #include "ui/KvColorButton.h"
@@ -528,5 +529,5 @@ QString CKvUIManager::ResolvePath(const QString& relative)
 {
     QString path = relative.trimmed();
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return ResourceFolder() + path;
+    return QString::fromStdString(velmora::ProgramPath(ResourceFolder().toStdString(), path.toStdString()));
 }

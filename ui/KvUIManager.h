@@ -103,6 +103,8 @@ public:
     // the folder of the running executable.
     static QString ResourceFolder();
     static void SetResourceFolder(const QString& folder);
+    // ProgramPath(ResourceFolder(), relative): a skin file the programs wrote into the
+    // work folder replaces the installed one.
     static QString ResolvePath(const QString& relative);
 
 signals:

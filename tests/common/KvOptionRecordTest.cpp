@@ -102,7 +102,7 @@ TEST(PresetTableTest, NamesAndOverlayTables)
 class OptionFileTest : public ::testing::Test
 {
 protected:
-    std::string OptionPath() const { return m_folder.Path() + "tmp/option.dat"; }
+    std::string OptionPath() const { return m_folder.Work() + "tmp/option.dat"; }
     TempProgramFolder m_folder;
 };
 
@@ -199,7 +199,7 @@ TEST_F(OptionFileTest, TheWriterTruncatesAndReportsFailure)
     EXPECT_EQ(ReadFileBytes(OptionPath()).size(), 84u);
 
     TempProgramFolder noTmp;
-    std::filesystem::remove_all(noTmp.Path() + "tmp");
+    std::filesystem::remove_all(noTmp.Work() + "tmp");
     EXPECT_FALSE(WriteOptionFile(Distinct(), noTmp.Path()));
 
     std::filesystem::remove(OptionPath());

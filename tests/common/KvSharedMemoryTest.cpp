@@ -3,6 +3,7 @@
 #include "common/KvProgramFolder.h"
 #include "support/TempFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -27,11 +28,13 @@ TEST(SharedObjectNameTest, FnvVectorsAtRunTime)
     EXPECT_EQ(Fnv1a64("\xC3\xA9"), ((0xcbf29ce484222325ull ^ 0xC3) * 0x100000001b3ull ^ 0xA9) * 0x100000001b3ull);
 }
 
-TEST(SharedObjectNameTest, IsGuidDashAndTheHashOfTheFolderInLowercaseHex)
+TEST(SharedObjectNameTest, IsGuidDashTheHashOfTheFolderInLowercaseHexDashTheUserId)
 {
-    EXPECT_EQ(SharedObjectName(kKvJobBlockGuid, "a"), "/{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}-af63dc4c8601ec8c");
-    EXPECT_EQ(SharedObjectName(kKvLevelMapGuid, ""), "/{C32AE008-10E3-4051-A72E-936CB19EF71F}-cbf29ce484222325");
-    EXPECT_EQ(SharedObjectName(kKvSingleInstanceGuid, "foobar"), "/{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}-85944171f73967e8");
+    const std::string uid = "-" + std::to_string(geteuid());
+    EXPECT_EQ(SharedObjectName(kKvJobBlockGuid, "a"), "/{5DA50214-B4FD-483E-A189-CBE2EDA34F6F}-af63dc4c8601ec8c" + uid);
+    EXPECT_EQ(SharedObjectName(kKvLevelMapGuid, ""), "/{C32AE008-10E3-4051-A72E-936CB19EF71F}-cbf29ce484222325" + uid);
+    EXPECT_EQ(SharedObjectName(kKvSingleInstanceGuid, "foobar"),
+              "/{957BA7AB-A0E8-4BA2-A02C-6A832DA7846B}-85944171f73967e8" + uid);
 }
 
 TEST(SharedObjectNameTest, FollowsTheProgramFolderWithItsTrailingSlash)
@@ -44,7 +47,7 @@ TEST(SharedObjectNameTest, FollowsTheProgramFolderWithItsTrailingSlash)
     EXPECT_EQ(SharedObjectName(kKvJobBlockGuid), SharedObjectName(kKvJobBlockGuid, folder));
     SetProgramFolderForTesting("");
 
-    std::regex form(R"(/\{[0-9A-F-]{36}\}-[0-9a-f]{16})");
+    std::regex form(R"(/\{[0-9A-F-]{36}\}-[0-9a-f]{16}-[0-9]+)");
     EXPECT_TRUE(std::regex_match(SharedObjectName(kKvJobBlockGuid), form)) << SharedObjectName(kKvJobBlockGuid);
 }
 
@@ -183,6 +186,32 @@ TEST_F(SharedMemoryTest, ACreatorDoesNotRemoveANewerObjectOfItsName)
     EXPECT_TRUE(Exists(name));
     second.Close();
     EXPECT_FALSE(Exists(name));
+}
+
+TEST_F(SharedMemoryTest, InspectionNamesTheOwnerAndTheProcessesThatMapIt)
+{
+    const std::string name = Name();
+    EXPECT_EQ(SharedObjectPath(name), "/dev/shm" + name);
+    EXPECT_FALSE(InspectSharedObject(name).exists);
+
+    CKvSharedMemory memory;
+    ASSERT_TRUE(memory.Create(name, 64));
+    KvSharedObjectInfo info = InspectSharedObject(name);
+    EXPECT_TRUE(info.exists);
+    EXPECT_EQ(info.owner, geteuid());
+    EXPECT_NE(std::find(info.processes.begin(), info.processes.end(), getpid()), info.processes.end());
+
+    // Closed by its creator, the name is gone.
+    memory.Close();
+    EXPECT_FALSE(InspectSharedObject(name).exists);
+}
+
+TEST_F(SharedMemoryTest, AFailedCreateStillNamesTheObject)
+{
+    CKvSharedMemory memory;
+    EXPECT_FALSE(memory.Create(Name(), 0));
+    EXPECT_EQ(memory.Name(), Name()) << "a message about the failure needs the name";
+    EXPECT_FALSE(memory.IsOpen());
 }
 
 TEST_F(SharedMemoryTest, TwoProgramFoldersNeverShareAnObject)

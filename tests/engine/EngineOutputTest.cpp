@@ -126,9 +126,9 @@ TEST_P(EngineOutput, MatchesSettingsLengthAndSound)
     EngineJob job;
     ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(c.outputType, c.kbps, c.sampleRate, c.channels)));
     if (c.profile == Profile::Standard)
-        ASSERT_TRUE(WriteProfile(job.Folder() + "tmp/wmv.prx", 128000, 44100, 2));
+        ASSERT_TRUE(WriteProfile(job.JobFile("wmv.prx"), 128000, 44100, 2));
     else if (c.profile == Profile::Foreign)
-        WriteForeignProfile(job.Folder() + "tmp/wmv.prx");
+        WriteForeignProfile(job.JobFile("wmv.prx"));
     ASSERT_TRUE(job.WriteProject({{source, 4.0, c.start, c.end, c.speed, c.syncAudio}}));
     const std::string output = job.Folder() + "out" + OutputExtension(c.outputType);
     job.FillConversion(output);

@@ -5,6 +5,7 @@
 #include "EngineTestHelper.h"
 #include "support/ScopedEnv.h"
 
+#include "common/KvProgramFolder.h"
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "pipeline/AudioMixerUserCallback.h"
@@ -60,7 +61,7 @@ std::vector<std::int16_t> ConversionMix(const std::string& folder)
     tagKvProjectReadOptions read;
     read.programFolder = folder;
     read.pPresetTable = options.table.data();
-    EXPECT_TRUE(ReadProject(folder + "tmp/kvengine.kvmmpj", project, read));
+    EXPECT_TRUE(ReadProject(velmora::ProgramPath(folder, "tmp/kvengine.kvmmpj"), project, read));
 
     KvAudioMixerSetup setup;
     setup.project = &project;
@@ -220,7 +221,7 @@ bool WriteEmptyProject(const std::string& folder)
     tagKvProjectWriteOptions options;
     options.programFolder = folder;
     options.vensettingIndex = 4;
-    return WriteProject(project.get(), folder + "tmp/kvengine.kvmmpj", options);
+    return WriteProject(project.get(), velmora::ProgramPath(folder, "tmp/kvengine.kvmmpj"), options);
 }
 
 class EnginePreviewFailure : public EnginePreview, public ::testing::WithParamInterface<FailureCase>

@@ -1,5 +1,6 @@
 #include "EngineTestHelper.h"
 
+#include "common/KvEngineSlot.h"
 #include "common/KvProcess.h"
 #include "common/KvText.h"
 #include "project/KvJobProject.h"
@@ -85,16 +86,44 @@ double ProbeStartTime(const std::string& path)
     return ParseDouble(out);
 }
 
-EngineJob::EngineJob()
-    : m_folder(true)
+namespace {
+
+// The writers of the job files build their paths for the current engine slot; the
+// front end of a slot-k job writes them as slot k would read them.
+class SlotScope
 {
-    if (!m_owner.Create(m_folder.Path()))
+public:
+    explicit SlotScope(int slot)
+        : m_previous(CurrentEngineSlot())
+    {
+        SetCurrentEngineSlot(slot);
+    }
+    ~SlotScope() { SetCurrentEngineSlot(m_previous); }
+
+private:
+    int m_previous;
+};
+
+} // namespace
+
+EngineJob::EngineJob(int slot)
+    : m_folder(true)
+    , m_slot(slot)
+{
+    if (!EnsureJobFolder(m_folder.Path(), m_slot))
+        ADD_FAILURE() << "cannot make the job folder " << JobFolder(m_folder.Path(), m_slot);
+    if (!m_owner.Create(m_folder.Path(), m_slot))
         ADD_FAILURE() << "cannot create the job block, errno " << m_owner.Error();
+}
+
+std::string EngineJob::JobFile(const std::string& name) const
+{
+    return JobFolder(Folder(), m_slot) + name;
 }
 
 std::string EngineJob::LogText() const
 {
-    return ReadFileBytes(Folder() + "tmp/kvengine.log");
+    return ReadFileBytes(JobFile("kvengine.log"));
 }
 
 tagKvOptionRecord EngineJob::AudioOptions(int outputType, int kbps, int sampleRate, int channels)
@@ -109,6 +138,7 @@ tagKvOptionRecord EngineJob::AudioOptions(int outputType, int kbps, int sampleRa
 
 bool EngineJob::WriteOptions(const tagKvOptionRecord& record)
 {
+    SlotScope scope(m_slot);
     return WriteOptionFile(record, Folder());
 }
 
@@ -133,7 +163,7 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
     tagKvProjectWriteOptions options;
     options.programFolder = Folder();
     options.vensettingIndex = vensettingIndex;
-    const std::string path = Folder() + (listFile ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
+    const std::string path = JobFile(listFile ? "listctrl.kvmmpj" : "kvengine.kvmmpj");
     return ::WriteProject(project.get(), path, options);
 }
 
@@ -168,7 +198,7 @@ void EngineJob::FillPreview(double duration, int preset)
 
 pid_t EngineJob::Start()
 {
-    return SpawnProgram(Folder() + "kvengine");
+    return SpawnProgram(Folder() + "kvengine", EngineSlotArguments(m_slot));
 }
 
 int EngineJob::Wait(pid_t pid, int timeoutMs)

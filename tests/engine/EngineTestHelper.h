@@ -52,12 +52,17 @@ struct JobRow
     double volume = 1;
 };
 
+// One job for the engine of engine slot slot (0: the engine without arguments).
 class EngineJob
 {
 public:
-    EngineJob();
+    explicit EngineJob(int slot = 0);
 
     const std::string& Folder() const { return m_folder.Path(); }
+    std::string Work() const { return m_folder.Work(); }
+    int Slot() const { return m_slot; }
+    // A file of the job's folder in the work folder ("tmp/", or "tmp/slot-k/").
+    std::string JobFile(const std::string& name) const;
     tagKvJobBlock& Block() { return *m_owner.Block(); }
     std::string LogText() const;
 
@@ -71,8 +76,8 @@ public:
     // Fills the block as the front end's preview bar does before it starts the engine.
     void FillPreview(double duration, int preset = 4);
 
-    // Starts the engine of the folder; Wait gives its exit status (-1 when it is
-    // still running after timeoutMs, or was killed).
+    // Starts the engine of the folder for the job's slot; Wait gives its exit status
+    // (-1 when it is still running after timeoutMs, or was killed).
     pid_t Start();
     static int Wait(pid_t pid, int timeoutMs);
     int Run(int timeoutMs = 60000) { return Wait(Start(), timeoutMs); }
@@ -81,6 +86,7 @@ public:
 
 private:
     TempProgramFolder m_folder;
+    int m_slot = 0;
     CKvJobBlockOwner m_owner;
 };
 

@@ -61,5 +61,6 @@ TEST(EngineApp, ListModeAppliesTheOverridesAndConvertsWithoutTheGoFlag)
     EXPECT_EQ(job.Block().dPosition, 0.5);
     EXPECT_TRUE(fs::exists(job.Folder() + "list.mp3"));
     // The engine keeps the decoder settings in step with the record it uses.
-    EXPECT_TRUE(fs::exists(job.Folder() + "skin/decoder.xml"));
+    EXPECT_TRUE(fs::exists(WorkFolderOf(job.Folder()) + "skin/decoder.xml")) << "written where the user may write";
+    EXPECT_FALSE(fs::exists(job.Folder() + "skin/decoder.xml"));
 }

@@ -195,7 +195,7 @@ TEST_F(Converter, BuildFailuresLeaveNoGraphAndSayWhy)
         EXPECT_FALSE(converter->LastError().empty());
     }
     EXPECT_EQ(m_block.bGraphRunning, 0);
-    EXPECT_TRUE(fs::is_empty(m_folder.Path() + "tmp"));
+    EXPECT_TRUE(fs::is_empty(m_folder.Work() + "tmp"));
 }
 
 TEST_F(Converter, EveryCodeButSevenAndEightTakesTheMp3Chain)

@@ -1,12 +1,16 @@
 // Start-up and shutdown of the front end: the single-instance lock and the hand-over
-// of files, the job block, and emptying tmp/ without ever leaving it.
+// of files, the work folder, the job block and what a user is told when either cannot
+// be made, and emptying tmp/ without ever leaving it.
 
 #include "MediaTestSupport.h"
+#include "common/KvEngineSlot.h"
 #include "common/KvJobBlock.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvSharedMemory.h"
 #include "frontend/KvFrontEndApp.h"
 #include "frontend/KvFrontEndState.h"
+#include "frontend/KvMessageDlg.h"
+#include "support/EnvScope.h"
 #include "support/TempFolder.h"
 #include "ui/KvUIManager.h"
 
@@ -20,9 +24,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -101,26 +107,26 @@ TEST(FrontEndApp, StartupEmptiesTmpZeroesTheBlockAndShutdownEmptiesTmp)
     velmora::fetest::EnsureApplication();
     TempProgramFolder folder(true);
     ProgramFolderScope scope(folder.Path());
-    WriteFileBytes(folder.Path() + "tmp/wavfiles.dat", "<WavFiles/>");
-    fs::create_directories(folder.Path() + "tmp/link");
-    WriteFileBytes(folder.Path() + "tmp/link/notice.jpg", "x");
+    WriteFileBytes(folder.Work() + "tmp/wavfiles.dat", "<WavFiles/>");
+    fs::create_directories(folder.Work() + "tmp/link");
+    WriteFileBytes(folder.Work() + "tmp/link/notice.jpg", "x");
 
     CKvLumoApp app;
     ASSERT_TRUE(app.Startup());
-    EXPECT_TRUE(fs::is_empty(folder.Path() + "tmp/")) << "nothing of a crashed run is reused";
+    EXPECT_TRUE(fs::is_empty(folder.Work() + "tmp/")) << "nothing of a crashed run is reused";
     const tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
     ASSERT_NE(block, nullptr);
     EXPECT_TRUE(IsAllZero(block));
     EXPECT_EQ(KvFrontEndState::Instance().CurrentPresetIndex(), 4);
     EXPECT_EQ(KvFrontEndState::Instance().OutputWidth(), 856);
 
-    WriteFileBytes(folder.Path() + "tmp/option.dat", "x");
-    fs::create_directories(folder.Path() + "tmp/a/b");
-    WriteFileBytes(folder.Path() + "tmp/a/b/c.wav", "x");
-    chmod((folder.Path() + "tmp/a/b/c.wav").c_str(), 0444);
+    WriteFileBytes(folder.Work() + "tmp/option.dat", "x");
+    fs::create_directories(folder.Work() + "tmp/a/b");
+    WriteFileBytes(folder.Work() + "tmp/a/b/c.wav", "x");
+    chmod((folder.Work() + "tmp/a/b/c.wav").c_str(), 0444);
     app.ExitInstance();
-    EXPECT_TRUE(fs::is_directory(folder.Path() + "tmp/"));
-    EXPECT_TRUE(fs::is_empty(folder.Path() + "tmp/"));
+    EXPECT_TRUE(fs::is_directory(folder.Work() + "tmp/"));
+    EXPECT_TRUE(fs::is_empty(folder.Work() + "tmp/"));
     EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), nullptr);
     EXPECT_FALSE(app.HoldsLock());
 }
@@ -135,7 +141,7 @@ TEST(FrontEndApp, SecondStartHandsItsFilesOverAndTouchesNothing)
     ASSERT_TRUE(first.Startup());
     tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
     block->nPreset = 7;
-    WriteFileBytes(folder.Path() + "tmp/option.dat", "job");
+    WriteFileBytes(folder.Work() + "tmp/option.dat", "job");
     QSignalSpy handed(&first, &CKvLumoApp::filesHandedOver);
 
     // The second start runs its own event loop only long enough to send; the first
@@ -156,7 +162,7 @@ TEST(FrontEndApp, SecondStartHandsItsFilesOverAndTouchesNothing)
     EXPECT_EQ(second.ExitInstance(), 0);
     ASSERT_EQ(handed.size(), 1);
     EXPECT_EQ(handed.at(0).at(0).toStringList(), (QStringList{"/media/a b.mp4", "/media/c.wav"}));
-    EXPECT_EQ(ReadFileBytes(folder.Path() + "tmp/option.dat"), "job") << "the second start left tmp/ alone";
+    EXPECT_EQ(ReadFileBytes(folder.Work() + "tmp/option.dat"), "job") << "the second start left tmp/ alone";
     EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), block);
     EXPECT_EQ(block->nPreset, 7);
     first.ExitInstance();
@@ -181,7 +187,7 @@ TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)
     while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
         QThread::msleep(50);
     ASSERT_TRUE(QFileInfo::exists(channel));
-    WriteFileBytes(folder.Path() + "tmp/marker", "first");
+    WriteFileBytes(folder.Work() + "tmp/marker", "first");
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -192,11 +198,90 @@ TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
-    EXPECT_EQ(ReadFileBytes(folder.Path() + "tmp/marker"), "first");
+    EXPECT_EQ(ReadFileBytes(folder.Work() + "tmp/marker"), "first");
     first.kill();
     first.waitForFinished(5000);
     // A killed front end leaves its objects behind; this one was ours to remove.
     shm_unlink(SharedObjectName(kKvJobBlockGuid, folder.Path()).c_str());
     QFile::remove(channel);
     QFile::remove(CKvLumoApp::LockPath(folder.Path()));
+}
+
+TEST(FrontEndApp, AWorkFolderThatCannotBeMadeIsExplainedAndNothingStarts)
+{
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder folder(true);
+    ProgramFolderScope scope(folder.Path());
+    TempFolder state;
+    WriteFileBytes(state.Path() + "not-a-folder", "x");
+    EnvScope stateHome("XDG_STATE_HOME", state.Path() + "not-a-folder");
+    QStringList shown;
+    SetMessageHookForTesting([&](const QString&, const QString& text, int) {
+        shown << text;
+        return CKvMessageDlg::kIdOk;
+    });
+
+    CKvLumoApp app;
+    EXPECT_EQ(app.InitInstance(), 0);
+    SetMessageHookForTesting({});
+    EXPECT_FALSE(app.IsSecondInstance());
+    EXPECT_EQ(app.MainWindow(), nullptr);
+    EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), nullptr);
+    ASSERT_EQ(shown.size(), 1) << "the user is told, once";
+    EXPECT_EQ(shown.front(), app.StartupError());
+    EXPECT_TRUE(shown.front().contains(QString::fromStdString(state.Path() + "not-a-folder/velmora")))
+        << shown.front().toStdString();
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("XDG_STATE_HOME")));
+    app.ExitInstance();
+    EXPECT_FALSE(app.HoldsLock());
+}
+
+// A leftover under the job block's name that this user cannot remove: a folder
+// stands in for it, since the administrator the tests run as may remove any object.
+class JobBlockInTheWay : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(JobBlockInTheWay, StartupNamesTheBlockAndWhatToDo)
+{
+    const bool otherUser = GetParam();
+    if (otherUser && geteuid() != 0)
+        GTEST_SKIP() << "giving the leftover to another user needs root";
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder folder(true);
+    ProgramFolderScope scope(folder.Path());
+    const std::string name = JobBlockName(folder.Path(), 0);
+    const std::string path = SharedObjectPath(name);
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    if (otherUser) {
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
+
+    CKvLumoApp app;
+    const bool started = app.Startup();
+    rmdir(path.c_str());
+    EXPECT_FALSE(started);
+    const std::string text = app.StartupError().toStdString();
+    EXPECT_NE(text.find(path), std::string::npos) << text;
+    if (otherUser) {
+        EXPECT_NE(text.find("65534"), std::string::npos) << text;
+        EXPECT_NE(text.find("administrator"), std::string::npos) << text;
+    } else {
+        EXPECT_NE(text.find("cannot be removed"), std::string::npos) << text;
+        EXPECT_NE(text.find("Remove " + path), std::string::npos) << text;
+    }
+    app.ExitInstance();
+}
+
+INSTANTIATE_TEST_SUITE_P(FrontEndApp, JobBlockInTheWay, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "OfAnotherUser" : "OfThisUser"); });
+
+TEST(FrontEndApp, JobBlockMessageNamesAProcessThatStillHoldsIt)
+{
+    TempProgramFolder folder;
+    CKvSharedMemory held;
+    ASSERT_TRUE(held.Create(JobBlockName(folder.Path(), 0), 1128));
+    const std::string text = CKvLumoApp::JobBlockFailureText(held.Name(), EACCES).toStdString();
+    EXPECT_NE(text.find("process " + std::to_string(getpid())), std::string::npos) << text;
+    EXPECT_NE(text.find("kill " + std::to_string(getpid())), std::string::npos) << text;
 }

@@ -326,7 +326,8 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     // An engine that dies before it reports anything.
     const std::string engine = m_program.Path() + "kvengine";
     fs::remove(engine);
-    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> \"$(dirname \"$0\")/tmp/kvengine.log\"\nexit 1\n");
+    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> " + ShellQuote(m_program.Work() + "tmp/kvengine.log")
+                               + "\nexit 1\n");
     chmod(engine.c_str(), 0755);
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
 

@@ -24,7 +24,8 @@ public:
     ProgramScope& operator=(const ProgramScope&) = delete;
 
     const std::string& Path() const { return m_folder.Path(); }
-    std::string Tmp() const { return m_folder.Path() + "tmp/"; }
+    std::string Work() const { return m_folder.Work(); }
+    std::string Tmp() const { return m_folder.Work() + "tmp/"; }
 
 private:
     test::TempProgramFolder m_folder{true};

@@ -77,7 +77,7 @@ protected:
     {
         SetHost(m_server.Address());
         // The copied program folder may hold what a run of the built program left.
-        QFile::remove(QString::fromStdString(m_program.Path() + "skin/first.xml"));
+        QFile::remove(QString::fromStdString(m_program.Work() + "skin/first.xml"));
         QDir(QString::fromStdString(Internet())).removeRecursively();
         QDir().mkpath(QString::fromStdString(Internet()));
     }
@@ -88,7 +88,7 @@ protected:
                        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Notices host=\"" + host.toStdString() + "\"/>\n");
     }
 
-    std::string Internet() const { return m_program.Path() + "skin/internet/"; }
+    std::string Internet() const { return m_program.Work() + "skin/internet/"; }
 
     QString Url(const QString& path) const { return m_server.Address() + path; }
 
@@ -272,7 +272,7 @@ TEST_F(NoticeTest, OnlyWebLinksReachTheOpenerWhole)
 
 TEST_F(NoticeTest, FirstRunReportAsksTheVersionLogOnceWithTheTool)
 {
-    const std::string marker = m_program.Path() + "skin/first.xml";
+    const std::string marker = m_program.Work() + "skin/first.xml";
     ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(m_program.Path() + "kvinfo")));
     CKvNoticeBoard board(&m_list);
     EXPECT_EQ(board.FirstRunReport(), 2);
@@ -296,7 +296,7 @@ TEST_F(NoticeTest, WithoutAHostNothingIsFetchedOrReported)
     EXPECT_EQ(board.Thread(), nullptr);
     EXPECT_TRUE(board.Stop());
     EXPECT_EQ(board.FirstRunReport(), 0);
-    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(m_program.Path() + "skin/first.xml")))
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(m_program.Work() + "skin/first.xml")))
         << "written anyway, so the report is not tried again";
     QTest::qWait(200);
     EXPECT_TRUE(m_server.Requests().isEmpty());

@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BarFailure{"EngineReportsFailure",
                    [](tagKvJobBlock& block, pid_t, const std::string& folder) {
-                       test::WriteFileBytes(folder + "tmp/kvengine.log",
+                       test::WriteFileBytes(ProgramPath(folder, "tmp/kvengine.log"),
                                             "2024-01-01T00:00:00Z preview failed: no sound device: Audio target "
                                             "'x' not available\n");
                        StoreRelease(block.bPlayFailed, 1);
@@ -414,8 +414,8 @@ TEST_F(PreviewFromMainWindow, PlaysTheSelectedRowToItsEnd)
     EXPECT_EQ(block.bPlayMode, 1);
     EXPECT_NEAR(block.dDuration, m_dialog->MediaList()->RowLength(0), 1e-6);
     EXPECT_NEAR(block.dPosition, block.dDuration, 1e-3);
-    EXPECT_TRUE(fs::exists(m_program.Path() + "tmp/kvengine.kvmmpj"));
-    EXPECT_TRUE(fs::exists(m_program.Path() + "tmp/option.dat"));
+    EXPECT_TRUE(fs::exists(m_program.Work() + "tmp/kvengine.kvmmpj"));
+    EXPECT_TRUE(fs::exists(m_program.Work() + "tmp/option.dat"));
 }
 
 TEST_F(PreviewFromMainWindow, TheRowsContextMenuPreviewsIt)
@@ -454,6 +454,6 @@ TEST_F(PreviewFromMainWindow, RowsWithoutATimeLineOrSelectionStartNothing)
     ASSERT_NEAR(m_dialog->MediaList()->RowLength(0), 0.3, 1e-6);
     EXPECT_EQ(RunPreview([this] { Preview(); }, RunIsOver), "no bar");
     EXPECT_EQ(m_messages, QStringList{CKvPreviewMovieDlg::EmptyTimelineText()});
-    EXPECT_FALSE(fs::exists(m_program.Path() + "tmp/kvengine.kvmmpj"));
+    EXPECT_FALSE(fs::exists(m_program.Work() + "tmp/kvengine.kvmmpj"));
     EXPECT_EQ(KvFrontEndState::Instance().JobBlock()->nState, kKvJobIdle);
 }

@@ -209,8 +209,8 @@ TEST(VideoMixerCallback, PublishesEachFrameTimeAndDrawsNothing)
 {
     velmora::test::TempFolder folder("velmora-video");
     namespace fs = std::filesystem;
-    fs::create_directories(folder.Path() + "tmp/rwv");
-    velmora::test::WriteFileBytes(folder.Path() + "tmp/rwv/old.png", "x");
+    fs::create_directories(folder.Work() + "tmp/rwv");
+    velmora::test::WriteFileBytes(folder.Work() + "tmp/rwv/old.png", "x");
 
     CKvEngineProject project;
     auto item = std::make_unique<CKvEngineItem>();
@@ -229,8 +229,8 @@ TEST(VideoMixerCallback, PublishesEachFrameTimeAndDrawsNothing)
     setup.height = 2;
     {
         CVideoMixerUserCallback callback(setup);
-        EXPECT_FALSE(fs::exists(folder.Path() + "tmp/rwv/old.png")) << "left over from an earlier run";
-        EXPECT_TRUE(fs::is_directory(folder.Path() + "tmp/frameimage"));
+        EXPECT_FALSE(fs::exists(folder.Work() + "tmp/rwv/old.png")) << "left over from an earlier run";
+        EXPECT_TRUE(fs::is_directory(folder.Work() + "tmp/frameimage"));
         callback.SetOwner(&owner);
         callback.AllocateScratchFrame();
         EXPECT_EQ(callback.ScratchFrame().size(), 32u);
@@ -263,7 +263,7 @@ TEST(VideoMixerCallback, PublishesEachFrameTimeAndDrawsNothing)
         owner.position = 2.0;
         callback.RenderFrame(nullptr, 0, 0, &format, pixels.data(), 32);
         EXPECT_EQ(block.dPosition, 1.0);
-        velmora::test::WriteFileBytes(folder.Path() + "tmp/rwv/cache.png", "x");
+        velmora::test::WriteFileBytes(folder.Work() + "tmp/rwv/cache.png", "x");
     }
-    EXPECT_FALSE(fs::exists(folder.Path() + "tmp/rwv/cache.png"));
+    EXPECT_FALSE(fs::exists(folder.Work() + "tmp/rwv/cache.png"));
 }

@@ -139,7 +139,7 @@ class ExtractedWavTest : public ::testing::Test
 protected:
     std::wstring Extract(const std::wstring& source, const std::string& name, const char* delayXml)
     {
-        const std::string wav = folder.Path() + "tmp/" + name;
+        const std::string wav = folder.Work() + "tmp/" + name;
         WriteFileBytes(wav, "RIFF");
         if (delayXml)
             WriteFileBytes(wav + ".xml", delayXml);
@@ -191,11 +191,11 @@ TEST_F(ExtractedWavTest, SourceDifferingOnlyInCaseReadsItsOwnFile)
 
 TEST_F(ExtractedWavTest, StaleFirstEntryMeansNotExtractedEvenWithALaterGoodOne)
 {
-    const std::string good = folder.Path() + "tmp/good.wav";
+    const std::string good = folder.Work() + "tmp/good.wav";
     WriteFileBytes(good, "RIFF");
     WriteFileBytes(WavIndexPath(folder.Path()),
                    "<WavFiles>\r\n"
-                   "\t<item source=\"/media/clip.wmv\" wav=\"" + folder.Path() + "tmp/deleted.wav\"/>\r\n"
+                   "\t<item source=\"/media/clip.wmv\" wav=\"" + folder.Work() + "tmp/deleted.wav\"/>\r\n"
                    "\t<item source=\"/media/clip.wmv\" wav=\"" + good + "\"/>\r\n"
                    "</WavFiles>\r\n");
     CKvEngineItem& item = Place(project, 1, MakeItem(L"/media/clip.wmv"));
@@ -217,7 +217,7 @@ TEST_F(ExtractedWavTest, SourceWithMarkupCharactersFindsItsWav)
 TEST_F(ExtractedWavTest, ProjectReaderRunsThePassInItsProgramFolder)
 {
     const std::wstring wav = Extract(L"/media/show.wmv", "5.wav", "<AudioData dDelay=\"0.5\"/>");
-    const std::string path = folder.Path() + "tmp/kvengine.kvmmpj";
+    const std::string path = folder.Work() + "tmp/kvengine.kvmmpj";
     WriteFileBytes(path, "<project vensettingIndex=\"4\" count=\"2\">\r\n"
                          "<line><item eMediaType=\"1\" eMediaTypeLine=\"1\" bHadAudio=\"1\" dPlaybackRate=\"1\""
                          " dVoiceScale=\"1\" dEditorStartTime=\"2\" dEditorEndTime=\"12\">"

@@ -144,7 +144,7 @@ TEST(JobProject, FreeProjectDeletesOnlyTheItemsPictures)
     ProjectFiles files;
     auto project = BuildJobProject({Row(L"0", L"10", L"1")});
     const std::string id = std::to_string(project->lines[0]->items[0]->dwselptrinmainapp);
-    const std::string tmp = files.Folder() + "tmp/";
+    const std::string tmp = files.Work() + "tmp/";
     for (const std::string& name : {"vum_" + id + ".png", "shape_" + id + ".png", "vum_" + id + "0.png",
                                     "vum_9" + id + ".png", std::string("keep.wav"), "vum_" + id + ".txt"})
         velmora::test::WriteFileBytes(tmp + name, "x");

@@ -11,15 +11,16 @@
 
 namespace velmora::test {
 
-// A temporary program folder with the engine's preset table, a project path in its
-// tmp/, and read options that skip the audio preparation pass.
+// A temporary program folder with the engine's preset table, a project path in the
+// tmp/ of its work folder, and read options that skip the audio preparation pass.
 class ProjectFiles
 {
 public:
     ProjectFiles();
 
     const std::string& Folder() const { return m_folder.Path(); }
-    std::string ProjectPath() const { return m_folder.Path() + "tmp/kvengine.kvmmpj"; }
+    std::string Work() const { return m_folder.Work(); }
+    std::string ProjectPath() const { return m_folder.Work() + "tmp/kvengine.kvmmpj"; }
 
     bool Write(const tagKvProjectData& project, int nPreset = 4, double dScale = 1.0) const;
     // Reads ProjectPath() into project with Options().

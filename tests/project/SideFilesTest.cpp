@@ -32,7 +32,7 @@ std::string Utf16File(const std::string& body)
 class SideFilesTest : public ::testing::Test
 {
 protected:
-    std::string Skin(const std::string& name) const { return folder.Path() + "skin/" + name; }
+    std::string Skin(const std::string& name) const { return folder.Work() + "skin/" + name; }
     const std::string& dir() const { return folder.Path(); }
 
     TempProgramFolder folder;
@@ -139,7 +139,7 @@ class WavDelayTest : public ::testing::TestWithParam<DelayCase>
 TEST_P(WavDelayTest, ReadsDDelayOrZero)
 {
     TempProgramFolder folder;
-    const std::string wav = folder.Path() + "tmp/0812101010123.wav";
+    const std::string wav = folder.Work() + "tmp/0812101010123.wav";
     if (GetParam().content)
         WriteFileBytes(wav + ".xml", GetParam().content);
     EXPECT_DOUBLE_EQ(GetWavDelay(Utf8ToWide(wav)), GetParam().expected);
@@ -167,7 +167,7 @@ TEST(SideFiles, WavDelayIsReadInTheCLocaleUnderACommaLocale)
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
         GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     TempProgramFolder folder;
-    const std::string wav = folder.Path() + "tmp/1.wav";
+    const std::string wav = folder.Work() + "tmp/1.wav";
     WriteFileBytes(wav + ".xml", "<AudioData dDelay=\"0.25\"/>");
     const double delay = GetWavDelay(Utf8ToWide(wav));
     std::setlocale(LC_ALL, previous.c_str());

@@ -39,7 +39,7 @@ class WavIndexTest : public ::testing::Test
 protected:
     std::wstring MakeWav(const std::string& name)
     {
-        const std::string path = folder.Path() + "tmp/" + name;
+        const std::string path = folder.Work() + "tmp/" + name;
         WriteFileBytes(path, "RIFF");
         return Utf8ToWide(path);
     }
@@ -79,12 +79,12 @@ TEST_F(WavIndexTest, StaleItemIsRewrittenInPlaceNotDuplicated)
     const std::wstring a = MakeWav("a.wav");
     const std::wstring c = MakeWav("c.wav");
     WriteIndex(dir(), "\t<item source=\"/m/a.wmv\" wav=\"" + WideToUtf8(a) + "\"/>\r\n"
-                      "\t<item source=\"/m/b.wmv\" wav=\"" + dir() + "tmp/gone.wav\"/>\r\n"
+                      "\t<item source=\"/m/b.wmv\" wav=\"" + folder.Work() + "tmp/gone.wav\"/>\r\n"
                       "\t<item source=\"/m/c.wmv\" wav=\"" + WideToUtf8(c) + "\"/>\r\n");
 
     const WavIndexLookup stale = LookupWavIndex(dir(), L"/m/b.wmv");
     EXPECT_EQ(stale.state, WavIndexState::kStale);
-    EXPECT_EQ(WideToUtf8(stale.wav), dir() + "tmp/gone.wav");
+    EXPECT_EQ(WideToUtf8(stale.wav), folder.Work() + "tmp/gone.wav");
 
     const std::wstring fresh = MakeWav("new.wav");
     ASSERT_TRUE(RecordWavExtraction(dir(), L"/m/b.wmv", fresh));
@@ -165,8 +165,8 @@ TEST_F(WavIndexTest, FailedExtractionRemovesOnlyAStaleItem)
 
 TEST_F(WavIndexTest, DirectoryIsNotAnExistingWav)
 {
-    std::filesystem::create_directories(dir() + "tmp/folder.wav");
-    WriteIndex(dir(), "\t<item source=\"/m/a.wmv\" wav=\"" + dir() + "tmp/folder.wav\"/>\r\n");
+    std::filesystem::create_directories(folder.Work() + "tmp/folder.wav");
+    WriteIndex(dir(), "\t<item source=\"/m/a.wmv\" wav=\"" + folder.Work() + "tmp/folder.wav\"/>\r\n");
     EXPECT_EQ(LookupWavIndex(dir(), L"/m/a.wmv").state, WavIndexState::kStale);
 }
 

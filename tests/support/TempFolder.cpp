@@ -1,5 +1,7 @@
 #include "support/TempFolder.h"
 
+#include "common/KvProgramFolder.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,15 +22,30 @@ TempFolder::TempFolder(const std::string& prefix)
     m_path = pattern + "/";
 }
 
-TempFolder::~TempFolder()
+namespace {
+
+void RemoveAll(const std::string& path)
 {
     std::error_code ec;
     // Tests may leave read-only files behind; make everything writable first.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_symlink())
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
-    fs::remove_all(m_path, ec);
+    fs::remove_all(path, ec);
+}
+
+} // namespace
+
+TempFolder::~TempFolder()
+{
+    RemoveAll(m_path);
+    RemoveAll(Work());
+}
+
+std::string TempFolder::Work() const
+{
+    return WorkFolderOf(m_path);
 }
 
 TempProgramFolder::TempProgramFolder(bool copyBuiltProgram)
@@ -36,11 +53,12 @@ TempProgramFolder::TempProgramFolder(bool copyBuiltProgram)
 {
     if (copyBuiltProgram) {
         fs::copy(VELMORA_PROGRAM_DIR, Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        // Never inherit job files of a run in the build tree.
+        // An old build's program folder may still have one; nothing writes there now.
         fs::remove_all(Path() + "tmp");
     }
-    fs::create_directories(Path() + "tmp");
     fs::create_directories(Path() + "skin");
+    if (!EnsureWorkFolder(Path()))
+        throw std::runtime_error("cannot make the work folder " + Work());
 }
 
 int RunCommand(const std::string& command, std::string* output)

@@ -15,14 +15,17 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // The programs' work folder for this folder as their program folder (under the
+    // test run's XDG_STATE_HOME); removed with the folder.
+    std::string Work() const;
 
 private:
     std::string m_path;
 };
 
-// A temporary program folder: an empty tmp/ and skin/ (or a copy of the built
-// program folder when copyBuiltProgram is set), so that tests that write job
-// files, shared memory or side files never meet each other.
+// A temporary program folder: an empty skin/ (or a copy of the built program folder
+// when copyBuiltProgram is set) and its work folder with tmp/ and skin/, so that
+// tests that write job files, shared memory or side files never meet each other.
 class TempProgramFolder : public TempFolder
 {
 public:

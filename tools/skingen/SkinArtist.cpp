@@ -437,6 +437,24 @@ void SkinArtist::DefineImages()
         WaveBars(p, QPointF(13, 13), m_palette.dialog);
     });
 
+    // The program's icon on the desktop (menus, window lists, the file manager): the
+    // mark of btn/gold.png drawn for 48 px, with 4 px bars on whole pixels.
+    // packaging/velmora.svg draws the same shapes for every other size.
+    add("icon/velmora.png", QSize(48, 48), 1, [this](QPainter& p, const QRectF&, const Look&) {
+        QLinearGradient fill(0, 2, 0, 46);
+        fill.setColorAt(0, Mix(m_palette.accent, Qt::white, 0.12));
+        fill.setColorAt(1, Mix(m_palette.accent, Qt::black, 0.08));
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawRoundedRect(QRectF(2, 2, 44, 44), 10, 10);
+        const qreal heights[] = {8, 16, 28, 12, 20};
+        p.setPen(Stroke(m_palette.dialog, 4));
+        for (int i = 0; i < 5; ++i) {
+            const qreal x = 24 + (i - 2) * 7;
+            p.drawLine(QPointF(x, 24 - heights[i] / 2), QPointF(x, 24 + heights[i] / 2));
+        }
+    });
+
     // ---- Flags ------------------------------------------------------------------------
     // The spinner is white with alpha: the waiting dialog tints it.
     add("flag/waiting.png", QSize(48, 48), 1, [](QPainter& p, const QRectF& f, const Look&) {
