@@ -523,6 +523,22 @@ TEST(LevelMap, RecordsBeyondTheRegionAreCountedButNotWritten)
     EXPECT_FALSE(other.Open(folder.Path() + "elsewhere/")); // another program folder
 }
 
+TEST(LevelMap, CoversAtMostTheLongestProjectAndIsNotMadeBeyond)
+{
+    EXPECT_EQ(CKvLevelMap::RegionSize(10800.0, 30.0), static_cast<std::size_t>(10801.0 * 30 * 256 + 24));
+    for (const double duration : {10800.5, 1e6, 1e300, -1.0, std::nan(""), HUGE_VAL})
+        EXPECT_EQ(CKvLevelMap::RegionSize(duration, 30.0), 0u) << duration;
+    EXPECT_EQ(CKvLevelMap::RegionSize(10.0, std::nan("")), 0u);
+
+    // A project of 1e6 s gets no map at all (it used to take 7.7 GB of /dev/shm).
+    velmora::test::TempFolder folder("velmora-levelmap");
+    CKvLevelMap map;
+    EXPECT_FALSE(map.Create(folder.Path(), 1e6, 30.0));
+    EXPECT_FALSE(map.IsOpen());
+    CKvLevelMap reader;
+    EXPECT_FALSE(reader.Open(folder.Path()));
+}
+
 TEST(MixerIds, MatchTheRegisteredClassAndInterfaceIds)
 {
     EXPECT_EQ(IID_IKvAudioMixer.Data1, 0xBB86136Du);
