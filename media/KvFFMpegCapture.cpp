@@ -48,6 +48,7 @@ void CKvFFMpegCapture::Close()
 {
     m_scaler.reset();
     m_frame.reset();
+    m_decoded.reset();
     m_packet.reset();
     m_codec.reset();
     m_format.reset();
@@ -98,8 +99,9 @@ bool CKvFFMpegCapture::Open(const std::string& path)
         return false;
     }
     m_frame.reset(av_frame_alloc());
+    m_decoded.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
-    if (!m_frame || !m_packet) {
+    if (!m_frame || !m_decoded || !m_packet) {
         Close();
         return false;
     }
@@ -185,9 +187,14 @@ bool CKvFFMpegCapture::DecodePicture(bool countFrame)
     int withoutPicture = 0;
     int tryAgain = 0;
     for (;;) {
-        const int received = avcodec_receive_frame(m_codec.get(), m_frame.get());
-        if (received >= 0)
+        // Into a frame of its own: a read that finds nothing (the end of the stream)
+        // must leave the picture held so far, and m_hasPicture, as they were.
+        const int received = avcodec_receive_frame(m_codec.get(), m_decoded.get());
+        if (received >= 0) {
+            av_frame_unref(m_frame.get());
+            av_frame_move_ref(m_frame.get(), m_decoded.get());
             break;
+        }
         if (received != AVERROR(EAGAIN))
             return false; // drained or broken
         if (withoutPicture > kMaxPacketsWithoutPicture)

@@ -78,6 +78,20 @@ TEST_P(CaptureFileTest, GetFrameAtDeliversThePictureShownAtThatTime)
     }
 }
 
+// GIVEN a request at or past the end of the stream THEN it shows the last picture,
+// and requests for earlier times still find theirs afterwards (the one held and
+// the one just before it included).
+TEST_P(CaptureFileTest, RecoversAfterARequestAtOrPastTheEnd)
+{
+    CKvFFMpegCapture capture(Path(GetParam()), 64, 48, false);
+    ASSERT_FALSE(capture.IsFailed());
+    for (double seconds : {4.0, 0.3, 3.99, 9.0, 3.96, 3.9, 2.0, 4.0, 3.92}) {
+        CKvFFMpegCapture::Picture picture;
+        ASSERT_TRUE(capture.GetFrameAt(seconds, &picture)) << seconds;
+        EXPECT_EQ(FrameNumberAt(picture, 2), std::min(99, int(std::floor(seconds * 25 + 1e-9)))) << seconds;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, CaptureFileTest,
                          ::testing::Values("far-keys.mp4", "keys10.mp4", "numbered.mkv", "numbered.ts"));
 
