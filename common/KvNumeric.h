@@ -39,4 +39,18 @@ inline bool RoundToInt64(double value, std::int64_t& out)
     return std::isfinite(value) && TruncateToInt64(std::round(value), out);
 }
 
+// value truncated toward zero and held inside the int64 range; 0 for NaN. For counts
+// and indices worked out from a file's own stamps and rates, where a crafted file
+// must still get some answer rather than an undefined one.
+inline std::int64_t SaturateToInt64(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 9223372036854775807.0)
+        return INT64_MAX;
+    if (value <= -9223372036854775808.0)
+        return INT64_MIN;
+    return static_cast<std::int64_t>(value);
+}
+
 } // namespace velmora

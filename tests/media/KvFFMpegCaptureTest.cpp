@@ -92,6 +92,16 @@ TEST_P(CaptureFileTest, RecoversAfterARequestAtOrPastTheEnd)
     }
 }
 
+TEST_F(CaptureTest, RefusesTimesThatAreNoTimesAndGoesOn)
+{
+    CKvFFMpegCapture capture(Path("keys10.mp4"), 64, 48, false);
+    for (double seconds : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e20})
+        EXPECT_FALSE(capture.GetFrameAt(seconds)) << seconds;
+    CKvFFMpegCapture::Picture picture;
+    ASSERT_TRUE(capture.GetFrameAt(1.2, &picture));
+    EXPECT_EQ(FrameNumberAt(picture, 2), 30);
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, CaptureFileTest,
                          ::testing::Values("far-keys.mp4", "keys10.mp4", "numbered.mkv", "numbered.ts"));
 
