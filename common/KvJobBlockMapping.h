@@ -50,11 +50,10 @@ private:
 class CKvJobBlockView
 {
 public:
-    CKvJobBlockView(const CKvJobBlockView&) = delete;
-    CKvJobBlockView& operator=(const CKvJobBlockView&) = delete;
-
     CKvJobBlockView() = default;
     ~CKvJobBlockView() { Close(); }
+    CKvJobBlockView(const CKvJobBlockView&) = delete;
+    CKvJobBlockView& operator=(const CKvJobBlockView&) = delete;
 
     // Opens and maps the existing block of programFolder read-write and locks it.
     // Refused (false) when there is none (Error() = ENOENT), when it is not a plain

@@ -246,8 +246,6 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
 {
     Impl& d = *m_impl;
     Abort();
-    d.CloseFormat();
-    d.file.Discard();
     d.finalPath = outputPath;
     d.lastError.clear();
     d.headerWritten = false;
