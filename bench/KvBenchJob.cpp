@@ -3,7 +3,11 @@
 // block, starts "<program folder>/kvengine" under /usr/bin/time -v, waits for it and
 // reports the wall time and the job block's end state.
 //
-//   kvbench_job PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT
+//   kvbench_job PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT [SECOND_START [SECOND_SOURCE]]
+//
+// With SECOND_START the project gets a second item (of SECOND_SOURCE, else of the
+// same source) that starts SECOND_START seconds into the time line, with silence
+// between the two.
 
 #include "common/KvJobBlockMapping.h"
 #include "common/KvOptionRecord.h"
@@ -15,6 +19,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 
@@ -22,8 +27,9 @@ using namespace velmora;
 
 int main(int argc, char* argv[])
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT\n", argv[0]);
+    if (argc < 6 || argc > 8) {
+        std::fprintf(stderr, "usage: %s PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT [SECOND_START [SECOND_SOURCE]]\n",
+                     argv[0]);
         return 2;
     }
     std::string folder = argv[1];
@@ -61,7 +67,19 @@ int main(int argc, char* argv[])
     row.hasAudio = L"1";
     row.sourceWidth = L"0";
     row.sourceHeight = L"0";
-    auto project = BuildJobProject({row});
+    std::vector<tagKvJobRow> rows{row};
+    if (argc >= 7) {
+        rows.push_back(row);
+        if (argc == 8)
+            rows.back().file = Utf8ToWide(argv[7]);
+    }
+    auto project = BuildJobProject(rows);
+    if (argc >= 7) {
+        tagKvMediaData& second = *project->lines.front()->items.back();
+        const double length = second.dEditorEndTime - second.dEditorStartTime;
+        second.dEditorStartTime = std::atof(argv[6]);
+        second.dEditorEndTime = second.dEditorStartTime + length;
+    }
     tagKvProjectWriteOptions writeOptions;
     writeOptions.programFolder = folder;
     if (!WriteProject(project.get(), ProgramPath(folder, "tmp/kvengine.kvmmpj"), writeOptions)) {

@@ -123,6 +123,7 @@ bool LoadOptions(int jobPreset, tagKvEngineOptions& options, const std::string& 
 {
     options.table = MakeEnginePresetTable();
     options.nCurrent = ChoosePresetIndex(jobPreset);
+    options.nBytesRead = 0;
 
     std::string path = ProgramPath(programFolder, kOptionFile);
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -150,6 +151,7 @@ bool LoadOptions(int jobPreset, tagKvEngineOptions& options, const std::string& 
     if (!ok)
         return false;
     std::memcpy(&options.Current(), bytes, have);
+    options.nBytesRead = have;
     return true;
 }
 

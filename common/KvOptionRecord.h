@@ -139,6 +139,9 @@ struct tagKvEngineOptions
 {
     KvPresetTable table = MakeEnginePresetTable();
     int nCurrent = kKvDefaultPreset;
+    // Bytes LoadOptions found in the option file; fewer than kKvOptionRecordSize
+    // means the entry kept built-in values (zero audio settings) past that point.
+    std::size_t nBytesRead = 0;
 
     tagKvOptionRecord& Current() { return table[static_cast<size_t>(nCurrent)]; }
     const tagKvOptionRecord& Current() const { return table[static_cast<size_t>(nCurrent)]; }

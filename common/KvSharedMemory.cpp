@@ -130,6 +130,14 @@ bool CKvSharedMemory::Create(const std::string& name, std::size_t size)
         shm_unlink(name.c_str());
         return Fail(error);
     }
+    // The new object reads as zeros already. Reserve its pages now: where /dev/shm
+    // has no room left, that fails here instead of killing a later write (SIGBUS).
+    if (fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0 && errno != EOPNOTSUPP) {
+        int error = errno;
+        close(fd);
+        shm_unlink(name.c_str());
+        return Fail(error);
+    }
     struct stat st;
     if (fstat(fd, &st) != 0) {
         int error = errno;
@@ -144,7 +152,6 @@ bool CKvSharedMemory::Create(const std::string& name, std::size_t size)
         shm_unlink(name.c_str());
         return Fail(error);
     }
-    std::memset(data, 0, size);
 
     m_data = data;
     m_size = size;

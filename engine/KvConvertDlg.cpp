@@ -47,10 +47,18 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
 {
     m_bListMode = IsListModeJob(*m_block) ? 1 : 0;
     const std::string projectPath = ProgramPath(m_programFolder, m_bListMode ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
+    // The renderer's capabilities are read (and the file saved back) whenever a job
+    // dialog is built, whether or not the project draws anything.
+    LoadGLCaps(m_programFolder, m_glCaps);
 
     tagKvOptionRecord option = options.Current();
     if (!optionsLoaded) {
         m_loadError = "cannot read " + ProgramPath(m_programFolder, "tmp/option.dat");
+    } else if (options.nBytesRead < kKvOptionRecordSize) {
+        // The rest of the record would keep built-in values, and the audio fields
+        // of those are 0: a job made from that is not the one the user chose.
+        m_loadError = "the option file " + ProgramPath(m_programFolder, "tmp/option.dat") + " holds " +
+                      std::to_string(options.nBytesRead) + " of " + std::to_string(kKvOptionRecordSize) + " bytes";
     } else {
         tagKvProjectReadOptions read;
         read.programFolder = m_programFolder;
@@ -63,6 +71,10 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
             m_loadError = "cannot load the project " + projectPath;
         } else {
             option = m_project.option;
+            if (!(option == options.Current()))
+                AppendEngineLog(m_programFolder, "the project names another preset (\"vensettingIndex\") than the job "
+                                                 "block's nPreset " + std::to_string(options.nCurrent) +
+                                                 "; its record was not read from the option file");
             m_duration = GetProjectDuration(&m_project);
             if (!std::isfinite(m_duration) || m_duration <= 0.0)
                 m_loadError = "the project's time line has no length (" + std::to_string(m_duration) + " s)";
@@ -121,6 +133,12 @@ void CKvConvertDlg::StartConversion()
         return;
     m_started = true;
     const std::string outputPath = GetJobPathUtf8(m_block->szOutputFile);
+    // The source may have gone while the engine waited for the go flag.
+    const std::string unreadable = FindUnreadableSource(m_project);
+    if (!unreadable.empty()) {
+        FailJob(unreadable);
+        return;
+    }
     m_pConverter->SetOutputPath(outputPath);
     m_positionTimer = startTimer(kPositionTimerMs);
     m_pConverter->SetNotifyWindow(
@@ -147,10 +165,10 @@ void CKvConvertDlg::OnGraphNotify()
         if (code == EC_COMPLETE) {
             StopTimers();
             // Every position published so far is at most the length, so this is the
-            // last and largest; the file is already complete under its name.
+            // last and largest; the file is already complete under its name. nState
+            // follows in Close, once the converter is gone.
             StoreRelease(m_block->bConvertFailed, 0);
             StoreRelease(m_block->dPosition, m_duration);
-            StoreRelease(m_block->nState, kKvJobIdle);
             m_ended = true;
             Quit();
             return;
@@ -177,9 +195,8 @@ void CKvConvertDlg::FailJob(const std::string& reason)
         m_pConverter->Stop();
         m_pConverter->TearDown();
     }
-    // The flag goes first: whoever sees nState = 0 also sees why.
+    // Written before nState (in Close): whoever sees nState = 0 also sees why.
     StoreRelease(m_block->bConvertFailed, 1);
-    StoreRelease(m_block->nState, kKvJobIdle);
     Quit();
 }
 
@@ -207,6 +224,8 @@ void CKvConvertDlg::Close()
     StopTimers();
     // Joins the streaming thread: after this nobody in the engine writes dPosition.
     m_pConverter.reset();
+    // The one write of nState = 0, last but for bEngineClosed: a front end that
+    // starts its next job on seeing it finds nothing of this one still writing.
     StoreRelease(m_block->nState, kKvJobIdle);
     StoreRelease(m_block->bEngineClosed, 1);
 }

@@ -10,19 +10,21 @@
 //
 // How a job ends, as the front end sees it (it reads nState with acquire loads):
 //   completed  dPosition = the time-line length, the output complete under its name,
-//              bConvertFailed 0, then nState = 0
-//   failed     a job that cannot be built or run (no option file or project, a time
-//              line without length, an output folder that cannot be written, an
-//              encoder that refuses, no Windows Media profile) or that aborts: one
-//              line in "tmp/kvengine.log", no output file, bConvertFailed = 1, then
-//              nState = 0
-// In both cases Close() then writes nState = 0 again and bEngineClosed = 1, and
-// nothing else is written after it.
+//              bConvertFailed 0
+//   failed     a job that cannot be built or run (no option file or project, a short
+//              option file, audio settings of 0, a time line without length, a
+//              source that is gone or has no sound, an output path that is not a
+//              full path, an output folder that cannot be written, an encoder that
+//              refuses, no Windows Media profile) or that aborts: one line in
+//              "tmp/kvengine.log", no output file, bConvertFailed = 1
+// In both cases Close() then deletes the converter and writes nState = 0, once, and
+// bEngineClosed = 1; nothing else is written after it.
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "pipeline/KvVideoConverter.h"
 #include "project/KvEngineProject.h"
+#include "project/KvSideFiles.h"
 
 #include <QObject>
 #include <memory>
@@ -75,6 +77,7 @@ private:
     int m_bListMode = 0;
     CKvEngineProject m_project;
     std::string m_loadError;
+    tagKvGLCaps m_glCaps;
     double m_duration = 0.0;
     std::unique_ptr<CKvVideoConverter> m_pConverter;
     int m_startTimer = 0;

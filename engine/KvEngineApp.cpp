@@ -1,5 +1,6 @@
 #include "engine/KvEngineApp.h"
 
+#include "common/KvLog.h"
 #include "common/KvProgramFolder.h"
 #include "engine/KvConvertDlg.h"
 #include "engine/KvEngineLog.h"
@@ -19,6 +20,9 @@ bool CKvEngineApp::InitInstance()
     if (!m_view.Open(m_programFolder))
         return false;
     tagKvJobBlock& block = *m_view.Block();
+    // What the readers and the pipeline refuse goes where the rest of the job's
+    // story is.
+    SetLogSink([folder = m_programFolder](std::string_view line) { AppendEngineLog(folder, line); });
 
     m_optionsLoaded = LoadOptions(LoadAcquire(block.nPreset), m_options, m_programFolder);
     if (m_optionsLoaded)

@@ -2,6 +2,7 @@
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
+#include "common/KvOutputFile.h"
 #include "common/KvProcess.h"
 #include "common/KvText.h"
 #include "frontend/KvEngineLogReader.h"
@@ -72,11 +73,18 @@ bool IsFailed(const QString& state)
     return state.compare(KvMediaList::StateFailed(), Qt::CaseInsensitive) == 0;
 }
 
+// The engine's temporary file for an output (it creates it exclusively).
+QString PartialOutput(const QString& path)
+{
+    return QString::fromStdString(velmora::PartialOutputPath(path.toStdString()));
+}
+
 bool NameTaken(const QString& path)
 {
     // A dangling link still holds its name: exists() alone would miss it.
-    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(path + QStringLiteral(".part"))
-        || QFileInfo(path + QStringLiteral(".part")).isSymLink();
+    const QString part = PartialOutput(path);
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(part)
+        || QFileInfo(part).isSymLink();
 }
 
 // The how-to page of the help button: written next to the job files and opened in
@@ -807,10 +815,10 @@ QString CKvMainDlg::EngineLogReason() const
 
 void CKvMainDlg::RemovePartialOutput()
 {
-    // The engine writes "<name>.part" and renames it only when complete, so the
-    // ".part" file is all a stopped or failed job leaves.
+    // The engine writes its temporary file and moves it to the name only when
+    // complete, so the temporary file is all a stopped or failed job leaves.
     if (!m_currentOutput.isEmpty())
-        QFile::remove(m_currentOutput + QStringLiteral(".part"));
+        QFile::remove(PartialOutput(m_currentOutput));
 }
 
 void CKvMainDlg::FinishQueue()

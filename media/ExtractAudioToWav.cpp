@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "media/KvFFMpegAudioReader.h"
@@ -16,6 +18,26 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using ScopedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Removes the file it names when it goes, unless kept: a sound track of up to 4 GB
+// must not stay behind in tmp/ half written.
+class RemoveUnlessKept
+{
+public:
+    explicit RemoveUnlessKept(std::string path) : m_path(std::move(path)) {}
+    ~RemoveUnlessKept()
+    {
+        if (!m_kept)
+            std::remove(m_path.c_str());
+    }
+    RemoveUnlessKept(const RemoveUnlessKept&) = delete;
+    RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
+    void Keep() { m_kept = true; }
+
+private:
+    std::string m_path;
+    bool m_kept = false;
+};
 
 void PutLe32(uint8_t* at, uint32_t value)
 {
@@ -76,6 +98,8 @@ bool ExtractAudioToWavLimited(const std::string& source, const std::string& targ
     ScopedFile file(std::fopen(target.c_str(), "wb"));
     if (!file)
         return false;
+    // Declared after the file, so the file is closed before it is removed.
+    RemoveUnlessKept partial(target);
     const auto provisional = WavHeader(0);
     if (std::fwrite(provisional.data(), 1, provisional.size(), file.get()) != provisional.size())
         return false;
@@ -104,7 +128,10 @@ bool ExtractAudioToWavLimited(const std::string& source, const std::string& targ
     if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
         std::fwrite(header.data(), 1, header.size(), file.get()) != header.size())
         return false;
-    return std::fclose(file.release()) == 0;
+    if (std::fclose(file.release()) != 0)
+        return false;
+    partial.Keep();
+    return true;
 }
 
 } // namespace velmora

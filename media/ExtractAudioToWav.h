@@ -7,9 +7,9 @@
 #include <string>
 
 // source, target: UTF-8 paths. Returns true when the WAV file was written
-// completely. On failure a partly written target stays where it is (its header
-// then carries provisional sizes). A sound track whose data would not fit the
-// 32-bit sizes of the format (4 GiB) is a failure, never a wrapped header.
+// completely. On failure nothing is left at target once it was opened (a target
+// that could not be opened is not touched). A sound track whose data would not fit
+// the 32-bit sizes of the format (4 GiB) is a failure, never a wrapped header.
 bool ExtractAudioToWav(const std::string& source, const std::string& target);
 
 namespace velmora {

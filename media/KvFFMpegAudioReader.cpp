@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/KvLog.h"
+#include "common/KvNumeric.h"
 #include "common/KvText.h"
 #include "media/KvFFMpegStream.h"
 
@@ -47,6 +49,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
     nAudioStream = -1;
     if (!velmora::OpenMediaInput(path, m_format)) {
         Close();
+        m_error = "cannot be opened as media";
         return false;
     }
 
@@ -58,18 +61,22 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
     }
     if (nAudioStream < 0) {
         Close();
+        m_error = "has no sound track";
         return false;
     }
     // Nothing but the audio is needed; let the demuxer skip the rest.
     velmora::DiscardOtherStreams(m_format.get(), nAudioStream);
     if (!velmora::OpenStreamDecoder(m_format->streams[nAudioStream], m_codec)) {
+        const char* codec = avcodec_get_name(m_format->streams[nAudioStream]->codecpar->codec_id);
         Close();
+        m_error = std::string("has a sound track that cannot be decoded (") + codec + ")";
         return false;
     }
     m_frame.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
     if (!m_frame || !m_packet) {
         Close();
+        m_error = "cannot be read: out of memory";
         return false;
     }
 
@@ -116,8 +123,11 @@ bool CKvFFMpegAudioReader::Open(const std::string& path)
     velmora::QuietFFmpegLog();
     strPath = path;
     bFailed = 1;
+    m_error.clear();
     if (!OpenFile(path)) {
+        const std::string why = m_error;
         Close();
+        m_error = why;
         return false;
     }
 
@@ -149,6 +159,7 @@ bool CKvFFMpegAudioReader::Open(const std::string& path)
     SeekFileTo(0.0);
     if (!m_format) {
         Close();
+        m_error = "could not be opened a second time";
         return false;
     }
     bFailed = 0;
@@ -158,6 +169,8 @@ bool CKvFFMpegAudioReader::Open(const std::string& path)
 void CKvFFMpegAudioReader::Close()
 {
     ClearQueue();
+    m_silenceFrames = 0;
+    m_error.clear();
     m_swr.reset();
     av_channel_layout_uninit(&m_swrInLayout);
     m_swrInRate = 0;
@@ -183,8 +196,21 @@ void CKvFFMpegAudioReader::Close()
     m_resamplerFailed = false;
 }
 
+void CKvFFMpegAudioReader::Refuse(const std::string& why)
+{
+    velmora::LogLine("audio reader: " + strPath + ": " + why);
+    m_error = why;
+    bFailed = 1;
+    ClearQueue();
+    m_silenceFrames = 0;
+}
+
 void CKvFFMpegAudioReader::SetLeadIn(double seconds)
 {
+    if (!velmora::IsUsableSeconds(seconds)) {
+        Refuse("lead-in of " + std::to_string(seconds) + " s refused");
+        return;
+    }
     dLeadIn = seconds;
 }
 
@@ -249,7 +275,11 @@ void CKvFFMpegAudioReader::SeekFileTo(double seconds)
         return;
     }
     const int64_t origin = av_rescale_q(m_startPts, m_format->streams[nAudioStream]->time_base, AV_TIME_BASE_Q);
-    const int64_t target = origin + static_cast<int64_t>(seconds * AV_TIME_BASE);
+    // seconds is usable (Seek checks it), so the product fits; the sum may not for a
+    // crafted start stamp, and then the seek lands at the end.
+    int64_t target = 0;
+    if (!velmora::TruncateToInt64(seconds * AV_TIME_BASE, target) || __builtin_add_overflow(origin, target, &target))
+        target = std::numeric_limits<int64_t>::max();
     avformat_seek_file(m_format.get(), -1, std::numeric_limits<int64_t>::min(), target,
                        std::numeric_limits<int64_t>::max(), 0);
     ResetDecoding();
@@ -259,6 +289,10 @@ void CKvFFMpegAudioReader::Seek(double seconds)
 {
     if (bFailed)
         return;
+    if (!velmora::IsUsableSeconds(seconds)) {
+        Refuse("seek to " + std::to_string(seconds) + " s refused");
+        return;
+    }
     dDropBefore = seconds;
     dReadPos = seconds;
     dLeadIn -= seconds;
@@ -267,6 +301,7 @@ void CKvFFMpegAudioReader::Seek(double seconds)
 
     // Whatever was queued belongs to the old position.
     ClearQueue();
+    m_silenceFrames = 0;
     bEnd = 0;
     m_checkLanding = false;
     m_landingRetries = 0;
@@ -294,7 +329,8 @@ double CKvFFMpegAudioReader::FrameTime(const AVFrame* frame)
     if (stamp == AV_NOPTS_VALUE)
         return m_nextTime >= 0.0 ? m_nextTime : 0.0;
     const double timeBase = av_q2d(m_format->streams[nAudioStream]->time_base);
-    double t = static_cast<double>(stamp - m_startPts) * timeBase;
+    // In doubles: two stamps of a crafted file may lie further apart than int64 holds.
+    double t = (static_cast<double>(stamp) - static_cast<double>(m_startPts)) * timeBase;
     const int inRate = frame->sample_rate > 0 ? frame->sample_rate : m_codec->sample_rate;
     if (inRate > 0) {
         const double sample = 1.0 / inRate;
@@ -306,7 +342,7 @@ double CKvFFMpegAudioReader::FrameTime(const AVFrame* frame)
             // After a seek there is nothing to follow on from: codec frames of one
             // size lie on a grid from the first audio frame, so put the rounded
             // stamp back on it when it is within the rounding.
-            const double first = static_cast<double>(m_firstAudioPts - m_startPts) * timeBase;
+            const double first = (static_cast<double>(m_firstAudioPts) - static_cast<double>(m_startPts)) * timeBase;
             const double offset = (t - first) * inRate;
             const double snapped = std::round(offset / frame->nb_samples) * frame->nb_samples;
             if (std::fabs(snapped - offset) <= timeBase * inRate / 2 + 1)
@@ -385,17 +421,25 @@ void CKvFFMpegAudioReader::AppendChunk(const int16_t* samples, int frames, doubl
     m_queuedFrames += frames;
 }
 
-void CKvFFMpegAudioReader::AppendSilence(int frames, double t)
+void CKvFFMpegAudioReader::StartLeadIn(int rate)
 {
-    if (frames <= 0)
-        return;
-    tagKvFFMpegBackupAudioItem item;
-    item.bSilence = 1;
-    item.nFrames = frames;
-    item.dTime = t;
-    item.pSamples.assign(static_cast<size_t>(frames) * 2, 0);
-    m_queue.push_back(std::move(item));
-    m_queuedFrames += frames;
+    if (dLeadIn > 0.0001) {
+        // dLeadIn is a usable time and rate an int, so the count fits.
+        int64_t frames = 0;
+        if (velmora::TruncateToInt64(std::floor(rate * dLeadIn), frames) && frames > 0)
+            m_silenceFrames = frames;
+        dLeadIn = -1.0;
+    }
+}
+
+int CKvFFMpegAudioReader::TakeSilence(int16_t* dest, int frames)
+{
+    const int take = static_cast<int>(std::min<int64_t>(frames, m_silenceFrames));
+    if (take > 0) {
+        std::memset(dest, 0, static_cast<size_t>(take) * 2 * sizeof(int16_t));
+        m_silenceFrames -= take;
+    }
+    return take;
 }
 
 int CKvFFMpegAudioReader::DrainResampler(int rate)
@@ -430,10 +474,13 @@ int CKvFFMpegAudioReader::ConvertFrame(AVFrame* frame, int rate, double t)
     // only its leading samples, so output starts at that time to the sample.
     int skip = 0;
     if (t < dDropBefore) {
-        const int64_t first = std::llround(t * inRate);
-        const int64_t wanted = std::llround(dDropBefore * inRate);
         dLastDropped = t;
-        if (wanted - first >= count)
+        // The gap in samples, in doubles first: a stamp far outside any real time
+        // (a crafted file) has no sample index and its frame is simply dropped.
+        int64_t first = 0;
+        int64_t wanted = 0;
+        if (!velmora::RoundToInt64(t * inRate, first) || !velmora::RoundToInt64(dDropBefore * inRate, wanted) ||
+            static_cast<double>(wanted) - static_cast<double>(first) >= count)
             return 0;
         skip = static_cast<int>(wanted - first);
     }
@@ -548,26 +595,23 @@ int CKvFFMpegAudioReader::Read(int16_t* dest, int frames, int rate)
         return 0;
 
     dReadPos += static_cast<double>(frames) / rate;
-
-    if (dLeadIn > 0.0001) {
-        AppendSilence(static_cast<int>(std::floor(rate * dLeadIn)), dLeadIn);
-        dLeadIn = -1.0;
-    }
+    StartLeadIn(rate);
 
     // Decode only as far as this request needs: the queue stays near one request.
-    while (!bEnd && m_queuedFrames < frames)
+    while (!bEnd && m_silenceFrames + m_queuedFrames < frames)
         DecodeNextPacket(rate);
 
-    if (m_queue.empty())
-        return 0;
+    if (m_silenceFrames == 0) {
+        if (m_queue.empty())
+            return 0;
+        // Hold-back: audio that starts later than the read position waits, so a
+        // source whose sound begins late keeps its place.
+        if (m_queue.front().dTime > dReadPos + 2.0 / m_engineFrameRate)
+            return 0;
+    }
 
-    // Hold-back: audio that starts later than the read position waits, so a source
-    // whose sound begins late keeps its place.
-    const tagKvFFMpegBackupAudioItem& head = m_queue.front();
-    if (!head.bSilence && head.dTime > dReadPos + 2.0 / m_engineFrameRate)
-        return 0;
-
-    const int copied = TakeFrames(dest, frames);
+    const int silent = TakeSilence(dest, frames);
+    const int copied = silent + TakeFrames(dest + static_cast<size_t>(silent) * 2, frames - silent);
     if (copied < frames)
         std::memset(dest + static_cast<size_t>(copied) * 2, 0,
                     static_cast<size_t>(frames - copied) * 2 * sizeof(int16_t));
@@ -597,13 +641,11 @@ int CKvFFMpegAudioReader::ReadDecoded(int16_t* dest, int maxFrames, int rate)
 {
     if (bFailed || dest == nullptr || maxFrames <= 0 || rate <= 0)
         return 0;
-    if (dLeadIn > 0.0001) {
-        AppendSilence(static_cast<int>(std::floor(rate * dLeadIn)), dLeadIn);
-        dLeadIn = -1.0;
-    }
-    while (!bEnd && m_queuedFrames == 0)
+    StartLeadIn(rate);
+    while (!bEnd && m_silenceFrames == 0 && m_queuedFrames == 0)
         DecodeNextPacket(rate);
-    const int copied = TakeFrames(dest, maxFrames);
+    const int silent = TakeSilence(dest, maxFrames);
+    const int copied = silent + TakeFrames(dest + static_cast<size_t>(silent) * 2, maxFrames - silent);
     dReadPos += static_cast<double>(copied) / rate;
     return copied;
 }
@@ -625,7 +667,7 @@ double CKvFFMpegAudioReader::ProbeFirstAudioTime()
     // carries a time stamp; a negative time counts as 0.
     if (bFailed || !m_format || m_firstAudioPts == AV_NOPTS_VALUE)
         return 0.0;
-    const double t = static_cast<double>(m_firstAudioPts - m_startPts) *
+    const double t = (static_cast<double>(m_firstAudioPts) - static_cast<double>(m_startPts)) *
                      av_q2d(m_format->streams[nAudioStream]->time_base);
     return t > 0.0 ? t : 0.0;
 }

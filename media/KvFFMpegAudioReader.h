@@ -23,9 +23,15 @@
 // Opening decodes the first audio frame and then opens the file afresh, so every
 // decoder starts exactly as it would for a plain read.
 //
-// A reader is used by one thread at a time and holds no locks. Failures are
-// silent: a reader that could not open (no file, no audio, no decoder) answers
-// every request with nothing, so its item plays as silence.
+// Silence in front of the first audio (a lead-in, a negative seek) is a count of
+// frames still to hand out, never a buffer: an item placed hours into a time line
+// costs no more memory than one at its start.
+//
+// A reader is used by one thread at a time and holds no locks. A reader that could
+// not open (no file, no audio, no decoder) answers every request with nothing, so
+// its item plays as silence; OpenError() says why, for callers that must not let
+// that pass. Times that are not finite or lie beyond kKvMaxMediaSeconds are refused
+// (logged through LogLine) and leave the reader failed, never cast.
 
 #include <cstdint>
 #include <deque>
@@ -38,7 +44,7 @@
 // One chunk of the reader's queue.
 struct tagKvFFMpegBackupAudioItem
 {
-    int32_t bSilence = 0;          // 1: inserted silence, 0: decoded audio
+    int32_t bSilence = 0;          // always 0: leading silence is counted, not queued
     int32_t nFrames = 0;           // stereo frames still held (from nOffset on)
     double dTime = 0.0;            // time stamp of the chunk in seconds (0 below 0.0001)
     std::vector<int16_t> pSamples; // interleaved L/R samples, owned by the chunk
@@ -91,6 +97,10 @@ public:
     // 0 once the stream is exhausted.
     int ReadDecoded(int16_t* dest, int maxFrames, int rate);
 
+    // Why the reader is failed, in words ("has no sound track", ...); empty while it
+    // is not.
+    const std::string& OpenError() const { return m_error; }
+
     // Time in seconds of the first decoded audio frame that carries a time stamp
     // (a negative one counts as 0); 0 when there is none. Measured when the file
     // is opened, so it neither reads nor moves anything.
@@ -108,9 +118,11 @@ public:
     double GetLeadIn() const { return dLeadIn; }
     double GetDropBefore() const { return dDropBefore; }
     double GetLastDropped() const { return dLastDropped; }
-    // Queue size: how far decoding has run ahead of the reads.
+    // Queue size: how far decoding has run ahead of the reads (decoded audio only).
     size_t GetQueuedChunkCount() const { return m_queue.size(); }
     int64_t GetQueuedFrameCount() const;
+    // Frames of leading silence still to hand out before the queue.
+    int64_t GetPendingSilenceFrames() const { return m_silenceFrames; }
     // Number of times the file was repositioned by Seek (lets callers and tests
     // see whether a seek touched the file at all).
     int GetFileSeekCount() const { return m_fileSeeks; }
@@ -130,7 +142,9 @@ private:
     double FrameTime(const AVFrame* frame);
     void AppendChunk(const int16_t* samples, int frames, double t, int rate);
     int TakeFrames(int16_t* dest, int frames);
-    void AppendSilence(int frames, double t);
+    int TakeSilence(int16_t* dest, int frames);
+    void StartLeadIn(int rate);
+    void Refuse(const std::string& why);
     void ClearQueue();
     void ResetDecoding();
     void SeekFileTo(double seconds);
@@ -152,6 +166,8 @@ private:
     velmora::ScopedSwrContext m_swr;
     std::deque<tagKvFFMpegBackupAudioItem> m_queue;
     int64_t m_queuedFrames = 0;
+    int64_t m_silenceFrames = 0;     // leading silence not yet handed out
+    std::string m_error;
     std::vector<int16_t> m_convertBuf;
 
     // What the resampler was built for; a frame that differs rebuilds it.

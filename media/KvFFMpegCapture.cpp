@@ -3,6 +3,8 @@
 #include <cmath>
 #include <thread>
 
+#include "common/KvLog.h"
+#include "common/KvNumeric.h"
 #include "common/KvText.h"
 #include "media/KvFFMpegStream.h"
 
@@ -48,6 +50,7 @@ void CKvFFMpegCapture::Close()
 {
     m_scaler.reset();
     m_frame.reset();
+    m_decoded.reset();
     m_packet.reset();
     m_codec.reset();
     m_format.reset();
@@ -98,8 +101,9 @@ bool CKvFFMpegCapture::Open(const std::string& path)
         return false;
     }
     m_frame.reset(av_frame_alloc());
+    m_decoded.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
-    if (!m_frame || !m_packet) {
+    if (!m_frame || !m_decoded || !m_packet) {
         Close();
         return false;
     }
@@ -159,7 +163,9 @@ int64_t CKvFFMpegCapture::GetFrameCount() const
         return 0;
     if (stream->nb_frames != 0)
         return stream->nb_frames;
-    return static_cast<int64_t>(std::floor(GetFrameRate() * GetMediaDuration()));
+    // A rate or duration that a damaged file makes absurd gives no count at all.
+    int64_t count = 0;
+    return velmora::TruncateToInt64(std::floor(GetFrameRate() * GetMediaDuration()), count) && count > 0 ? count : 0;
 }
 
 double CKvFFMpegCapture::PtsToSeconds(int64_t pts) const
@@ -168,14 +174,15 @@ double CKvFFMpegCapture::PtsToSeconds(int64_t pts) const
     if (stream == nullptr || pts == AV_NOPTS_VALUE)
         return 0.0;
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    return static_cast<double>(pts - start) * av_q2d(stream->time_base);
+    // In doubles: two stamps of a crafted file may lie further apart than int64 holds.
+    return (static_cast<double>(pts) - static_cast<double>(start)) * av_q2d(stream->time_base);
 }
 
 int64_t CKvFFMpegCapture::PtsToFrame(int64_t pts) const
 {
     // Rounded rather than truncated: millisecond stamps (Matroska) and 1001-based
     // rates put a frame's time a hair below its exact value.
-    return static_cast<int64_t>(std::floor(PtsToSeconds(pts) * GetFrameRate() + 0.5));
+    return velmora::SaturateToInt64(std::floor(PtsToSeconds(pts) * GetFrameRate() + 0.5));
 }
 
 bool CKvFFMpegCapture::DecodePicture(bool countFrame)
@@ -185,9 +192,14 @@ bool CKvFFMpegCapture::DecodePicture(bool countFrame)
     int withoutPicture = 0;
     int tryAgain = 0;
     for (;;) {
-        const int received = avcodec_receive_frame(m_codec.get(), m_frame.get());
-        if (received >= 0)
+        // Into a frame of its own: a read that finds nothing (the end of the stream)
+        // must leave the picture held so far, and m_hasPicture, as they were.
+        const int received = avcodec_receive_frame(m_codec.get(), m_decoded.get());
+        if (received >= 0) {
+            av_frame_unref(m_frame.get());
+            av_frame_move_ref(m_frame.get(), m_decoded.get());
             break;
+        }
         if (received != AVERROR(EAGAIN))
             return false; // drained or broken
         if (withoutPicture > kMaxPacketsWithoutPicture)
@@ -266,7 +278,9 @@ void CKvFFMpegCapture::SeekToFrame(int64_t n)
         if (start <= 0)
             start = 0;
         if (count > 1 && rate > kEpsilon && timeBase > 0.0) {
-            const auto target = static_cast<int64_t>(static_cast<double>(start) / rate / timeBase) + streamStart;
+            int64_t target = velmora::SaturateToInt64(static_cast<double>(start) / rate / timeBase);
+            if (__builtin_add_overflow(target, streamStart, &target))
+                target = INT64_MAX;
             av_seek_frame(m_format.get(), nVideoStream, target, AVSEEK_FLAG_BACKWARD);
         }
         avcodec_flush_buffers(m_codec.get());
@@ -302,6 +316,10 @@ bool CKvFFMpegCapture::GetFrameAt(double seconds, Picture* out)
 {
     if (Stream() == nullptr)
         return false;
+    if (!velmora::IsUsableSeconds(seconds)) {
+        velmora::LogLine("capture: " + strPath + ": picture at " + std::to_string(seconds) + " s refused");
+        return false;
+    }
     const double rate = GetFrameRate();
     const double frameTime = rate > kEpsilon ? 1.0 / rate : 0.04;
     if (seconds < 0.0)
@@ -312,7 +330,7 @@ bool CKvFFMpegCapture::GetFrameAt(double seconds, Picture* out)
     if (nearAhead) {
         // Playing on: the next pictures are a few decodes away, no seek needed.
     } else if (rate * seconds > 15.0) {
-        SeekToFrame(static_cast<int64_t>(std::floor(rate * seconds - 15.0)));
+        SeekToFrame(velmora::SaturateToInt64(std::floor(rate * seconds - 15.0)));
     } else if (m_hasPicture && PtsToSeconds(llPts) > seconds + frameTime / 2) {
         // Asked for an earlier picture than the one held: start over.
         SeekToFrame(0);

@@ -58,8 +58,9 @@ public:
     // backing off further (16, 24, 36, ... frames) until the picture decoded after
     // the seek lies before n.
     void SeekToFrame(int64_t n);
-    // Decodes the picture shown at seconds and converts it; false when there is
-    // none. out may be null.
+    // Decodes the picture shown at seconds and converts it; at or past the end of
+    // the stream that is its last picture. False when there is none. out may be
+    // null.
     bool GetFrameAt(double seconds, Picture* out = nullptr);
     // Converts the current decoded picture to BGRA at the output size.
     bool GetPicture(Picture& out);
@@ -91,7 +92,8 @@ private:
 
     velmora::ScopedFormatContext m_format;
     velmora::ScopedCodecContext m_codec;
-    velmora::ScopedFrame m_frame;
+    velmora::ScopedFrame m_frame;    // the picture held (what GetPicture converts)
+    velmora::ScopedFrame m_decoded;  // where the decoder delivers the next one
     velmora::ScopedPacket m_packet;
     velmora::ScopedSwsContext m_scaler;
     velmora::ScopedAvBuffer m_picture;

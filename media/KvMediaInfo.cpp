@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/KvNumeric.h"
 #include "common/KvText.h"
 #include "media/KvFFMpegStream.h"
 
@@ -92,7 +93,7 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
             duration = measured;
     }
     info.dDuration = duration;
-    info.llDuration100ns = static_cast<int64_t>(std::llround(duration * 10000000.0));
+    info.llDuration100ns = SaturateToInt64(std::round(duration * 10000000.0));
     return true;
 }
 

@@ -2,12 +2,12 @@
 
 #include "common/KvWmProfile.h"
 #include "media/KvFFMpegDeleters.h"
+#include "pipeline/KvPartialOutputFile.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
 
 extern "C" {
@@ -113,8 +113,8 @@ AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sa
 struct AudioEncoderChain::Impl
 {
     std::string finalPath;
-    std::string partPath;
     std::string lastError;
+    CKvPartialOutputFile file;
     AVFormatContext* format = nullptr;
     bool headerWritten = false;
     bool finished = false;
@@ -135,11 +135,11 @@ struct AudioEncoderChain::Impl
         return code < 0 ? code : AVERROR_UNKNOWN;
     }
 
-    void CloseFile()
+    // Frees the muxer; the file itself belongs to file.
+    void CloseFormat()
     {
         if (format) {
-            if (format->pb)
-                avio_closep(&format->pb);
+            format->pb = nullptr;
             avformat_free_context(format);
             format = nullptr;
         }
@@ -246,9 +246,17 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
 {
     Impl& d = *m_impl;
     Abort();
-    d = Impl();
     d.finalPath = outputPath;
-    d.partPath = outputPath + ".part";
+    d.lastError.clear();
+    d.headerWritten = false;
+    d.finished = false;
+    d.encoder.reset();
+    d.resampler.reset();
+    d.fifo.reset();
+    d.frame.reset();
+    d.packet.reset();
+    d.stream = nullptr;
+    d.nextPts = 0;
     d.inputRate = inputRate;
 
     const bool isMp3 = settings.codec == AudioOutputCodec::Mp3;
@@ -257,7 +265,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     if (!codec)
         return d.Fail(AVERROR_ENCODER_NOT_FOUND, std::string("no ") + codecName + " encoder");
 
-    int ret = avformat_alloc_output_context2(&d.format, nullptr, isMp3 ? "mp3" : "asf", d.partPath.c_str());
+    int ret = avformat_alloc_output_context2(&d.format, nullptr, isMp3 ? "mp3" : "asf", outputPath.c_str());
     if (ret < 0 || !d.format)
         return d.Fail(ret, "cannot set up the output format");
 
@@ -320,9 +328,13 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
         av_audio_fifo_write(d.fifo.get(), reinterpret_cast<void**>(planes.data()), enc->frame_size);
     }
 
-    ret = avio_open(&d.format->pb, d.partPath.c_str(), AVIO_FLAG_WRITE);
-    if (ret < 0)
-        return d.Fail(ret, "cannot write " + d.partPath);
+    ret = d.file.Create(outputPath);
+    if (ret < 0) {
+        d.lastError = d.file.Error();
+        return ret;
+    }
+    d.format->pb = d.file.Io();
+    d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
     ret = avformat_write_header(d.format, nullptr);
     if (ret < 0) {
         d.Fail(ret, "cannot write the file header");
@@ -367,22 +379,16 @@ int AudioEncoderChain::Finish()
         if (ret < 0)
             d.Fail(ret, "writing the end of the file failed");
     }
-    if (ret >= 0 && d.format->pb) {
-        ret = avio_closep(&d.format->pb);
-        if (ret < 0)
-            d.Fail(ret, "closing the output failed");
-    }
     if (ret < 0) {
         Abort();
         return ret;
     }
-    d.CloseFile();
-    std::error_code ec;
-    std::filesystem::rename(d.partPath, d.finalPath, ec);
-    if (ec) {
-        d.lastError = "cannot rename " + d.partPath + ": " + ec.message();
+    d.CloseFormat();
+    ret = d.file.Commit();
+    if (ret < 0) {
+        d.lastError = d.file.Error();
         Abort();
-        return AVERROR(EIO);
+        return ret;
     }
     d.finished = true;
     return 0;
@@ -391,12 +397,10 @@ int AudioEncoderChain::Finish()
 void AudioEncoderChain::Abort()
 {
     Impl& d = *m_impl;
-    d.CloseFile();
+    d.CloseFormat();
     d.headerWritten = false;
-    if (!d.partPath.empty() && !d.finished) {
-        std::error_code ec;
-        std::filesystem::remove(d.partPath, ec);
-    }
+    if (!d.finished)
+        d.file.Discard();
 }
 
 } // namespace velmora

@@ -4,11 +4,13 @@
 // or Windows Media Audio file out.
 //
 //   PCM → resampler (to the output rate and channel count) → FIFO sized to the
-//   encoder's frame → encoder → muxer → "<output>.part" → renamed to "<output>"
+//   encoder's frame → encoder → muxer → temporary file → moved to "<output>"
 //
-// The file appears under its own name only once it is complete and closed, so a
-// file of the output's name is always whole; Abort() (and the destructor of an
-// unfinished chain) removes the partial file.
+// The temporary file (CKvPartialOutputFile) is created exclusively beside the output
+// and moved to the output's name only once it is complete and closed, never over a
+// file that is there, so a file of the output's name is always whole and never one
+// that someone else put there. Abort() (and the destructor of an unfinished chain)
+// removes the temporary file.
 
 #include <cstdint>
 #include <memory>
@@ -48,7 +50,8 @@ public:
     AudioEncoderChain(const AudioEncoderChain&) = delete;
     AudioEncoderChain& operator=(const AudioEncoderChain&) = delete;
 
-    // Opens the encoder and "<outputPath>.part". inputRate is the rate of the PCM
+    // Opens the encoder and creates the temporary file of outputPath (refused when
+    // anything is at that name already). inputRate is the rate of the PCM
     // given to Write (stereo, interleaved s16). Returns 0 or a negative error code;
     // LastError() then says why in one line.
     int Open(const std::string& outputPath, const AudioOutputSettings& settings, int inputRate = 44100);
@@ -57,8 +60,8 @@ public:
     int Write(const int16_t* interleaved, int frames);
 
     // Drains the resampler and the encoder, writes the trailer, closes the file and
-    // renames it to its final name. Returns 0 or a negative error code (the partial
-    // file is then removed).
+    // moves it to its final name. Returns 0 or a negative error code (the temporary
+    // file is then removed); AVERROR(EEXIST) when the final name was taken meanwhile.
     int Finish();
 
     // Closes and removes the partial file. Safe to call at any time.

@@ -1,5 +1,6 @@
 #include "pipeline/AudioMixerUserCallback.h"
 
+#include "common/KvNumeric.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "pipeline/KvFFMpegAudioSource.h"
@@ -15,6 +16,38 @@ namespace {
 
 // Delays at or below a millisecond count as none.
 constexpr double kDelayThreshold = 0.001;
+
+bool Sounds(const CKvEngineItem& item)
+{
+    return item.bHadAudio != 0 && item.bDisableAudio == 0;
+}
+
+// The first value of an item that the mixer could not place on a time line, as
+// "name (value)"; empty when every one is usable.
+std::string UnusableItemValue(const CKvEngineItem& item)
+{
+    const std::pair<const char*, double> times[] = {
+        {"dEditorStartTime", item.dEditorStartTime},
+        {"dEditorEndTime", item.dEditorEndTime},
+        {"dASelfStartTime", item.dASelfStartTime},
+        {"dAudioDelay", item.dAudioDelay},
+        {"dAudioTimelineStart", item.dAudioTimelineStart},
+        {"dAudioFadeInDuration", item.dAudioFadeInDuration},
+        {"dAudioFadeOutDuration", item.dAudioFadeOutDuration},
+        {"dVoiceScale", item.dVoiceScale},
+    };
+    for (const auto& [name, value] : times) {
+        if (!IsUsableSeconds(value))
+            return std::string(name) + " (" + std::to_string(value) + ")";
+    }
+    if (!(item.dPlaybackRate > 0.0) || !std::isfinite(item.dPlaybackRate))
+        return "dPlaybackRate (" + std::to_string(item.dPlaybackRate) + ")";
+    for (const tagKvVideoSnapshotData& snap : item.VideoSnapshots) {
+        if (!IsUsableSeconds(snap.dCaptureTime) || !IsUsableSeconds(snap.dDuration))
+            return "VideoSnapshots (" + std::to_string(snap.dCaptureTime) + ", " + std::to_string(snap.dDuration) + ")";
+    }
+    return {};
+}
 
 } // namespace
 
@@ -100,7 +133,7 @@ HRESULT CAudioMixerUserCallback::MixAudioBuffer(std::int32_t, std::int32_t dataB
 void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double bufferStart, int frames,
                                       int sampleRate, std::int16_t* mix)
 {
-    if (t > item.dEditorEndTime || item.bDisableAudio != 0 || item.bHadAudio == 0)
+    if (t > item.dEditorEndTime || !Sounds(item))
         return;
 
     KvAudioFade fade;
@@ -152,7 +185,34 @@ void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double buff
     MixSamples(mix, m_scratch.data(), static_cast<int>(count), gain);
 }
 
-CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::OpenItem(CKvEngineItem& item, double bufferStart)
+bool CAudioMixerUserCallback::OpenSources(std::string& why)
+{
+    why.clear();
+    if (m_setup.project == nullptr)
+        return true;
+    CKvEngineLine* line = m_setup.project->FindLine(kLineAudio);
+    if (line == nullptr)
+        return true;
+    for (const std::unique_ptr<CKvEngineItem>& item : line->items) {
+        if (!Sounds(*item))
+            continue;
+        const std::string path = WideToUtf8(item->bUsesExtractedWav ? item->szExtractedWav : item->source);
+        const std::string unusable = UnusableItemValue(*item);
+        if (!unusable.empty()) {
+            why = "the item of " + path + " has an unusable " + unusable;
+            return false;
+        }
+        const ItemAudio& audio = PrepareItem(*item);
+        const std::string error = audio.source ? audio.source->OpenError() : "cannot be read";
+        if (!error.empty()) {
+            why = "the source " + path + " " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::PrepareItem(CKvEngineItem& item)
 {
     auto [it, inserted] = m_items.try_emplace(&item);
     ItemAudio& audio = it->second;
@@ -176,14 +236,23 @@ CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::OpenItem(CKvEngineI
         }
     }
 
+    audio.source = m_factory->Open(path, m_clocks->frameRate.load(std::memory_order_relaxed));
+    if (auto* ffmpeg = dynamic_cast<CKvFFMpegAudioSource*>(audio.source.get()))
+        item.pAudioReader = ffmpeg->Reader();
+    return audio;
+}
+
+CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::OpenItem(CKvEngineItem& item, double bufferStart)
+{
+    ItemAudio& audio = PrepareItem(item);
+    if (audio.positioned || !audio.source)
+        return audio;
+    audio.positioned = true;
+
     // An extracted WAV starts with the audio itself; a source may start its audio
     // after its picture, and keeps that gap as lead-in.
-    const double firstAudio = extracted ? 0.0 : m_factory->ProbeFirstAudioTime(path);
-    audio.source = m_factory->Open(path, m_clocks->frameRate.load(std::memory_order_relaxed));
-    if (!audio.source)
-        return audio;
-    if (!extracted)
-        audio.source->SetLeadIn(firstAudio);
+    if (item.bUsesExtractedWav == 0)
+        audio.source->SetLeadIn(audio.source->FirstAudioTime());
 
     KvAudioPlacement placement;
     placement.timelineStart = item.dAudioTimelineStart;
@@ -193,9 +262,6 @@ CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::OpenItem(CKvEngineI
     // A remaining positive delay reads as silence before the source; a negative one
     // reads later source audio.
     audio.source->Seek(MapTimelineToSource(placement, bufferStart) - audio.delay);
-
-    if (auto* ffmpeg = dynamic_cast<CKvFFMpegAudioSource*>(audio.source.get()))
-        item.pAudioReader = ffmpeg->Reader();
     return audio;
 }
 

@@ -17,10 +17,14 @@
 // Everything else (skipping ended items, fades, freezes, levels, the published
 // position) goes by the END time t.
 //
-// Readers are opened on an item's first fetch and then only read on, never
-// repositioned: a freeze holds the reader where it is, so the source resumes at the
-// frozen time. Readers belong to the callback and last as long as it does, so a graph
-// rebuilt over the same project continues each item where it stopped.
+// Readers are opened once per item, by OpenSources before a conversion streams (so a
+// source without sound fails the job instead of mixing as silence) or else on the
+// item's first fetch. The reader's own first-audio time gives the lead-in, so a
+// source is opened by one reader only. A reader is positioned on its item's first
+// fetch and then only read on, never repositioned: a freeze holds the reader where
+// it is, so the source resumes at the frozen time. Readers belong to the callback and
+// last as long as it does, so a graph rebuilt over the same project continues each
+// item where it stopped.
 //
 // Samples are taken as interleaved stereo pairs, left first, whatever channel count
 // the format names: the time-line source always delivers stereo.
@@ -90,6 +94,13 @@ public:
                                     std::int16_t* buffer, const velmora::KvWaveFormat* format,
                                     std::int32_t bufferBytes) override;
 
+    // Opens the reader of every item of the audio line that has sound (bHadAudio set,
+    // bDisableAudio clear) and has none yet. False at the first item whose values
+    // cannot be placed on a time line (not finite, beyond any media) or whose source
+    // gives no sound (cannot be opened, no sound track, no decoder); why then names
+    // the item's file and the reason. Call before the stream starts.
+    bool OpenSources(std::string& why);
+
     // The graph owner that holds the callback (kept for it, not used here).
     void SetOwner(CKvVideoConverter* owner) { m_owner = owner; }
     CKvVideoConverter* GetOwner() const { return m_owner; }
@@ -114,10 +125,12 @@ private:
         std::unique_ptr<velmora::IKvAudioSource> source;
         double selfStart = 0.0;  // sound in-point after the delay was folded in
         double delay = 0.0;      // what is left of the delay: leading silence
+        bool positioned = false; // lead-in given and sought (on the first fetch)
     };
 
     void MixItem(CKvEngineItem& item, double t, double bufferStart, int frames, int sampleRate,
                  std::int16_t* mix);
+    ItemAudio& PrepareItem(CKvEngineItem& item);
     ItemAudio& OpenItem(CKvEngineItem& item, double bufferStart);
     void PublishLevels(const std::int16_t* mix, int frames);
 

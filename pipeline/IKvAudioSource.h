@@ -15,6 +15,12 @@ class IKvAudioSource
 public:
     virtual ~IKvAudioSource() = default;
 
+    // Why the source can deliver no sound at all ("cannot be opened as media", "has
+    // no sound track", ...); empty when it can.
+    virtual std::string OpenError() const = 0;
+    // Time of the source's first audio, measured when it was opened (so asking costs
+    // no second open); 0 when it has none.
+    virtual double FirstAudioTime() = 0;
     // Seconds of silence in front of the source's first audio; call before Seek.
     virtual void SetLeadIn(double seconds) = 0;
     // Source time of the next frame handed out; negative times are silence.
@@ -30,9 +36,6 @@ class IKvAudioSourceFactory
 public:
     virtual ~IKvAudioSourceFactory() = default;
 
-    // Time of the first audio of the file at path (UTF-8), read by a reader of its
-    // own that is closed again; 0 when the file has none.
-    virtual double ProbeFirstAudioTime(const std::string& path) = 0;
     // A reader on path. A file that cannot be read still yields a reader, which
     // answers with nothing; nullptr only when no reader can be made at all.
     // engineFrameRate: the time line's frames per second, which bounds how far

@@ -3,6 +3,7 @@
 #include "project/KvProjectData.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace velmora {
@@ -13,9 +14,11 @@ namespace {
 // different sums of the same exact values.
 constexpr double kEdgeTolerance = 1e-9;
 
-std::int64_t Milliseconds(double seconds)
+// Whole milliseconds, kept as a double: a time from a project file may lie beyond
+// what an integer holds.
+double Milliseconds(double seconds)
 {
-    return static_cast<std::int64_t>(seconds * 1000.0);
+    return std::trunc(seconds * 1000.0);
 }
 
 } // namespace
@@ -37,6 +40,9 @@ std::int16_t MixSample(std::int16_t source, double gain, std::int16_t mixed)
 
 void MixSamples(std::int16_t* mix, const std::int16_t* source, int samples, double gain)
 {
+    // A gain without a value (from a broken volume or fade) adds nothing.
+    if (!std::isfinite(gain))
+        return;
     for (int j = 0; j < samples; ++j)
         mix[j] = MixSample(source[j], gain, mix[j]);
 }

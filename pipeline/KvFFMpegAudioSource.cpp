@@ -9,6 +9,18 @@ CKvFFMpegAudioSource::CKvFFMpegAudioSource(std::shared_ptr<CKvFFMpegAudioReader>
 {
 }
 
+std::string CKvFFMpegAudioSource::OpenError() const
+{
+    if (!m_reader->IsFailed())
+        return {};
+    return m_reader->OpenError().empty() ? std::string("cannot be read") : m_reader->OpenError();
+}
+
+double CKvFFMpegAudioSource::FirstAudioTime()
+{
+    return m_reader->ProbeFirstAudioTime();
+}
+
 void CKvFFMpegAudioSource::SetLeadIn(double seconds)
 {
     m_reader->SetLeadIn(seconds);
@@ -22,12 +34,6 @@ void CKvFFMpegAudioSource::Seek(double seconds)
 const std::int16_t* CKvFFMpegAudioSource::GetBuffer(int frames, int rate)
 {
     return m_reader->GetBuffer(frames, rate);
-}
-
-double CKvFFMpegAudioSourceFactory::ProbeFirstAudioTime(const std::string& path)
-{
-    CKvFFMpegAudioReader probe(path);
-    return probe.IsFailed() ? 0.0 : probe.ProbeFirstAudioTime();
 }
 
 std::unique_ptr<IKvAudioSource> CKvFFMpegAudioSourceFactory::Open(const std::string& path,

@@ -15,6 +15,8 @@ class CKvFFMpegAudioSource : public IKvAudioSource
 public:
     explicit CKvFFMpegAudioSource(std::shared_ptr<CKvFFMpegAudioReader> reader);
 
+    std::string OpenError() const override;
+    double FirstAudioTime() override;
     void SetLeadIn(double seconds) override;
     void Seek(double seconds) override;
     const std::int16_t* GetBuffer(int frames, int rate) override;
@@ -28,7 +30,6 @@ private:
 class CKvFFMpegAudioSourceFactory : public IKvAudioSourceFactory
 {
 public:
-    double ProbeFirstAudioTime(const std::string& path) override;
     std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override;
 };
 

@@ -1,6 +1,7 @@
 #include "pipeline/KvLevelMap.h"
 
 #include "common/KvEngineSlot.h"
+#include "common/KvLog.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,8 @@ constexpr std::size_t kWriteCountOffset = 0;
 constexpr std::size_t kReadCountOffset = 8;
 constexpr std::size_t kFrameTotalOffset = 16;
 constexpr std::size_t kChannelBytes = kKvLevelSlices * sizeof(std::int16_t);
+// Far above any time line's rate; keeps a broken rate from sizing the region.
+constexpr double kMaxFrameRate = 1000.0;
 
 static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free,
               "the counters are shared between processes");
@@ -32,8 +35,11 @@ CKvLevelMap::~CKvLevelMap()
 
 std::size_t CKvLevelMap::RegionSize(double duration, double frameRate)
 {
+    // Past the bound the region would grow without limit with one project value.
+    if (!(duration >= 0.0 && duration <= kMaxDuration) || !(frameRate > 0.0 && frameRate <= kMaxFrameRate))
+        return 0;
     const double bytes = (duration + 1.0) * (frameRate * 128.0) * 2.0 + static_cast<double>(kHeaderBytes);
-    return bytes > static_cast<double>(kHeaderBytes) ? static_cast<std::size_t>(bytes) : kHeaderBytes;
+    return static_cast<std::size_t>(bytes);
 }
 
 std::string CKvLevelMap::ObjectName(const std::string& programFolder)
@@ -44,8 +50,16 @@ std::string CKvLevelMap::ObjectName(const std::string& programFolder)
 bool CKvLevelMap::Create(const std::string& programFolder, double duration, double frameRate)
 {
     Close();
-    if (!m_created.Create(ObjectName(programFolder), RegionSize(duration, frameRate)))
+    const std::size_t size = RegionSize(duration, frameRate);
+    if (size == 0) {
+        LogLine("no level map for a time line of " + std::to_string(duration) + " s at " + std::to_string(frameRate) +
+                " frames per second (it covers at most " + std::to_string(static_cast<int>(kMaxDuration)) + " s)");
         return false;
+    }
+    if (!m_created.Create(ObjectName(programFolder), size)) {
+        LogLine("no level map: " + std::string(std::strerror(m_created.Error())));
+        return false;
+    }
     m_data = static_cast<unsigned char*>(m_created.Data());
     m_size = m_created.Size();
     const std::int64_t total = static_cast<std::int64_t>(duration * frameRate);

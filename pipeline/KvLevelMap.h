@@ -12,8 +12,12 @@
 //       record k at 24 + 256·k, k = low 32 bits of the count
 //
 // Size: truncate((duration + 1) × frame rate × 128 × 2 + 24) bytes, room for one
-// record per time-line frame and one second to spare. The conversion graph builder
-// creates (and zeroes) it; writer and reader open it by name. The two sides meet only
+// record per time-line frame and one second to spare. The map covers at most the
+// longest time line a project holds ("nmaxduration", 10800 s: about 83 MB at 30
+// frames per second); a longer time line gets no map, and its conversion goes on
+// without levels. The conversion graph builder creates it (a fresh object reads as
+// zeros, and its pages are reserved up front, so a full /dev/shm fails the creation
+// rather than a later write); writer and reader open it by name. The two sides meet only
 // through the counters: the writer copies a record and then publishes it by raising
 // the write count, the reader waits until the write count is ahead of its own.
 //
@@ -34,17 +38,22 @@ class CKvLevelMap
 public:
     static constexpr std::size_t kHeaderBytes = 24;
     static constexpr std::size_t kRecordBytes = 256;
+    // The longest time line a map is made for, in seconds.
+    static constexpr double kMaxDuration = 10800.0;
 
     CKvLevelMap() = default;
     ~CKvLevelMap();
     CKvLevelMap(const CKvLevelMap&) = delete;
     CKvLevelMap& operator=(const CKvLevelMap&) = delete;
 
+    // 0 when no map is made for these values: a duration that is negative, not
+    // finite or above kMaxDuration, or a frame rate that is not a usable rate.
     static std::size_t RegionSize(double duration, double frameRate);
     static std::string ObjectName(const std::string& programFolder);
 
     // Creating side (the conversion graph builder): replaces any earlier object of
-    // the name, zeroes it and writes the frame total. Keeps the name until Close.
+    // the name and writes the frame total. Keeps the name until Close. False (and
+    // logged) when RegionSize gives 0 or the memory cannot be had.
     bool Create(const std::string& programFolder, double duration, double frameRate);
     // Writer and reader: opens the existing object read-write. False when there is
     // none, when it is smaller than its header, or when another user owns it.

@@ -1,5 +1,7 @@
 #include "pipeline/KvTimeLineSource.h"
 
+#include "common/KvNumeric.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -15,9 +17,10 @@ CKvTimeLineSource::~CKvTimeLineSource()
 
 std::int64_t CKvTimeLineSource::TotalFrames(double duration, int sampleRate)
 {
-    if (!std::isfinite(duration) || duration <= 0.0 || sampleRate <= 0)
+    std::int64_t frames = 0;
+    if (!std::isfinite(duration) || duration <= 0.0 || sampleRate <= 0 || !RoundToInt64(duration * sampleRate, frames))
         return 0;
-    return std::llround(duration * sampleRate);
+    return frames;
 }
 
 std::int64_t CKvTimeLineSource::BufferEnd(std::int64_t k, std::int64_t totalFrames, double frameRate, int sampleRate)

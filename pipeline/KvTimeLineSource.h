@@ -39,7 +39,7 @@ public:
     CKvTimeLineSource& operator=(const CKvTimeLineSource&) = delete;
 
     // Frames of a time line of duration seconds: round(duration × sampleRate); 0 for
-    // a duration that is not above 0 or not finite.
+    // a duration that is not above 0, not finite or too long to count.
     static std::int64_t TotalFrames(double duration, int sampleRate);
     // Frames that buffers 0..k together cover (the end of buffer k).
     static std::int64_t BufferEnd(std::int64_t k, std::int64_t totalFrames, double frameRate, int sampleRate);

@@ -1,5 +1,6 @@
 #include "pipeline/KvVideoConverter.h"
 
+#include "common/KvNumeric.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvWmProfile.h"
 #include "project/KvEngineProject.h"
@@ -301,6 +302,14 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
     m_settingsNote.clear();
     const tagKvOptionRecord& option = m_setup.option;
     if (!isWindowsMedia) {
+        // A record that never got its audio fields (a short option file, a project
+        // that names another preset than the job) would be "mended" into the
+        // smallest legal values and pass as a success: that is a failed job.
+        if (option.nAudioBitrate <= 0 || option.nSampleRate <= 0) {
+            Fail(-1, "the job's audio settings are missing (" + std::to_string(option.nAudioBitrate) + " kbit/s, " +
+                         std::to_string(option.nSampleRate) + " Hz)");
+            return false;
+        }
         m_outputSettings = LegaliseMp3Settings(option.nAudioBitrate, option.nSampleRate, option.nChannels, &m_settingsNote);
         return true;
     }
@@ -325,6 +334,12 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
         Fail(-1, "the Windows Media profile " + path + " describes no audio stream");
         return false;
     }
+    if (stream.nBitrate <= 0 || stream.nSampleRate <= 0 || stream.nChannels <= 0) {
+        Fail(-1, "the Windows Media profile " + path + " gives no audio settings (" + std::to_string(stream.nBitrate) +
+                     " bit/s, " + std::to_string(stream.nSampleRate) + " Hz, " + std::to_string(stream.nChannels) +
+                     " channels)");
+        return false;
+    }
     m_outputSettings = LegaliseWmaSettings(stream.wFormatTag, stream.nBitrate, stream.nSampleRate, stream.nChannels,
                                            &m_settingsNote);
     return true;
@@ -344,10 +359,19 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     // An empty or endless time line would be "finished" as an empty file or never.
     if (!std::isfinite(duration) || duration <= 0.0)
         return Fail(-1, "the project's time line has no length (" + std::to_string(duration) + " s)");
+    if (duration > kKvMaxMediaSeconds)
+        return Fail(-1, "the project's time line is " + std::to_string(duration) + " s long, beyond any output");
     if (outputPath.empty())
         return Fail(-1, "no output file was given");
+    if (outputPath.front() != '/')
+        return Fail(-1, "the output path " + outputPath + " is not a full path");
     if (!ChooseOutputSettings(isWindowsMedia))
         return -1;
+    // Before any file is written: a source without sound would mix as silence and
+    // pass as a finished file.
+    std::string why;
+    if (!m_audioCallback->OpenSources(why))
+        return Fail(-1, why);
 
     if (m_audioCallback->HasVuMeter())
         m_levelMap.Create(m_setup.programFolder, duration, m_frameRate); // without it the meter stays still

@@ -8,7 +8,8 @@
 //     → "Kv Audio Mixer" stage (calls CAudioMixerUserCallback: the project's mix)
 //     → output chain: MP3 (libmp3lame, "mp3" muxer) for every output code but 7 and 8,
 //       Windows Media (wmav2, "asf" muxer, configured from "tmp/wmv.prx") for 7 and 8
-//     → "<output>.part", renamed to the output name once complete
+//     → a temporary file beside the output (PartialOutputPath), moved to the output
+//       name once complete, never over a file that is there
 //
 // The graph runs unpaced: the source's streaming thread reads and mixes, and hands
 // each mixed buffer through a short queue to an encoder thread, so the sources'

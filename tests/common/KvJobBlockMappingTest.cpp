@@ -111,6 +111,43 @@ TEST_F(JobBlockMappingTest, TheEngineRefusesABlockOfTheWrongSize)
     shm_unlink(Name().c_str());
 }
 
+TEST_F(JobBlockMappingTest, TheEngineRefusesABlockOthersMayReadOrWrite)
+{
+    // The right owner and size, but open to everyone: anyone could have planted it.
+    int fd = shm_open(Name().c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 1128), 0);
+    ASSERT_EQ(fchmod(fd, 0666), 0);
+    close(fd);
+
+    CKvJobBlockView view;
+    EXPECT_FALSE(view.Open(m_folder.Path()));
+    EXPECT_EQ(view.Error(), EPERM);
+    shm_unlink(Name().c_str());
+}
+
+TEST_F(JobBlockMappingTest, ASecondEngineOnABlockInUseIsRefusedUntilTheFirstLetsGo)
+{
+    CKvJobBlockOwner owner;
+    ASSERT_TRUE(owner.Create(m_folder.Path()));
+    StoreRelease(owner.Block()->nState, kKvJobRunning);
+    CKvJobBlockView first;
+    ASSERT_TRUE(first.Open(m_folder.Path())) << first.Error();
+
+    CKvJobBlockView second;
+    EXPECT_FALSE(second.Open(m_folder.Path()));
+    EXPECT_EQ(second.Error(), EBUSY);
+    // Another process is refused the same way, and writes nothing.
+    std::string printed;
+    EXPECT_EQ(RunHelper(SelfExecutable(), "jobblock-engine", HelperEnv(m_folder.Path()), &printed), 3);
+    EXPECT_EQ(printed, "open failed errno=" + std::to_string(EBUSY) + "\n");
+    EXPECT_EQ(LoadAcquire(owner.Block()->nState), kKvJobRunning);
+    EXPECT_EQ(LoadAcquire(owner.Block()->bEngineClosed), 0);
+
+    first.Close();
+    EXPECT_TRUE(second.Open(m_folder.Path())) << second.Error();
+}
+
 TEST_F(JobBlockMappingTest, TheEngineRefusesABlockOfAnotherUser)
 {
     if (geteuid() != 0)

@@ -4,6 +4,7 @@
 #include "EngineTestHelper.h"
 
 #include "common/KvJobBlock.h"
+#include "common/KvOutputFile.h"
 #include "common/KvProcess.h"
 
 #include <chrono>
@@ -103,7 +104,7 @@ TEST_F(EngineProcess, WaitsForTheGoFlagThenConverts)
     EXPECT_EQ(LoadAcquire(job.Block().nState), kKvJobRunning);
     EXPECT_EQ(LoadAcquire(job.Block().dPosition), 0.0);
     EXPECT_FALSE(fs::exists(job.Folder() + "out.mp3"));
-    EXPECT_FALSE(fs::exists(job.Folder() + "out.mp3.part"));
+    EXPECT_FALSE(fs::exists(PartialOutputPath(job.Folder() + "out.mp3")));
 
     StoreRelease(job.Block().bStartConvert, 1);
     const int status = job.Wait(pid, 30000);
@@ -165,6 +166,7 @@ struct FailureCase
 {
     const char* name;
     void (*prepare)(EngineJob&, const std::string& source);
+    const char* reason = ""; // what the log line must say
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os)
@@ -188,8 +190,63 @@ TEST_P(EngineFailure, EndsAtOnceMarkedAsFailed)
     EXPECT_EQ(job.Block().bConvertFailed, 1);
     EXPECT_EQ(job.Block().bEngineClosed, 1);
     EXPECT_FALSE(fs::exists(output));
-    EXPECT_FALSE(fs::exists(output + ".part"));
+    EXPECT_FALSE(fs::exists(PartialOutputPath(output)));
     EXPECT_NE(job.LogText().find("job failed"), std::string::npos) << job.LogText();
+    EXPECT_NE(job.LogText().find(GetParam().reason), std::string::npos) << job.LogText();
+}
+
+TEST_F(EngineProcess, ALinkPlantedAtTheTemporaryNameFailsTheJobAndWritesNothingThrough)
+{
+    EngineJob job;
+    PrepareMp3Job(job);
+    const std::string output = job.Folder() + "out.mp3";
+    const std::string victim = job.Folder() + "victim.txt";
+    WriteFileBytes(victim, "keep me");
+    ASSERT_EQ(symlink(victim.c_str(), PartialOutputPath(output).c_str()), 0);
+    EXPECT_EQ(job.Run(15000), 0);
+    EXPECT_EQ(job.Block().bConvertFailed, 1);
+    EXPECT_EQ(job.Block().nState, kKvJobIdle);
+    EXPECT_EQ(ReadFileBytes(victim), "keep me");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_NE(job.LogText().find("already there"), std::string::npos) << job.LogText();
+}
+
+TEST_F(EngineProcess, ASecondEngineOnABlockInUseExitsAtOnceWithoutWritingToIt)
+{
+    EngineJob job;
+    PrepareMp3Job(job, false);
+    const pid_t first = job.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(EngineJob::IsRunning(first));
+    tagKvJobBlock before = job.Block();
+    EXPECT_EQ(job.Run(5000), 0); // the second engine
+    EXPECT_EQ(std::memcmp(&before, &job.Block(), sizeof before), 0);
+    EXPECT_TRUE(EngineJob::IsRunning(first));
+
+    // The first one still owns the job and finishes it.
+    StoreRelease(job.Block().bStartConvert, 1);
+    EXPECT_EQ(EngineJob::Wait(first, 30000), 0);
+    EXPECT_EQ(job.Block().bConvertFailed, 0);
+    EXPECT_TRUE(fs::exists(job.Folder() + "out.mp3"));
+}
+
+TEST_F(EngineProcess, ASourceRemovedBeforeTheGoFlagFailsTheJob)
+{
+    EngineJob job;
+    const std::string source = job.Folder() + "soon-gone.wav";
+    fs::copy_file(s_source, source);
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
+    ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
+    job.FillConversion(job.Folder() + "out.mp3", false);
+    const pid_t pid = job.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the project is loaded
+    ASSERT_TRUE(EngineJob::IsRunning(pid));
+    fs::remove(source);
+    StoreRelease(job.Block().bStartConvert, 1);
+    EXPECT_EQ(EngineJob::Wait(pid, 15000), 0);
+    EXPECT_EQ(job.Block().bConvertFailed, 1);
+    EXPECT_FALSE(fs::exists(job.Folder() + "out.mp3"));
+    EXPECT_NE(job.LogText().find("cannot read the source " + source), std::string::npos) << job.LogText();
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, EngineFailure,
@@ -247,5 +304,38 @@ INSTANTIATE_TEST_SUITE_P(Jobs, EngineFailure,
                 ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputWma, 128, 44100, 1)));
                 ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
                 job.FillConversion(job.Folder() + "out.wma");
-            }}),
+            }},
+        // The record the project selects never got the option file: its audio is 0.
+        FailureCase{"ProjectNamesAnotherPresetThanTheJob",
+            [](EngineJob& job, const std::string& source) {
+                ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
+                ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}, 5));
+                job.FillConversion(job.Folder() + "out.mp3", true, 4);
+            }, "audio settings are missing (0 kbit/s, 0 Hz)"},
+        FailureCase{"ZeroAudioSettings",
+            [](EngineJob& job, const std::string& source) {
+                ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 0, 0, 1)));
+                ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
+                job.FillConversion(job.Folder() + "out.mp3");
+            }, "audio settings are missing"},
+        FailureCase{"ShortOptionFile",
+            [](EngineJob& job, const std::string& source) {
+                const tagKvOptionRecord record = EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1);
+                WriteFileBytes(job.JobFile("option.dat"), std::string(reinterpret_cast<const char*>(&record), 40));
+                ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
+                job.FillConversion(job.Folder() + "out.mp3");
+            }, "holds 40 of 84 bytes"},
+        FailureCase{"EmptyOptionFile",
+            [](EngineJob& job, const std::string& source) {
+                WriteFileBytes(job.JobFile("option.dat"), "");
+                ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
+                job.FillConversion(job.Folder() + "out.mp3");
+            }, "holds 0 of 84 bytes"},
+        // Would be written relative to wherever the engine happens to run.
+        FailureCase{"RelativeOutputPath",
+            [](EngineJob& job, const std::string& source) {
+                ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
+                ASSERT_TRUE(job.WriteProject({{source, 3.0, 0.0, 2.0, 1.0, 0.0}}));
+                job.FillConversion("velmora-relative-out.mp3");
+            }, "is not a full path"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });

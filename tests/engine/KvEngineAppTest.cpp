@@ -3,6 +3,7 @@
 #include "EngineTestHelper.h"
 
 #include "common/KvProgramFolder.h"
+#include "engine/KvConvertDlg.h"
 #include "engine/KvEngineApp.h"
 
 #include <QCoreApplication>
@@ -63,4 +64,43 @@ TEST(EngineApp, ListModeAppliesTheOverridesAndConvertsWithoutTheGoFlag)
     // The engine keeps the decoder settings in step with the record it uses.
     EXPECT_TRUE(fs::exists(WorkFolderOf(job.Folder()) + "skin/decoder.xml")) << "written where the user may write";
     EXPECT_FALSE(fs::exists(job.Folder() + "skin/decoder.xml"));
+}
+
+// The front end may start its next job the moment it sees nState = 0, so the engine
+// writes it once, after its converter (the last thing that writes) is gone, and
+// follows it only with bEngineClosed.
+TEST(ConvertDlg, WritesNStateOnceAtTheVeryEnd)
+{
+    TempFolder media("velmora-engine-dlg");
+    const std::string source = media.Path() + "tone.wav";
+    ASSERT_TRUE(MakeSource(source, 1.0, 44100));
+    int argc = 1;
+    char name[] = "kvengine";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    for (const bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "failed job" : "completed job");
+        EngineJob job;
+        ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, failing ? 0 : 128, 44100, 1)));
+        ASSERT_TRUE(job.WriteProject({{source, 1.0, 0.0, 0.5, 1.0, 0.0}}));
+        job.FillConversion(job.Folder() + "out.mp3");
+        tagKvEngineOptions options;
+        ASSERT_TRUE(LoadOptions(4, options, job.Folder()));
+        WriteFileBytes(job.Folder() + "skin/GL.dat", "<GL GLExtensionSupported=\"1\"/>");
+
+        CKvConvertDlg dialog(&job.Block(), options, true, job.Folder());
+        // Building the job dialog reads the renderer's capabilities and saves them back.
+        EXPECT_EQ(ReadFileBytes(WorkFolderOf(job.Folder()) + "skin/GL.dat").substr(0, 2), "\xFF\xFE") << "saved where the user may write";
+        dialog.OnInitDialog();
+        EXPECT_EQ(QCoreApplication::exec(), CKvConvertDlg::kQuitCode);
+        EXPECT_EQ(job.Block().bConvertFailed, failing ? 1 : 0);
+        EXPECT_EQ(job.Block().dPosition, failing ? 0.0 : 0.5);
+        EXPECT_EQ(job.Block().nState, kKvJobRunning) << "not before the converter is gone";
+        EXPECT_EQ(job.Block().bEngineClosed, 0);
+        dialog.Close();
+        EXPECT_EQ(dialog.Converter(), nullptr);
+        EXPECT_EQ(job.Block().nState, kKvJobIdle);
+        EXPECT_EQ(job.Block().bEngineClosed, 1);
+    }
 }

@@ -414,16 +414,73 @@ TEST_F(AudioReaderTest, LargeRequestsAreServedWhole)
     EXPECT_EQ(FirstRampMismatch(pcm, 0), -1);
 }
 
-// GIVEN something that cannot be read THEN nothing crashes and the reader
-// answers with nothing (the item plays as silence).
-class AudioReaderUnreadableTest : public AudioReaderTest, public ::testing::WithParamInterface<const char*>
+TEST_F(AudioReaderTest, LeadInHoursAheadCostsNoMemory)
+{
+    // An item three hours into the time line: its reader is positioned at -3 h.
+    CKvFFMpegAudioReader reader(Path("late.mkv"));
+    reader.SetLeadIn(1.5);
+    reader.Seek(-10800.0);
+    ASSERT_NE(reader.GetBuffer(kBuffer, kRate), nullptr);
+    EXPECT_EQ(reader.GetPendingSilenceFrames(), std::llround(10801.5 * kRate) - kBuffer);
+    EXPECT_EQ(reader.GetQueuedFrameCount(), 0); // nothing decoded while silence lasts
+
+    // Large requests run through the silence to the first source sample, on time.
+    std::vector<int16_t> pcm(static_cast<size_t>(kRate) * 60 * 2);
+    int64_t served = kBuffer;
+    while (reader.GetPendingSilenceFrames() > kRate * 60)
+        served += reader.ReadDecoded(pcm.data(), kRate * 60, kRate);
+    const int64_t silentLeft = reader.GetPendingSilenceFrames();
+    const auto tail = ReadFrames(reader, silentLeft + kRate / 2);
+    EXPECT_EQ(served + silentLeft, std::llround(10801.5 * kRate));
+    EXPECT_TRUE(AllZero(tail, 0, static_cast<size_t>(silentLeft)));
+    EXPECT_EQ(FirstRampMismatch(tail, 0, silentLeft), -1);
+}
+
+// GIVEN a time that is not finite or beyond any media WHEN it reaches the reader
+// THEN it is refused, never converted: the reader fails and says why.
+class AudioReaderAbsurdTimeTest : public AudioReaderTest, public ::testing::WithParamInterface<double>
+{
+};
+
+TEST_P(AudioReaderAbsurdTimeTest, IsRefused)
+{
+    for (const bool asLeadIn : {false, true}) {
+        CKvFFMpegAudioReader reader(Path("ramp.flac"));
+        if (asLeadIn)
+            reader.SetLeadIn(GetParam());
+        else
+            reader.Seek(GetParam());
+        EXPECT_TRUE(reader.IsFailed());
+        EXPECT_NE(reader.OpenError().find("refused"), std::string::npos) << reader.OpenError();
+        EXPECT_EQ(reader.GetBuffer(kBuffer, kRate), nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, AudioReaderAbsurdTimeTest,
+                         ::testing::Values(std::nan(""), HUGE_VAL, -HUGE_VAL, 1e20, -5e9));
+
+// GIVEN something that cannot be read THEN nothing crashes, the reader answers
+// with nothing (the item plays as silence) and says why.
+struct UnreadableCase
+{
+    const char* file;
+    const char* reason;
+};
+
+void PrintTo(const UnreadableCase& c, std::ostream* os)
+{
+    *os << c.file;
+}
+
+class AudioReaderUnreadableTest : public AudioReaderTest, public ::testing::WithParamInterface<UnreadableCase>
 {
 };
 
 TEST_P(AudioReaderUnreadableTest, FailsQuietly)
 {
-    CKvFFMpegAudioReader reader(Path(GetParam()));
+    CKvFFMpegAudioReader reader(Path(GetParam().file));
     EXPECT_TRUE(reader.IsFailed());
+    EXPECT_EQ(reader.OpenError(), GetParam().reason);
     EXPECT_DOUBLE_EQ(reader.ProbeFirstAudioTime(), 0.0);
     reader.SetLeadIn(1.0);
     reader.Seek(0.5);
@@ -434,7 +491,9 @@ TEST_P(AudioReaderUnreadableTest, FailsQuietly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AudioReaderUnreadableTest,
-                         ::testing::Values("missing.wav", "notes.dat", "video-only.mp4"));
+                         ::testing::Values(UnreadableCase{"missing.wav", "cannot be opened as media"},
+                                           UnreadableCase{"notes.dat", "cannot be opened as media"},
+                                           UnreadableCase{"video-only.mp4", "has no sound track"}));
 
 class AudioReaderTruncatedTest : public AudioReaderTest, public ::testing::WithParamInterface<const char*>
 {

@@ -78,6 +78,30 @@ TEST_P(CaptureFileTest, GetFrameAtDeliversThePictureShownAtThatTime)
     }
 }
 
+// GIVEN a request at or past the end of the stream THEN it shows the last picture,
+// and requests for earlier times still find theirs afterwards (the one held and
+// the one just before it included).
+TEST_P(CaptureFileTest, RecoversAfterARequestAtOrPastTheEnd)
+{
+    CKvFFMpegCapture capture(Path(GetParam()), 64, 48, false);
+    ASSERT_FALSE(capture.IsFailed());
+    for (double seconds : {4.0, 0.3, 3.99, 9.0, 3.96, 3.9, 2.0, 4.0, 3.92}) {
+        CKvFFMpegCapture::Picture picture;
+        ASSERT_TRUE(capture.GetFrameAt(seconds, &picture)) << seconds;
+        EXPECT_EQ(FrameNumberAt(picture, 2), std::min(99, int(std::floor(seconds * 25 + 1e-9)))) << seconds;
+    }
+}
+
+TEST_F(CaptureTest, RefusesTimesThatAreNoTimesAndGoesOn)
+{
+    CKvFFMpegCapture capture(Path("keys10.mp4"), 64, 48, false);
+    for (double seconds : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e20})
+        EXPECT_FALSE(capture.GetFrameAt(seconds)) << seconds;
+    CKvFFMpegCapture::Picture picture;
+    ASSERT_TRUE(capture.GetFrameAt(1.2, &picture));
+    EXPECT_EQ(FrameNumberAt(picture, 2), 30);
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, CaptureFileTest,
                          ::testing::Values("far-keys.mp4", "keys10.mp4", "numbered.mkv", "numbered.ts"));
 

@@ -1,6 +1,8 @@
 #include "pipeline/AudioEncoderChain.h"
+#include "common/KvOutputFile.h"
 #include "support/TempFolder.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -207,6 +209,9 @@ TEST(EncoderChain, EveryLegalisedCombinationIsAcceptedByTheEncoder)
             std::string error;
             EXPECT_EQ(Encode(folder.Path() + "a.mp3", LegaliseMp3Settings(kbps, rate, 1, nullptr), pcm, &error), 0) << error;
             EXPECT_EQ(Encode(folder.Path() + "a.wma", LegaliseWmaSettings(0x0161, kbps * 1000, rate, 2, nullptr), pcm, &error), 0) << error;
+            // An output never replaces a file: make room for the next one.
+            fs::remove(folder.Path() + "a.mp3");
+            fs::remove(folder.Path() + "a.wma");
         }
     }
 }
@@ -224,9 +229,68 @@ TEST(EncoderChain, FailureLeavesNoFileBehind)
         AudioEncoderChain chain;
         ASSERT_EQ(chain.Open(path, {AudioOutputCodec::Mp3, 128000, 44100, 2}), 0);
         ASSERT_EQ(chain.Write(pcm.data(), 1470), 0);
-        EXPECT_TRUE(fs::exists(path + ".part"));
+        EXPECT_TRUE(fs::exists(PartialOutputPath(path)));
         // Dropped without Finish: the partial file goes with it.
     }
-    EXPECT_FALSE(fs::exists(path + ".part"));
+    EXPECT_FALSE(fs::exists(PartialOutputPath(path)));
     EXPECT_FALSE(fs::exists(path));
 }
+
+TEST(EncoderChain, ALinkPlantedAtTheTemporaryNameIsNeverFollowed)
+{
+    test::TempFolder folder;
+    const std::string path = folder.Path() + "out.mp3";
+    const std::string victim = folder.Path() + "victim.txt";
+    test::WriteFileBytes(victim, "keep me");
+    ASSERT_EQ(symlink(victim.c_str(), PartialOutputPath(path).c_str()), 0);
+
+    AudioEncoderChain chain;
+    EXPECT_LT(chain.Open(path, {AudioOutputCodec::Mp3, 128000, 44100, 2}), 0);
+    EXPECT_NE(chain.LastError().find("already there"), std::string::npos) << chain.LastError();
+    chain.Abort();
+    EXPECT_EQ(test::ReadFileBytes(victim), "keep me");
+    EXPECT_TRUE(fs::is_symlink(PartialOutputPath(path))) << "not ours to remove";
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(EncoderChain, AFinalNameTakenWhileWritingIsKeptAndTheJobFails)
+{
+    test::TempFolder folder;
+    const std::string path = folder.Path() + "out.mp3";
+    const auto pcm = MakeSignal(44100, 0.5);
+    AudioEncoderChain chain;
+    ASSERT_EQ(chain.Open(path, {AudioOutputCodec::Mp3, 128000, 44100, 2}), 0);
+    ASSERT_EQ(chain.Write(pcm.data(), static_cast<int>(pcm.size() / 2)), 0);
+    test::WriteFileBytes(path, "someone else's");
+
+    EXPECT_EQ(chain.Finish(), -EEXIST); // AVERROR(EEXIST)
+    EXPECT_NE(chain.LastError().find("was taken"), std::string::npos) << chain.LastError();
+    EXPECT_EQ(test::ReadFileBytes(path), "someone else's");
+    EXPECT_FALSE(fs::exists(PartialOutputPath(path)));
+}
+
+// Names up to the file-system limit are written, whatever room the temporary's
+// suffix would need; no temporary is left.
+class EncoderChainLongName : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(EncoderChainLongName, IsWritten)
+{
+    test::TempFolder folder;
+    std::string name = "(output001)";
+    while (name.size() + 4 < static_cast<size_t>(GetParam()))
+        name += name.size() % 3 ? "\xC3\xA9" : "a";  // two-byte characters cross every boundary
+    name.resize(static_cast<size_t>(GetParam()) - 4);
+    if ((static_cast<unsigned char>(name.back()) & 0xE0) == 0xC0)
+        name.back() = 'b';
+    name += ".mp3";
+    ASSERT_EQ(name.size(), static_cast<size_t>(GetParam()));
+    const std::string path = folder.Path() + name;
+    std::string error;
+    ASSERT_EQ(Encode(path, {AudioOutputCodec::Mp3, 128000, 44100, 2}, MakeSignal(44100, 0.2), &error), 0) << error;
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, EncoderChainLongName, ::testing::Values(250, 251, 253, 255));

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -314,7 +315,7 @@ TEST_F(MixerFixture, SkippedItemsAreNeitherOpenedNorRead)
     ExpectSilent(pcm, 30 * kFramesPerBuffer, 15 * kFramesPerBuffer);
 }
 
-TEST_F(MixerFixture, ReaderIsProbedAndGivenItsLeadInUnlessItIsAnExtractedWav)
+TEST_F(MixerFixture, ReaderGetsItsOwnFirstAudioTimeAsLeadInUnlessItIsAnExtractedWav)
 {
     auto log = sources.Add("video.ts", Ramp(), 1.5);
     auto wavLog = sources.Add("/tmp/x.wav", Ramp(), 7.0);
@@ -323,7 +324,7 @@ TEST_F(MixerFixture, ReaderIsProbedAndGivenItsLeadInUnlessItIsAnExtractedWav)
     wav.bUsesExtractedWav = 1;
     wav.szExtractedWav = L"/tmp/x.wav";
     Run(1);
-    EXPECT_EQ(sources.probes, std::vector<std::string>{"video.ts"});
+    // One reader per item: no separate probe opens the file again.
     EXPECT_EQ((sources.opens), (std::vector<std::string>{"video.ts", "/tmp/x.wav"}));
     EXPECT_EQ(log->leadIns, std::vector<double>{1.5});
     EXPECT_TRUE(wavLog->leadIns.empty());
@@ -339,6 +340,53 @@ TEST_F(MixerFixture, UnreadableSourceIsSilenceAndTheOthersStillMix)
     EXPECT_EQ(pcm[0], 500);
     EXPECT_EQ(sources.opens.size(), 2u); // opened once, not retried every buffer
 }
+
+TEST_F(MixerFixture, OpenSourcesRefusesAnItemThatCannotSoundAndKeepsTheReadersItOpened)
+{
+    sources.Add("good", Constant(500, 500), 2.0);
+    AddItem("good", 0.0, 10.0);
+    AddItem("notes.dat", 0.0, 10.0).bDisableAudio = 1; // silent on purpose: never opened
+    std::string why;
+    ASSERT_TRUE(Callback().OpenSources(why)) << why;
+    Run(2);
+    EXPECT_EQ(sources.opens, std::vector<std::string>{"good"}); // the mix reused that reader
+
+    AddItem("broken.mp4", 0.0, 10.0);
+    EXPECT_FALSE(Callback().OpenSources(why));
+    EXPECT_EQ(why, "the source broken.mp4 cannot be opened as media");
+}
+
+// GIVEN an item whose times cannot be placed on a time line THEN the sources are
+// refused with the field named, before any reader is opened.
+class MixerUnusableItemTest : public MixerFixture, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(MixerUnusableItemTest, IsRefusedByName)
+{
+    sources.Add("src", Ramp());
+    CKvEngineItem& item = AddItem("src", 0.0, 10.0);
+    const char* field = "";
+    switch (GetParam()) {
+    case 0: item.dEditorStartTime = std::nan(""); field = "dEditorStartTime"; break;
+    case 1: item.dASelfStartTime = 1e20; field = "dASelfStartTime"; break;
+    case 2: item.dAudioDelay = -HUGE_VAL; field = "dAudioDelay"; break;
+    case 3: item.dPlaybackRate = 0.0; field = "dPlaybackRate"; break;
+    case 4: item.dVoiceScale = HUGE_VAL; field = "dVoiceScale"; break;
+    default:
+        item.VideoSnapshots.emplace_back().dCaptureTime = std::nan("");
+        field = "VideoSnapshots";
+        break;
+    }
+    std::string why;
+    EXPECT_FALSE(Callback().OpenSources(why));
+    EXPECT_NE(why.find(field), std::string::npos) << why;
+    EXPECT_TRUE(sources.opens.empty());
+    // Mixed anyway (a preview does not ask first): silence, nothing undefined.
+    Run(3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, MixerUnusableItemTest, ::testing::Range(0, 6));
 
 TEST_F(MixerFixture, HoldClockLeavesTheClockWhereItWas)
 {
@@ -473,6 +521,22 @@ TEST(LevelMap, RecordsBeyondTheRegionAreCountedButNotWritten)
     EXPECT_EQ(l[63], 0); // the third never fitted
     CKvLevelMap other;
     EXPECT_FALSE(other.Open(folder.Path() + "elsewhere/")); // another program folder
+}
+
+TEST(LevelMap, CoversAtMostTheLongestProjectAndIsNotMadeBeyond)
+{
+    EXPECT_EQ(CKvLevelMap::RegionSize(10800.0, 30.0), static_cast<std::size_t>(10801.0 * 30 * 256 + 24));
+    for (const double duration : {10800.5, 1e6, 1e300, -1.0, std::nan(""), HUGE_VAL})
+        EXPECT_EQ(CKvLevelMap::RegionSize(duration, 30.0), 0u) << duration;
+    EXPECT_EQ(CKvLevelMap::RegionSize(10.0, std::nan("")), 0u);
+
+    // A project of 1e6 s gets no map at all (it used to take 7.7 GB of /dev/shm).
+    velmora::test::TempFolder folder("velmora-levelmap");
+    CKvLevelMap map;
+    EXPECT_FALSE(map.Create(folder.Path(), 1e6, 30.0));
+    EXPECT_FALSE(map.IsOpen());
+    CKvLevelMap reader;
+    EXPECT_FALSE(reader.Open(folder.Path()));
 }
 
 TEST(MixerIds, MatchTheRegisteredClassAndInterfaceIds)

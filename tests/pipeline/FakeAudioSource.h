@@ -47,10 +47,14 @@ struct FakeSourceLog
 class FakeAudioSource : public IKvAudioSource
 {
 public:
-    FakeAudioSource(SampleFunction samples, std::shared_ptr<FakeSourceLog> log, bool failing)
-        : m_samples(std::move(samples)), m_log(std::move(log)), m_failing(failing)
+    FakeAudioSource(SampleFunction samples, std::shared_ptr<FakeSourceLog> log, bool failing,
+                    double firstAudioTime = 0.0)
+        : m_samples(std::move(samples)), m_log(std::move(log)), m_failing(failing), m_firstAudio(firstAudioTime)
     {
     }
+
+    std::string OpenError() const override { return m_failing ? "cannot be opened as media" : std::string(); }
+    double FirstAudioTime() override { return m_firstAudio; }
 
     void SetLeadIn(double seconds) override
     {
@@ -90,6 +94,7 @@ private:
     SampleFunction m_samples;
     std::shared_ptr<FakeSourceLog> m_log;
     bool m_failing;
+    double m_firstAudio;
     double m_leadIn = 0.0;
     double m_position = 0.0;
     bool m_started = false;
@@ -118,13 +123,6 @@ public:
         return entry.log;
     }
 
-    double ProbeFirstAudioTime(const std::string& path) override
-    {
-        probes.push_back(path);
-        auto it = m_entries.find(path);
-        return it == m_entries.end() ? 0.0 : it->second.firstAudioTime;
-    }
-
     std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override
     {
         opens.push_back(path);
@@ -132,10 +130,10 @@ public:
         auto it = m_entries.find(path);
         if (it == m_entries.end())
             return std::make_unique<FakeAudioSource>(Constant(0, 0), std::make_shared<FakeSourceLog>(), true);
-        return std::make_unique<FakeAudioSource>(it->second.samples, it->second.log, false);
+        return std::make_unique<FakeAudioSource>(it->second.samples, it->second.log, false,
+                                                 it->second.firstAudioTime);
     }
 
-    std::vector<std::string> probes;
     std::vector<std::string> opens;
     std::vector<double> openFrameRates;
 

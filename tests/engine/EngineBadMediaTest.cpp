@@ -1,0 +1,182 @@
+// Media as users bring it, broken or unusual, through the real kvengine: every job
+// ends, either finished with the time line's length and sound in it, or failed with
+// a reason in the log and nothing under the output's name.
+
+#include "EngineTestHelper.h"
+
+#include "common/KvOutputFile.h"
+
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace velmora;
+using namespace velmora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kSeconds = 4.0;
+
+struct BadMediaCase
+{
+    const char* name;
+    const char* file;   // in the media folder
+    const char* reason; // nullptr: the job finishes; else what the log must say
+};
+
+void PrintTo(const BadMediaCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+bool Make(const std::string& args, const std::string& path)
+{
+    return RunCommand("ffmpeg -v error -y " + args + " " + ShellQuote(path)) == 0;
+}
+
+void WriteCut(const std::string& from, const std::string& to, double share)
+{
+    const std::string bytes = ReadFileBytes(from);
+    WriteFileBytes(to, bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * share)));
+}
+
+// An ID3v2.3 tag of about bytes, one large text frame, in front of an MP3.
+void WriteWithLargeTag(const std::string& mp3, const std::string& to, std::size_t bytes)
+{
+    const std::string text = std::string(1, '\0') + "big" + std::string(1, '\0') + std::string(bytes, 'a');
+    auto be32 = [](std::size_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    auto syncSafe = [](std::size_t v) {
+        return std::string{static_cast<char>((v >> 21) & 0x7F), static_cast<char>((v >> 14) & 0x7F),
+                           static_cast<char>((v >> 7) & 0x7F), static_cast<char>(v & 0x7F)};
+    };
+    const std::string frame = "TXXX" + be32(text.size()) + std::string(2, '\0') + text;
+    WriteFileBytes(to, "ID3" + std::string{3, 0, 0} + syncSafe(frame.size()) + frame + ReadFileBytes(mp3));
+}
+
+// Makes the case's source in dir (only what it needs: ctest runs every case in a
+// process of its own).
+bool MakeInput(const std::string& file, const std::string& dir)
+{
+    const std::string tone = "-f lavfi -i " + ShellQuote(SignalExpression() + ":s=44100:d=4");
+    const std::string path = dir + file;
+    if (file.rfind("cut", 0) == 0) {
+        // "cut<percent>[-faststart].<ext>"
+        const double share = std::stoi(file.substr(3)) / 100.0;
+        const bool mp3 = file.size() > 4 && file.substr(file.size() - 4) == ".mp3";
+        const bool faststart = file.find("faststart") != std::string::npos;
+        const std::string whole = dir + (mp3 ? "whole.mp3" : "whole.mp4");
+        if (!Make(tone + (mp3 ? " -c:a libmp3lame" : " -c:a aac") + (faststart ? " -movflags +faststart" : ""), whole))
+            return false;
+        WriteCut(whole, path, share);
+        return true;
+    }
+    if (file == "noise.mp4") {
+        std::string noise(200000, '\0');
+        unsigned state = 12345;
+        for (char& c : noise)
+            c = static_cast<char>((state = state * 1103515245u + 12345u) >> 16);
+        WriteFileBytes(path, noise);
+        return true;
+    }
+    if (file == "empty.mp3") {
+        WriteFileBytes(path, "");
+        return true;
+    }
+    if (file == "video-only.mp4")
+        return Make("-f lavfi -i testsrc2=s=160x120:r=25:d=4 -c:v mpeg4", path);
+    if (file == "large-tag.mp3" || file == "gone.mp3") {
+        if (!Make(tone + " -c:a libmp3lame", dir + "whole.mp3"))
+            return false;
+        if (file == "large-tag.mp3")
+            WriteWithLargeTag(dir + "whole.mp3", path, 5 * 1024 * 1024);
+        else
+            fs::copy_file(dir + "whole.mp3", path);
+        return true;
+    }
+    if (file == "surround.ac3")
+        return Make("-f lavfi -i sine=f=440:d=4 -filter_complex "
+                    "'[0]asplit=6[a][b][c][d][e][f];[a][b][c][d][e][f]join=inputs=6:channel_layout=5.1' -c:a ac3",
+                    path);
+    if (file == "mono8k.wav")
+        return Make("-f lavfi -i sine=f=440:r=8000:d=4 -c:a pcm_s16le", path);
+    if (file == "hires192k.wav")
+        return Make(tone + " -af aresample=192000 -c:a pcm_s16le", path);
+    if (file == "late-clock.ts")
+        return Make("-f lavfi -i testsrc2=s=160x120:r=25:d=4 " + tone + " -c:v mpeg2video -c:a mp2 -output_ts_offset 10",
+                    path) &&
+               ProbeStartTime(path) > 9.0;
+    return false;
+}
+
+class EngineBadMedia : public ::testing::TestWithParam<BadMediaCase>
+{
+};
+
+
+
+double Rms(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to)
+{
+    double sum = 0;
+    for (std::size_t i = from; i < to && i < pcm.size(); ++i)
+        sum += static_cast<double>(pcm[i]) * pcm[i];
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+}
+
+} // namespace
+
+TEST_P(EngineBadMedia, FinishesWithTheRightLengthOrFailsWithAReason)
+{
+    const BadMediaCase& c = GetParam();
+    TempFolder media("velmora-bad-media");
+    ASSERT_TRUE(MakeInput(c.file, media.Path())) << c.file;
+    const std::string source = media.Path() + c.file;
+    EngineJob job;
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
+    ASSERT_TRUE(job.WriteProject({{source, kSeconds, 0.0, kSeconds, 1.0, 0.0}}));
+    if (std::string(c.file) == "gone.mp3")
+        fs::remove(source); // added while it was there, gone by the time the job runs
+    const std::string output = job.Folder() + "out.mp3";
+    job.FillConversion(output);
+
+    ASSERT_EQ(job.Run(60000), 0) << "the engine crashed or hung";
+    EXPECT_EQ(job.Block().nState, kKvJobIdle);
+    EXPECT_EQ(job.Block().bEngineClosed, 1);
+    EXPECT_FALSE(fs::exists(PartialOutputPath(output)));
+    if (c.reason != nullptr) {
+        EXPECT_EQ(job.Block().bConvertFailed, 1);
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_NE(job.LogText().find(c.reason), std::string::npos) << job.LogText();
+        return;
+    }
+    EXPECT_EQ(job.Block().bConvertFailed, 0) << job.LogText();
+    ASSERT_TRUE(fs::exists(output));
+    EXPECT_NEAR(ProbeDuration(output), kSeconds, 0.08);
+    EXPECT_EQ(ProbeStream(output, "sample_rate"), "44100");
+    // Sound where the source has it: the start of every usable source.
+    const auto left = DecodeChannel(output, 8000, 0);
+    EXPECT_GT(Rms(left, 800, 2400), 1000.0) << "silent where the source sounds";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EngineBadMedia,
+    ::testing::Values(BadMediaCase{"Mp4CutBeforeItsIndexAt10", "cut10.mp4", "cannot be opened as media"},
+                      BadMediaCase{"Mp4CutBeforeItsIndexAt50", "cut50.mp4", "cannot be opened as media"},
+                      BadMediaCase{"StreamableMp4CutAt10", "cut10-faststart.mp4", nullptr},
+                      BadMediaCase{"StreamableMp4CutAt50", "cut50-faststart.mp4", nullptr},
+                      BadMediaCase{"Mp3CutAt10", "cut10.mp3", nullptr},
+                      BadMediaCase{"Mp3CutAt50", "cut50.mp3", nullptr},
+                      BadMediaCase{"RandomBytesNamedMp4", "noise.mp4", "cannot be opened as media"},
+                      BadMediaCase{"ZeroByteFile", "empty.mp3", "cannot be opened as media"},
+                      BadMediaCase{"VideoOnly", "video-only.mp4", "has no sound track"},
+                      BadMediaCase{"Mp3WithA5MBTag", "large-tag.mp3", nullptr},
+                      BadMediaCase{"Surround51", "surround.ac3", nullptr},
+                      BadMediaCase{"Mono8kHz", "mono8k.wav", nullptr},
+                      BadMediaCase{"Rate192kHz", "hires192k.wav", nullptr},
+                      BadMediaCase{"TransportStreamClockAt10s", "late-clock.ts", nullptr},
+                      BadMediaCase{"DeletedAfterAdding", "gone.mp3", "cannot read the source"}),
+    [](const ::testing::TestParamInfo<BadMediaCase>& info) { return std::string(info.param.name); });
