@@ -2,7 +2,10 @@
 
 // The program's own message box: a skinned dialog with a text and one of three
 // button sets, returning the same codes as the system message box. The size
-// follows the text: wider for long texts, as tall as the wrapped text needs.
+// follows the text: wider for long texts, as tall as the wrapped text needs, but
+// never more than 80% of the screen either way; a longer text scrolls inside the
+// box (wheel, scroll bar, arrow and page keys). Lines break between words, and a
+// word too long for a line (a file name, a path) breaks inside, so no text is cut.
 
 #include "ui/KvDialogBase.h"
 
@@ -11,7 +14,7 @@
 #include <functional>
 
 class CKvButton;
-class CKvStatic;
+class CKvWindow;
 
 class CKvMessageDlg : public CKvDialogBase
 {
@@ -34,6 +37,10 @@ public:
     static constexpr int kTemplateHeight = 150;
     static constexpr int kWideTextLength = 256;
     static constexpr int kWideExtra = 120;
+    // The box keeps within this share of the screen's free area, in per cent.
+    static constexpr int kMaxScreenShare = 80;
+    // Height of the box besides the text: caption strip, margins, buttons.
+    static constexpr int kChromeHeight = 100;
 
     CKvMessageDlg(const QString& caption, const QString& text, int style, QWidget* parent = nullptr);
     ~CKvMessageDlg() override;
@@ -43,6 +50,9 @@ public:
     int MessageResult() const { return m_messageResult; }
     QString Text() const { return m_text; }
     int Style() const { return m_style; }
+    // The text's box; it scrolls when the text is taller than the box.
+    CKvWindow* TextBox() const;
+    bool TextScrolls() const;
 
     void OnInitDialog() override;
     void OnOK() override;
@@ -52,6 +62,7 @@ public:
 protected:
     void CreateControls() override;
     void LayoutControls() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString m_caption;
@@ -59,7 +70,7 @@ private:
     int m_style = kStyleOk;
     int m_messageResult = kIdCancel;
     int m_labelHeight = 0;
-    CKvStatic* m_label = nullptr;
+    CKvWindow* m_label = nullptr;
     CKvButton* m_yesButton = nullptr;
     CKvButton* m_noButton = nullptr;
 };
