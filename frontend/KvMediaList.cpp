@@ -353,6 +353,7 @@ bool KvMediaList::ExtractInBackground(const std::string& source, const std::stri
         // Short extractions finish before anyone would notice a spinner.
         if (!spinner && clock.elapsed() > 300) {
             spinner = std::make_unique<CKvWaitingDlg>(m_list ? m_list->ParentWindow() : nullptr);
+            spinner->setWindowTitle(QStringLiteral("Please wait"));
             spinner->Open();
         }
         loop.processEvents(QEventLoop::ExcludeUserInputEvents, 20);
@@ -511,6 +512,11 @@ QString KvMediaList::CheckCellValue(int column, const QString& text, double star
         break;
     }
     return QString();
+}
+
+CKvToolTipWnd* KvMediaList::ProblemTip() const
+{
+    return m_problemTip.data();
 }
 
 void KvMediaList::ShowProblem(int column, int row, const QString& text)

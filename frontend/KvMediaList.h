@@ -128,7 +128,7 @@ public:
     static QString CheckCellValue(int column, const QString& text, double start, double end, double duration);
     QString LastEditProblem() const { return m_lastEditProblem; }
     // The tip that shows the last refused edit, while it shows.
-    CKvToolTipWnd* ProblemTip() const { return m_problemTip.data(); }
+    CKvToolTipWnd* ProblemTip() const;
 
     int RowCount() const;
     QString FilePath(int row) const;

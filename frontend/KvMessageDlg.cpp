@@ -5,10 +5,12 @@
 #include "ui/KvUiTypes.h"
 #include "ui/KvWindow.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QStringList>
 #include <QTextOption>
 
 #include <algorithm>
@@ -42,6 +44,20 @@ QTextOption MessageOption(const QString& text)
     QTextOption option(text.contains(u'\n') ? Qt::AlignLeft : Qt::AlignHCenter);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     return option;
+}
+
+// A line that is one path (a list of files) and does not fit loses characters in its
+// middle, so the file name at its end stays in view and each file keeps one line.
+// Every other line wraps; a word too long for a line breaks inside.
+QString FitPaths(const QString& text, int width)
+{
+    const QFontMetrics metrics(MessageFont());
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines) {
+        if (line.startsWith(u'/') && metrics.horizontalAdvance(line) > width)
+            line = metrics.elidedText(line, Qt::ElideMiddle, width);
+    }
+    return lines.join(u'\n');
 }
 
 int MeasureHeight(const QString& text, int width)
@@ -137,12 +153,14 @@ void CKvMessageDlg::OnInitDialog()
         width += kWideExtra;
     width = std::min(width, maxWidth);
     int textWidth = width - 20;
-    int textHeight = m_text.isEmpty() ? 0 : MeasureHeight(m_text, textWidth);
+    QString shown = FitPaths(m_text, textWidth);
+    int textHeight = m_text.isEmpty() ? 0 : MeasureHeight(shown, textWidth);
     m_labelHeight = textHeight;
     if (textHeight + kChromeHeight > maxHeight) {
         m_labelHeight = maxHeight - kChromeHeight;
         textWidth -= CKvWindow::kScrollBarSize + kScrollGap;
-        textHeight = MeasureHeight(m_text, textWidth);
+        shown = FitPaths(m_text, textWidth);
+        textHeight = MeasureHeight(shown, textWidth);
     }
     const int height = m_labelHeight + kChromeHeight;
     resize(width, height);
@@ -152,7 +170,8 @@ void CKvMessageDlg::OnInitDialog()
          std::clamp(centred.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height)));
     CKvDialogBase::OnInitDialog();
 
-    static_cast<MessageLabel*>(m_label)->SetText(m_text, textWidth, textHeight);
+    m_shownText = shown;
+    static_cast<MessageLabel*>(m_label)->SetText(shown, textWidth, textHeight);
     OkButton()->Show(m_style == kStyleOk || m_style == kStyleOkCancel, false);
     CancelButton()->Show(m_style == kStyleOkCancel, false);
     m_yesButton->Show(m_style == kStyleYesNo, false);

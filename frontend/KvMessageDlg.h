@@ -5,7 +5,8 @@
 // follows the text: wider for long texts, as tall as the wrapped text needs, but
 // never more than 80% of the screen either way; a longer text scrolls inside the
 // box (wheel, scroll bar, arrow and page keys). Lines break between words, and a
-// word too long for a line (a file name, a path) breaks inside, so no text is cut.
+// word too long for a line breaks inside; a line that is one long path is shortened
+// in its middle instead, keeping the file name at its end in view.
 
 #include "ui/KvDialogBase.h"
 
@@ -50,6 +51,8 @@ public:
     int MessageResult() const { return m_messageResult; }
     QString Text() const { return m_text; }
     int Style() const { return m_style; }
+    // The text as shown (long paths shortened in the middle).
+    QString ShownText() const { return m_shownText; }
     // The text's box; it scrolls when the text is taller than the box.
     CKvWindow* TextBox() const;
     bool TextScrolls() const;
@@ -67,6 +70,7 @@ protected:
 private:
     QString m_caption;
     QString m_text;
+    QString m_shownText;
     int m_style = kStyleOk;
     int m_messageResult = kIdCancel;
     int m_labelHeight = 0;

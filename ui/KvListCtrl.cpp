@@ -51,7 +51,7 @@ qint64 CellParam(int column, int row)
 CKvListCtrl::CKvListCtrl()
     : m_headerFont(FontWithLineHeight(QStringLiteral("Arial"), 16))
     , m_cellFont(FontWithLineHeight(QApplication::font().family(), 20))
-    , m_progressFont(FontWithLineHeight(QApplication::font().family(), kRowHeight - int(2 * kBarInset)))
+    , m_progressFont(FontWithLineHeight(QApplication::font().family(), kRowHeight - int(2 * kBarInset) - 1))
 {
 }
 

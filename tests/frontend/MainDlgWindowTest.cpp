@@ -261,7 +261,8 @@ TEST(WaitingDlg, TurnsTenDegreesEveryTenthOfASecondAndWrapsTo10)
 }
 
 // However long the text, the box stays on the screen, within 80% of it; what does not
-// fit scrolls, and a name too long for a line breaks instead of being cut.
+// fit scrolls; a path too long for a line is shortened in its middle, keeping its file
+// name, and a name too long for a line breaks instead of being cut.
 TEST(MessageDlg, LongTextsStayOnTheScreenBreakLongNamesAndScroll)
 {
     velmora::fetest::EnsureApplication();
@@ -269,9 +270,10 @@ TEST(MessageDlg, LongTextsStayOnTheScreenBreakLongNamesAndScroll)
     CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
 
-    QString text = QStringLiteral("45 files were not added.\n\nCannot be read:");
+    const QString longName = QString(300, u'x') + QStringLiteral(".mp4");
+    QString text = QStringLiteral("45 files were not added.\n\n") + longName + QStringLiteral("\nCannot be read:");
     for (int i = 0; i < 45; ++i)
-        text += QStringLiteral("\n/home/user/Videos/") + QString(90, QChar(u'a' + i % 26)) + QStringLiteral(".mp4");
+        text += QStringLiteral("\n/home/user/Videos/") + QString(90, QChar(u'a' + i % 26)) + QStringLiteral("-%1.mp4").arg(i);
     CKvMessageDlg dialog(QString(), text, CKvMessageDlg::kStyleOk);
     dialog.SetFadeEnabled(false);
     dialog.show();
@@ -282,9 +284,17 @@ TEST(MessageDlg, LongTextsStayOnTheScreenBreakLongNamesAndScroll)
     EXPECT_TRUE(area.contains(dialog.mapToGlobal(dialog.OkButton()->Rect().bottomRight())));
     ASSERT_TRUE(dialog.TextScrolls());
     CKvWindow* box = dialog.TextBox();
-    // Every name broke over lines inside the box: nothing reaches past it sideways.
+    // Nothing reaches past the box sideways: each path keeps one line and its file
+    // name's end, the long name breaks over lines and keeps every letter.
     EXPECT_LE(box->ContentSize().width(), box->ViewRect().width());
-    EXPECT_GT(box->ContentSize().height(), 45 * 2 * 12);
+    const QStringList shown = dialog.ShownText().split(u'\n');
+    ASSERT_EQ(shown.size(), 49);
+    EXPECT_EQ(shown[2], longName);
+    for (int i = 0; i < 45; ++i) {
+        EXPECT_TRUE(shown[4 + i].startsWith(QStringLiteral("/home/user/"))) << i;
+        EXPECT_TRUE(shown[4 + i].endsWith(QStringLiteral("-%1.mp4").arg(i))) << shown[4 + i].toStdString();
+    }
+    EXPECT_GT(box->ContentSize().height(), 49 * 12 + 300 * 5 / box->ViewRect().width() * 12);
     QTest::keyClick(&dialog, Qt::Key_End);
     EXPECT_EQ(box->ScrollY(), box->ContentSize().height() - box->ViewRect().height());
     QTest::keyClick(&dialog, Qt::Key_PageUp);
