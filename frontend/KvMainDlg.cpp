@@ -678,7 +678,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     // only produce an empty file.
     const double length = m_mediaList->RowLength(row);
     if (!(length > 0.0)) {
-        reason = KvFailureReason::NothingToConvert();
+        reason = FailureReason(KvFailure::NothingToConvert);
         return false;
     }
     if (!block) {
@@ -691,7 +691,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
         if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
             KvMessageBox(profileFailure, CKvMessageDlg::kStyleOk, this);
         KvMessageBox(QStringLiteral("Save Wmv Profile Failed!"), CKvMessageDlg::kStyleOk, this);
-        reason = KvFailureReason::ProfileNotSaved();
+        reason = FailureReason(KvFailure::ProfileNotSaved);
         return false;
     }
 
@@ -700,7 +700,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     // The job block: everything first, the "go" flag last.
     std::memset(block->szListFile, 0, sizeof(block->szListFile));
     if (!SetJobPathUtf8(block->szOutputFile, m_currentOutput.toStdString())) {
-        reason = KvFailureReason::PathTooLong();
+        reason = FailureReason(KvFailure::PathTooLong);
         m_currentOutput.clear();
         return false;
     }
@@ -717,7 +717,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
 
     state.SaveH264();
     if (!WriteOptionFile(record, folder)) {
-        reason = KvFailureReason::JobFilesNotWritten();
+        reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
     std::unique_ptr<tagKvProjectData> project = BuildJobProject({m_mediaList->JobRow(row)});
@@ -728,7 +728,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     const bool written = WriteProject(project.get(), state.Path("tmp/kvengine.kvmmpj"), options);
     FreeProject(project, folder);
     if (!written) {
-        reason = KvFailureReason::JobFilesNotWritten();
+        reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
 
@@ -740,7 +740,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     if (m_enginePid <= 0) {
         m_enginePid = -1;
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-        reason = KvFailureReason::EngineNotStarted();
+        reason = FailureReason(KvFailure::EngineNotStarted);
         return false;
     }
     if (!m_watchTimer)
@@ -833,11 +833,11 @@ void CKvMainDlg::EndCurrentRow()
     const QString logged = EngineLogReason();
     QString reason;
     if (jobState != kKvJobIdle)
-        reason = KvFailureReason::EngineStopped();
+        reason = FailureReason(KvFailure::EngineStopped);
     else if (engineFailed)
         reason = ShortFailureReason(logged);
     else if (!QFileInfo::exists(m_currentOutput))
-        reason = KvFailureReason::NoOutput();
+        reason = FailureReason(KvFailure::NoOutput);
     if (block && jobState != kKvJobIdle)
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
 

@@ -5,59 +5,22 @@
 
 namespace velmora {
 
-namespace KvFailureReason {
-
-QString NothingToConvert()
+QString FailureReason(KvFailure failure)
 {
-    return QStringLiteral("nothing to convert: End must be after Start");
+    switch (failure) {
+    case KvFailure::NothingToConvert: return QStringLiteral("nothing to convert: End must be after Start");
+    case KvFailure::ProfileNotSaved: return QStringLiteral("the Windows Media settings could not be saved");
+    case KvFailure::JobFilesNotWritten: return QStringLiteral("Velmora cannot write its work files");
+    case KvFailure::PathTooLong: return QStringLiteral("the output path is too long");
+    case KvFailure::EngineNotStarted: return QStringLiteral("the conversion program could not be started");
+    case KvFailure::EngineStopped: return QStringLiteral("the conversion program stopped before it finished");
+    case KvFailure::ConversionFailed: return QStringLiteral("the conversion failed");
+    case KvFailure::NoOutput: return QStringLiteral("no output file was written");
+    case KvFailure::DiskFull: return QStringLiteral("the disk is full");
+    case KvFailure::FolderNotWritable: return QStringLiteral("the target folder cannot be written");
+    }
+    return QString();
 }
-
-QString ProfileNotSaved()
-{
-    return QStringLiteral("the Windows Media settings could not be saved");
-}
-
-QString JobFilesNotWritten()
-{
-    return QStringLiteral("Velmora cannot write its work files");
-}
-
-QString PathTooLong()
-{
-    return QStringLiteral("the output path is too long");
-}
-
-QString EngineNotStarted()
-{
-    return QStringLiteral("the conversion program could not be started");
-}
-
-QString EngineStopped()
-{
-    return QStringLiteral("the conversion program stopped before it finished");
-}
-
-QString ConversionFailed()
-{
-    return QStringLiteral("the conversion failed");
-}
-
-QString NoOutput()
-{
-    return QStringLiteral("no output file was written");
-}
-
-QString DiskFull()
-{
-    return QStringLiteral("the disk is full");
-}
-
-QString FolderNotWritable()
-{
-    return QStringLiteral("the target folder cannot be written");
-}
-
-} // namespace KvFailureReason
 
 QString ShortFailureReason(const QString& engineLine)
 {
@@ -65,11 +28,11 @@ QString ShortFailureReason(const QString& engineLine)
         return engineLine.contains(QLatin1String(text), Qt::CaseInsensitive);
     };
     if (has("No space left") || has("quota"))
-        return KvFailureReason::DiskFull();
+        return FailureReason(KvFailure::DiskFull);
     if (has("Permission denied") || has("Read-only file system") || has("cannot write")
         || has("cannot rename"))
-        return KvFailureReason::FolderNotWritable();
-    return KvFailureReason::ConversionFailed();
+        return FailureReason(KvFailure::FolderNotWritable);
+    return FailureReason(KvFailure::ConversionFailed);
 }
 
 QString FailureSummary(const std::vector<KvQueueFailure>& failures)

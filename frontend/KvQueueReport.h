@@ -15,18 +15,19 @@ namespace velmora {
 using KvQueueFailure = std::pair<QString, QString>;
 
 // The short reasons the queue gives.
-namespace KvFailureReason {
-QString NothingToConvert();  // "End must be after Start"
-QString ProfileNotSaved();   // the Windows Media settings file
-QString JobFilesNotWritten();
-QString PathTooLong();
-QString EngineNotStarted();
-QString EngineStopped();     // the engine ended before it finished
-QString ConversionFailed();  // the engine said it failed, for a reason not known here
-QString NoOutput();
-QString DiskFull();
-QString FolderNotWritable();
-} // namespace KvFailureReason
+enum class KvFailure {
+    NothingToConvert,   // End is not after Start
+    ProfileNotSaved,    // the Windows Media settings file
+    JobFilesNotWritten, // the job files in the work folder
+    PathTooLong,
+    EngineNotStarted,
+    EngineStopped,      // the engine ended before it finished
+    ConversionFailed,   // the engine said it failed, for a reason not known here
+    NoOutput,
+    DiskFull,
+    FolderNotWritable,
+};
+QString FailureReason(KvFailure failure);
 
 // The short reason for a line the engine logged when it failed.
 QString ShortFailureReason(const QString& engineLine);

@@ -417,7 +417,7 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     EXPECT_EQ(List().RowToolTip(0), "The conversion program stopped before it finished.\n"
                                     "crashed while opening the source");
     ASSERT_EQ(m_dialog->Failures().size(), 2u);
-    EXPECT_EQ(m_dialog->Failures()[0].second, KvFailureReason::EngineStopped());
+    EXPECT_EQ(m_dialog->Failures()[0].second, FailureReason(KvFailure::EngineStopped));
 }
 
 TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)

@@ -71,14 +71,14 @@ TEST(TargetFolder, EstimatesAnOutputFromItsLengthAndTheBitRateThatWillBeWritten)
 TEST(QueueReport, ShortReasonsAndASummaryGroupedByReason)
 {
     EXPECT_EQ(ShortFailureReason("job failed: the conversion aborted: writing the output failed: No space left on device"),
-              KvFailureReason::DiskFull());
+              FailureReason(KvFailure::DiskFull));
     EXPECT_EQ(ShortFailureReason("job failed: cannot write /x/(output001)a.mp3.part: Permission denied"),
-              KvFailureReason::FolderNotWritable());
-    EXPECT_EQ(ShortFailureReason("job failed: the project's time line has no length"), KvFailureReason::ConversionFailed());
-    EXPECT_EQ(ShortFailureReason(QString()), KvFailureReason::ConversionFailed());
+              FailureReason(KvFailure::FolderNotWritable));
+    EXPECT_EQ(ShortFailureReason("job failed: the project's time line has no length"), FailureReason(KvFailure::ConversionFailed));
+    EXPECT_EQ(ShortFailureReason(QString()), FailureReason(KvFailure::ConversionFailed));
 
     EXPECT_EQ(FailureSummary({}), QString());
-    EXPECT_EQ(FailureSummary({{"/a/one.mp4", KvFailureReason::EngineStopped()}}),
+    EXPECT_EQ(FailureSummary({{"/a/one.mp4", FailureReason(KvFailure::EngineStopped)}}),
               "One file could not be converted.\n\nThe conversion program stopped before it finished:\none.mp4"
               "\n\nPoint at a failed row in the list to see more.");
     const QString grouped = FailureSummary({{"/a/one.mp4", "reason a"},
