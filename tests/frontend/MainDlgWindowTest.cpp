@@ -20,6 +20,7 @@
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QScopeGuard>
@@ -184,7 +185,8 @@ TEST_F(WindowTest, HelpWithoutABrowserGivesTheAddress)
         qputenv("PATH", QByteArray::fromStdString(bin.Path()));
         messages.clear();
         m_dialog->OpenHelp();
-        QTest::qWait(500);
+        // Done once the opener has ended and gone (and said what it had to say).
+        EXPECT_TRUE(QTest::qWaitFor([&] { return m_dialog->findChildren<QProcess*>().isEmpty(); }, 10000));
         EXPECT_TRUE(QFileInfo::exists(CKvMainDlg::HelpPagePath()));
         if (c.complains) {
             ASSERT_EQ(messages.size(), 1) << (c.opener ? c.opener : "no opener");
@@ -243,6 +245,9 @@ TEST(WaitingDlg, TurnsTenDegreesEveryTenthOfASecondAndWrapsTo10)
     velmora::fetest::EnsureApplication();
     TempProgramFolder program(true);
     CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
+    // The translucent spinner, as a compositing desktop shows it.
+    SetCompositorForTesting(1);
+    const auto restore = qScopeGuard([] { SetCompositorForTesting(-1); });
     CKvWaitingDlg waiting;
     ASSERT_FALSE(waiting.Spinner().isNull());
     waiting.Open();
