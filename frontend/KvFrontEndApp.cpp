@@ -12,23 +12,26 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace velmora;
 
@@ -78,6 +81,14 @@ bool EmptyFolderAt(int dirFd)
 }
 
 constexpr char kHandOverSeparator = '\0';
+// A hand-over is the file names, each ended by the separator, then one more
+// separator; the running instance answers with kHandOverAnswer once it has them.
+const QByteArray kHandOverAnswer = QByteArrayLiteral("ok\n");
+
+bool HandOverComplete(const QByteArray& bytes)
+{
+    return bytes == QByteArray(1, kHandOverSeparator) || bytes.endsWith(QByteArray(2, kHandOverSeparator));
+}
 
 } // namespace
 
@@ -177,50 +188,79 @@ void CKvLumoApp::StartChannel()
         return;
     connect(m_channel, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_channel->nextPendingConnection()) {
-            auto* buffer = new QByteArray;
-            connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
-            connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
-                buffer->append(socket->readAll());
+            auto buffer = std::make_shared<QByteArray>();
+            auto deliver = [this](const QByteArray& bytes) {
                 QStringList files;
-                for (const QByteArray& part : buffer->split(kHandOverSeparator)) {
+                for (const QByteArray& part : bytes.split(kHandOverSeparator)) {
                     if (!part.isEmpty())
                         files << QString::fromUtf8(part);
                 }
-                delete buffer;
-                socket->deleteLater();
                 OnFilesReceived(files);
+            };
+            connect(socket, &QLocalSocket::readyRead, this, [socket, buffer, deliver] {
+                buffer->append(socket->readAll());
+                if (!HandOverComplete(*buffer))
+                    return;
+                const QByteArray complete = std::exchange(*buffer, QByteArray());
+                // Answer first: the other start waits for it and must not wait for
+                // whatever the files set going here (a message, an extraction).
+                socket->write(kHandOverAnswer);
+                socket->flush();
+                socket->disconnectFromServer();
+                deliver(complete);
+            });
+            connect(socket, &QLocalSocket::disconnected, this, [socket, buffer, deliver] {
+                // A sender that went before it finished: take what came whole.
+                buffer->append(socket->readAll());
+                if (HandOverComplete(*buffer))
+                    deliver(std::exchange(*buffer, QByteArray()));
+                socket->deleteLater();
             });
         }
     });
 }
 
-bool CKvLumoApp::HandOverFiles(const std::string& programFolder, const QStringList& files)
+bool CKvLumoApp::HandOverFiles(const std::string& programFolder, const QStringList& files, int timeoutMs)
 {
-    // The running instance listens right after it takes the lock; one that started
-    // a moment ago may not listen yet, so try for a little while.
-    QLocalSocket socket;
-    bool connected = false;
-    for (int attempt = 0; attempt < 20 && !connected; ++attempt) {
-        socket.connectToServer(ChannelPath(programFolder));
-        connected = socket.waitForConnected(1000);
-        if (!connected) {
-            socket.abort();
-            QThread::msleep(100);
-        }
-    }
-    if (!connected)
-        return false;
-    QByteArray bytes;
+    QByteArray message;
     for (const QString& file : files) {
-        bytes += file.toUtf8();
-        bytes += kHandOverSeparator;
+        message += file.toUtf8();
+        message += kHandOverSeparator;
     }
-    socket.write(bytes);
-    const bool written = bytes.isEmpty() || socket.waitForBytesWritten(2000);
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(2000);
-    return written;
+    message += kHandOverSeparator;
+
+    // The running instance listens right after it takes the lock; one that started a
+    // moment ago may not listen yet, so connecting is tried again every 100 ms. One
+    // that does not answer within timeoutMs is taken as hung. The wait runs an event
+    // loop of its own, not a blocking call, so an instance in this very process (the
+    // tests) answers too.
+    const QString path = ChannelPath(programFolder);
+    QLocalSocket socket;
+    QEventLoop loop;
+    QByteArray reply;
+    bool answered = false;
+    QObject::connect(&socket, &QLocalSocket::connected, &loop, [&] { socket.write(message); });
+    QObject::connect(&socket, &QLocalSocket::readyRead, &loop, [&] {
+        reply += socket.readAll();
+        if (reply.contains(kHandOverAnswer)) {
+            answered = true;
+            loop.quit();
+        }
+    });
+    QObject::connect(&socket, &QLocalSocket::errorOccurred, &loop, [&](QLocalSocket::LocalSocketError) {
+        if (answered || socket.state() != QLocalSocket::UnconnectedState)
+            return;
+        QTimer::singleShot(100, &loop, [&] {
+            if (!answered && socket.state() == QLocalSocket::UnconnectedState)
+                socket.connectToServer(path);
+        });
+    });
+    QTimer::singleShot(std::max(1, timeoutMs), &loop, &QEventLoop::quit);
+    socket.connectToServer(path);
+    if (!answered)
+        loop.exec();
+    socket.abort();
+    return answered;
 }
 
 void CKvLumoApp::OnFilesReceived(const QStringList& files)
@@ -244,6 +284,14 @@ void CKvLumoApp::OnFilesReceived(const QStringList& files)
     emit filesHandedOver(files);
 }
 
+QString CKvLumoApp::NotAnsweringMessage(bool hadFiles)
+{
+    QString text = QStringLiteral("Velmora is already running but does not answer.");
+    if (hadFiles)
+        text += QStringLiteral(" The files you opened were not added to it.");
+    return text + QStringLiteral("\n\nWait a moment and try again, or close the running Velmora and start it anew.");
+}
+
 bool CKvLumoApp::Startup(const QStringList& files)
 {
     m_programFolder = GetProgramFolder();
@@ -251,9 +299,14 @@ bool CKvLumoApp::Startup(const QStringList& files)
 
     if (!AcquireLock()) {
         // Another instance runs from this folder: hand it the files and end without
-        // touching its tmp/ or job block.
+        // touching its tmp/ or job block. One that does not take them is said so:
+        // the user asked for a window and would otherwise get nothing at all.
         m_secondInstance = true;
-        HandOverFiles(m_programFolder, files);
+        if (!HandOverFiles(m_programFolder, files)) {
+            CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
+            LoadUiColors(m_programFolder + "skin/uicolors/UIColors.uic", CKvUIManager::Colors());
+            KvMessageBox(QStringLiteral("Velmora"), NotAnsweringMessage(!files.isEmpty()), CKvMessageDlg::kStyleOk);
+        }
         return false;
     }
     m_started = true;

@@ -42,8 +42,9 @@ public:
 
     // Start-up up to (not including) the main window. Returns false when the program
     // must end: another instance holds the lock (IsSecondInstance(); files were handed
-    // to it), or the work folder or the job block cannot be made (StartupError() says
-    // why and what to do; it was written to stderr too).
+    // to it, or a message said that it does not answer), or the work folder or the job
+    // block cannot be made (StartupError() says why and what to do; it was written to
+    // stderr too).
     bool Startup(const QStringList& files = QStringList());
     // Start-up, then the main window run modally with files added as Add adds them.
     // A start-up that fails with a reason shows it in a message first. Always returns
@@ -70,8 +71,15 @@ public:
     // Paths in the user's runtime folder.
     static QString LockPath(const std::string& programFolder);
     static QString ChannelPath(const std::string& programFolder);
-    // Sends files to the instance running from programFolder; true when it took them.
-    static bool HandOverFiles(const std::string& programFolder, const QStringList& files);
+    // How long a second start waits for the running instance to take its files.
+    static constexpr int kHandOverMs = 2000;
+    // Sends files (possibly none: the running window comes up) to the instance running
+    // from programFolder; true when it answered that it took them, false when it did
+    // not within timeoutMs.
+    static bool HandOverFiles(const std::string& programFolder, const QStringList& files,
+                              int timeoutMs = kHandOverMs);
+    // What a second start says when the running instance does not answer.
+    static QString NotAnsweringMessage(bool hadFiles);
 
 signals:
     // Files another start handed over (already added to the main window when it exists).

@@ -115,6 +115,8 @@ void CKvH264SettingsDlg::OnCommand(int id)
 
 void CKvH264SettingsDlg::OnOK()
 {
+    if (IsClosing())
+        return;
     tagKvH264Settings& settings = m_state.H264();
     if (m_profile->GetCurSel() >= 0)
         settings.nProfileIndex = m_profile->GetCurSel();

@@ -13,6 +13,8 @@
 #include "frontend/KvMovieSettingsDlg.h"
 #include "frontend/KvNoticeBoard.h"
 #include "frontend/KvPreviewMovieDlg.h"
+#include "frontend/KvQueueReport.h"
+#include "frontend/KvTargetFolder.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 #include "ui/KvADListBox.h"
@@ -29,18 +31,20 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
@@ -48,6 +52,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <unistd.h>
 
 using namespace velmora;
 
@@ -73,19 +78,17 @@ bool IsFailed(const QString& state)
     return state.compare(KvMediaList::StateFailed(), Qt::CaseInsensitive) == 0;
 }
 
-// The engine's temporary file for an output (it creates it exclusively).
-QString PartialOutput(const QString& path)
-{
-    return QString::fromStdString(velmora::PartialOutputPath(path.toStdString()));
-}
-
 bool NameTaken(const QString& path)
 {
     // A dangling link still holds its name: exists() alone would miss it.
-    const QString part = PartialOutput(path);
-    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(part)
-        || QFileInfo(part).isSymLink();
+    const QString partial = CKvMainDlg::PartialOutputPath(path);
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(partial)
+        || QFileInfo(partial).isSymLink();
 }
+
+// How long closing the window waits for killed engines to be gone, so their partial
+// files can go with them. The window is already hidden then.
+constexpr int kExitReapMs = 2000;
 
 // The how-to page of the help button: written next to the job files and opened in
 // the default browser.
@@ -121,10 +124,16 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
 
 CKvMainDlg::~CKvMainDlg()
 {
-    if (!m_idle) {
-        // Never leave an engine writing into the user's folder behind us.
-        KillProcessByName("kvengine", KvFrontEndState::Instance().ProgramFolder());
-        RemovePartialOutput();
+    // Never leave an engine writing into the user's folder behind us, nor what it
+    // wrote so far.
+    if (!m_idle)
+        KillEngine();
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_dyingEngines.empty() && clock.elapsed() < kExitReapMs) {
+        ReapEngines();
+        if (!m_dyingEngines.empty())
+            usleep(10 * 1000);
     }
     m_mediaList.reset();
 }
@@ -376,6 +385,19 @@ void CKvMainDlg::changeEvent(QEvent* event)
     }
 }
 
+void CKvMainDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Esc closes what is open (an edit of a cell; menus and the edit box take their
+    // own Esc) and never the program: a stray Esc must not throw the list away.
+    if (event->key() == Qt::Key_Escape) {
+        if (m_list)
+            m_list->EndEdit(false);
+        event->accept();
+        return;
+    }
+    CKvDialogBase::keyPressEvent(event);
+}
+
 // ---- Commands --------------------------------------------------------------------
 
 void CKvMainDlg::OnCommand(int id)
@@ -456,15 +478,45 @@ void CKvMainDlg::OnNotify(int message, CKvButton* control, qint64 param)
     CKvDialogBase::OnNotify(message, control, param);
 }
 
+QString CKvMainDlg::HelpPagePath()
+{
+    return QString::fromStdString(KvFrontEndState::Instance().Path("tmp/howto.html"));
+}
+
 void CKvMainDlg::OpenHelp()
 {
-    const QString path = QString::fromStdString(KvFrontEndState::Instance().Path("tmp/howto.html"));
+    const QString path = HelpPagePath();
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(kHowTo);
-        file.close();
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(kHowTo) < 0) {
+        KvMessageBox(QStringLiteral("The guide could not be written to %1.").arg(path), CKvMessageDlg::kStyleOk, this);
+        return;
     }
+    file.close();
+    const QUrl page = QUrl::fromLocalFile(path);
+    // xdg-open says by its exit code whether anything could show the page; it runs
+    // beside us, so the window never waits for it (it may run as long as the browser).
+    auto* opener = new QProcess(this);
+    connect(opener, &QProcess::finished, this, [this, opener, page](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit || code != 0)
+            ShowNoBrowser(page);
+    });
+    connect(opener, &QProcess::errorOccurred, this, [this, opener, page](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        // No xdg-open here: the desktop's own way, if it has one.
+        if (!QDesktopServices::openUrl(page))
+            ShowNoBrowser(page);
+    });
+    opener->start(QStringLiteral("xdg-open"), {page.toString()});
+}
+
+void CKvMainDlg::ShowNoBrowser(const QUrl& page)
+{
+    KvMessageBox(QStringLiteral("No web browser could be opened to show the guide. Open this address in your "
+                                "browser:\n\n%1").arg(page.toString()),
+                 CKvMessageDlg::kStyleOk, this);
 }
 
 void CKvMainDlg::RunSettings()
@@ -487,6 +539,12 @@ void CKvMainDlg::AddFiles(const QStringList& files)
 {
     if (files.isEmpty())
         return;
+    if (m_mediaList && m_mediaList->IsAdding()) {
+        // An add is running (and let this call in while it extracts a Windows Media
+        // file): the files join it, after the ones before them.
+        m_mediaList->AddFiles(files);
+        return;
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (!m_idle || !m_mediaList || (modal && modal != this)) {
         // Busy, or another of our dialogs is open (a message, the settings): the
@@ -545,13 +603,45 @@ void CKvMainDlg::OnRender()
     StartQueue(folder);
 }
 
+std::vector<int> CKvMainDlg::RowsToConvert() const
+{
+    std::vector<int> rows;
+    for (int row = 0; row < m_mediaList->RowCount(); ++row) {
+        if (!IsFinished(m_mediaList->StateText(row)))
+            rows.push_back(row);
+    }
+    return rows;
+}
+
 bool CKvMainDlg::StartQueue(const QString& folder)
 {
     if (!m_idle || !m_mediaList || m_mediaList->RowCount() == 0 || folder.isEmpty())
         return false;
-    m_targetFolder = QDir::cleanPath(folder);
-    if (!m_targetFolder.endsWith(u'/'))
-        m_targetFolder += u'/';
+    const QString target = QDir::cleanPath(folder);
+    const std::vector<int> rows = RowsToConvert();
+    if (!rows.empty()) {
+        // The folder must take at least the smallest of the outputs; otherwise every
+        // row would start an engine only to fail, each using up an output number.
+        const tagKvOptionRecord& record = KvFrontEndState::Instance().CurrentRecord();
+        qint64 needed = 0;
+        for (int row : rows) {
+            const qint64 bytes = EstimateOutputBytes(m_mediaList->RowLength(row), record);
+            if (bytes > 0 && (needed == 0 || bytes < needed))
+                needed = bytes;
+        }
+        const QString problem = CheckTargetFolder(target, needed);
+        if (!problem.isEmpty()) {
+            KvMessageBox(problem, CKvMessageDlg::kStyleOk, this);
+            return false;
+        }
+    }
+    m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
+    // Whatever an earlier run left on a row (a "Failed" and its reason), this run
+    // starts every row it converts afresh.
+    for (int row : rows) {
+        m_mediaList->SetState(row, KvMediaList::StateReady(), 0, false);
+        m_mediaList->SetRowToolTip(row, QString());
+    }
     m_failures.clear();
     SetBusy(true);
     m_outputExtension = QString::fromLatin1(velmora::OutputExtension(KvFrontEndState::Instance().CurrentRecord().nOutputType));
@@ -626,7 +716,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     // only produce an empty file.
     const double length = m_mediaList->RowLength(row);
     if (!(length > 0.0)) {
-        reason = QStringLiteral("Nothing to convert: End must be after Start.");
+        reason = FailureReason(KvFailure::NothingToConvert);
         return false;
     }
     if (!block) {
@@ -639,9 +729,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
         if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
             KvMessageBox(profileFailure, CKvMessageDlg::kStyleOk, this);
         KvMessageBox(QStringLiteral("Save Wmv Profile Failed!"), CKvMessageDlg::kStyleOk, this);
-        reason = QStringLiteral("Save Wmv Profile Failed!");
-        if (profileFailure.startsWith(QStringLiteral("Cannot write")))
-            reason += u' ' + profileFailure;
+        reason = FailureReason(KvFailure::ProfileNotSaved);
         return false;
     }
 
@@ -650,7 +738,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     // The job block: everything first, the "go" flag last.
     std::memset(block->szListFile, 0, sizeof(block->szListFile));
     if (!SetJobPathUtf8(block->szOutputFile, m_currentOutput.toStdString())) {
-        reason = QStringLiteral("The output path is too long.");
+        reason = FailureReason(KvFailure::PathTooLong);
         m_currentOutput.clear();
         return false;
     }
@@ -667,7 +755,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
 
     state.SaveH264();
     if (!WriteOptionFile(record, folder)) {
-        reason = QStringLiteral("Cannot write the job files in the tmp folder.");
+        reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
     std::unique_ptr<tagKvProjectData> project = BuildJobProject({m_mediaList->JobRow(row)});
@@ -678,7 +766,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     const bool written = WriteProject(project.get(), state.Path("tmp/kvengine.kvmmpj"), options);
     FreeProject(project, folder);
     if (!written) {
-        reason = QStringLiteral("Cannot write the job files in the tmp folder.");
+        reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
 
@@ -690,7 +778,7 @@ bool CKvMainDlg::StartRow(int row, QString& reason)
     if (m_enginePid <= 0) {
         m_enginePid = -1;
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-        reason = QStringLiteral("The conversion program \"kvengine\" could not be started.");
+        reason = FailureReason(KvFailure::EngineNotStarted);
         return false;
     }
     if (!m_watchTimer)
@@ -708,9 +796,9 @@ QString CKvMainDlg::BuildOutputPath(const QString& folder, const QString& source
     while (true) {
         ++counter;
         const QString prefix = QString::asprintf("(output%03d)", counter);
-        // Keep "<prefix><base><extension>.part" within one file-system name.
+        // Keep the partial file's name within one file-system name.
         QString name = base;
-        const int fixedBytes = (prefix + extension + QStringLiteral(".part")).toUtf8().size();
+        const int fixedBytes = PartialOutputPath(prefix + extension).toUtf8().size();
         while (!name.isEmpty() && fixedBytes + name.toUtf8().size() > kMaxNameBytes) {
             name.chop(1);
             // Never split a surrogate pair: drop whole characters only.
@@ -733,6 +821,10 @@ void CKvMainDlg::timerEvent(QTimerEvent* event)
         // The engine's end is the moment its results are final: poll at once.
         if (m_enginePid > 0 && !IsProcessAlive(m_enginePid))
             PollQueue();
+        return;
+    }
+    if (event->timerId() == m_reapTimer) {
+        ReapEngines();
         return;
     }
     CKvDialogBase::timerEvent(event);
@@ -760,7 +852,7 @@ void CKvMainDlg::PollQueue()
             if (m_endSeenAt < 0)
                 m_endSeenAt = now;
             else if (now - m_endSeenAt > kExitGraceMs)
-                KillProcessByName("kvengine", KvFrontEndState::Instance().ProgramFolder());
+                ::kill(m_enginePid, SIGKILL); // the watch timer sees it gone and ends the row
         }
         return;
     }
@@ -775,13 +867,15 @@ void CKvMainDlg::EndCurrentRow()
     const bool engineFailed = block && LoadAcquire(block->bConvertFailed) != 0;
     const int row = m_currentRow;
 
+    // The user gets a short reason; the engine's own sentence goes into the row's tip.
+    const QString logged = EngineLogReason();
     QString reason;
     if (jobState != kKvJobIdle)
-        reason = QStringLiteral("The conversion program ended before it finished.");
+        reason = FailureReason(KvFailure::EngineStopped);
     else if (engineFailed)
-        reason = QStringLiteral("The conversion failed.");
+        reason = ShortFailureReason(logged);
     else if (!QFileInfo::exists(m_currentOutput))
-        reason = QStringLiteral("The output file was not written.");
+        reason = FailureReason(KvFailure::NoOutput);
     if (block && jobState != kKvJobIdle)
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
 
@@ -790,20 +884,20 @@ void CKvMainDlg::EndCurrentRow()
         m_mediaList->SetRowToolTip(row, QString());
         emit rowEnded(row, true);
     } else {
-        const QString logged = EngineLogReason();
-        if (!logged.isEmpty())
-            reason = logged;
-        RemovePartialOutput();
-        FailRow(row, reason);
+        // The engine is gone: what it wrote so far goes now, not when the same name
+        // comes round again.
+        RemovePartialOutput(m_currentOutput);
+        FailRow(row, reason, logged);
     }
     m_currentOutput.clear();
     ConvertFrom(row + 1);
 }
 
-void CKvMainDlg::FailRow(int row, const QString& reason)
+void CKvMainDlg::FailRow(int row, const QString& reason, const QString& detail)
 {
     m_mediaList->SetState(row, KvMediaList::StateFailed(), 0);
-    m_mediaList->SetRowToolTip(row, reason);
+    const QString tip = reason.left(1).toUpper() + reason.mid(1) + u'.';
+    m_mediaList->SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
     m_failures.emplace_back(m_mediaList->FilePath(row), reason);
     emit rowEnded(row, false);
 }
@@ -813,12 +907,48 @@ QString CKvMainDlg::EngineLogReason() const
     return velmora::EngineLogReason(KvFrontEndState::Instance().Path("tmp/kvengine.log"), m_logOffset);
 }
 
-void CKvMainDlg::RemovePartialOutput()
+QString CKvMainDlg::PartialOutputPath(const QString& output)
 {
     // The engine writes its temporary file and moves it to the name only when
     // complete, so the temporary file is all a stopped or failed job leaves.
-    if (!m_currentOutput.isEmpty())
-        QFile::remove(PartialOutput(m_currentOutput));
+    return QString::fromStdString(velmora::PartialOutputPath(output.toStdString()));
+}
+
+void CKvMainDlg::RemovePartialOutput(const QString& output)
+{
+    if (!output.isEmpty())
+        QFile::remove(PartialOutputPath(output));
+}
+
+void CKvMainDlg::KillEngine()
+{
+    if (m_enginePid > 0 && IsProcessAlive(m_enginePid)) {
+        // SIGKILL cannot be refused, but the process may take a moment to go; until
+        // then it may still hold its file, so the file goes when the process has.
+        ::kill(m_enginePid, SIGKILL);
+        m_dyingEngines.push_back({m_enginePid, m_currentOutput});
+        if (!m_reapTimer)
+            m_reapTimer = startTimer(kWatchInterval);
+    } else {
+        RemovePartialOutput(m_currentOutput);
+    }
+    m_enginePid = -1;
+}
+
+void CKvMainDlg::ReapEngines()
+{
+    for (auto it = m_dyingEngines.begin(); it != m_dyingEngines.end();) {
+        if (IsProcessAlive(it->pid)) {
+            ++it;
+            continue;
+        }
+        RemovePartialOutput(it->output);
+        it = m_dyingEngines.erase(it);
+    }
+    if (m_dyingEngines.empty() && m_reapTimer) {
+        killTimer(m_reapTimer);
+        m_reapTimer = 0;
+    }
 }
 
 void CKvMainDlg::FinishQueue()
@@ -827,33 +957,17 @@ void CKvMainDlg::FinishQueue()
     emit queueStopped();
     if (!m_waitingFiles.isEmpty())
         AddWaitingFiles();
-    if (!m_failures.empty()) {
-        QString text = m_failures.size() == 1 ? QStringLiteral("One file could not be converted:")
-                                              : QStringLiteral("%1 files could not be converted:").arg(m_failures.size());
-        for (const auto& [file, reason] : m_failures)
-            text += QStringLiteral("\n%1: %2").arg(QFileInfo(file).fileName(), reason);
-        KvMessageBox(text, CKvMessageDlg::kStyleOk, this);
-    }
+    if (!m_failures.empty())
+        KvMessageBox(FailureSummary(m_failures), CKvMessageDlg::kStyleOk, this);
 }
 
 void CKvMainDlg::StopQueue()
 {
     if (m_idle)
         return;
-    const std::string& folder = KvFrontEndState::Instance().ProgramFolder();
-    KillProcessByName("kvengine", folder);
-    if (m_enginePid > 0) {
-        // Our own child, should the name not match (a renamed or replaced file).
-        if (IsProcessAlive(m_enginePid)) {
-            ::kill(m_enginePid, SIGKILL);
-            for (int i = 0; i < 100 && IsProcessAlive(m_enginePid); ++i)
-                QThread::msleep(20);
-        }
-        m_enginePid = -1;
-    }
+    KillEngine();
     if (tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock())
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-    RemovePartialOutput();
     m_currentOutput.clear();
     SetBusy(false);
     emit queueStopped();

@@ -5,11 +5,14 @@
 // top to bottom, each by a fresh run of the engine: the window writes the job files
 // into tmp/, fills the job block, starts "kvengine" and polls the block once a
 // second (and at once when the engine process ends) for the row's progress and end.
+// Nothing here makes the GUI thread wait: a stopped engine is killed and its partial
+// output removed once the process has gone, watched by a timer.
 
 #include "ui/KvDialogBase.h"
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <sys/types.h>
 
@@ -70,7 +73,8 @@ public:
     void OnInitDialog() override;
     void OnCommand(int id) override;
     void OnNotify(int message, CKvButton* control, qint64 param) override;
-    // The exit path (close button, "&Exit", window close, Esc).
+    // The exit path (close button, "&Exit", window close). Esc never takes it: on the
+    // main window Esc only cancels an edit or closes a popup.
     void OnCancel() override;
     bool InDragStrip(const QPoint& point) const override;
 
@@ -88,12 +92,18 @@ public:
     bool IsIdle() const { return m_idle; }
     // Render: starts the queue after asking for the target folder, or stops it.
     void OnRender();
-    // Starts the queue into folder as if the user had chosen it. False when nothing
-    // starts (busy, empty list, no folder).
+    // Starts the queue into folder as if the user had chosen it. The folder is
+    // checked first (KvTargetFolder): one that cannot take the outputs is refused with
+    // one message and no engine starts. Every row the run will convert is set to
+    // "Ready" before it starts. False when nothing starts (busy, empty list, no
+    // folder, folder refused).
     bool StartQueue(const QString& folder);
-    // Render while busy: kills the engine, removes its partial output and switches
-    // to idle (unfinished rows back to "Ready").
+    // Render while busy: kills the engine, switches to idle (unfinished rows back to
+    // "Ready") at once; the engine's partial output is removed as soon as the process
+    // has gone.
     void StopQueue();
+    // Engines that were killed and have not yet been seen to end.
+    int DyingEngineCount() const { return int(m_dyingEngines.size()); }
     // One poll of the job block (the 1000 ms timer and the engine's end).
     void PollQueue();
 
@@ -105,13 +115,19 @@ public:
     pid_t EnginePid() const { return m_enginePid; }
     QString CurrentOutput() const { return m_currentOutput; }
     bool IsMaximized() const { return m_maximized; }
-    // (row file, reason) of the rows that failed in the last run.
+    // (row file, short reason) of the rows that failed in the last run.
     const std::vector<std::pair<QString, QString>>& Failures() const { return m_failures; }
 
+    // The file an engine writes while it converts into output, renamed to output only
+    // when complete. The one place that knows the name.
+    static QString PartialOutputPath(const QString& output);
+    // Removes what an engine that did not finish left of output.
+    static void RemovePartialOutput(const QString& output);
+
     // The output file for a source: folder + "(output%03d)" + base name + extension.
-    // counter is advanced first and then again while the name (or its ".part") is
-    // taken in folder; the base name is shortened by whole characters so the name
-    // with ".part" stays within 255 bytes. folder ends in "/".
+    // counter is advanced first and then again while the name (or its partial file)
+    // is taken in folder; the base name is shortened by whole characters so the
+    // partial file's name stays within 255 bytes. folder ends in "/".
     static QString BuildOutputPath(const QString& folder, const QString& sourcePath,
                                    const QString& extension, int& counter);
 
@@ -121,6 +137,10 @@ public:
     // The settings dialog (the output settings dialog by default); returns whether it
     // ended with OK.
     void SetSettingsRunner(std::function<bool()> runner) { m_settingsRunner = std::move(runner); }
+    // Help: writes the how-to page and opens it in the default browser; when no
+    // browser opens, a message gives its address.
+    void OpenHelp();
+    static QString HelpPagePath();
 
     // Window commands.
     void Maximize();
@@ -141,6 +161,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     CKvButton* AddImageButton(int id, const char* image, const QString& tip);
@@ -153,12 +174,17 @@ private:
     // row cannot be started.
     bool StartRow(int row, QString& reason);
     void EndCurrentRow();
-    void FailRow(int row, const QString& reason);
+    void FailRow(int row, const QString& reason, const QString& detail = QString());
     void FinishQueue();
     QString EngineLogReason() const;
-    void RemovePartialOutput();
+    // Kills the running engine without waiting for it; its partial file goes once
+    // the process has ended (ReapEngines).
+    void KillEngine();
+    void ReapEngines();
+    // Rows the next run converts (those not "Finish").
+    std::vector<int> RowsToConvert() const;
+    void ShowNoBrowser(const QUrl& page);
     void OpenMenu();
-    void OpenHelp();
     void RunSettings();
     void ChooseInitialWindowsMedia();
     void LayoutListAndNotices(int width, int height);
@@ -187,6 +213,13 @@ private:
     qint64 m_endSeenAt = -1; // ms since epoch when nState 0 was first seen
     int m_pollTimer = 0;
     int m_watchTimer = 0;
+    int m_reapTimer = 0;
+    struct DyingEngine
+    {
+        pid_t pid;
+        QString output;
+    };
+    std::vector<DyingEngine> m_dyingEngines;
     std::vector<std::pair<QString, QString>> m_failures;
     QStringList m_waitingFiles;
 };

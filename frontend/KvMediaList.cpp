@@ -10,6 +10,7 @@
 #include "ui/KvListCtrl.h"
 #include "ui/KvToolTipWnd.h"
 #include "ui/KvUIManager.h"
+#include "ui/KvUiTypes.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -17,13 +18,19 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <utility>
 
 namespace velmora {
 
@@ -60,6 +67,15 @@ constexpr ColumnSpec kColumns[kMediaColumnCount] = {
 };
 
 constexpr int kFirstHiddenColumn = kColSyncAudio;
+// The header's View menu offers the columns a user can read and edit; the rest carry
+// job values that only make sense to the engine.
+constexpr int kLastOfferedColumn = kColSpeed;
+// How long the tip about a refused edit stays.
+constexpr int kProblemTipMs = 6000;
+// Volume and Speed are factors; beyond these the result is noise or a file of hours.
+constexpr double kMaxVolume = 10.0;
+constexpr double kMinSpeed = 0.1;
+constexpr double kMaxSpeed = 10.0;
 
 const char* const kMediaExtensions[] = {
     "avi", "ogg", "ogm", "wmv", "asf", "dic", "mpg", "mpeg", "qt", "mov", "m1v", "m2v", "ts", "mts",
@@ -88,6 +104,11 @@ bool IsWindowsMediaPath(const QString& path)
 bool ParseCell(const QString& text, double& value)
 {
     return TryParseDouble(text.toStdString(), value);
+}
+
+QString Seconds(double value)
+{
+    return FromC(FormatDoubleAs("%.2f", value));
 }
 
 // Holds the wait cursor while a long main-thread step runs.
@@ -179,19 +200,34 @@ void KvMediaList::CreateColumns()
         m_list->InsertColumn(column.kind, column.width, QString::fromLatin1(column.header));
     for (int column = kFirstHiddenColumn; column < kMediaColumnCount; ++column)
         m_list->ShowColumn(column, false, false);
+    for (int column = kLastOfferedColumn + 1; column < kMediaColumnCount; ++column)
+        m_list->SetColumnOffered(column, false);
+    // A long path keeps its file name in view; the tip shows it whole.
+    m_list->SetColumnElide(kColFile, Qt::ElideMiddle);
+    m_list->SetFillWidth(true);
 }
 
 int KvMediaList::AddFiles(const QStringList& files)
 {
+    if (m_adding) {
+        m_waitingFiles += files;
+        return 0;
+    }
     m_skipped.clear();
     if (!m_list || m_list->GetColumnCount() < kMediaColumnCount)
         return 0;
     int added = 0;
     {
         WaitCursor wait;
-        for (const QString& file : files) {
-            if (AddFile(file))
-                ++added;
+        m_adding = true;
+        const auto done = qScopeGuard([this] { m_adding = false; });
+        QStringList batch = files;
+        while (!batch.isEmpty()) {
+            for (const QString& file : batch) {
+                if (AddFile(file))
+                    ++added;
+            }
+            batch = std::exchange(m_waitingFiles, QStringList());
         }
         m_list->SetScroll(m_list->ScrollX(), m_list->ScrollY());
         if (CKvUIManager* manager = m_list->Manager())
@@ -211,10 +247,22 @@ QString KvMediaList::SkippedMessage(const std::vector<KvSkippedFile>& skipped)
 {
     if (skipped.empty())
         return QString();
-    QString text = skipped.size() == 1 ? QStringLiteral("This file was not added:")
-                                       : QStringLiteral("These files were not added:");
-    for (const KvSkippedFile& file : skipped)
-        text += u'\n' + file.path + QStringLiteral(" (") + file.reason + u')';
+    if (skipped.size() == 1)
+        return QStringLiteral("This file was not added (%1):\n%2").arg(skipped.front().reason, skipped.front().path);
+    // One group per reason, in the order the reasons first came up.
+    QStringList reasons;
+    for (const KvSkippedFile& file : skipped) {
+        if (!reasons.contains(file.reason))
+            reasons << file.reason;
+    }
+    QString text = QStringLiteral("%1 files were not added.").arg(skipped.size());
+    for (const QString& reason : reasons) {
+        text += QStringLiteral("\n\n") + reason.left(1).toUpper() + reason.mid(1) + u':';
+        for (const KvSkippedFile& file : skipped) {
+            if (file.reason == reason)
+                text += u'\n' + file.path;
+        }
+    }
     return text;
 }
 
@@ -267,7 +315,8 @@ bool KvMediaList::AddFile(const QString& file)
     for (int column = 1; column < kMediaColumnCount; ++column)
         m_list->SetCellText(column, row, values[column], false);
     m_list->SetProgress(kColState, row, 0, false);
-    m_extras[serial] = RowExtra{values[kColStart], values[kColEnd], QString()};
+    RowExtra& extra = m_extras[serial];
+    std::copy(std::begin(values), std::end(values), std::begin(extra.accepted));
     return true;
 }
 
@@ -304,6 +353,7 @@ bool KvMediaList::ExtractInBackground(const std::string& source, const std::stri
         // Short extractions finish before anyone would notice a spinner.
         if (!spinner && clock.elapsed() > 300) {
             spinner = std::make_unique<CKvWaitingDlg>(m_list ? m_list->ParentWindow() : nullptr);
+            spinner->setWindowTitle(QStringLiteral("Please wait"));
             spinner->Open();
         }
         loop.processEvents(QEventLoop::ExcludeUserInputEvents, 20);
@@ -387,26 +437,105 @@ bool KvMediaList::OnCellTextChanged(qint64 param)
     const int column = int(param / 65536);
     const int row = int(param % 65536);
     RowExtra* extra = Extra(row);
-    if (!extra)
+    if (!extra || column < 0 || column >= kMediaColumnCount)
         return false;
-    if (column == kColStart || column == kColEnd) {
-        const QString typed = Cell(column, row).trimmed();
+    const QString typed = Cell(column, row).trimmed();
+    if (m_list->Column(column)->nKind == CKvListCtrl::KindEdit) {
         double start = 0;
         double end = 0;
-        const bool ok = column == kColStart
-            ? ParseCell(typed, start) && ParseCell(extra->end, end)
-            : ParseCell(extra->start, start) && ParseCell(typed, end);
-        if (!ok || !(end > start)) {
-            // The old value stays: a bad edit must not reach the next job.
-            m_list->SetCellText(column, row, column == kColStart ? extra->start : extra->end, true);
+        double duration = 0;
+        ParseCell(extra->accepted[kColStart], start);
+        ParseCell(extra->accepted[kColEnd], end);
+        ParseCell(extra->accepted[kColDuration], duration);
+        const QString problem = CheckCellValue(column, typed, start, end, duration);
+        if (!problem.isEmpty()) {
+            // The old value stays, and the user is told why: a bad edit must neither
+            // reach the next job nor vanish without a word.
+            m_list->SetCellText(column, row, extra->accepted[column], true);
+            ShowProblem(column, row, problem);
             return false;
         }
-        (column == kColStart ? extra->start : extra->end) = typed;
         m_list->SetCellText(column, row, typed, true);
     }
+    extra->accepted[column] = typed;
     extra->toolTip.clear();
+    m_lastEditProblem.clear();
+    if (m_problemTip)
+        m_problemTip->hide();
     SetState(row, StateReady(), 0);
     return true;
+}
+
+QString KvMediaList::CheckCellValue(int column, const QString& text, double start, double end, double duration)
+{
+    const QString header = column >= 0 && column < kMediaColumnCount ? QString::fromLatin1(kColumns[column].header)
+                                                                     : QString();
+    // A plain decimal number written the C way: no exponent, no hexadecimal, no
+    // thousands separator, so what the user sees is what the job gets.
+    static const QRegularExpression plain(QStringLiteral("^[+-]?(\\d+(\\.\\d*)?|\\.\\d+)$"));
+    double value = 0;
+    if (!plain.match(text).hasMatch() || !ParseCell(text, value)) {
+        QString fixed = text;
+        fixed.replace(u',', u'.');
+        if (text.contains(u',') && plain.match(fixed).hasMatch())
+            return QStringLiteral("%1: \"%2\" is not a number here: write it with a dot, as %3.").arg(header, text, fixed);
+        if (text.isEmpty())
+            return QStringLiteral("%1 needs a number.").arg(header);
+        return QStringLiteral("%1: \"%2\" is not a number.").arg(header, text);
+    }
+    switch (column) {
+    case kColStart:
+        if (value < 0 || value >= end)
+            return QStringLiteral("Start must be from 0 up to End (%1).").arg(Seconds(end));
+        break;
+    case kColEnd:
+        if (value <= start || value > duration)
+            return QStringLiteral("End must be after Start (%1) and at most the length of the file (%2).")
+                .arg(Seconds(start), Seconds(duration));
+        break;
+    case kColSyncAudio:
+        if (std::abs(value) > duration)
+            return QStringLiteral("Sync Audio must be between -%1 and %1 seconds (the length of the file).")
+                .arg(Seconds(duration));
+        break;
+    case kColVolume:
+        if (value < 0 || value > kMaxVolume)
+            return QStringLiteral("Volume must be from 0 (silent) to %1; 1 keeps the sound as it is.")
+                .arg(FromC(FormatDoubleAs("%g", kMaxVolume)));
+        break;
+    case kColSpeed:
+        if (value < kMinSpeed || value > kMaxSpeed)
+            return QStringLiteral("Speed must be from %1 to %2; 1 keeps the sound as it is.")
+                .arg(FromC(FormatDoubleAs("%g", kMinSpeed)), FromC(FormatDoubleAs("%g", kMaxSpeed)));
+        break;
+    default:
+        break;
+    }
+    return QString();
+}
+
+CKvToolTipWnd* KvMediaList::ProblemTip() const
+{
+    return m_problemTip.data();
+}
+
+void KvMediaList::ShowProblem(int column, int row, const QString& text)
+{
+    m_lastEditProblem = text;
+    QWidget* parent = m_list ? m_list->ParentWindow() : nullptr;
+    if (!parent)
+        return;
+    if (!m_problemTip)
+        m_problemTip = new CKvToolTipWnd(parent);
+    m_problemTip->SetText(text);
+    const QRect cell = m_list->CellRect(column, row);
+    m_problemTip->move(parent->mapToGlobal(QPoint(cell.left(), cell.bottom() + 4)));
+    m_problemTip->show();
+    m_problemTip->raise();
+    QTimer::singleShot(kProblemTipMs, m_problemTip.data(), [tip = m_problemTip, text] {
+        if (tip && tip->Text() == text)
+            tip->hide();
+    });
 }
 
 int KvMediaList::RowCount() const
@@ -465,6 +594,9 @@ void KvMediaList::SetState(int row, const QString& text, int progress, bool redr
     if (!m_list)
         return;
     m_list->SetCellText(kColState, row, text, false);
+    // A failed row stands out in the skin's danger colour.
+    const bool failed = text.compare(StateFailed(), Qt::CaseInsensitive) == 0;
+    m_list->SetCellColor(kColState, row, failed ? DangerColorRef() : CKvUIManager::Colors().clrText, false);
     m_list->SetProgress(kColState, row, progress, redraw);
 }
 
@@ -484,8 +616,7 @@ void KvMediaList::SetRowToolTip(int row, const QString& text)
 {
     if (RowExtra* extra = Extra(row))
         extra->toolTip = text;
-    if (row == m_tipRow)
-        HideRowTip();
+    HideRowTip();
 }
 
 QString KvMediaList::RowToolTip(int row) const
@@ -494,30 +625,47 @@ QString KvMediaList::RowToolTip(int row) const
     return extra ? extra->toolTip : QString();
 }
 
-void KvMediaList::UpdateToolTipAt(int x, int y)
+QString KvMediaList::ToolTipAt(int x, int y) const
 {
     if (!m_list)
-        return;
+        return QString();
     const QPoint point(x, y);
-    const int row = m_list->Contains(point) ? m_list->HitItem(point) : -1;
-    if (row == m_tipRow)
+    if (!m_list->Contains(point))
+        return QString();
+    const int row = m_list->HitItem(point);
+    if (row < 0)
+        return QString();
+    const QString reason = RowToolTip(row);
+    if (m_list->HitColumn(point) != kColFile)
+        return reason;
+    return reason.isEmpty() ? FilePath(row) : FilePath(row) + u'\n' + reason;
+}
+
+void KvMediaList::UpdateToolTipAt(int x, int y)
+{
+    const QString text = ToolTipAt(x, y);
+    if (text == m_tipText)
         return;
     HideRowTip();
-    const QString text = RowToolTip(row);
-    QWidget* parent = m_list->ParentWindow();
-    if (row < 0 || text.isEmpty() || !parent)
+    QWidget* parent = m_list ? m_list->ParentWindow() : nullptr;
+    if (text.isEmpty() || !parent)
         return;
     if (!m_tipWnd)
         m_tipWnd = new CKvToolTipWnd(parent);
     m_tipWnd->SetText(text);
-    m_tipWnd->move(parent->mapToGlobal(point + QPoint(12, 20)));
+    m_tipWnd->move(parent->mapToGlobal(QPoint(x, y) + QPoint(12, 20)));
     m_tipWnd->show();
-    m_tipRow = row;
+    m_tipText = text;
+}
+
+QString KvMediaList::ShownToolTip() const
+{
+    return m_tipWnd && m_tipWnd->isVisible() ? m_tipWnd->Text() : QString();
 }
 
 void KvMediaList::HideRowTip()
 {
-    m_tipRow = -1;
+    m_tipText.clear();
     if (m_tipWnd)
         m_tipWnd->hide();
 }

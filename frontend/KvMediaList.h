@@ -8,8 +8,8 @@
 //
 // The controller owns no widget. It fills the columns, adds files with their media
 // information (pre-extracting the sound of Windows Media sources into tmp/ and the
-// WAV index), removes and reorders rows, checks in-place edits of Start and End, and
-// turns a row into the cells a job is built from. The queue drives a row's state
+// WAV index), removes and reorders rows, checks in-place edits of the editable cells,
+// and turns a row into the cells a job is built from. The queue drives a row's state
 // through the setters below. GUI thread only.
 
 #include "project/KvJobProject.h"
@@ -97,7 +97,13 @@ public:
     // cursor (the Add command and files from the command line). ".wmv"/".asf" sources
     // have their sound pre-extracted first. The files that were skipped are reported
     // in one message afterwards. Returns the number of rows added.
+    //
+    // An add runs events while a long extraction goes on; files handed in meanwhile
+    // (another start of the program) do not start a second add inside the first: they
+    // wait, are added after the files before them, and their skipped files join the
+    // same one message. Such a call returns 0.
     int AddFiles(const QStringList& files);
+    bool IsAdding() const { return m_adding; }
     // The files the last AddFiles skipped, in order.
     const std::vector<KvSkippedFile>& LastSkipped() const { return m_skipped; }
     // The message text for skipped files (empty for none).
@@ -111,10 +117,18 @@ public:
     bool MoveDown();
 
     // The list's cell-edit notification (kMsgCellTextChanged, param column * 65536 +
-    // row). A Start or End that is not a number (C locale), or that leaves End at or
-    // before Start, is refused: the cell gets its old text back and false is returned.
-    // An accepted edit resets the row to "Ready", progress 0, and returns true.
+    // row). Start, End, Sync Audio, Volume and Speed take a number written the C way
+    // ("1.5") within their range (CheckCellValue). A refused value gives the cell its
+    // last accepted text back, says why in a tip at the cell (LastEditProblem) and
+    // returns false. An accepted edit resets the row to "Ready", progress 0, and
+    // returns true.
     bool OnCellTextChanged(qint64 param);
+    // Why text cannot stand in column of a row whose accepted Start, End and length
+    // are start, end and duration; empty when it can.
+    static QString CheckCellValue(int column, const QString& text, double start, double end, double duration);
+    QString LastEditProblem() const { return m_lastEditProblem; }
+    // The tip that shows the last refused edit, while it shows.
+    CKvToolTipWnd* ProblemTip() const;
 
     int RowCount() const;
     QString FilePath(int row) const;
@@ -134,17 +148,20 @@ public:
     // shown as the list's tool tip while the pointer is over that row.
     void SetRowToolTip(int row, const QString& text);
     QString RowToolTip(int row) const;
-    // Call on mouse moves over the list (client point of the dialog): shows the tip of
-    // the row under the point, or none.
+    // The tip for a client point of the dialog: over the File column the whole path
+    // (with the row's tip below it), elsewhere in a row the row's tip; empty outside.
+    QString ToolTipAt(int x, int y) const;
+    // Call on mouse moves over the list: shows ToolTipAt the point, or none.
     void UpdateToolTipAt(int x, int y);
+    QString ShownToolTip() const;
     // Every row back to "Ready", progress 0, no tip (after a settings change).
     void ResetAllToReady();
 
 private:
     struct RowExtra
     {
-        QString start; // the last accepted Start and End, for refusing a bad edit
-        QString end;
+        // The last accepted text of every cell, for refusing a bad edit.
+        QString accepted[kMediaColumnCount];
         QString toolTip;
     };
 
@@ -153,6 +170,7 @@ private:
     bool ExtractInBackground(const std::string& source, const std::string& wav);
     std::string NewWavPath() const;
     void HideRowTip();
+    void ShowProblem(int column, int row, const QString& text);
     RowExtra* Extra(int row);
     const RowExtra* Extra(int row) const;
     QString Cell(int column, int row) const;
@@ -161,10 +179,14 @@ private:
     std::string m_programFolder;
     std::function<void(const QString&)> m_messageSink;
     std::vector<KvSkippedFile> m_skipped;
+    bool m_adding = false;
+    QStringList m_waitingFiles;
+    QString m_lastEditProblem;
+    QPointer<CKvToolTipWnd> m_problemTip;
     // Keyed by the row data given to AddRow (a serial): it moves with the row's cells.
     std::map<qint64, RowExtra> m_extras;
     qint64 m_nextSerial = 1;
-    int m_tipRow = -1;
+    QString m_tipText; // what the row tip shows, empty when hidden
     QPointer<CKvToolTipWnd> m_tipWnd;
 };
 

@@ -2,7 +2,11 @@
 
 // The program's own message box: a skinned dialog with a text and one of three
 // button sets, returning the same codes as the system message box. The size
-// follows the text: wider for long texts, as tall as the wrapped text needs.
+// follows the text: wider for long texts, as tall as the wrapped text needs, but
+// never more than 80% of the screen either way; a longer text scrolls inside the
+// box (wheel, scroll bar, arrow and page keys). Lines break between words, and a
+// word too long for a line breaks inside; a line that is one long path is shortened
+// in its middle instead, keeping the file name at its end in view.
 
 #include "ui/KvDialogBase.h"
 
@@ -11,7 +15,7 @@
 #include <functional>
 
 class CKvButton;
-class CKvStatic;
+class CKvWindow;
 
 class CKvMessageDlg : public CKvDialogBase
 {
@@ -34,6 +38,10 @@ public:
     static constexpr int kTemplateHeight = 150;
     static constexpr int kWideTextLength = 256;
     static constexpr int kWideExtra = 120;
+    // The box keeps within this share of the screen's free area, in per cent.
+    static constexpr int kMaxScreenShare = 80;
+    // Height of the box besides the text: caption strip, margins, buttons.
+    static constexpr int kChromeHeight = 100;
 
     CKvMessageDlg(const QString& caption, const QString& text, int style, QWidget* parent = nullptr);
     ~CKvMessageDlg() override;
@@ -43,6 +51,11 @@ public:
     int MessageResult() const { return m_messageResult; }
     QString Text() const { return m_text; }
     int Style() const { return m_style; }
+    // The text as shown (long paths shortened in the middle).
+    QString ShownText() const { return m_shownText; }
+    // The text's box; it scrolls when the text is taller than the box.
+    CKvWindow* TextBox() const;
+    bool TextScrolls() const;
 
     void OnInitDialog() override;
     void OnOK() override;
@@ -52,14 +65,16 @@ public:
 protected:
     void CreateControls() override;
     void LayoutControls() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString m_caption;
     QString m_text;
+    QString m_shownText;
     int m_style = kStyleOk;
     int m_messageResult = kIdCancel;
     int m_labelHeight = 0;
-    CKvStatic* m_label = nullptr;
+    CKvWindow* m_label = nullptr;
     CKvButton* m_yesButton = nullptr;
     CKvButton* m_noButton = nullptr;
 };

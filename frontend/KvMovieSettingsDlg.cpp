@@ -1,5 +1,6 @@
 #include "frontend/KvMovieSettingsDlg.h"
 
+#include "common/KvMp3Rates.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
 #include "frontend/KvFrontEndState.h"
@@ -36,12 +37,6 @@ constexpr int kLabelRaise = 2;
 constexpr int kLabelIndent = 10;
 constexpr int kDropHeight = 160;
 
-const char* const kAudioBitrates[] = {"32 Kbps", "40 Kbps", "48 Kbps", "56 Kbps", "64 Kbps",
-                                      "80 Kbps", "96 Kbps", "112 Kbps", "128 Kbps", "160 Kbps",
-                                      "192 Kbps", "224 Kbps", "256 Kbps", "320 Kbps", "384 Kbps",
-                                      "448 Kbps", "512 Kbps", "576 Kbps", "640 Kbps"};
-const char* const kSampleRates[] = {"8000 Hz", "11025 Hz", "12000 Hz", "16000 Hz", "22050 Hz", "24000 Hz",
-                                    "32000 Hz", "44100 Hz", "48000 Hz", "64000 Hz", "88200 Hz", "96000 Hz"};
 
 // The rows of the window: the label's identifier, its text, its top, and the help
 // shown while the pointer is over the row.
@@ -118,12 +113,11 @@ void CKvMovieSettingsDlg::CreateControls()
 
     m_wmaCodec = combo(kWmaCodecId);
     m_wmaFormat = combo(kWmaFormatId);
+    // Only what an MP3 stream can carry: the bit rates follow the sample rate.
     m_bitrate = combo(kBitrateId);
-    for (const char* text : kAudioBitrates)
-        m_bitrate->AddString(QString::fromLatin1(text));
     m_sampleRate = combo(kSampleRateId);
-    for (const char* text : kSampleRates)
-        m_sampleRate->AddString(QString::fromLatin1(text));
+    for (int rate : Mp3SampleRates())
+        m_sampleRate->AddString(QStringLiteral("%1 Hz").arg(rate));
     m_channels = combo(kChannelsId);
     m_channels->AddString(QStringLiteral("1 (Mono)"));
     m_channels->AddString(QStringLiteral("2 (Stereo)"));
@@ -201,8 +195,10 @@ void CKvMovieSettingsDlg::LoadRecord()
     m_smoothing = smoothing != 0;
     m_overlayQuality = record.nOverlayQuality;
 
-    SelectByNumber(m_bitrate, record.nAudioBitrate);
-    SelectByNumber(m_sampleRate, record.nSampleRate);
+    // A record the encoder cannot write as it stands shows what will be written.
+    const int sampleRate = LegalMp3SampleRate(record.nSampleRate);
+    SelectByNumber(m_sampleRate, sampleRate);
+    FillBitrates(sampleRate, record.nAudioBitrate);
     m_channels->SetCurSel(record.nChannels >= 0 && record.nChannels < m_channels->GetCount() ? record.nChannels : -1,
                           false);
     m_format->SetCurSel(record.nOutputType == kKvOutputWma ? 1 : 0, false);
@@ -210,6 +206,14 @@ void CKvMovieSettingsDlg::LoadRecord()
 
     FillWindowsMediaLists();
     UpdateEnabling();
+}
+
+void CKvMovieSettingsDlg::FillBitrates(int sampleRate, int wantedKbps)
+{
+    m_bitrate->ResetContent();
+    for (int kbps : Mp3Bitrates(sampleRate))
+        m_bitrate->AddString(QStringLiteral("%1 Kbps").arg(kbps));
+    SelectByNumber(m_bitrate, LegalMp3Bitrate(wantedKbps, sampleRate));
 }
 
 void CKvMovieSettingsDlg::FillWindowsMediaLists()
@@ -314,6 +318,18 @@ void CKvMovieSettingsDlg::OnCommand(int id)
         ApplyFormatDefaults();
         UpdateEnabling();
         break;
+    case kSampleRateId: {
+        // Another MPEG version may allow other bit rates: keep the nearest to the
+        // one chosen.
+        const int rate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
+        const int chosen = LeadingNumber(m_bitrate->GetItemText(m_bitrate->GetCurSel()));
+        if (rate > 0) {
+            FillBitrates(rate, chosen > 0 ? chosen : m_state.CurrentRecord().nAudioBitrate);
+            Manager()->Invalidate();
+            update();
+        }
+        break;
+    }
     case kWmaCodecId:
         FillWmaFormats();
         Manager()->Invalidate();
@@ -332,6 +348,10 @@ void CKvMovieSettingsDlg::OnCommand(int id)
 
 void CKvMovieSettingsDlg::OnOK()
 {
+    // The first choice stands: an OK after Cancel (or the other way round) while
+    // the window fades out changes nothing.
+    if (IsClosing())
+        return;
     const std::string& folder = m_state.ProgramFolder();
     WriteDecoderDeinterlace(folder, m_deinterlace ? 1 : 0);
 
@@ -371,6 +391,8 @@ void CKvMovieSettingsDlg::OnOK()
 
 void CKvMovieSettingsDlg::OnCancel()
 {
+    if (IsClosing())
+        return;
     m_state.SetCurrentPreset(m_presetAtStart);
     m_runResult = 0;
     CKvDialogBase::OnCancel();

@@ -82,6 +82,7 @@ protected:
 private:
     bool IsWmaChosen() const;
     void LoadRecord();
+    void FillBitrates(int sampleRate, int wantedKbps);
     void FillWindowsMediaLists();
     void FillWmaFormats();
     void ApplyFormatDefaults();

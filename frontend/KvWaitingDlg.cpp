@@ -1,5 +1,6 @@
 #include "frontend/KvWaitingDlg.h"
 
+#include "ui/KvCompositor.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -12,8 +13,11 @@ using namespace velmora;
 
 CKvWaitingDlg::CKvWaitingDlg(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , m_opaque(!HasCompositor())
 {
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Translucency is chosen before the native window exists; it cannot change later.
+    if (!m_opaque)
+        setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setCursor(Qt::WaitCursor);
     PrepareSpinner();
@@ -97,10 +101,17 @@ QImage CKvWaitingDlg::Render() const
     QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const int w = width();
     const int h = height();
+    if (m_opaque) {
+        // A small panel of the dialog colours: its background, an edge-coloured frame.
+        const tagKvUiColors& colors = CKvUIManager::Colors();
+        painter.fillRect(picture.rect(), ColorFromRef(colors.clrDlgBK));
+        painter.setPen(ColorFromRef(colors.clrDlgEdge));
+        painter.drawRect(QRect(0, 0, w - 1, h - 1));
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (!m_spinner.isNull()) {
         painter.translate(w / 2.0, h / 2.0);
         painter.rotate(m_angle);

@@ -2,8 +2,10 @@
 
 // The busy indicator shown while the engine starts a preview: a borderless,
 // always-on-top tool window with a translucent background, showing the spinner
-// picture in the dialog edge colour, turned by 10 degrees every 100 ms. It lives
-// on the GUI thread; whoever opened it closes it (Close or deleting it).
+// picture in the dialog edge colour, turned by 10 degrees every 100 ms. Where the
+// screen has no compositor a translucent window would show as a black square, so
+// there it is an opaque panel in the dialog colours with the same spinner and text.
+// It lives on the GUI thread; whoever opened it closes it (Close or deleting it).
 
 #include <QImage>
 #include <QString>
@@ -30,6 +32,8 @@ public:
     int Angle() const { return m_angle; }
     bool IsTurning() const { return m_timer != 0; }
     const QImage& Spinner() const { return m_spinner; }
+    // True when the window is drawn opaque (decided when it is made).
+    bool IsOpaque() const { return m_opaque; }
     // The next angle after angle: + 10, back to 10 once past 360.
     static int NextAngle(int angle);
     // The window as drawn now (also what paintEvent shows).
@@ -43,6 +47,7 @@ private:
     void PrepareSpinner();
 
     QImage m_spinner;
+    bool m_opaque = false;
     int m_angle = 0;
     int m_timer = 0;
 };

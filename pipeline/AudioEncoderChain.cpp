@@ -1,5 +1,6 @@
 #include "pipeline/AudioEncoderChain.h"
 
+#include "common/KvMp3Rates.h"
 #include "common/KvWmProfile.h"
 #include "media/KvFFMpegDeleters.h"
 #include "pipeline/KvPartialOutputFile.h"
@@ -55,27 +56,18 @@ void AddNote(std::string* note, const std::string& text)
 
 AudioOutputSettings LegaliseMp3Settings(int kbps, int sampleRate, int nChannelsField, std::string* note)
 {
-    static constexpr std::array<int, 9> kRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-    static constexpr std::array<int, 14> kMpeg1 = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static constexpr std::array<int, 14> kMpeg2 = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    static constexpr std::array<int, 8> kMpeg25 = {8, 16, 24, 32, 40, 48, 56, 64};
     if (note)
         note->clear();
 
     AudioOutputSettings settings;
     settings.codec = AudioOutputCodec::Mp3;
     settings.nChannels = nChannelsField == 0 ? 1 : 2;
-    settings.nSampleRate = Nearest(kRates, sampleRate);
+    // The same tables as the settings dialog's lists.
+    settings.nSampleRate = LegalMp3SampleRate(sampleRate);
     if (settings.nSampleRate != sampleRate)
         AddNote(note, "MP3 has no " + std::to_string(sampleRate) + " Hz; using " + std::to_string(settings.nSampleRate) + " Hz");
 
-    int legalKbps = 0;
-    if (settings.nSampleRate >= 32000)
-        legalKbps = Nearest(kMpeg1, kbps);
-    else if (settings.nSampleRate >= 16000)
-        legalKbps = Nearest(kMpeg2, kbps);
-    else
-        legalKbps = Nearest(kMpeg25, kbps);
+    const int legalKbps = LegalMp3Bitrate(kbps, settings.nSampleRate);
     if (legalKbps != kbps)
         AddNote(note, "MP3 at " + std::to_string(settings.nSampleRate) + " Hz takes no " + std::to_string(kbps)
                 + " kbit/s; using " + std::to_string(legalKbps) + " kbit/s");

@@ -33,7 +33,12 @@ CKvDialogBase::CKvDialogBase(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    connect(m_manager, &CKvUIManager::command, this, [this](int id) { OnCommand(id); });
+    // A dialog that has begun to close takes no more choices: its result is the
+    // first one made, even while it fades out.
+    connect(m_manager, &CKvUIManager::command, this, [this](int id) {
+        if (!m_closing)
+            OnCommand(id);
+    });
     connect(m_manager, &CKvUIManager::notification, this,
             [this](int message, CKvButton* control, qint64 param) { OnNotify(message, control, param); });
     connect(m_manager, &CKvUIManager::drawFrame, this, [this](QPainter& painter) { DrawFrame(painter); });
@@ -98,18 +103,23 @@ void CKvDialogBase::SetOpacity(int opacity)
 
 void CKvDialogBase::OnOK()
 {
+    if (m_closing)
+        return;
     m_result = kResultOk;
     Finish();
 }
 
 void CKvDialogBase::OnCancel()
 {
+    if (m_closing)
+        return;
     m_result = kResultCancel;
     Finish();
 }
 
 void CKvDialogBase::Finish()
 {
+    m_closing = true;
     m_fadeTimer.stop();
     if (m_fade && isVisible()) {
         if (!m_fadeOutTimer.isActive())
@@ -195,7 +205,10 @@ void CKvDialogBase::DrawFrame(QPainter& painter)
 
 void CKvDialogBase::ForwardCommand(int id)
 {
-    QMetaObject::invokeMethod(this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, id] {
+        if (!m_closing)
+            OnCommand(id);
+    }, Qt::QueuedConnection);
 }
 
 void CKvDialogBase::OnCommand(int id)
@@ -234,6 +247,7 @@ void CKvDialogBase::resizeEvent(QResizeEvent* event)
 
 void CKvDialogBase::showEvent(QShowEvent* event)
 {
+    m_closing = false;
     if (!m_initialised)
         OnInitDialog();
     QDialog::showEvent(event);
@@ -250,6 +264,8 @@ void CKvDialogBase::hideEvent(QHideEvent* event)
 
 void CKvDialogBase::mousePressEvent(QMouseEvent* event)
 {
+    if (m_closing)
+        return;
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::LeftButton && InDragStrip(point)) {
         m_dragging = true;
@@ -268,6 +284,8 @@ void CKvDialogBase::mousePressEvent(QMouseEvent* event)
 
 void CKvDialogBase::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (m_closing)
+        return;
     if (event->button() == Qt::LeftButton && m_dragging) {
         m_dragging = false;
         return;
@@ -294,6 +312,8 @@ void CKvDialogBase::mouseMoveEvent(QMouseEvent* event)
 
 void CKvDialogBase::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    if (m_closing)
+        return;
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::LeftButton && !InDragStrip(point))
         m_manager->Dispatch(kLButtonDblClk, point);
@@ -310,6 +330,8 @@ void CKvDialogBase::leaveEvent(QEvent* event)
 
 void CKvDialogBase::wheelEvent(QWheelEvent* event)
 {
+    if (m_closing)
+        return;
     const QPoint point = event->position().toPoint();
     const int delta = event->angleDelta().y();
     for (int i = 0; i < m_manager->ControlCount(); ++i) {
@@ -335,6 +357,10 @@ void CKvDialogBase::wheelEvent(QWheelEvent* event)
 
 void CKvDialogBase::keyPressEvent(QKeyEvent* event)
 {
+    if (m_closing) {
+        event->accept();
+        return;
+    }
     if (m_manager->OnKeyMessage(*event)) {
         event->accept();
         return;
@@ -344,6 +370,10 @@ void CKvDialogBase::keyPressEvent(QKeyEvent* event)
 
 void CKvDialogBase::keyReleaseEvent(QKeyEvent* event)
 {
+    if (m_closing) {
+        event->accept();
+        return;
+    }
     if (m_manager->OnKeyMessage(*event)) {
         event->accept();
         return;

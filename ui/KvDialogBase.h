@@ -32,6 +32,9 @@ public:
     int Result() const { return m_result; }
     int Opacity() const { return m_opacity; }
     bool IsFading() const { return m_fade; }
+    // True from the first OK or Cancel until the dialog is shown again: it then
+    // takes no clicks, keys or commands.
+    bool IsClosing() const { return m_closing; }
     // Fading needs a compositor; it can be turned off (and is off where the
     // platform cannot change a window's opacity).
     void SetFadeEnabled(bool enabled) { m_fade = enabled; }

@@ -23,6 +23,8 @@ namespace {
 constexpr int kCellPadding = 6;
 constexpr int kDividerGrip = 3;
 constexpr int kMinColumnWidth = 10;
+// The progress bar sits this far inside its cell on every side.
+constexpr double kBarInset = 3.5;
 
 // The sizes the list is described with are line heights (a 20-pixel cell
 // font fills 20 pixels from ascent to descent), so pick the largest pixel
@@ -49,6 +51,7 @@ qint64 CellParam(int column, int row)
 CKvListCtrl::CKvListCtrl()
     : m_headerFont(FontWithLineHeight(QStringLiteral("Arial"), 16))
     , m_cellFont(FontWithLineHeight(QApplication::font().family(), 20))
+    , m_progressFont(FontWithLineHeight(QApplication::font().family(), kRowHeight - int(2 * kBarInset) - 1))
 {
 }
 
@@ -72,6 +75,7 @@ int CKvListCtrl::InsertColumn(int kind, int width, const QString& header)
     column->szHeader = header;
     column->nWidth = width;
     column->nKind = kind;
+    column->nBaseWidth = width;
     column->nIndex = GetColumnCount();
     // A column added to a filled table gets an empty cell in every row, so
     // that rows stay the same index in every column.
@@ -86,6 +90,7 @@ int CKvListCtrl::InsertColumn(int kind, int width, const QString& header)
     }
     m_columns.push_back(std::move(column));
     m_viewMenuItems << header;
+    FitColumns();
     return GetColumnCount() - 1;
 }
 
@@ -104,6 +109,8 @@ int CKvListCtrl::AddRow(const QString& text, qint64 data)
             cell->szText = text;
         column->items.push_back(std::move(cell));
     }
+    // A vertical scroll bar may have come: the columns share what is left.
+    FitColumns();
     return row;
 }
 
@@ -262,6 +269,7 @@ void CKvListCtrl::DeleteRow(int row)
     for (auto& column : m_columns)
         column->items.erase(column->items.begin() + row);
     RenumberRows();
+    FitColumns();
     if (m_selectedRow == row) {
         m_selectedRow = -1;
         m_current = CellPos{};
@@ -282,6 +290,7 @@ void CKvListCtrl::DeleteAllRows()
         m_choiceWnd->close();
     for (auto& column : m_columns)
         column->items.clear();
+    FitColumns();
     const bool hadSelection = m_selectedRow >= 0;
     m_selectedRow = -1;
     m_current = CellPos{};
@@ -296,6 +305,7 @@ void CKvListCtrl::ShowColumn(int column, bool show, bool redraw)
     if (column < 0 || column >= GetColumnCount())
         return;
     m_columns[size_t(column)]->bShow = show ? 1 : 0;
+    FitColumns();
     SetScroll(ScrollX(), ScrollY());
     Redraw(redraw);
 }
@@ -304,6 +314,67 @@ void CKvListCtrl::SetColumnCheckBox(int column, bool checkBox)
 {
     if (column >= 0 && column < GetColumnCount())
         m_columns[size_t(column)]->bCheckBox = checkBox ? 1 : 0;
+}
+
+void CKvListCtrl::SetColumnElide(int column, Qt::TextElideMode mode)
+{
+    if (column >= 0 && column < GetColumnCount())
+        m_columns[size_t(column)]->nElide = mode;
+}
+
+void CKvListCtrl::SetColumnOffered(int column, bool offered)
+{
+    if (column >= 0 && column < GetColumnCount())
+        m_columns[size_t(column)]->bOffered = offered ? 1 : 0;
+}
+
+void CKvListCtrl::SetFillWidth(bool fill)
+{
+    m_fillWidth = fill;
+    if (!fill) {
+        for (auto& column : m_columns)
+            column->nWidth = column->nBaseWidth;
+    }
+    FitColumns();
+}
+
+void CKvListCtrl::Move(int x, int y, int width, int height, bool redraw)
+{
+    CKvWindow::Move(x, y, width, height, redraw);
+    FitColumns();
+}
+
+void CKvListCtrl::FitColumns()
+{
+    // Not while a divider is dragged: the column under the mouse keeps its width.
+    if (!m_fillWidth || m_resizeColumn >= 0)
+        return;
+    int base = 0;
+    for (const auto& column : m_columns) {
+        if (column->bShow)
+            base += column->nBaseWidth;
+    }
+    if (base <= 0)
+        return;
+    // Filled columns never need a horizontal bar, so only the vertical one takes room.
+    const bool vertical = GetRowCount() * kRowHeight > m_height - kHeaderHeight;
+    const int available = m_width - 2 - (vertical ? kScrollBarSize : 0);
+    int before = 0;
+    int used = 0;
+    for (auto& column : m_columns) {
+        if (!column->bShow)
+            continue;
+        if (available <= base) {
+            column->nWidth = column->nBaseWidth;
+            continue;
+        }
+        // Each column ends where its share of the running total ends, so the widths
+        // add up to the whole width without a rounding gap.
+        before += column->nBaseWidth;
+        const int right = int(qint64(before) * available / base);
+        column->nWidth = std::max(kMinColumnWidth, right - used);
+        used = right;
+    }
 }
 
 void CKvListCtrl::LockColumn(int column, bool locked)
@@ -397,6 +468,11 @@ CKvListCtrl::CellPos CKvListCtrl::HitCell(const QPoint& point) const
     return CellPos{};
 }
 
+int CKvListCtrl::HitColumn(const QPoint& point) const
+{
+    return HitCell(point).column;
+}
+
 int CKvListCtrl::HitItem(const QPoint& point) const
 {
     return HitCell(point).row;
@@ -418,6 +494,12 @@ bool CKvListCtrl::OnMouseMessage(int message, const QPoint& point)
         if (message == kLButtonUp) {
             m_resizeColumn = -1;
             m_resizeX = -1;
+            // The widths as the user left them are the new proportions to fill with.
+            for (auto& shown : m_columns) {
+                if (shown->bShow)
+                    shown->nBaseWidth = shown->nWidth;
+            }
+            FitColumns();
             if (m_manager)
                 m_manager->SetCapture(false);
             if (m_parent)
@@ -497,6 +579,8 @@ void CKvListCtrl::OpenViewMenu(const QPoint& point)
     CKvMenuEx menu;
     CKvMenuEx view;
     for (int i = 0; i < GetColumnCount(); ++i) {
+        if (!m_columns[size_t(i)]->bOffered)
+            continue;
         view.AddItem(i + 1, m_viewMenuItems.value(i));
         view.CheckItem(i + 1, m_columns[size_t(i)]->bShow != 0);
     }
@@ -505,7 +589,7 @@ void CKvListCtrl::OpenViewMenu(const QPoint& point)
         m_manager->SendNotify(kMsgListHeaderContext, this, reinterpret_cast<qint64>(&menu));
     const int chosen = menu.TrackMenu(CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON,
                                       m_parent->mapToGlobal(point), m_parent);
-    if (chosen >= 1 && chosen <= GetColumnCount()) {
+    if (chosen >= 1 && chosen <= GetColumnCount() && m_columns[size_t(chosen - 1)]->bOffered) {
         const int column = chosen - 1;
         ShowColumn(column, !m_columns[size_t(column)]->bShow, true);
     }
@@ -800,8 +884,26 @@ void CKvListCtrl::DrawContent(QPainter& painter, const QRect& rect)
             painter.restore();
         }
     }
-    if (!m_enabled)
+    if (!m_enabled) {
         painter.fillRect(rect, ColorFromRef(colors.clrDlgBK, 150));
+        // A locked list still shows how far its jobs have come: the progress cells
+        // are drawn again above the veil.
+        painter.save();
+        painter.setClipRect(view, Qt::IntersectClip);
+        painter.setFont(m_cellFont);
+        for (int column = 0; column < GetColumnCount(); ++column) {
+            const tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
+            if (!data.bShow || data.nKind != KindProgress)
+                continue;
+            for (int row = std::max(0, ScrollY() / kRowHeight); row < GetRowCount(); ++row) {
+                const QRect cell = CellRect(column, row);
+                if (cell.top() > view.bottom())
+                    break;
+                DrawCell(painter, data, *data.items[size_t(row)], cell);
+            }
+        }
+        painter.restore();
+    }
 }
 
 void CKvListCtrl::DrawHeader(QPainter& painter)
@@ -879,24 +981,11 @@ void CKvListCtrl::DrawCell(QPainter& painter, const tagKvListCtrlColumnData& col
         DrawCheckBox(painter, box, cell.bCheck != 0, color);
         text.setLeft(box.right() + 1 + 4);
     }
-    int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
     if (column.nKind == KindProgress) {
-        const QRectF bar = QRectF(rect).adjusted(3.5, 3.5, -3.5, -3.5);
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(ColorFromRef(colors.clrDlgEdge));
-        painter.setBrush(ShiftColorRef(colors.clrCtrlBK, -15));
-        painter.drawRoundedRect(bar, 3, 3);
-        if (cell.nProgress > 0) {
-            QRectF fill = bar.adjusted(1.5, 1.5, -1.5, -1.5);
-            fill.setWidth(fill.width() * cell.nProgress / 100.0);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(ShiftColorRef(colors.clrDlgEdge, 40, 200));
-            painter.drawRoundedRect(fill, 2, 2);
-        }
-        painter.restore();
-        flags = Qt::AlignCenter | Qt::TextSingleLine;
-    } else if (column.nKind == KindChoice) {
+        DrawProgressCell(painter, cell, rect);
+        return;
+    }
+    if (column.nKind == KindChoice) {
         // A small chevron tells that the cell offers a list.
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
@@ -912,7 +1001,45 @@ void CKvListCtrl::DrawCell(QPainter& painter, const tagKvListCtrlColumnData& col
         return;
     painter.setPen(color);
     const QFontMetrics metrics(painter.font());
-    painter.drawText(text, flags, metrics.elidedText(cell.szText, Qt::ElideRight, std::max(0, text.width())));
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     metrics.elidedText(cell.szText, Qt::TextElideMode(column.nElide), std::max(0, text.width())));
+}
+
+void CKvListCtrl::DrawProgressCell(QPainter& painter, const tagKvListCtrlItemData& cell, const QRect& rect)
+{
+    const tagKvUiColors& colors = CKvUIManager::Colors();
+    const QRectF bar = QRectF(rect).adjusted(kBarInset, kBarInset, -kBarInset, -kBarInset);
+    QRectF fill = bar.adjusted(1.5, 1.5, -1.5, -1.5);
+    fill.setWidth(fill.width() * cell.nProgress / 100.0);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(ColorFromRef(colors.clrDlgEdge));
+    painter.setBrush(ShiftColorRef(colors.clrCtrlBK, -15));
+    painter.drawRoundedRect(bar, 3, 3);
+    if (cell.nProgress > 0) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(AccentColor());
+        painter.drawRoundedRect(fill, 2, 2);
+    }
+    if (!cell.szText.isEmpty()) {
+        // The text is sized to the bar; over the amber it turns dark to stay readable.
+        painter.setFont(m_progressFont);
+        const QFontMetrics metrics(m_progressFont);
+        const QString text = metrics.elidedText(cell.szText, Qt::ElideRight, std::max(0, int(bar.width()) - 4));
+        const QRect textRect = bar.toAlignedRect();
+        const QRect filled = cell.nProgress > 0 ? fill.toAlignedRect() : QRect();
+        painter.save();
+        painter.setClipRegion(QRegion(textRect).subtracted(QRegion(filled)), Qt::IntersectClip);
+        painter.setPen(ColorFromRef(cell.clrText));
+        painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text);
+        painter.restore();
+        if (!filled.isEmpty()) {
+            painter.setClipRect(filled, Qt::IntersectClip);
+            painter.setPen(ColorFromRef(colors.clrDlgBK));
+            painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text);
+        }
+    }
+    painter.restore();
 }
 
 void CKvListCtrl::DrawCheckBox(QPainter& painter, const QRect& box, bool checked, const QColor& color)

@@ -45,12 +45,16 @@ struct tagKvListCtrlColumnData
     int bLocked = 0;
     int nIndex = 0;
     int bCheckBox = 0; // cells of this column carry a check box
+    int nElide = Qt::ElideRight; // where a text too long for its cell loses characters
+    int bOffered = 1;  // listed in the header's "&View" menu
+    int nBaseWidth = 0; // the width the column has before the list fills its width
     std::vector<std::unique_ptr<tagKvListCtrlItemData>> items;
 };
 
 // The table of the media list: columns of cells with a header, selection by
 // row, scroll bars, check boxes, text over a progress bar, in-place editing
-// (kind 2) and in-cell choice lists (kind 5).
+// (kind 2) and in-cell choice lists (kind 5). The progress cells stay readable
+// while the list is disabled: they show what a running job does.
 class CKvListCtrl : public CKvWindow
 {
 public:
@@ -98,6 +102,13 @@ public:
 
     void ShowColumn(int column, bool show, bool redraw = true);
     void SetColumnCheckBox(int column, bool checkBox);
+    void SetColumnElide(int column, Qt::TextElideMode mode);
+    // Whether the header's "&View" menu lists the column (all are, at first).
+    void SetColumnOffered(int column, bool offered);
+    // With fill on, the shown columns widen in proportion to their widths when the
+    // list is wider than they are, so no empty band is left at the right.
+    void SetFillWidth(bool fill);
+    bool FillsWidth() const { return m_fillWidth; }
     void LockColumn(int column, bool locked);
     void EnableHeaderClick(bool enable) { m_headerClick = enable; }
     // Cells use a 20-pixel line of the application's face unless told otherwise.
@@ -117,6 +128,9 @@ public:
     QRect CheckBoxRect(int column, int row) const;
     // Column whose right divider lies under the point, or -1.
     int HitDivider(const QPoint& point) const;
+    // Column of the cell under the point, or -1.
+    int HitColumn(const QPoint& point) const;
+    void Move(int x, int y, int width, int height, bool redraw = false) override;
 
 protected:
     int HeaderHeight() const override { return kHeaderHeight; }
@@ -138,16 +152,20 @@ private:
     void DrawHeader(QPainter& painter);
     void DrawCell(QPainter& painter, const tagKvListCtrlColumnData& column,
                   const tagKvListCtrlItemData& cell, const QRect& rect);
+    void DrawProgressCell(QPainter& painter, const tagKvListCtrlItemData& cell, const QRect& rect);
     void DrawCheckBox(QPainter& painter, const QRect& box, bool checked, const QColor& color);
     void Redraw(bool redraw);
     void OpenViewMenu(const QPoint& point);
+    void FitColumns();
 
     std::vector<std::unique_ptr<tagKvListCtrlColumnData>> m_columns;
     int m_selectedRow = -1;
     CellPos m_current;
     QFont m_headerFont;
     QFont m_cellFont;
+    QFont m_progressFont;
     bool m_headerClick = false;
+    bool m_fillWidth = false;
     int m_resizeColumn = -1;
     int m_resizeStartX = 0;
     int m_resizeStartWidth = 0;

@@ -1,5 +1,6 @@
 #include "ui/KvMenuExShadow.h"
 
+#include "ui/KvCompositor.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -19,8 +20,10 @@ constexpr qreal kCornerRadius = 5.5;
 CKvMenuExShadow::CKvMenuExShadow()
     : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus
                            | Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint)
+    , m_opaque(!velmora::HasCompositor())
 {
-    setAttribute(Qt::WA_TranslucentBackground);
+    if (!m_opaque)
+        setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
@@ -59,13 +62,21 @@ QImage CKvMenuExShadow::RingPicture(const QSize& size)
     return clipped;
 }
 
+QImage CKvMenuExShadow::FlatPicture(const QSize& size)
+{
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(velmora::ShiftColorRef(CKvUIManager::Colors().clrDlgBK, -20));
+    return picture;
+}
+
 void CKvMenuExShadow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_picture = RingPicture(size());
-    // Without a compositor the transparent middle would show black: the mask
-    // keeps the window to the ring.
-    const QRegion outer(rect());
+    m_picture = m_opaque ? FlatPicture(size()) : RingPicture(size());
+    // The transparent middle must never cover the menu: the mask keeps the window to
+    // the ring (and, opaque, to the flat border next to the menu).
+    const int outside = m_opaque ? kReach - kFlatWidth : 0;
+    const QRegion outer(rect().adjusted(outside, outside, -outside, -outside));
     const QRegion inner(rect().adjusted(kReach, kReach, -kReach, -kReach));
     setMask(outer.subtracted(inner));
 }

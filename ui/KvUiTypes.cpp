@@ -29,6 +29,22 @@ QColor ShiftColorRef(uint32_t colorRef, int amount, int alpha)
     return ShiftColor(ColorFromRef(colorRef, alpha), amount);
 }
 
+QColor AccentColor()
+{
+    return QColor(242, 169, 59);
+}
+
+QColor DangerColor()
+{
+    return QColor(224, 92, 84);
+}
+
+uint32_t DangerColorRef()
+{
+    const QColor color = DangerColor();
+    return uint32_t(color.red()) | uint32_t(color.green()) << 8 | uint32_t(color.blue()) << 16;
+}
+
 QFont FontFromEntry(const tagKvFontData& entry)
 {
     QFont font(entry.szName.isEmpty() ? QStringLiteral("Arial") : entry.szName);

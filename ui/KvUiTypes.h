@@ -89,6 +89,11 @@ QColor ColorFromRef(uint32_t colorRef, int alpha = 255);
 // Shifts red, green and blue by amount, each clamped to 0..255.
 QColor ShiftColor(const QColor& color, int amount);
 QColor ShiftColorRef(uint32_t colorRef, int amount, int alpha = 255);
+// The skin's two signal colours beside the scheme: the amber accent that marks
+// progress and the one thing to do next, and the red of a failure.
+QColor AccentColor();
+QColor DangerColor();
+uint32_t DangerColorRef();
 
 // The face, pixel size, weight, slant and underline of a font table entry; an
 // entry without a face name uses Arial.

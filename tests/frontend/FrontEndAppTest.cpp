@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -26,6 +27,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,6 +169,40 @@ TEST(FrontEndApp, SecondStartHandsItsFilesOverAndTouchesNothing)
     EXPECT_EQ(KvFrontEndState::Instance().JobBlock(), block);
     EXPECT_EQ(block->nPreset, 7);
     first.ExitInstance();
+}
+
+// A running instance that holds the lock but never takes the files (hung, or gone
+// without its channel): the second start gives up after two seconds and says so.
+TEST(FrontEndApp, ASecondStartWhoseFirstDoesNotAnswerSaysSoAfterTwoSeconds)
+{
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder folder(true);
+    ProgramFolderScope scope(folder.Path());
+    QStringList messages;
+    SetMessageHookForTesting([&](const QString&, const QString& text, int) {
+        messages << text;
+        return int(CKvMessageDlg::kIdOk);
+    });
+
+    // The lock is held, nobody listens.
+    const int lock = open(QFile::encodeName(CKvLumoApp::LockPath(folder.Path())).constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    CKvLumoApp second;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(second.Startup({"/media/a.mp4"}));
+    EXPECT_LT(clock.elapsed(), 5000) << "it waited far beyond its two seconds";
+    EXPECT_TRUE(second.IsSecondInstance());
+    EXPECT_EQ(messages, QStringList{CKvLumoApp::NotAnsweringMessage(true)});
+
+    // Someone listens but never answers: no answer is no hand-over.
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(CKvLumoApp::ChannelPath(folder.Path())));
+    EXPECT_FALSE(CKvLumoApp::HandOverFiles(folder.Path(), {"/media/a.mp4"}, 300));
+    silent.close();
+    close(lock);
+    SetMessageHookForTesting({});
 }
 
 TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)

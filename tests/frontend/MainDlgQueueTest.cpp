@@ -13,6 +13,7 @@
 #include "frontend/KvMainDlg.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvQueueReport.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -27,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -249,6 +251,9 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     m_dialog->OnRender();
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_TRUE(m_dialog->IsIdle());
+    // The engine is killed at once; its file goes as soon as it has gone, without
+    // the window waiting for it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
     EXPECT_FALSE(IsProcessAlive(engine));
     EXPECT_EQ(List().StateText(0), "Ready");
     EXPECT_EQ(List().StateText(1), "Ready");
@@ -258,6 +263,29 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     EXPECT_TRUE(m_dialog->Control(CKvMainDlg::kIdAdd)->IsEnabled());
     EXPECT_EQ(List().RowCount(), 3) << "the waiting file is added once the queue stops";
 
+    // An engine killed from outside while it writes: its partial file is gone by the
+    // time the row reads "Failed", and the queue goes on with the next row.
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    const QString killedPart = m_dialog->CurrentOutput() + ".part";
+    clock.restart();
+    while (!QFileInfo::exists(killedPart) && clock.elapsed() < 20000)
+        QTest::qWait(50);
+    ASSERT_TRUE(QFileInfo::exists(killedPart));
+    bool partGoneWhenFailed = false;
+    const auto watch = QObject::connect(m_dialog, &CKvMainDlg::rowEnded, [&](int row, bool finished) {
+        if (row == 0 && !finished)
+            partGoneWhenFailed = !QFileInfo::exists(killedPart);
+    });
+    ::kill(m_dialog->EnginePid(), SIGKILL);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return List().StateText(0) == "Failed"; }, 5000));
+    QObject::disconnect(watch);
+    EXPECT_TRUE(partGoneWhenFailed);
+    EXPECT_TRUE(List().RowToolTip(0).startsWith("The conversion program stopped before it finished."));
+    EXPECT_EQ(m_dialog->CurrentRow(), 1);
+    m_dialog->OnRender();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
+
     // Exit while busy, answered Yes: the engine goes, then the window.
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
@@ -266,39 +294,89 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     m_answer = CKvMessageDlg::kIdYes;
     m_dialog->OnCancel();
     EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_FALSE(m_dialog->isVisible());
+    // Closing the window reaps the engine and removes its file.
+    m_app.DestroyMainWindow();
     EXPECT_FALSE(IsProcessAlive(second));
     EXPECT_FALSE(QFileInfo::exists(secondPart));
-    EXPECT_FALSE(m_dialog->isVisible());
 }
 
-TEST_F(QueueTest, RowsThatCannotBeConvertedReadFailedWithTheirReason)
+// A folder that cannot take the outputs is refused before any engine starts, with
+// one message that says why, and no output number is used up.
+TEST_F(QueueTest, ATargetFolderThatCannotTakeTheOutputsIsRefusedBeforeAnyEngineStarts)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
+    const std::string file = m_target.Path() + "a file";
+    WriteFileBytes(file, "x");
+    struct Case
+    {
+        std::string folder;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"/proc", "cannot be written"}, // takes no new files, not even from root
+        {m_target.Path() + "missing", "does not exist"},
+        {file, "is not a folder"},
+    };
+    for (const Case& c : cases) {
+        m_messages.clear();
+        m_dialog->SetFolderChooser([&c] { return QString::fromStdString(c.folder); });
+        m_dialog->OnRender();
+        EXPECT_TRUE(m_dialog->IsIdle()) << c.folder;
+        ASSERT_EQ(m_messages.size(), 1) << c.folder;
+        EXPECT_TRUE(m_messages[0].contains(QLatin1String(c.says))) << m_messages[0].toStdString();
+        EXPECT_EQ(m_dialog->EnginePid(), -1);
+        EXPECT_EQ(m_dialog->OutputCounter(), 0);
+        EXPECT_EQ(List().StateText(0), "Ready");
+        EXPECT_EQ(List().StateText(1), "Ready");
+    }
+}
+
+// Rows that fail read "Failed" with a short reason, the run ends with one summary
+// grouped by reason, and the next Render starts every row it converts from "Ready",
+// also the rows it does not reach before it is stopped.
+TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
 {
     const Media& media = TestMedia();
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.song),
-                               QString::fromStdString(media.clip)}),
-              3);
-    // Row 1 converts nothing: End at Start.
+                               QString::fromStdString(media.clip), QString::fromStdString(media.clip)}),
+              4);
+    // Rows 1 and 3 convert nothing: End at Start.
     m_dialog->ListControl()->SetCellText(kColEnd, 1, "0.00");
-    // /proc takes no new files, not even from root.
-    m_dialog->SetFolderChooser([] { return QStringLiteral("/proc"); });
+    m_dialog->ListControl()->SetCellText(kColEnd, 3, "0.00");
     ASSERT_TRUE(RenderAndWait());
-    for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(List().StateText(0), "Finish") << List().RowToolTip(0).toStdString();
+    EXPECT_EQ(List().StateText(2), "Finish") << List().RowToolTip(2).toStdString();
+    for (int row : {1, 3}) {
         EXPECT_EQ(List().StateText(row), "Failed") << row;
-        EXPECT_FALSE(List().RowToolTip(row).isEmpty()) << row;
+        EXPECT_EQ(List().RowToolTip(row), "Nothing to convert: End must be after Start.") << row;
     }
     ASSERT_EQ(m_messages.size(), 1) << "one message after the queue";
-    EXPECT_TRUE(m_messages[0].contains("song.wav"));
-    EXPECT_TRUE(m_messages[0].contains("clip.mp4"));
-    ASSERT_EQ(m_dialog->Failures().size(), 3u);
+    EXPECT_TRUE(m_messages[0].startsWith("2 files could not be converted.\n\nNothing to convert: End must be after "
+                                         "Start:\nsong.wav\nclip.mp4\n"))
+        << m_messages[0].toStdString();
+    EXPECT_EQ(m_dialog->OutputCounter(), 2);
 
-    // Failed rows are converted again by the next Render.
-    m_messages.clear();
+    // The next run is stopped while its first row converts (an engine that never
+    // ends): the failed rows it never reached still read "Ready", without a reason.
+    const std::string engine = m_program.Path() + "kvengine";
+    fs::remove(engine);
+    WriteFileBytes(engine, "#!/bin/sh\nexec sleep 30\n");
+    chmod(engine.c_str(), 0755);
     m_dialog->ListControl()->SetCellText(kColEnd, 1, "1.00");
-    m_dialog->SetFolderChooser([this] { return QString::fromStdString(m_target.Path()); });
-    ASSERT_TRUE(RenderAndWait());
-    for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(List().StateText(row), "Finish") << row << List().RowToolTip(row).toStdString();
-    EXPECT_NEAR(ProbeAudio(QString::fromStdString(m_target.Path()) + QString::asprintf("(output%03d)song.wma", m_dialog->OutputCounter() - 1)).duration, 1.0, 0.3);
+    m_dialog->MediaList()->ResetAllToReady();
+    List().SetState(1, KvMediaList::StateFailed(), 0);
+    List().SetRowToolTip(1, "from the last run");
+    List().SetState(0, KvMediaList::StateReady(), 0);
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    EXPECT_EQ(m_dialog->CurrentRow(), 0);
+    EXPECT_EQ(List().StateText(1), "Ready");
+    EXPECT_TRUE(List().RowToolTip(1).isEmpty());
+    m_dialog->OnRender();
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_EQ(List().StateText(1), "Ready");
 }
 
 TEST_F(QueueTest, AProfileThatCannotBeWrittenFailsItsRowAndTheQueueGoesOn)
@@ -337,7 +415,10 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     EXPECT_LT(clock.elapsed(), 1900) << "the engine's end is noticed without waiting for the 1000 ms tick";
     EXPECT_EQ(List().StateText(0), "Failed");
     EXPECT_EQ(List().StateText(1), "Failed");
-    EXPECT_EQ(List().RowToolTip(0), "crashed while opening the source");
+    EXPECT_EQ(List().RowToolTip(0), "The conversion program stopped before it finished.\n"
+                                    "crashed while opening the source");
+    ASSERT_EQ(m_dialog->Failures().size(), 2u);
+    EXPECT_EQ(m_dialog->Failures()[0].second, FailureReason(KvFailure::EngineStopped));
 }
 
 TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)

@@ -12,13 +12,24 @@
 #include "frontend/KvWaitingDlg.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
+#include "ui/KvCompositor.h"
+#include "ui/KvEditCtrl.h"
+#include "ui/KvListCtrl.h"
+#include "ui/KvUiTypes.h"
+#include "ui/KvWindow.h"
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -120,6 +131,73 @@ TEST_F(WindowTest, MaximizeCoversTheScreenAndRestoreGivesTheWindowBack)
     EXPECT_EQ(m_dialog->geometry(), before);
 }
 
+// Esc on the main window cancels what is open and never quits: the list stays.
+TEST_F(WindowTest, EscCancelsAnEditButNeverClosesTheWindow)
+{
+    TempFolder media;
+    const std::string wav = media.Path() + "tone.wav";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=duration=1 " + ShellQuote(wav)), 0);
+    ASSERT_EQ(m_dialog->MediaList()->AddFiles({QString::fromStdString(wav)}), 1);
+    CKvListCtrl* list = m_dialog->ListControl();
+    list->BeginEdit(kColStart, 0);
+    ASSERT_NE(list->EditWindow(), nullptr);
+    list->EditWindow()->setText("0.5");
+    QTest::keyClick(list->EditWindow(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_EQ(list->EditWindow(), nullptr);
+    EXPECT_EQ(list->GetCellText(kColStart, 0), "0.00") << "Esc cancels the edit";
+    for (int i = 0; i < 2; ++i) {
+        QTest::keyClick(m_dialog, Qt::Key_Escape);
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(m_dialog->isVisible());
+    EXPECT_EQ(m_dialog->MediaList()->RowCount(), 1);
+    // The close button still takes the exit path.
+    m_dialog->OnCommand(CKvMainDlg::kIdClose);
+    QApplication::processEvents();
+    EXPECT_FALSE(m_dialog->isVisible());
+}
+
+// Help writes its page and opens it; when no browser opens it, the user gets the
+// page's address instead of nothing.
+TEST_F(WindowTest, HelpWithoutABrowserGivesTheAddress)
+{
+    QStringList messages;
+    SetMessageHookForTesting([&](const QString&, const QString& text, int) {
+        messages << text;
+        return int(CKvMessageDlg::kIdOk);
+    });
+    TempFolder bin;
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    const QString address = QUrl::fromLocalFile(CKvMainDlg::HelpPagePath()).toString();
+    struct Case
+    {
+        const char* opener; // the xdg-open on the PATH; nullptr for none
+        bool complains;
+    };
+    const Case cases[] = {{"exit 0", false}, {"exit 3", true}, {nullptr, true}};
+    for (const Case& c : cases) {
+        std::filesystem::remove(bin.Path() + "xdg-open");
+        if (c.opener) {
+            WriteFileBytes(bin.Path() + "xdg-open", std::string("#!/bin/sh\n") + c.opener + "\n");
+            std::filesystem::permissions(bin.Path() + "xdg-open", std::filesystem::perms::owner_all);
+        }
+        qputenv("PATH", QByteArray::fromStdString(bin.Path()));
+        messages.clear();
+        m_dialog->OpenHelp();
+        // Done once the opener has ended and gone (and said what it had to say).
+        EXPECT_TRUE(QTest::qWaitFor([&] { return m_dialog->findChildren<QProcess*>().isEmpty(); }, 10000));
+        EXPECT_TRUE(QFileInfo::exists(CKvMainDlg::HelpPagePath()));
+        if (c.complains) {
+            ASSERT_EQ(messages.size(), 1) << (c.opener ? c.opener : "no opener");
+            EXPECT_TRUE(messages[0].contains(address)) << messages[0].toStdString();
+        } else {
+            EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+        }
+    }
+}
+
 TEST(MessageDlg, SizeFollowsTheTextAndEachButtonGivesItsCode)
 {
     velmora::fetest::EnsureApplication();
@@ -168,6 +246,9 @@ TEST(WaitingDlg, TurnsTenDegreesEveryTenthOfASecondAndWrapsTo10)
     velmora::fetest::EnsureApplication();
     TempProgramFolder program(true);
     CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
+    // The translucent spinner, as a compositing desktop shows it.
+    SetCompositorForTesting(1);
+    const auto restore = qScopeGuard([] { SetCompositorForTesting(-1); });
     CKvWaitingDlg waiting;
     ASSERT_FALSE(waiting.Spinner().isNull());
     waiting.Open();
@@ -183,4 +264,119 @@ TEST(WaitingDlg, TurnsTenDegreesEveryTenthOfASecondAndWrapsTo10)
     waiting.Close();
     EXPECT_FALSE(waiting.IsTurning());
     EXPECT_FALSE(waiting.isVisible());
+}
+
+// However long the text, the box stays on the screen, within 80% of it; what does not
+// fit scrolls; a path too long for a line is shortened in its middle, keeping its file
+// name, and a name too long for a line breaks instead of being cut.
+TEST(MessageDlg, LongTextsStayOnTheScreenBreakLongNamesAndScroll)
+{
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder program(true);
+    CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+
+    const QString longName = QString(300, u'x') + QStringLiteral(".mp4");
+    QString text = QStringLiteral("45 files were not added.\n\n") + longName + QStringLiteral("\nCannot be read:");
+    for (int i = 0; i < 45; ++i)
+        text += QStringLiteral("\n/home/user/Videos/") + QString(90, QChar(u'a' + i % 26)) + QStringLiteral("-%1.mp4").arg(i);
+    CKvMessageDlg dialog(QString(), text, CKvMessageDlg::kStyleOk);
+    dialog.SetFadeEnabled(false);
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(area.contains(dialog.geometry())) << dialog.geometry().y();
+    EXPECT_LE(dialog.height(), area.height() * 8 / 10);
+    EXPECT_LE(dialog.width(), area.width() * 8 / 10);
+    EXPECT_TRUE(area.contains(dialog.mapToGlobal(dialog.OkButton()->Rect().bottomRight())));
+    ASSERT_TRUE(dialog.TextScrolls());
+    CKvWindow* box = dialog.TextBox();
+    // Nothing reaches past the box sideways: each path keeps one line and its file
+    // name's end, the long name breaks over lines and keeps every letter.
+    EXPECT_LE(box->ContentSize().width(), box->ViewRect().width());
+    const QStringList shown = dialog.ShownText().split(u'\n');
+    ASSERT_EQ(shown.size(), 49);
+    EXPECT_EQ(shown[2], longName);
+    for (int i = 0; i < 45; ++i) {
+        EXPECT_TRUE(shown[4 + i].startsWith(QStringLiteral("/home/user/"))) << i;
+        EXPECT_TRUE(shown[4 + i].endsWith(QStringLiteral("-%1.mp4").arg(i))) << shown[4 + i].toStdString();
+    }
+    EXPECT_GT(box->ContentSize().height(), 49 * 12 + 300 * 5 / box->ViewRect().width() * 12);
+    QTest::keyClick(&dialog, Qt::Key_End);
+    EXPECT_EQ(box->ScrollY(), box->ContentSize().height() - box->ViewRect().height());
+    QTest::keyClick(&dialog, Qt::Key_PageUp);
+    EXPECT_LT(box->ScrollY(), box->ContentSize().height() - box->ViewRect().height());
+    QTest::keyClick(&dialog, Qt::Key_Home);
+    EXPECT_EQ(box->ScrollY(), 0);
+    // Enter still answers.
+    dialog.OnCommand(CKvMessageDlg::kIdOk);
+    EXPECT_EQ(dialog.MessageResult(), CKvMessageDlg::kIdOk);
+
+    // A short text neither scrolls nor grows past what it needs.
+    CKvMessageDlg small(QString(), QStringLiteral("Save Wmv Profile Failed!"), CKvMessageDlg::kStyleOk);
+    small.SetFadeEnabled(false);
+    small.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(small.TextScrolls());
+    EXPECT_LT(small.height(), 150);
+}
+
+// Yes, then a quick Esc while the box fades out: the answer stays Yes.
+TEST(MessageDlg, TheFirstAnswerStandsWhileTheBoxFadesOut)
+{
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder program(true);
+    CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
+    CKvMessageDlg question(QStringLiteral("Exit?"), QStringLiteral("The Function is Working, Are you sure to exit?"),
+                           CKvMessageDlg::kStyleYesNo);
+    question.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return question.Opacity() == 255; }, 2000));
+    question.OnCommand(CKvMessageDlg::kIdYes);
+    ASSERT_TRUE(question.isVisible()) << "it fades out";
+    QTest::keyClick(&question, Qt::Key_Escape);
+    question.OnCommand(CKvMessageDlg::kIdNo);
+    question.OnCancel();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !question.isVisible(); }, 3000));
+    EXPECT_EQ(question.MessageResult(), CKvMessageDlg::kIdYes);
+}
+
+// Without a compositor the spinner is an opaque panel in the dialog colours with its
+// arc and its text, not a black square.
+TEST(WaitingDlg, WithoutACompositorItDrawsAnOpaquePanel)
+{
+    velmora::fetest::EnsureApplication();
+    TempProgramFolder program(true);
+    CKvUIManager::SetResourceFolder(QString::fromStdString(program.Path()));
+    SetCompositorForTesting(0);
+    const auto restore = qScopeGuard([] { SetCompositorForTesting(-1); });
+    CKvWaitingDlg waiting;
+    EXPECT_TRUE(waiting.IsOpaque());
+    EXPECT_FALSE(waiting.testAttribute(Qt::WA_TranslucentBackground));
+    waiting.setWindowTitle(QStringLiteral("Please wait"));
+    waiting.Open();
+    const QImage picture = waiting.Render().convertToFormat(QImage::Format_ARGB32);
+    const tagKvUiColors& colors = CKvUIManager::Colors();
+    int spinner = 0;
+    int text = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            ASSERT_EQ(qAlpha(pixel), 255) << x << "," << y;
+            if (qGray(pixel) > qGray(ColorFromRef(colors.clrDlgEdge).rgb()) + 20)
+                ++text;
+            else if (qGray(pixel) > qGray(ColorFromRef(colors.clrDlgBK).rgb()) + 10)
+                ++spinner;
+        }
+    }
+    EXPECT_EQ(QColor(picture.pixel(5, picture.height() / 2)), ColorFromRef(colors.clrDlgBK));
+    EXPECT_EQ(QColor(picture.pixel(0, 0)), ColorFromRef(colors.clrDlgEdge));
+    EXPECT_GT(spinner, 100) << "the arc shows";
+    EXPECT_GT(text, 20) << "the text shows";
+    waiting.Close();
+
+    SetCompositorForTesting(1);
+    CKvWaitingDlg translucent;
+    EXPECT_FALSE(translucent.IsOpaque());
+    translucent.Open();
+    EXPECT_EQ(qAlpha(translucent.Render().pixel(0, 0)), 0);
+    translucent.Close();
 }

@@ -17,10 +17,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <memory>
 
 using namespace velmora;
@@ -106,9 +108,18 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
     for (int column = 0; column < kMediaColumnCount; ++column) {
         const tagKvListCtrlColumnData* data = f.host.list->Column(column);
         EXPECT_EQ(data->szHeader, QString::fromLatin1(headers[column])) << column;
-        EXPECT_EQ(data->nWidth, widths[column]) << column;
+        EXPECT_EQ(data->nBaseWidth, widths[column]) << column;
         EXPECT_EQ(data->bShow, column < kColSyncAudio ? 1 : 0) << column;
+        // The header's View menu offers what a user can read: File to Speed.
+        EXPECT_EQ(data->bOffered, column <= kColSpeed ? 1 : 0) << column;
     }
+    EXPECT_EQ(f.host.list->Column(kColFile)->nElide, Qt::ElideMiddle);
+    // The shown columns fill the list's width, in proportion to their widths.
+    int shown = 0;
+    for (int column = 0; column < kColSyncAudio; ++column)
+        shown += f.host.list->Column(column)->nWidth;
+    EXPECT_EQ(shown, f.host.list->Rect().width() - 2);
+    EXPECT_GT(f.host.list->Column(kColFile)->nWidth, 360);
     EXPECT_EQ(f.host.list->Column(kColState)->nKind, CKvListCtrl::KindProgress);
     EXPECT_EQ(f.host.list->Column(kColStart)->nKind, CKvListCtrl::KindEdit);
     EXPECT_EQ(f.host.list->Column(kColDuration)->nKind, CKvListCtrl::KindText);
@@ -158,9 +169,10 @@ TEST(MediaList, AddFillsEveryColumnAndReportsTheSkippedFilesInOneMessage)
     EXPECT_EQ(f.media->LastSkipped()[0].reason, QStringLiteral("cannot be read"));
     EXPECT_EQ(f.media->LastSkipped()[1].reason, QStringLiteral("no sound track"));
     EXPECT_EQ(f.media->LastSkipped()[2].reason, QStringLiteral("cannot be read"));
-    for (int i : {1, 3, 5})
-        EXPECT_TRUE(f.messages[0].contains(files[i])) << i;
-    EXPECT_TRUE(f.messages[0].contains(QStringLiteral("no sound track")));
+    // Grouped by reason, in the order the reasons came up.
+    EXPECT_TRUE(f.messages[0].startsWith(QStringLiteral("3 files were not added.\n\nCannot be read:\n") + files[1]
+                                         + u'\n' + files[5] + QStringLiteral("\n\nNo sound track:\n") + files[3]))
+        << f.messages[0].toStdString();
 
     // Nothing skipped: no message at all; a relative name becomes the full path.
     f.messages.clear();
@@ -296,11 +308,20 @@ TEST(MediaList, QueueStatesProgressTextAndResetToReady)
         }
         return QString();
     };
-    const QPoint overRow1 = f.host.list->CellRect(kColFile, 1).center();
+    const QPoint overRow1 = f.host.list->CellRect(kColState, 1).center();
     f.media->UpdateToolTipAt(overRow1.x(), overRow1.y());
     EXPECT_EQ(visibleTip(), QStringLiteral("the engine stopped"));
-    const QPoint overRow0 = f.host.list->CellRect(kColFile, 0).center();
+    const QPoint overRow0 = f.host.list->CellRect(kColState, 0).center();
     f.media->UpdateToolTipAt(overRow0.x(), overRow0.y());
+    EXPECT_EQ(visibleTip(), QString());
+    // Over the File column the tip is the whole path, which the cell may shorten.
+    const QPoint overFile1 = f.host.list->CellRect(kColFile, 1).center();
+    f.media->UpdateToolTipAt(overFile1.x(), overFile1.y());
+    EXPECT_EQ(visibleTip(), f.media->FilePath(1) + QStringLiteral("\nthe engine stopped"));
+    const QPoint overFile0 = f.host.list->CellRect(kColFile, 0).center();
+    f.media->UpdateToolTipAt(overFile0.x(), overFile0.y());
+    EXPECT_EQ(visibleTip(), f.media->FilePath(0));
+    f.media->UpdateToolTipAt(-1, -1);
     EXPECT_EQ(visibleTip(), QString());
 
     // End beyond the length converts up to the length; Start within 0.1 s of End is
@@ -331,4 +352,104 @@ TEST(MediaList, AWindowsMediaFileAddedTwiceIsExtractedOnce)
     const WavIndexLookup again = LookupWavIndex(f.program.Path(), Utf8ToWide(m.wmv));
     EXPECT_EQ(again.state, WavIndexState::kPresent);
     EXPECT_EQ(CountFiles(f.program.Tmp(), ".wav"), 1);
+}
+
+// Every editable cell a user can show takes a plain C-form number within its range,
+// and a refused value says why instead of changing or reverting in silence.
+TEST(MediaList, EditableCellsCheckTheirValueAndSayWhatIsWrong)
+{
+    struct Case
+    {
+        int column;
+        const char* typed;
+        const char* problem; // a part of the message; nullptr: accepted
+    };
+    // The row: Start 1, End 5, a file of 10 s.
+    const Case cases[] = {
+        {kColStart, "0", nullptr},
+        {kColStart, "4.99", nullptr},
+        {kColStart, "5", "up to End (5.00)"},
+        {kColStart, "-0.1", "from 0"},
+        {kColStart, "1,5", "write it with a dot, as 1.5"},
+        {kColStart, "1e1", "is not a number"},
+        {kColStart, "0x10", "is not a number"},
+        {kColStart, "", "needs a number"},
+        {kColEnd, "10", nullptr},
+        {kColEnd, "10.01", "at most the length of the file (10.00)"},
+        {kColEnd, "1", "after Start (1.00)"},
+        {kColSyncAudio, "-10", nullptr},
+        {kColSyncAudio, "10.5", "between -10.00 and 10.00"},
+        {kColVolume, "0", nullptr},
+        {kColVolume, "10", nullptr},
+        {kColVolume, "11", "from 0 (silent) to 10"},
+        {kColSpeed, "0.1", nullptr},
+        {kColSpeed, "abc", "Speed: \"abc\" is not a number"},
+        {kColSpeed, "0.05", "from 0.1 to 10"},
+        {kColSpeed, "1.", nullptr},
+        {kColSpeed, ".5", nullptr},
+    };
+    for (const Case& c : cases) {
+        const QString problem = KvMediaList::CheckCellValue(c.column, QString::fromLatin1(c.typed), 1.0, 5.0, 10.0);
+        if (!c.problem)
+            EXPECT_TRUE(problem.isEmpty()) << c.column << " " << c.typed << ": " << problem.toStdString();
+        else
+            EXPECT_TRUE(problem.contains(QLatin1String(c.problem))) << c.column << " " << c.typed << ": "
+                                                                      << problem.toStdString();
+    }
+
+    // Through the list's editor: a refused Speed keeps its value and shows why at the
+    // cell; the next accepted edit takes the tip away.
+    const MediaSet& m = Media();
+    ListFixture f;
+    ASSERT_EQ(f.AddOne(m.videoWithSound), 1);
+    f.host.list->ShowColumn(kColSpeed, true);
+    f.host.show();
+    QApplication::processEvents();
+    f.media->SetState(0, KvMediaList::StateFinish(), 100);
+    f.Edit(kColSpeed, 0, QStringLiteral("abc"));
+    EXPECT_EQ(f.Cell(kColSpeed, 0), QStringLiteral("1.00"));
+    EXPECT_EQ(f.media->StateText(0), QStringLiteral("Finish"));
+    EXPECT_TRUE(f.media->LastEditProblem().contains(QLatin1String("not a number")));
+    ASSERT_NE(f.media->ProblemTip(), nullptr);
+    EXPECT_TRUE(f.media->ProblemTip()->isVisible());
+    EXPECT_EQ(f.media->ProblemTip()->Text(), f.media->LastEditProblem());
+    f.Edit(kColSpeed, 0, QStringLiteral("1,5"));
+    EXPECT_EQ(f.Cell(kColSpeed, 0), QStringLiteral("1.00"));
+    EXPECT_TRUE(f.media->LastEditProblem().contains(QLatin1String("1.5")));
+    f.Edit(kColSpeed, 0, QStringLiteral("1.5"));
+    EXPECT_EQ(f.Cell(kColSpeed, 0), QStringLiteral("1.5"));
+    EXPECT_EQ(f.media->JobRow(0).speed, L"1.5");
+    EXPECT_EQ(f.media->StateText(0), QStringLiteral("Ready"));
+    EXPECT_FALSE(f.media->ProblemTip()->isVisible());
+    EXPECT_TRUE(f.media->LastEditProblem().isEmpty());
+}
+
+// Files handed in while an add extracts a Windows Media file (its events run) do not
+// start a second add inside the first: they follow the first add's files, and all
+// that was skipped is in one message.
+TEST(MediaList, FilesHandedInDuringAnAddWaitForItAndShareItsMessage)
+{
+    const MediaSet& m = Media();
+    // Long enough that its extraction runs the event loop for a while.
+    const std::string longWmv = m.folder + "long.wmv";
+    ASSERT_TRUE(std::filesystem::exists(longWmv)
+                || MakeMedia("-f lavfi -i sine=frequency=300:sample_rate=44100 -t 300 -c:a wmav2", longWmv));
+    ListFixture f;
+    int nestedResult = -1;
+    bool nestedWhileAdding = false;
+    QTimer::singleShot(0, &f.host, [&] {
+        nestedWhileAdding = f.media->IsAdding();
+        nestedResult = f.media->AddFiles({QString::fromStdString(m.audioOnly), QString::fromStdString(m.notMedia)});
+    });
+    const int added = f.media->AddFiles({QString::fromStdString(longWmv), QString::fromStdString(m.videoNoSound)});
+    ASSERT_TRUE(nestedWhileAdding) << "the extraction ran no events; the case was not exercised";
+    EXPECT_EQ(nestedResult, 0);
+    EXPECT_EQ(added, 2);
+    ASSERT_EQ(f.media->RowCount(), 2);
+    EXPECT_EQ(f.media->FilePath(0), QString::fromStdString(longWmv));
+    EXPECT_EQ(f.media->FilePath(1), QString::fromStdString(m.audioOnly));
+    ASSERT_EQ(f.messages.size(), 1);
+    EXPECT_TRUE(f.messages[0].contains(QString::fromStdString(m.videoNoSound)));
+    EXPECT_TRUE(f.messages[0].contains(QString::fromStdString(m.notMedia)));
+    EXPECT_FALSE(f.media->IsAdding());
 }

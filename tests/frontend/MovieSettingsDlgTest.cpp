@@ -158,15 +158,13 @@ TEST(MovieSettingsDlg, CancelAfterSwitchingLeavesTheRecordUnchanged)
     EXPECT_EQ(dialog.result(), CKvDialogBase::kResultCancel);
 }
 
-TEST(MovieSettingsDlg, OkOnWmaStoresTheChosenFormatValueAndKeepsUnmatchedNumbers)
+TEST(MovieSettingsDlg, OkOnWmaStoresTheChosenFormatValue)
 {
     DialogFixture f;
     tagKvOptionRecord& record = f.state.CurrentRecord();
-    record.nAudioBitrate = 100; // no item says "100 Kbps": the combo stays unselected
     record.nWidth = 1001;
     record.nHeight = 70;
     CKvMovieSettingsDlg& dialog = f.Open();
-    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCurSel(), -1);
     const int last = dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCount() - 1;
     f.Choose(CKvMovieSettingsDlg::kWmaFormatId, last);
     const qint64 value = dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetItemData(last);
@@ -182,11 +180,86 @@ TEST(MovieSettingsDlg, OkOnWmaStoresTheChosenFormatValueAndKeepsUnmatchedNumbers
 
     EXPECT_EQ(record.nOutputType, kKvOutputWma);
     EXPECT_EQ(record.nWmaFormat, value);
-    EXPECT_EQ(record.nAudioBitrate, 100);
     EXPECT_EQ(record.nSizeMode, CKvMovieSettingsDlg::kBitratePriority);
     EXPECT_EQ(record.nWidth, 1000);
     EXPECT_EQ(record.nHeight, 80);
     EXPECT_EQ(f.state.OutputHeight(), 80);
+}
+
+// The MP3 lists offer only what the encoder writes: the bit rates of the MPEG version
+// the sample rate belongs to (checked against libmp3lame by encoding every pair), and
+// a stored record outside them shows, and on OK stores, what will really be written.
+TEST(MovieSettingsDlg, Mp3BitRatesFollowTheSampleRateAndAStoredRecordShowsWhatWillBeWritten)
+{
+    struct Case
+    {
+        int storedRate;
+        int storedKbps;
+        const char* shownRate;
+        const char* shownKbps;
+        const char* first; // the bit-rate list's ends
+        const char* last;
+    };
+    const Case cases[] = {
+        {8000, 640, "8000 Hz", "64 Kbps", "8 Kbps", "64 Kbps"},        // MPEG-2.5
+        {12000, 32, "12000 Hz", "32 Kbps", "8 Kbps", "64 Kbps"},
+        {22050, 320, "22050 Hz", "160 Kbps", "8 Kbps", "160 Kbps"},    // MPEG-2
+        {16000, 144, "16000 Hz", "144 Kbps", "8 Kbps", "160 Kbps"},
+        {44100, 8, "44100 Hz", "32 Kbps", "32 Kbps", "320 Kbps"},      // MPEG-1
+        {48000, 100, "48000 Hz", "96 Kbps", "32 Kbps", "320 Kbps"},    // between two items: the lower
+        {96000, 640, "48000 Hz", "320 Kbps", "32 Kbps", "320 Kbps"},   // no MP3 rate above 48000
+    };
+    for (const Case& c : cases) {
+        DialogFixture f;
+        tagKvOptionRecord& record = f.state.CurrentRecord();
+        record.nOutputType = kKvOutputMp3;
+        record.nSampleRate = c.storedRate;
+        record.nAudioBitrate = c.storedKbps;
+        CKvMovieSettingsDlg& dialog = f.Open();
+        CKvComboBox* rates = dialog.Combo(CKvMovieSettingsDlg::kSampleRateId);
+        CKvComboBox* bitrates = dialog.Combo(CKvMovieSettingsDlg::kBitrateId);
+        EXPECT_EQ(rates->GetCount(), 9) << c.storedRate;
+        EXPECT_EQ(rates->GetCaption(), QLatin1String(c.shownRate)) << c.storedRate;
+        EXPECT_EQ(bitrates->GetCaption(), QLatin1String(c.shownKbps)) << c.storedRate;
+        EXPECT_EQ(bitrates->GetItemText(0), QLatin1String(c.first)) << c.storedRate;
+        EXPECT_EQ(bitrates->GetItemText(bitrates->GetCount() - 1), QLatin1String(c.last)) << c.storedRate;
+        dialog.OnOK();
+        EXPECT_EQ(QStringLiteral("%1 Hz").arg(record.nSampleRate), QLatin1String(c.shownRate));
+        EXPECT_EQ(QStringLiteral("%1 Kbps").arg(record.nAudioBitrate), QLatin1String(c.shownKbps));
+    }
+
+    // Moving from 48000 to 8000 Hz takes 320 kbit/s down to the highest that stays legal.
+    DialogFixture f;
+    f.state.CurrentRecord().nOutputType = kKvOutputMp3;
+    f.state.CurrentRecord().nAudioBitrate = 320;
+    CKvMovieSettingsDlg& dialog = f.Open();
+    f.Choose(CKvMovieSettingsDlg::kSampleRateId, f.IndexOf(CKvMovieSettingsDlg::kSampleRateId, QStringLiteral("8000 Hz")));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCaption(), QStringLiteral("64 Kbps"));
+    f.Choose(CKvMovieSettingsDlg::kSampleRateId, f.IndexOf(CKvMovieSettingsDlg::kSampleRateId, QStringLiteral("44100 Hz")));
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCaption(), QStringLiteral("64 Kbps"));
+}
+
+// While the dialog fades out it takes nothing more: OK then a quick Cancel (or Esc)
+// keeps the OK, with the record written and the result OK.
+TEST(MovieSettingsDlg, TheFirstChoiceStandsWhileTheDialogFadesOut)
+{
+    DialogFixture f;
+    tagKvOptionRecord& record = f.state.CurrentRecord();
+    auto dialog = std::make_unique<CKvMovieSettingsDlg>(f.state);
+    dialog->show();
+    QApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->Opacity() == 255; }, 2000));
+    dialog->Combo(CKvMovieSettingsDlg::kFormatId)->OnListChoice(0);
+    QApplication::processEvents();
+    dialog->OnOK();
+    EXPECT_TRUE(dialog->IsClosing());
+    dialog->OnCancel();
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    dialog->ForwardCommand(CKvDialogBase::kResultCancel);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 3000));
+    EXPECT_EQ(dialog->result(), CKvDialogBase::kResultOk);
+    EXPECT_EQ(record.nOutputType, kKvOutputMp3);
+    EXPECT_EQ(f.state.CurrentPresetIndex(), kKvDefaultPreset);
 }
 
 TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)

@@ -5,6 +5,7 @@
 #include "ui/KvListCtrlListWnd.h"
 #include "ui/KvComboBoxList.h"
 #include "ui/KvUIManager.h"
+#include "ui/KvUiTypes.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -310,4 +311,81 @@ TEST(KvListCtrl, DrawsSelectionProgressAndTheDisabledVeil)
     EXPECT_NE(veiled, before);
     EXPECT_FALSE(f.list->OnMouseMessage(kLButtonDown, f.list->CellRect(0, 1).center()));
     EXPECT_EQ(f.list->GetSelectedRow(), 0);
+}
+
+// The progress cell: the amber fill, its text within the bar (dark over the amber,
+// light beside it), and all of it unveiled while the list is locked.
+TEST(KvListCtrl, ProgressCellsAreAmberReadableAndStayClearOfTheVeil)
+{
+    ListFixture f;
+    CKvUIManager::Colors() = tagKvUiColors{};
+    f.list->AddRow(QStringLiteral("a"));
+    f.list->SetCellText(2, 0, QStringLiteral(" 50.000%"));
+    f.list->SetProgress(2, 0, 50);
+    const CKvUIManager& manager = *f.dialog.Manager();
+    const QRect cell = f.list->CellRect(2, 0);
+    auto inspect = [&](bool enabled) {
+        f.list->Enable(enabled, false);
+        f.dialog.Manager()->Compose();
+        // Amber at the left end of the fill, in its middle row.
+        EXPECT_EQ(PixelAt(manager, cell.left() + 7, cell.center().y()), AccentColor()) << enabled;
+        // The text stays inside the bar: the cell's top and bottom three rows carry none.
+        const QColor background = PixelAt(manager, cell.left() + 1, cell.top() + 1);
+        for (int x = cell.left() + 4; x < cell.right() - 4; ++x) {
+            for (int y : {cell.top(), cell.top() + 1, cell.bottom() - 1, cell.bottom()})
+                ASSERT_EQ(PixelAt(manager, x, y), background) << enabled << " " << x << "," << y;
+        }
+        // The text is there, on both sides of the fill's end: in the dialog colour over
+        // the amber, in the text colour beside it.
+        const tagKvUiColors& colors = CKvUIManager::Colors();
+        auto near = [](const QColor& a, const QColor& b) {
+            return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 40;
+        };
+        int dark = 0;
+        int light = 0;
+        for (int x = cell.left() + 4; x < cell.right() - 4; ++x) {
+            for (int y = cell.top() + 5; y < cell.bottom() - 4; ++y) {
+                const QColor pixel = PixelAt(manager, x, y);
+                dark += x < cell.center().x() && near(pixel, ColorFromRef(colors.clrDlgBK));
+                light += x > cell.center().x() && near(pixel, ColorFromRef(colors.clrText));
+            }
+        }
+        EXPECT_GT(dark, 5) << enabled;
+        EXPECT_GT(light, 5) << enabled;
+    };
+    inspect(true);
+    inspect(false);
+}
+
+// With fill on, the shown columns share the list's width in proportion and follow it
+// when it grows; a dragged divider sets the new proportions.
+TEST(KvListCtrl, FilledColumnsShareTheWidthAndFollowTheList)
+{
+    ListFixture f;
+    auto sum = [&f] {
+        int width = 0;
+        for (int column = 0; column < f.list->GetColumnCount(); ++column)
+            width += f.list->Column(column)->bShow ? f.list->Column(column)->nWidth : 0;
+        return width;
+    };
+    EXPECT_EQ(sum(), 320) << "off: the columns keep their widths";
+    f.list->SetFillWidth(true);
+    EXPECT_EQ(sum(), 378);
+    f.list->Move(10, 40, 980, 200);
+    EXPECT_EQ(sum(), 978);
+    EXPECT_NEAR(f.list->Column(0)->nWidth, 120 * 978 / 320, 1);
+    EXPECT_FALSE(f.list->HasHScroll());
+    // Rows that need a vertical bar leave it its room.
+    for (int row = 0; row < 12; ++row)
+        f.list->AddRow(QStringLiteral("row"));
+    EXPECT_EQ(sum(), 978 - CKvWindow::kScrollBarSize);
+    EXPECT_FALSE(f.list->HasHScroll());
+    f.list->ShowColumn(1, false);
+    EXPECT_EQ(sum(), 978 - CKvWindow::kScrollBarSize);
+    f.list->ShowColumn(1, true);
+    // Narrower than the columns' own widths: they keep them and scroll.
+    f.list->Move(10, 40, 200, 200);
+    EXPECT_EQ(sum(), 320);
+    EXPECT_EQ(f.list->HitColumn(f.CellCenter(1, 0)), 1);
+    EXPECT_EQ(f.list->HitColumn(QPoint(0, 0)), -1);
 }

@@ -1,5 +1,6 @@
 #include "ui/KvMenuEx.h"
 
+#include "ui/KvCompositor.h"
 #include "ui/KvMenuExShadow.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
@@ -7,6 +8,8 @@
 #include "ui/MenuExStyle.h"
 
 #include "UiTestSupport.h"
+
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +232,33 @@ TEST_F(MenuExTest, ShadowSurroundsTheMenuWithoutCoveringIt)
     EXPECT_EQ(qAlpha(ring.pixel(0, 0)), 0); // rounded corner
     EXPECT_NEAR(qRed(ring.pixel(50, 3)), edge.red(), 2);
     EXPECT_NEAR(qBlue(ring.pixel(50, 3)), edge.blue(), 2);
+}
+
+// Without a compositor a translucent ring would show black: the shadow is then a flat
+// opaque border right around the menu, and nothing of it lies over the menu.
+TEST_F(MenuExTest, WithoutACompositorTheShadowIsAFlatOpaqueBorder)
+{
+    velmora::SetCompositorForTesting(0);
+    const auto restore = qScopeGuard([] { velmora::SetCompositorForTesting(-1); });
+    CKvMenuExShadow shadow;
+    EXPECT_TRUE(shadow.IsOpaque());
+    EXPECT_FALSE(shadow.testAttribute(Qt::WA_TranslucentBackground));
+    shadow.Surround(QRect(100, 100, 200, 80));
+    shadow.show();
+    QApplication::processEvents();
+    const int reach = CKvMenuExShadow::kReach;
+    const int flat = CKvMenuExShadow::kFlatWidth;
+    const QRegion mask = shadow.mask();
+    EXPECT_TRUE(mask.contains(QPoint(reach - 1, 40)));
+    EXPECT_TRUE(mask.contains(QPoint(reach - flat, 40)));
+    EXPECT_FALSE(mask.contains(QPoint(reach - flat - 1, 40))) << "no wider than the flat border";
+    EXPECT_FALSE(mask.contains(QPoint(reach, 40))) << "never over the menu";
+    const QImage flatPicture = CKvMenuExShadow::FlatPicture(QSize(20, 10));
+    EXPECT_EQ(qAlpha(flatPicture.pixel(0, 0)), 255);
+
+    velmora::SetCompositorForTesting(1);
+    CKvMenuExShadow ring;
+    EXPECT_FALSE(ring.IsOpaque());
 }
 
 TEST_F(MenuExTest, ItemsAreAddressedByCommandOrPosition)

@@ -1,0 +1,40 @@
+#pragma once
+
+// What the queue tells the user about rows that failed: a short reason per row in
+// words a user understands (the engine's own sentence stays in the row's tip), and
+// the one summary after a run, with the rows grouped by reason. No widgets.
+
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+// (file path, short reason) of a failed row.
+using KvQueueFailure = std::pair<QString, QString>;
+
+// The short reasons the queue gives.
+enum class KvFailure {
+    NothingToConvert,   // End is not after Start
+    ProfileNotSaved,    // the Windows Media settings file
+    JobFilesNotWritten, // the job files in the work folder
+    PathTooLong,
+    EngineNotStarted,
+    EngineStopped,      // the engine ended before it finished
+    ConversionFailed,   // the engine said it failed, for a reason not known here
+    NoOutput,
+    DiskFull,
+    FolderNotWritable,
+};
+QString FailureReason(KvFailure failure);
+
+// The short reason for a line the engine logged when it failed.
+QString ShortFailureReason(const QString& engineLine);
+
+// The message after a run with failures: how many rows failed, then one group per
+// reason (in the order the reasons first came up) listing the file names, one a
+// line. Empty when nothing failed.
+QString FailureSummary(const std::vector<KvQueueFailure>& failures);
+
+} // namespace velmora
