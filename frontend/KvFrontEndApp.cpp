@@ -304,13 +304,12 @@ bool CKvLumoApp::Startup(const QStringList& files)
         m_secondInstance = true;
         if (!HandOverFiles(m_programFolder, files)) {
             CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
-            LoadUiColors(m_programFolder + "skin/uicolors/UIColors.uic", CKvUIManager::Colors());
+            LoadUiColors(ProgramPath(m_programFolder, "skin/uicolors/UIColors.uic"), CKvUIManager::Colors());
             KvMessageBox(QStringLiteral("Velmora"), NotAnsweringMessage(!files.isEmpty()), CKvMessageDlg::kStyleOk);
         }
         return false;
     }
     m_started = true;
-    StartChannel();
 
     std::string workError;
     if (!EnsureWorkFolder(m_programFolder, &workError)) {
@@ -321,8 +320,11 @@ bool CKvLumoApp::Startup(const QStringList& files)
         return false;
     }
 
-    // Nothing of a crashed run (job files, a stale WAV index) may be reused.
+    // Nothing of a crashed run (job files, a stale WAV index) may be reused. This comes
+    // before the hand-over channel opens: a second start sees this instance as ready
+    // only once it no longer clears tmp/.
     DeleteFolderContents(m_tmpFolder);
+    StartChannel();
 
     CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
     LoadUiColors(ProgramPath(m_programFolder, "skin/uicolors/UIColors.uic"), CKvUIManager::Colors());
