@@ -985,8 +985,9 @@ void CKvListCtrl::DrawCell(QPainter& painter, const tagKvListCtrlColumnData& col
         DrawProgressCell(painter, cell, rect);
         return;
     }
-    if (column.nKind == KindChoice) {
-        // A small chevron tells that the cell offers a list.
+    if (column.nKind == KindChoice && !cell.combo.empty()) {
+        // A small chevron tells that the cell offers a list; a cell with nothing to
+        // choose from shows none.
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
         QPen pen(ColorFromRef(colors.clrText, 160), 1.4);

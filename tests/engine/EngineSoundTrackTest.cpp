@@ -1,0 +1,89 @@
+// A film with an English and a German sound track: the engine converts the track the
+// project names (the first when it names none), heard by the pitch of the output, and
+// a track that is not there fails the job with a reason instead of playing another.
+
+#include "EngineTestHelper.h"
+
+#include "common/KvWmProfile.h"
+#include "support/SoundTracks.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class EngineSoundTrack : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_media = std::make_unique<TempFolder>("velmora-engine-tracks");
+        ASSERT_TRUE(MakeTwoTrackFilm(Film(), "-c:v mpeg4 -c:a:0 aac -c:a:1 ac3"));
+    }
+    static void TearDownTestSuite() { s_media.reset(); }
+    static std::string Film() { return s_media->Path() + "film.mkv"; }
+
+    static std::unique_ptr<TempFolder> s_media;
+};
+
+std::unique_ptr<TempFolder> EngineSoundTrack::s_media;
+
+struct TrackJob
+{
+    int outputType;
+    int audioStream;
+    double tone;
+};
+
+void PrintTo(const TrackJob& c, std::ostream* os)
+{
+    *os << "type " << c.outputType << " stream " << c.audioStream;
+}
+
+class EngineSoundTrackJob : public EngineSoundTrack, public ::testing::WithParamInterface<TrackJob>
+{
+};
+
+} // namespace
+
+TEST_P(EngineSoundTrackJob, ConvertsTheChosenTrack)
+{
+    const TrackJob& c = GetParam();
+    EngineJob job;
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(c.outputType, 128, 44100, 1)));
+    if (c.outputType == 7)
+        ASSERT_TRUE(WriteWmProfile(job.JobFile("wmv.prx"), 0, 0));
+    JobRow row{Film(), 3.0, 0.0, 3.0};
+    row.audioStream = c.audioStream;
+    ASSERT_TRUE(job.WriteProject({row}));
+    const std::string output = job.Folder() + "out" + OutputExtension(c.outputType);
+    job.FillConversion(output);
+
+    ASSERT_EQ(job.Run(60000), 0);
+    EXPECT_EQ(job.Block().bConvertFailed, 0) << job.LogText();
+    EXPECT_NEAR(FileToneFrequency(output), c.tone, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tracks, EngineSoundTrackJob,
+                         ::testing::Values(TrackJob{0, -1, kEnglishTone}, TrackJob{0, 2, kGermanTone},
+                                           TrackJob{7, 2, kGermanTone}));
+
+TEST_F(EngineSoundTrack, ATrackThatIsNotThereFailsTheJobWithAReason)
+{
+    EngineJob job;
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(0, 128, 44100, 1)));
+    JobRow row{Film(), 3.0, 0.0, 3.0};
+    row.audioStream = 0; // the picture
+    ASSERT_TRUE(job.WriteProject({row}));
+    const std::string output = job.Folder() + "out.mp3";
+    job.FillConversion(output);
+
+    ASSERT_EQ(job.Run(60000), 0);
+    EXPECT_EQ(job.Block().bConvertFailed, 1);
+    EXPECT_NE(job.LogText().find("has no sound track at stream 0"), std::string::npos) << job.LogText();
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
