@@ -1,11 +1,15 @@
-// A film with an English and a German sound track: the engine converts the track the
-// project names (the first when it names none), heard by the pitch of the output, and
-// a track that is not there fails the job with a reason instead of playing another.
+// A film with an English and a German sound track: the engine converts and previews
+// the track the project names (the first when it names none), heard by the pitch of
+// the output, and a track that is not there fails the job with a reason instead of
+// playing another.
 
 #include "EngineTestHelper.h"
 
 #include "common/KvWmProfile.h"
+#include "support/ScopedEnv.h"
 #include "support/SoundTracks.h"
+
+#include <cstring>
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -86,4 +90,28 @@ TEST_F(EngineSoundTrack, ATrackThatIsNotThereFailsTheJobWithAReason)
     EXPECT_EQ(job.Block().bConvertFailed, 1);
     EXPECT_NE(job.LogText().find("has no sound track at stream 0"), std::string::npos) << job.LogText();
     EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(EngineSoundTrack, PreviewPlaysTheChosenTrackToo)
+{
+    EngineJob job;
+    const std::string played = job.Folder() + "played.raw";
+    ScopedEnv file("SDL_DISKAUDIOFILE", played);
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(0, 128, 44100, 1)));
+    JobRow row{Film(), 3.0, 0.0, 3.0};
+    row.audioStream = 2;
+    ASSERT_TRUE(job.WriteProject({row}));
+    job.FillPreview(3.0);
+
+    ASSERT_EQ(EngineJob::Wait(job.Start(), 30000), 0) << job.LogText();
+    EXPECT_EQ(job.Block().bPlayFailed, 0) << job.LogText();
+    const std::string bytes = ReadFileBytes(played);
+    std::vector<std::int16_t> pcm(bytes.size() / 2);
+    std::memcpy(pcm.data(), bytes.data(), pcm.size() * 2);
+    // The device's silence before the first mixed buffer is no part of the sound.
+    std::size_t lead = 0;
+    while (lead + 1 < pcm.size() && pcm[lead] == 0 && pcm[lead + 1] == 0)
+        lead += 2;
+    pcm.erase(pcm.begin(), pcm.begin() + static_cast<long>(lead));
+    EXPECT_NEAR(ToneFrequency(pcm, 2, 44100), kGermanTone, 5.0);
 }
