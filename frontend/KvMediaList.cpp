@@ -64,7 +64,7 @@ constexpr ColumnSpec kColumns[kMediaColumnCount] = {
     {"Has Audio", 60, CKvListCtrl::KindText},
     {"Source W", 60, CKvListCtrl::KindText},
     {"Source H", 60, CKvListCtrl::KindText},
-    {"Track", 150, CKvListCtrl::KindChoice},
+    {"Track", 170, CKvListCtrl::KindChoice},
 };
 
 constexpr int kFirstHiddenColumn = kColSyncAudio;
@@ -322,12 +322,33 @@ bool KvMediaList::AddFile(const QString& file)
         for (const AudioTrackInfo& track : info.audioTracks)
             tracks.push_back({FromC(AudioTrackLabel(track)), track.nStreamIndex});
         m_list->SetCellChoices(kColTrack, row, tracks);
-        m_list->ShowColumn(kColTrack, true, false);
+        ShowTrackColumn();
     }
     m_list->SetProgress(kColState, row, 0, false);
     RowExtra& extra = m_extras[serial];
     std::copy(std::begin(values), std::end(values), std::begin(extra.accepted));
     return true;
+}
+
+void KvMediaList::ShowTrackColumn()
+{
+    if (m_list->Column(kColTrack)->bShow)
+        return;
+    // The Track column takes its room from the shown columns in proportion, so the
+    // list keeps the width it had and needs no sideways scrolling.
+    int others = 0;
+    for (int column = 0; column < kMediaColumnCount; ++column) {
+        if (column != kColTrack && m_list->Column(column)->bShow)
+            others += m_list->ColumnBaseWidth(column);
+    }
+    const int track = m_list->ColumnBaseWidth(kColTrack);
+    if (others > track) {
+        for (int column = 0; column < kMediaColumnCount; ++column) {
+            if (column != kColTrack && m_list->Column(column)->bShow)
+                m_list->SetColumnBaseWidth(column, m_list->ColumnBaseWidth(column) * (others - track) / others);
+        }
+    }
+    m_list->ShowColumn(kColTrack, true, false);
 }
 
 void KvMediaList::PreExtractSound(const std::string& source, int audioStream)

@@ -173,6 +173,7 @@ private:
 
     bool AddFile(const QString& path);
     void PreExtractSound(const std::string& source, int audioStream);
+    void ShowTrackColumn();
     bool ExtractInBackground(const std::string& source, const std::string& wav, int audioStream);
     std::string NewWavPath() const;
     void HideRowTip();

@@ -206,6 +206,14 @@ void CKvFFMpegAudioReader::Close()
     m_resamplerFailed = false;
 }
 
+velmora::MediaTags CKvFFMpegAudioReader::ReadTags() const
+{
+    velmora::MediaTags tags;
+    if (!bFailed && m_format)
+        velmora::ReadMediaTags(m_format.get(), nAudioStream, tags);
+    return tags;
+}
+
 void CKvFFMpegAudioReader::Refuse(const std::string& why)
 {
     velmora::LogLine("audio reader: " + strPath + ": " + why);

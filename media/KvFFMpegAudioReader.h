@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "media/KvFFMpegDeleters.h"
+#include "media/KvMediaTags.h"
 
 // One chunk of the reader's queue.
 struct tagKvFFMpegBackupAudioItem
@@ -99,6 +100,10 @@ public:
     // rate, in order, with no hold-back and no padding. Returns the number copied;
     // 0 once the stream is exhausted.
     int ReadDecoded(int16_t* dest, int maxFrames, int rate);
+
+    // The tags and cover of the open file, of its sound track for what the track
+    // holds (ReadMediaTags); empty on a failed reader. Reads no packet and moves nothing.
+    velmora::MediaTags ReadTags() const;
 
     // Why the reader is failed, in words ("has no sound track", ...); empty while it
     // is not.

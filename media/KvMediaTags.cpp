@@ -150,8 +150,14 @@ bool ReadMediaTags(const std::string& path, int audioStream, MediaTags& tags)
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
         return false;
-    ScopedFormatContext format(raw);
+    const ScopedFormatContext format(raw);
+    ReadMediaTags(format.get(), audioStream, tags);
+    return true;
+}
 
+void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& tags)
+{
+    tags = MediaTags{};
     const AVStream* sound = nullptr;
     int streams = 0;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -168,9 +174,8 @@ bool ReadMediaTags(const std::string& path, int audioStream, MediaTags& tags)
     if (sound != nullptr && (ogg || streams == 1))
         TakeTexts(tags, sound->metadata);
 
-    if (!TakeAttachedPicture(tags, format.get()) && !TakeCoverTag(tags, format->metadata) && sound != nullptr)
+    if (!TakeAttachedPicture(tags, format) && !TakeCoverTag(tags, format->metadata) && sound != nullptr)
         TakeCoverTag(tags, sound->metadata);
-    return true;
 }
 
 } // namespace velmora

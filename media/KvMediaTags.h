@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+struct AVFormatContext;
+
 namespace velmora {
 
 // Characters (code points) kept of each text. Names are short in real life; a comment
@@ -48,6 +50,8 @@ struct MediaTags
 // "COVERART" comment. Returns false when the file cannot be opened; tags is then
 // empty.
 bool ReadMediaTags(const std::string& path, int audioStream, MediaTags& tags);
+// The same from a file that is open already (its header read); reads no packet.
+void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& tags);
 
 // text as a tag may hold it: invalid UTF-8 becomes U+FFFD, control characters other
 // than tab, line feed and carriage return are dropped, blanks at both ends are

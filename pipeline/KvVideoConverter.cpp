@@ -4,6 +4,7 @@
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
+#include "media/KvFFMpegAudioReader.h"
 #include "media/KvMediaTags.h"
 #include "project/KvEngineProject.h"
 
@@ -40,7 +41,12 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
     const CKvEngineItem& item = *line->items.front();
     const std::string source = WideToUtf8(item.source);
     MediaTags tags;
-    ReadMediaTags(source, item.nAudioStream, tags);
+    // The item's reader has the source open already; only a WAV in its place (or an
+    // item without sound) needs the source opened for its tags.
+    if (item.pAudioReader && !item.bUsesExtractedWav && !item.pAudioReader->IsFailed())
+        tags = item.pAudioReader->ReadTags();
+    else
+        ReadMediaTags(source, item.nAudioStream, tags);
     if (tags.title.empty())
         tags.title = CleanTagText(std::filesystem::path(source).stem().string(), kMaxTagNameChars);
     return tags;

@@ -322,6 +322,21 @@ void CKvListCtrl::SetColumnElide(int column, Qt::TextElideMode mode)
         m_columns[size_t(column)]->nElide = mode;
 }
 
+void CKvListCtrl::SetColumnBaseWidth(int column, int width)
+{
+    if (column < 0 || column >= GetColumnCount())
+        return;
+    tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
+    data.nBaseWidth = std::max(kMinColumnWidth, width);
+    data.nWidth = data.nBaseWidth;
+    FitColumns();
+}
+
+int CKvListCtrl::ColumnBaseWidth(int column) const
+{
+    return column >= 0 && column < GetColumnCount() ? m_columns[size_t(column)]->nBaseWidth : 0;
+}
+
 void CKvListCtrl::SetColumnOffered(int column, bool offered)
 {
     if (column >= 0 && column < GetColumnCount())

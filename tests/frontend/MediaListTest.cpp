@@ -104,7 +104,7 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
     const char* headers[] = {"File", "State", "Duration", "Start", "End", "Sync Audio", "Volume", "Speed",
                              "New Width", "New Height", "Crop X", "Crop Y", "Crop W", "Crop H", "Has Video",
                              "Has Audio", "Source W", "Source H", "Track"};
-    const int widths[] = {360, 240, 110, 110, 110, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60, 150};
+    const int widths[] = {360, 240, 110, 110, 110, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60, 170};
     ASSERT_EQ(f.host.list->GetColumnCount(), kMediaColumnCount);
     for (int column = 0; column < kMediaColumnCount; ++column) {
         const tagKvListCtrlColumnData* data = f.host.list->Column(column);
@@ -371,6 +371,7 @@ TEST(MediaList, AFileWithSeveralSoundTracksOffersThemInItsTrackCell)
     EXPECT_FALSE(f.host.list->Column(kColTrack)->bShow) << "nothing to choose yet";
     ASSERT_EQ(f.media->AddFiles({QString::fromStdString(film), QString::fromStdString(wmv)}), 2);
     EXPECT_TRUE(f.host.list->Column(kColTrack)->bShow);
+    EXPECT_FALSE(f.host.list->HasHScroll()) << "the other columns made room for it";
 
     EXPECT_EQ(f.Cell(kColTrack, 0), QString());
     EXPECT_TRUE(f.host.list->Cell(kColTrack, 0)->combo.empty());
