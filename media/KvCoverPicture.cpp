@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -13,20 +14,18 @@ namespace velmora {
 
 namespace {
 
+// The picture formats a cover may come in.
+constexpr std::pair<AVCodecID, const char*> kPictureTypes[] = {
+    {AV_CODEC_ID_MJPEG, "image/jpeg"}, {AV_CODEC_ID_PNG, "image/png"},   {AV_CODEC_ID_BMP, "image/bmp"},
+    {AV_CODEC_ID_GIF, "image/gif"},    {AV_CODEC_ID_WEBP, "image/webp"}, {AV_CODEC_ID_TIFF, "image/tiff"},
+};
+
 AVCodecID CodecOfMime(const std::string& mime)
 {
-    if (mime == "image/jpeg")
-        return AV_CODEC_ID_MJPEG;
-    if (mime == "image/png")
-        return AV_CODEC_ID_PNG;
-    if (mime == "image/bmp")
-        return AV_CODEC_ID_BMP;
-    if (mime == "image/gif")
-        return AV_CODEC_ID_GIF;
-    if (mime == "image/webp")
-        return AV_CODEC_ID_WEBP;
-    if (mime == "image/tiff")
-        return AV_CODEC_ID_TIFF;
+    for (const auto& [codec, type] : kPictureTypes) {
+        if (mime == type)
+            return codec;
+    }
     return AV_CODEC_ID_NONE;
 }
 
@@ -98,6 +97,15 @@ std::vector<std::uint8_t> EncodeJpeg(const AVFrame* picture, int side, int q)
 }
 
 } // namespace
+
+std::string CoverMimeOfCodec(int codecId)
+{
+    for (const auto& [codec, type] : kPictureTypes) {
+        if (codec == codecId)
+            return type;
+    }
+    return std::string();
+}
 
 bool FitCoverPicture(std::vector<std::uint8_t>& bytes, std::string& mime, std::size_t maxBytes, int maxSide)
 {

@@ -9,6 +9,10 @@
 
 namespace velmora {
 
+// The MIME type of a picture of an FFmpeg codec id (AVCodecID); empty for a codec
+// that is no picture format a cover comes in.
+std::string CoverMimeOfCodec(int codecId);
+
 // Pictures that would decode to more pixels than this are not decoded (a hostile
 // header could ask for gigabytes).
 constexpr std::int64_t kMaxCoverPixels = 50'000'000;

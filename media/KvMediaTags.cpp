@@ -1,6 +1,7 @@
 #include "media/KvMediaTags.h"
 
 #include "common/KvText.h"
+#include "media/KvCoverPicture.h"
 #include "media/KvFFMpegDeleters.h"
 
 #include <algorithm>
@@ -48,19 +49,6 @@ void TakeTexts(MediaTags& tags, const AVDictionary* metadata)
     TakeTag(tags.comment, metadata, {"comment", "description"}, kMaxTagCommentChars);
 }
 
-std::string MimeOfCodec(AVCodecID id)
-{
-    switch (id) {
-    case AV_CODEC_ID_MJPEG: return "image/jpeg";
-    case AV_CODEC_ID_PNG: return "image/png";
-    case AV_CODEC_ID_BMP: return "image/bmp";
-    case AV_CODEC_ID_GIF: return "image/gif";
-    case AV_CODEC_ID_WEBP: return "image/webp";
-    case AV_CODEC_ID_TIFF: return "image/tiff";
-    default: return std::string();
-    }
-}
-
 std::string MimeOfBytes(const std::vector<std::uint8_t>& bytes)
 {
     auto starts = [&](std::initializer_list<std::uint8_t> magic) {
@@ -80,7 +68,7 @@ bool TakeAttachedPicture(MediaTags& tags, const AVFormatContext* format)
         const AVStream* stream = format->streams[i];
         if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) || stream->attached_pic.size <= 0 ||
             static_cast<std::size_t>(stream->attached_pic.size) > kMaxCoverSourceBytes ||
-            MimeOfCodec(stream->codecpar->codec_id).empty())
+            CoverMimeOfCodec(stream->codecpar->codec_id).empty())
             continue;
         const AVDictionaryEntry* kind = av_dict_get(stream->metadata, "comment", nullptr, 0);
         const bool front = kind != nullptr && std::strcmp(kind->value, "Cover (front)") == 0;
@@ -92,7 +80,7 @@ bool TakeAttachedPicture(MediaTags& tags, const AVFormatContext* format)
     if (chosen == nullptr)
         return false;
     tags.cover.assign(chosen->attached_pic.data, chosen->attached_pic.data + chosen->attached_pic.size);
-    tags.coverMime = MimeOfCodec(chosen->codecpar->codec_id);
+    tags.coverMime = CoverMimeOfCodec(chosen->codecpar->codec_id);
     return true;
 }
 

@@ -156,6 +156,19 @@ AsfHeader ReadAsfHeader(const std::string& bytes)
     return header;
 }
 
+// The tags every format carries under the same names, those it names its own way
+// (expected), and the cover byte for byte.
+void ExpectSongTags(const std::string& path, const MediaTags& tags, std::map<std::string, std::string> expected)
+{
+    expected.insert({{"title", tags.title}, {"artist", tags.artist}, {"album", tags.album},
+                     {"album_artist", tags.albumArtist}, {"genre", tags.genre}, {"comment", tags.comment}});
+    const auto read = ProbeTags(path);
+    for (const auto& [key, value] : expected)
+        EXPECT_EQ(read.count(key) ? read.at(key) : "<missing>", value) << key;
+    EXPECT_EQ(ProbeCoverStream(path), "codec_name=mjpeg\nDISPOSITION:attached_pic=1\n");
+    EXPECT_EQ(Bytes(ExtractCover(path, path + ".cover.jpg")), tags.cover);
+}
+
 class OutputTags : public ::testing::Test
 {
 protected:
@@ -203,17 +216,7 @@ TEST_F(OutputTags, Mp3CarriesEveryTagAsId3v24AndTheCoverAsItWas)
     const MediaTags tags = SongTags();
     ASSERT_EQ(Encode(path, kMp3, tags), 0);
 
-    const auto read = ProbeTags(path);
-    EXPECT_EQ(read.at("title"), tags.title);
-    EXPECT_EQ(read.at("artist"), tags.artist);
-    EXPECT_EQ(read.at("album"), tags.album);
-    EXPECT_EQ(read.at("album_artist"), tags.albumArtist);
-    EXPECT_EQ(read.at("date"), tags.date);
-    EXPECT_EQ(read.at("track"), tags.track);
-    EXPECT_EQ(read.at("genre"), tags.genre);
-    EXPECT_EQ(read.at("comment"), tags.comment);
-    EXPECT_EQ(ProbeCoverStream(path), "codec_name=mjpeg\nDISPOSITION:attached_pic=1\n");
-    EXPECT_EQ(Bytes(ExtractCover(path, folder.Path() + "cover.jpg")), tags.cover);
+    ExpectSongTags(path, tags, {{"date", tags.date}, {"track", tags.track}});
 
     // Where a player looks: version 2.4, the comment in COMM (not a user text frame).
     const std::string bytes = ReadFileBytes(path);
@@ -234,19 +237,10 @@ TEST_F(OutputTags, WmaCarriesEveryTagInItsHeaderObjectsAndTheCoverAsWmPicture)
     const MediaTags tags = SongTags();
     ASSERT_EQ(Encode(path, kWma, tags), 0);
 
-    const auto read = ProbeTags(path);
-    EXPECT_EQ(read.at("title"), tags.title);
-    EXPECT_EQ(read.at("artist"), tags.artist);
-    EXPECT_EQ(read.at("album"), tags.album);
-    EXPECT_EQ(read.at("album_artist"), tags.albumArtist);
-    EXPECT_EQ(read.at("WM/Year"), "2021");
-    EXPECT_EQ(read.at("track"), "3");
-    EXPECT_EQ(read.at("genre"), tags.genre);
-    EXPECT_EQ(read.at("comment"), tags.comment);
-    for (const auto& [key, value] : read)
+    // Windows Media names a year and a track number.
+    ExpectSongTags(path, tags, {{"WM/Year", "2021"}, {"track", "3"}});
+    for (const auto& [key, value] : ProbeTags(path))
         EXPECT_EQ(key.find("WM/Reserved"), std::string::npos) << "the room was left as it was";
-    EXPECT_EQ(ProbeCoverStream(path), "codec_name=mjpeg\nDISPOSITION:attached_pic=1\n");
-    EXPECT_EQ(Bytes(ExtractCover(path, folder.Path() + "cover.jpg")), tags.cover);
 
     const AsfHeader header = ReadAsfHeader(ReadFileBytes(path));
     EXPECT_EQ(header.declaredCount, header.objects.size());
