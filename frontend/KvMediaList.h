@@ -3,8 +3,9 @@
 // The media list: the rows of the conversion queue, held in the skinned list control
 // that the main window creates and hands in. One row per added source file, 19
 // columns (File, State, Duration, Start and End shown; Track shown once a file with
-// several sound tracks is added; the rest hidden but carrying their values). Every cell is text; numbers are written and read in the C locale so
-// a decimal comma of the user's locale never reaches a job file.
+// several sound tracks is added; the rest hidden but carrying their values). Every
+// cell is text; numbers are written and read in the C locale so a decimal comma of
+// the user's locale never reaches a job file.
 //
 // The controller owns no widget. It fills the columns, adds files with their media
 // information (pre-extracting the sound of Windows Media sources into tmp/ and the

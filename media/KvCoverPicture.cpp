@@ -6,10 +6,6 @@
 #include <cmath>
 #include <utility>
 
-extern "C" {
-#include <libavutil/imgutils.h>
-}
-
 namespace velmora {
 
 namespace {
