@@ -56,7 +56,8 @@ std::string PartialOutputPath(std::string_view finalPath)
 
 int CreateExclusiveFile(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Readable too: a chain may put header fields in place after its muxer is done.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd >= 0 ? fd : -errno;
 }
 

@@ -64,6 +64,7 @@ constexpr ColumnSpec kColumns[kMediaColumnCount] = {
     {"Has Audio", 60, CKvListCtrl::KindText},
     {"Source W", 60, CKvListCtrl::KindText},
     {"Source H", 60, CKvListCtrl::KindText},
+    {"Track", 170, CKvListCtrl::KindChoice},
 };
 
 constexpr int kFirstHiddenColumn = kColSyncAudio;
@@ -201,7 +202,7 @@ void KvMediaList::CreateColumns()
     for (int column = kFirstHiddenColumn; column < kMediaColumnCount; ++column)
         m_list->ShowColumn(column, false, false);
     for (int column = kLastOfferedColumn + 1; column < kMediaColumnCount; ++column)
-        m_list->SetColumnOffered(column, false);
+        m_list->SetColumnOffered(column, column == kColTrack);
     // A long path keeps its file name in view; the tip shows it whole.
     m_list->SetColumnElide(kColFile, Qt::ElideMiddle);
     m_list->SetFillWidth(true);
@@ -283,7 +284,7 @@ bool KvMediaList::AddFile(const QString& file)
         return false;
     }
     if (IsWindowsMediaPath(path))
-        PreExtractSound(utf8);
+        PreExtractSound(utf8, -1);
 
     const qint64 serial = m_nextSerial++;
     const int row = m_list->AddRow(path, serial);
@@ -311,29 +312,59 @@ bool KvMediaList::AddFile(const QString& file)
         IntText(info.nHasAudio),
         width,
         height,
+        // A single sound track leaves nothing to choose.
+        info.audioTracks.size() > 1 ? FromC(AudioTrackLabel(info.audioTracks.front())) : QString(),
     };
     for (int column = 1; column < kMediaColumnCount; ++column)
         m_list->SetCellText(column, row, values[column], false);
+    if (info.audioTracks.size() > 1) {
+        std::vector<tagKvListCtrlItemComboData> tracks;
+        for (const AudioTrackInfo& track : info.audioTracks)
+            tracks.push_back({FromC(AudioTrackLabel(track)), track.nStreamIndex});
+        m_list->SetCellChoices(kColTrack, row, tracks);
+        ShowTrackColumn();
+    }
     m_list->SetProgress(kColState, row, 0, false);
     RowExtra& extra = m_extras[serial];
     std::copy(std::begin(values), std::end(values), std::begin(extra.accepted));
     return true;
 }
 
-void KvMediaList::PreExtractSound(const std::string& source)
+void KvMediaList::ShowTrackColumn()
+{
+    if (m_list->Column(kColTrack)->bShow)
+        return;
+    // The Track column takes its room from the shown columns in proportion, so the
+    // list keeps the width it had and needs no sideways scrolling.
+    int others = 0;
+    for (int column = 0; column < kMediaColumnCount; ++column) {
+        if (column != kColTrack && m_list->Column(column)->bShow)
+            others += m_list->ColumnBaseWidth(column);
+    }
+    const int track = m_list->ColumnBaseWidth(kColTrack);
+    if (others > track) {
+        for (int column = 0; column < kMediaColumnCount; ++column) {
+            if (column != kColTrack && m_list->Column(column)->bShow)
+                m_list->SetColumnBaseWidth(column, m_list->ColumnBaseWidth(column) * (others - track) / others);
+        }
+    }
+    m_list->ShowColumn(kColTrack, true, false);
+}
+
+void KvMediaList::PreExtractSound(const std::string& source, int audioStream)
 {
     const std::wstring wideSource = Utf8ToWide(source);
-    const WavIndexLookup lookup = LookupWavIndex(m_programFolder, wideSource);
+    const WavIndexLookup lookup = LookupWavIndex(m_programFolder, wideSource, audioStream);
     if (lookup.state == WavIndexState::kPresent)
         return;
     const std::string wav = NewWavPath();
-    if (ExtractInBackground(source, wav))
-        RecordWavExtraction(m_programFolder, wideSource, Utf8ToWide(wav));
+    if (ExtractInBackground(source, wav, audioStream))
+        RecordWavExtraction(m_programFolder, wideSource, Utf8ToWide(wav), audioStream);
     else
-        ForgetStaleWav(m_programFolder, wideSource);
+        ForgetStaleWav(m_programFolder, wideSource, audioStream);
 }
 
-bool KvMediaList::ExtractInBackground(const std::string& source, const std::string& wav)
+bool KvMediaList::ExtractInBackground(const std::string& source, const std::string& wav, int audioStream)
 {
     // A long Windows Media file takes a while to decode: do it on a worker thread and
     // keep the window painting, with the spinner up, instead of freezing it. User input
@@ -341,7 +372,7 @@ bool KvMediaList::ExtractInBackground(const std::string& source, const std::stri
     std::atomic<bool> done{false};
     bool extracted = false;
     std::thread worker([&] {
-        extracted = ExtractAudioToWav(source, wav);
+        extracted = ExtractAudioToWav(source, wav, audioStream);
         done.store(true, std::memory_order_release);
     });
 
@@ -459,6 +490,9 @@ bool KvMediaList::OnCellTextChanged(qint64 param)
     }
     extra->accepted[column] = typed;
     extra->toolTip.clear();
+    // Another sound track of a Windows Media source is extracted as the first one was.
+    if (column == kColTrack && IsWindowsMediaPath(FilePath(row)))
+        PreExtractSound(FilePath(row).toStdString(), AudioStream(row));
     m_lastEditProblem.clear();
     if (m_problemTip)
         m_problemTip->hide();
@@ -566,7 +600,22 @@ tagKvJobRow KvMediaList::JobRow(int row) const
     job.hasAudio = Cell(kColHasAudio, row).toStdWString();
     job.sourceWidth = Cell(kColSourceW, row).toStdWString();
     job.sourceHeight = Cell(kColSourceH, row).toStdWString();
+    job.audioStream = AudioStream(row);
     return job;
+}
+
+int KvMediaList::AudioStream(int row) const
+{
+    const tagKvListCtrlItemData* cell = m_list ? m_list->Cell(kColTrack, row) : nullptr;
+    if (!cell)
+        return -1;
+    // The first track is what a job reads when it names none, so it is not named: the
+    // project file stays as it was for everyone who never chose.
+    for (size_t i = 1; i < cell->combo.size(); ++i) {
+        if (cell->combo[i].szText == cell->szText)
+            return static_cast<int>(cell->combo[i].nData);
+    }
+    return -1;
 }
 
 double KvMediaList::RowLength(int row) const

@@ -1,10 +1,11 @@
 #pragma once
 
 // The media list: the rows of the conversion queue, held in the skinned list control
-// that the main window creates and hands in. One row per added source file, 18
-// columns (File, State, Duration, Start and End shown; the rest hidden but carrying
-// their values). Every cell is text; numbers are written and read in the C locale so
-// a decimal comma of the user's locale never reaches a job file.
+// that the main window creates and hands in. One row per added source file, 19
+// columns (File, State, Duration, Start and End shown; Track shown once a file with
+// several sound tracks is added; the rest hidden but carrying their values). Every
+// cell is text; numbers are written and read in the C locale so a decimal comma of
+// the user's locale never reaches a job file.
 //
 // The controller owns no widget. It fills the columns, adds files with their media
 // information (pre-extracting the sound of Windows Media sources into tmp/ and the
@@ -48,7 +49,10 @@ enum KvMediaColumn : int {
     kColHasAudio = 15,
     kColSourceW = 16,
     kColSourceH = 17,
-    kMediaColumnCount = 18,
+    // The sound track a row converts, chosen in place from the file's tracks ("2: deu,
+    // AC-3 5.1"); empty for a file with one sound track.
+    kColTrack = 18,
+    kMediaColumnCount = 19,
 };
 
 // A file that Add could not take, and why ("no sound track", "cannot be read").
@@ -86,7 +90,7 @@ public:
 
     CKvListCtrl* List() const { return m_list; }
 
-    // Inserts the 18 columns with their headers, widths and kinds and hides 5..17.
+    // Inserts the 19 columns with their headers, widths and kinds and hides 5..18.
     void CreateColumns();
 
     // Where the one message about skipped files goes (the main window shows it with its
@@ -134,6 +138,9 @@ public:
     QString FilePath(int row) const;
     // The cells of row a job is built from (BuildJobProject).
     tagKvJobRow JobRow(int row) const;
+    // The stream index of the sound track chosen in row's Track cell; -1 for the first
+    // sound track (also when the file has only one).
+    int AudioStream(int row) const;
     // Seconds the row converts, as the job will see them (out point minus in point,
     // within the source's length); the queue refuses rows where this is not above 0.
     double RowLength(int row) const;
@@ -166,8 +173,9 @@ private:
     };
 
     bool AddFile(const QString& path);
-    void PreExtractSound(const std::string& source);
-    bool ExtractInBackground(const std::string& source, const std::string& wav);
+    void PreExtractSound(const std::string& source, int audioStream);
+    void ShowTrackColumn();
+    bool ExtractInBackground(const std::string& source, const std::string& wav, int audioStream);
     std::string NewWavPath() const;
     void HideRowTip();
     void ShowProblem(int column, int row, const QString& text);

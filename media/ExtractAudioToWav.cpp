@@ -78,20 +78,20 @@ bool IsLittleEndian()
 
 } // namespace
 
-bool ExtractAudioToWav(const std::string& source, const std::string& target)
+bool ExtractAudioToWav(const std::string& source, const std::string& target, int audioStream)
 {
-    return velmora::ExtractAudioToWavLimited(source, target, velmora::kMaxWavDataBytes);
+    return velmora::ExtractAudioToWavLimited(source, target, velmora::kMaxWavDataBytes, audioStream);
 }
 
 namespace velmora {
 
 bool ExtractAudioToWavLimited(const std::string& source, const std::string& target,
-                              uint64_t maxDataBytes)
+                              uint64_t maxDataBytes, int audioStream)
 {
     if (maxDataBytes > kMaxWavDataBytes)
         maxDataBytes = kMaxWavDataBytes;
 
-    CKvFFMpegAudioReader reader(source);
+    CKvFFMpegAudioReader reader(source, audioStream);
     if (reader.IsFailed())
         return false;
 

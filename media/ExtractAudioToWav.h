@@ -1,7 +1,7 @@
 #pragma once
 
-// Decodes the whole first audio stream of a media file into a 44100 Hz stereo
-// signed 16-bit WAV file with a canonical 44-byte header.
+// Decodes one whole sound track of a media file (the first unless one is named) into
+// a 44100 Hz stereo signed 16-bit WAV file with a canonical 44-byte header.
 
 #include <cstdint>
 #include <string>
@@ -10,7 +10,8 @@
 // completely. On failure nothing is left at target once it was opened (a target
 // that could not be opened is not touched). A sound track whose data would not fit
 // the 32-bit sizes of the format (4 GiB) is a failure, never a wrapped header.
-bool ExtractAudioToWav(const std::string& source, const std::string& target);
+// audioStream: the container's index of the sound track; -1 takes the first one.
+bool ExtractAudioToWav(const std::string& source, const std::string& target, int audioStream = -1);
 
 namespace velmora {
 
@@ -21,6 +22,6 @@ constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 36;
 // ExtractAudioToWav with a smaller data limit (so the limit can be exercised
 // without writing gigabytes). maxDataBytes above kMaxWavDataBytes is capped.
 bool ExtractAudioToWavLimited(const std::string& source, const std::string& target,
-                              uint64_t maxDataBytes);
+                              uint64_t maxDataBytes, int audioStream = -1);
 
 } // namespace velmora

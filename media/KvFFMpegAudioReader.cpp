@@ -29,13 +29,13 @@ CKvFFMpegAudioReader::CKvFFMpegAudioReader()
     bFailed = 1;
 }
 
-CKvFFMpegAudioReader::CKvFFMpegAudioReader(const std::string& path)
+CKvFFMpegAudioReader::CKvFFMpegAudioReader(const std::string& path, int audioStream)
 {
-    bFailed = Open(path) ? 0 : 1;
+    bFailed = Open(path, audioStream) ? 0 : 1;
 }
 
-CKvFFMpegAudioReader::CKvFFMpegAudioReader(std::wstring_view path)
-    : CKvFFMpegAudioReader(velmora::WideToUtf8(path))
+CKvFFMpegAudioReader::CKvFFMpegAudioReader(std::wstring_view path, int audioStream)
+    : CKvFFMpegAudioReader(velmora::WideToUtf8(path), audioStream)
 {
 }
 
@@ -53,11 +53,20 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         return false;
     }
 
-    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
-        if (m_format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            nAudioStream = static_cast<int32_t>(i);
-            break;
+    if (m_wantedStream >= 0) {
+        if (static_cast<unsigned>(m_wantedStream) < m_format->nb_streams &&
+            m_format->streams[m_wantedStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            nAudioStream = m_wantedStream;
+        if (nAudioStream < 0) {
+            const int wanted = m_wantedStream;
+            Close();
+            m_error = "has no sound track at stream " + std::to_string(wanted);
+            return false;
         }
+    }
+    for (unsigned i = 0; nAudioStream < 0 && i < m_format->nb_streams; ++i) {
+        if (m_format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            nAudioStream = static_cast<int32_t>(i);
     }
     if (nAudioStream < 0) {
         Close();
@@ -117,11 +126,12 @@ int64_t CKvFFMpegAudioReader::DecodeFirstStamp()
     return found;
 }
 
-bool CKvFFMpegAudioReader::Open(const std::string& path)
+bool CKvFFMpegAudioReader::Open(const std::string& path, int audioStream)
 {
     Close();
     velmora::QuietFFmpegLog();
     strPath = path;
+    m_wantedStream = audioStream < 0 ? -1 : audioStream;
     bFailed = 1;
     m_error.clear();
     if (!OpenFile(path)) {
@@ -194,6 +204,14 @@ void CKvFFMpegAudioReader::Close()
     m_checkLanding = false;
     m_landingRetries = 0;
     m_resamplerFailed = false;
+}
+
+velmora::MediaTags CKvFFMpegAudioReader::ReadTags() const
+{
+    velmora::MediaTags tags;
+    if (!bFailed && m_format)
+        velmora::ReadMediaTags(m_format.get(), nAudioStream, tags);
+    return tags;
 }
 
 void CKvFFMpegAudioReader::Refuse(const std::string& why)

@@ -1,8 +1,8 @@
 #pragma once
 
-// Reads the first audio stream of a media file as interleaved signed 16-bit
-// stereo PCM at a rate chosen by the caller, and serves exact frame counts at a
-// moving time-line position.
+// Reads one sound track of a media file (the first, unless the caller names the
+// stream) as interleaved signed 16-bit stereo PCM at a rate chosen by the caller,
+// and serves exact frame counts at a moving time-line position.
 //
 // Times: every time the reader handles is in seconds from the start of the
 // file's sound and pictures (the earliest of the video streams' starts and the
@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "media/KvFFMpegDeleters.h"
+#include "media/KvMediaTags.h"
 
 // One chunk of the reader's queue.
 struct tagKvFFMpegBackupAudioItem
@@ -58,17 +59,20 @@ public:
     static constexpr double kDefaultEngineFrameRate = 30.0;
 
     CKvFFMpegAudioReader();
-    // path: UTF-8. Opens at once; IsFailed() tells whether that worked.
-    explicit CKvFFMpegAudioReader(const std::string& path);
-    explicit CKvFFMpegAudioReader(std::wstring_view path);
+    // path: UTF-8. Opens at once; IsFailed() tells whether that worked. audioStream:
+    // the container's index of the sound track to read; -1 reads the first one.
+    explicit CKvFFMpegAudioReader(const std::string& path, int audioStream = -1);
+    explicit CKvFFMpegAudioReader(std::wstring_view path, int audioStream = -1);
     ~CKvFFMpegAudioReader();
 
     CKvFFMpegAudioReader(const CKvFFMpegAudioReader&) = delete;
     CKvFFMpegAudioReader& operator=(const CKvFFMpegAudioReader&) = delete;
 
-    // Opens the first audio stream of path (UTF-8) with its decoder. On failure
-    // everything is closed and false returned. Clears the failed flag on success.
-    bool Open(const std::string& path);
+    // Opens the sound track of path (UTF-8) at stream index audioStream (-1: the
+    // first sound track) with its decoder. A stream that is not a sound track fails
+    // the open: a named track is never swapped for another. On failure everything is
+    // closed and false returned. Clears the failed flag on success.
+    bool Open(const std::string& path, int audioStream = -1);
     // Frees the resampler, decoder, file and every chunk.
     void Close();
 
@@ -96,6 +100,10 @@ public:
     // rate, in order, with no hold-back and no padding. Returns the number copied;
     // 0 once the stream is exhausted.
     int ReadDecoded(int16_t* dest, int maxFrames, int rate);
+
+    // The tags and cover of the open file, of its sound track for what the track
+    // holds (ReadMediaTags); empty on a failed reader. Reads no packet and moves nothing.
+    velmora::MediaTags ReadTags() const;
 
     // Why the reader is failed, in words ("has no sound track", ...); empty while it
     // is not.
@@ -158,6 +166,7 @@ private:
     int32_t bFailed = 0;
     std::vector<int16_t> pOutBuf;
     int32_t nAudioStream = -1;
+    int m_wantedStream = -1;         // the stream asked for at Open; -1: the first sound track
 
     velmora::ScopedFormatContext m_format;
     velmora::ScopedCodecContext m_codec;

@@ -1,7 +1,9 @@
 #include "media/KvMediaInfo.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <string_view>
 
 #include "common/KvNumeric.h"
 #include "common/KvText.h"
@@ -23,6 +25,57 @@ bool HasDecoder(const AVStream* stream)
 bool IsCoverPicture(const AVStream* stream)
 {
     return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+// The name a player's track menu would show, not FFmpeg's identifier.
+std::string CodecDisplayName(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_AC3: return "AC-3";
+    case AV_CODEC_ID_EAC3: return "E-AC-3";
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_AAC_LATM: return "AAC";
+    case AV_CODEC_ID_MP3: return "MP3";
+    case AV_CODEC_ID_MP2: return "MP2";
+    case AV_CODEC_ID_OPUS: return "Opus";
+    case AV_CODEC_ID_VORBIS: return "Vorbis";
+    case AV_CODEC_ID_FLAC: return "FLAC";
+    case AV_CODEC_ID_ALAC: return "ALAC";
+    case AV_CODEC_ID_DTS: return "DTS";
+    case AV_CODEC_ID_TRUEHD: return "TrueHD";
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2: return "WMA";
+    case AV_CODEC_ID_WMAPRO: return "WMA Pro";
+    case AV_CODEC_ID_AMR_NB:
+    case AV_CODEC_ID_AMR_WB: return "AMR";
+    default: break;
+    }
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
+    if (descriptor != nullptr && std::string_view(descriptor->name).rfind("pcm_", 0) == 0)
+        return "PCM";
+    std::string name = avcodec_get_name(id);
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+std::string StreamTag(const AVStream* stream, const char* key)
+{
+    const AVDictionaryEntry* entry = av_dict_get(stream->metadata, key, nullptr, 0);
+    return entry != nullptr && entry->value != nullptr ? entry->value : std::string();
+}
+
+AudioTrackInfo DescribeAudioTrack(const AVStream* stream)
+{
+    AudioTrackInfo track;
+    track.nStreamIndex = stream->index;
+    track.language = StreamTag(stream, "language");
+    if (track.language == "und")
+        track.language.clear();
+    track.codec = CodecDisplayName(stream->codecpar->codec_id);
+    track.nChannels = stream->codecpar->ch_layout.nb_channels;
+    track.title = StreamTag(stream, "title");
+    return track;
 }
 
 // Reads every packet of the audio and video streams and returns the span from
@@ -60,6 +113,34 @@ double MeasureByPackets(AVFormatContext* format)
 
 } // namespace
 
+std::string AudioTrackLabel(const AudioTrackInfo& track)
+{
+    std::string label = std::to_string(track.nStreamIndex) + ": ";
+    if (!track.language.empty())
+        label += track.language + ", ";
+    label += track.codec;
+    switch (track.nChannels) {
+    case 0: break;
+    case 1: label += " mono"; break;
+    case 2: label += " stereo"; break;
+    case 6: label += " 5.1"; break;
+    case 8: label += " 7.1"; break;
+    default: label += " " + std::to_string(track.nChannels) + " ch"; break;
+    }
+    if (!track.title.empty()) {
+        // A name is a hint, not a description: a list cell has no room for an essay.
+        constexpr size_t kMaxTitleBytes = 40;
+        std::string title = track.title.substr(0, kMaxTitleBytes);
+        while (title.size() < track.title.size() && !title.empty() &&
+               (static_cast<unsigned char>(track.title[title.size()]) & 0xC0) == 0x80)
+            title.pop_back(); // never cut a character in two
+        if (title.size() < track.title.size())
+            title += "...";
+        label += " (" + title + ")";
+    }
+    return label;
+}
+
 bool GetMediaInfo(const std::string& path, MediaInfo& info)
 {
     info = MediaInfo{};
@@ -72,8 +153,9 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream* stream = format->streams[i];
         const AVMediaType type = stream->codecpar->codec_type;
-        if (type == AVMEDIA_TYPE_AUDIO && !info.nHasAudio && HasDecoder(stream)) {
+        if (type == AVMEDIA_TYPE_AUDIO && HasDecoder(stream)) {
             info.nHasAudio = 1;
+            info.audioTracks.push_back(DescribeAudioTrack(stream));
         } else if (type == AVMEDIA_TYPE_VIDEO && !info.nHasVideo && !IsCoverPicture(stream) &&
                    HasDecoder(stream)) {
             info.nHasVideo = 1;

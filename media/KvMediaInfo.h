@@ -5,8 +5,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora {
+
+// One sound track of a file, as the media list offers it for choice.
+struct AudioTrackInfo
+{
+    int nStreamIndex = -1; // the container's stream index: what a job names
+    std::string language;  // ISO 639-2 code from the container ("deu"); empty when unknown
+    std::string codec;     // a short name people know ("AC-3", "AAC")
+    int nChannels = 0;
+    std::string title;     // the track's own name ("Commentary"); often empty
+};
+
+// "2: deu, AC-3 5.1", "1: AAC stereo", "3: eng, AAC stereo (Commentary)": index,
+// language when known, codec and channels, and the track's name when it has one.
+std::string AudioTrackLabel(const AudioTrackInfo& track);
 
 struct MediaInfo
 {
@@ -16,6 +31,9 @@ struct MediaInfo
     int nHeight = 0;
     double dDuration = 0;  // seconds
     int64_t llDuration100ns = 0; // the same length in 100-nanosecond units
+    // Every decodable sound track, in stream order; the first is what a job reads
+    // unless it names another.
+    std::vector<AudioTrackInfo> audioTracks;
 };
 
 // Fills info for path (UTF-8). Returns false when the file cannot be opened or

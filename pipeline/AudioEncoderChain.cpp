@@ -1,8 +1,12 @@
 #include "pipeline/AudioEncoderChain.h"
 
+#include "common/KvLog.h"
 #include "common/KvMp3Rates.h"
 #include "common/KvWmProfile.h"
+#include "media/KvCoverPicture.h"
 #include "media/KvFFMpegDeleters.h"
+#include "pipeline/KvAsfTagObjects.h"
+#include "pipeline/KvId3v2Tag.h"
 #include "pipeline/KvPartialOutputFile.h"
 
 #include <algorithm>
@@ -120,11 +124,72 @@ struct AudioEncoderChain::Impl
     int64_t nextPts = 0;
     std::vector<uint8_t*> convertPlanes;
     std::vector<uint8_t> convertBuffer;
+    std::optional<MediaTags> tags;
+    std::vector<uint8_t> id3;      // written in front of the muxer's output
+    AsfTagObjects asfTags;         // put into the header once the muxer is done
+    std::size_t asfReserved = 0;   // the room the muxer keeps for them; 0: none
 
     int Fail(int code, const std::string& what)
     {
         lastError = what + (code < 0 ? ": " + ErrorText(code) : std::string());
         return code < 0 ? code : AVERROR_UNKNOWN;
+    }
+
+    // Readies the tags for the muxer: the MP3's own tag, or the room in the Windows
+    // Media header that PlaceAsfTags fills.
+    void PrepareTags(bool isMp3)
+    {
+        id3.clear();
+        asfTags = AsfTagObjects{};
+        asfReserved = 0;
+        if (!tags)
+            return;
+        MediaTags fitted = *tags;
+        if (!fitted.cover.empty() &&
+            !FitCoverPicture(fitted.cover, fitted.coverMime, isMp3 ? kMaxMp3CoverBytes : kMaxAsfPictureBytes,
+                             isMp3 ? kMp3CoverSide : kAsfCoverSide)) {
+            LogLine("output: the cover picture (" + fitted.coverMime + ", " + std::to_string(fitted.cover.size()) +
+                    " bytes) cannot be carried over; the file has none");
+            fitted.cover.clear();
+            fitted.coverMime.clear();
+        }
+        if (isMp3) {
+            id3 = BuildId3v2Tag(fitted);
+            av_opt_set_int(format->priv_data, "id3v2_version", 0, 0); // ours instead
+            return;
+        }
+        asfTags = BuildAsfTagObjects(fitted);
+        if (asfTags.count == 0)
+            return;
+        asfReserved = AsfReservationSize(asfTags);
+        for (const auto& [key, value] : AsfReservationTags(asfReserved))
+            av_dict_set(&format->metadata, key.c_str(), value.c_str(), 0);
+    }
+
+    // Puts the tag objects into the room the muxer kept in its final header. A header
+    // that is not as reserved keeps the room blank: the file still plays, so the job
+    // goes on, and the log says why its tags are missing.
+    int PlaceAsfTags()
+    {
+        uint8_t first[30] = {};
+        int ret = file.ReadAt(0, first, sizeof first);
+        if (ret < 0)
+            return Fail(ret, "reading back the file header failed");
+        const uint64_t size = AsfHeaderObjectSize(first);
+        constexpr uint64_t kMaxHeader = 16u << 20;
+        std::string why = "the file header is not an ASF header";
+        if (size >= sizeof first && size <= kMaxHeader) {
+            std::vector<uint8_t> header(static_cast<std::size_t>(size));
+            ret = file.ReadAt(0, header.data(), header.size());
+            if (ret < 0)
+                return Fail(ret, "reading back the file header failed");
+            if (PlaceAsfTagObjects(header, asfTags, asfReserved, &why)) {
+                ret = file.WriteAt(0, header.data(), header.size());
+                return ret < 0 ? Fail(ret, "writing the tags failed") : 0;
+            }
+        }
+        LogLine("output: the tags could not be put into the file header (" + why + ")");
+        return 0;
     }
 
     // Frees the muxer; the file itself belongs to file.
@@ -224,6 +289,11 @@ AudioEncoderChain::~AudioEncoderChain()
         Abort();
 }
 
+void AudioEncoderChain::SetTags(std::optional<MediaTags> tags)
+{
+    m_impl->tags = std::move(tags);
+}
+
 const std::string& AudioEncoderChain::LastError() const
 {
     return m_impl->lastError;
@@ -260,6 +330,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     int ret = avformat_alloc_output_context2(&d.format, nullptr, isMp3 ? "mp3" : "asf", outputPath.c_str());
     if (ret < 0 || !d.format)
         return d.Fail(ret, "cannot set up the output format");
+    d.PrepareTags(isMp3);
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder)
@@ -327,6 +398,10 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     }
     d.format->pb = d.file.Io();
     d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // The muxer takes its positions from the file, so what stands before its own
+    // header (the Xing frame it later updates) stays where it says.
+    if (!d.id3.empty())
+        avio_write(d.format->pb, d.id3.data(), static_cast<int>(d.id3.size()));
     ret = avformat_write_header(d.format, nullptr);
     if (ret < 0) {
         d.Fail(ret, "cannot write the file header");
@@ -371,6 +446,8 @@ int AudioEncoderChain::Finish()
         if (ret < 0)
             d.Fail(ret, "writing the end of the file failed");
     }
+    if (ret >= 0 && d.asfReserved > 0)
+        ret = d.PlaceAsfTags();
     if (ret < 0) {
         Abort();
         return ret;

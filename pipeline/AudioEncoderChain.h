@@ -11,9 +11,21 @@
 // file that is there, so a file of the output's name is always whole and never one
 // that someone else put there. Abort() (and the destructor of an unfinished chain)
 // removes the temporary file.
+//
+// Tags (SetTags): an MP3 starts with an ID3v2.4 tag of the chain's own
+// (KvId3v2Tag.h); a Windows Media file carries them in its header objects
+// (KvAsfTagObjects.h). The cover is fitted to what each can hold (FitCoverPicture):
+// an MP3 keeps a JPEG or PNG of up to kMaxMp3CoverBytes as it is, a Windows Media
+// file one of up to kMaxAsfPictureBytes; larger or other pictures become a JPEG
+// within kMp3CoverSide or kAsfCoverSide pixels. A cover that cannot be fitted is left
+// out (and logged); the sound is never lost for it.
 
+#include "media/KvMediaTags.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace velmora {
@@ -42,6 +54,10 @@ AudioOutputSettings LegaliseMp3Settings(int kbps, int sampleRate, int nChannelsF
 // values.
 AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sampleRate, int channels, std::string* note);
 
+constexpr std::size_t kMaxMp3CoverBytes = 4u << 20;
+constexpr int kMp3CoverSide = 1600;
+constexpr int kAsfCoverSide = 600;
+
 class AudioEncoderChain
 {
 public:
@@ -49,6 +65,9 @@ public:
     ~AudioEncoderChain();
     AudioEncoderChain(const AudioEncoderChain&) = delete;
     AudioEncoderChain& operator=(const AudioEncoderChain&) = delete;
+
+    // The tags the next Open writes into the file; nullopt writes none of ours.
+    void SetTags(std::optional<MediaTags> tags);
 
     // Opens the encoder and creates the temporary file of outputPath (refused when
     // anything is at that name already). inputRate is the rate of the PCM

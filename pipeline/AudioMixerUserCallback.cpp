@@ -236,7 +236,9 @@ CAudioMixerUserCallback::ItemAudio& CAudioMixerUserCallback::PrepareItem(CKvEngi
         }
     }
 
-    audio.source = m_factory->Open(path, m_clocks->frameRate.load(std::memory_order_relaxed));
+    // An extracted WAV holds the chosen track alone.
+    audio.source = m_factory->Open(path, m_clocks->frameRate.load(std::memory_order_relaxed),
+                                   extracted ? -1 : item.nAudioStream);
     if (auto* ffmpeg = dynamic_cast<CKvFFMpegAudioSource*>(audio.source.get()))
         item.pAudioReader = ffmpeg->Reader();
     return audio;

@@ -36,11 +36,13 @@ class IKvAudioSourceFactory
 public:
     virtual ~IKvAudioSourceFactory() = default;
 
-    // A reader on path. A file that cannot be read still yields a reader, which
-    // answers with nothing; nullptr only when no reader can be made at all.
-    // engineFrameRate: the time line's frames per second, which bounds how far
-    // ahead of its position a reader may find its next audio.
-    virtual std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) = 0;
+    // A reader on the sound track audioStream (the container's stream index; -1: the
+    // first sound track) of path. A file that cannot be read, or has no sound track
+    // there, still yields a reader, which answers with nothing; nullptr only when no
+    // reader can be made at all. engineFrameRate: the time line's frames per second,
+    // which bounds how far ahead of its position a reader may find its next audio.
+    virtual std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate,
+                                                 int audioStream) = 0;
 };
 
 } // namespace velmora

@@ -37,9 +37,9 @@ const std::int16_t* CKvFFMpegAudioSource::GetBuffer(int frames, int rate)
 }
 
 std::unique_ptr<IKvAudioSource> CKvFFMpegAudioSourceFactory::Open(const std::string& path,
-                                                                  double engineFrameRate)
+                                                                  double engineFrameRate, int audioStream)
 {
-    auto reader = std::make_shared<CKvFFMpegAudioReader>(path);
+    auto reader = std::make_shared<CKvFFMpegAudioReader>(path, audioStream);
     if (engineFrameRate > 0.0)
         reader->SetEngineFrameRate(engineFrameRate);
     return std::make_unique<CKvFFMpegAudioSource>(std::move(reader));

@@ -30,7 +30,7 @@ private:
 class CKvFFMpegAudioSourceFactory : public IKvAudioSourceFactory
 {
 public:
-    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override;
+    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate, int audioStream) override;
 };
 
 } // namespace velmora

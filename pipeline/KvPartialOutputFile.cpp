@@ -83,6 +83,35 @@ std::int64_t CKvPartialOutputFile::SeekTo(void* opaque, std::int64_t offset, int
     return at >= 0 ? static_cast<std::int64_t>(at) : AVERROR(errno);
 }
 
+int CKvPartialOutputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size)
+{
+    return TransferAt(offset, data, size, false);
+}
+
+int CKvPartialOutputFile::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t size)
+{
+    return TransferAt(offset, const_cast<std::uint8_t*>(data), size, true);
+}
+
+int CKvPartialOutputFile::TransferAt(std::int64_t offset, std::uint8_t* data, std::size_t size, bool write)
+{
+    if (m_io == nullptr || m_fd < 0)
+        return AVERROR(EINVAL);
+    avio_flush(m_io);
+    if (m_io->error < 0)
+        return m_io->error;
+    for (std::size_t done = 0; done < size;) {
+        const off_t at = static_cast<off_t>(offset + static_cast<std::int64_t>(done));
+        const ssize_t n = write ? pwrite(m_fd, data + done, size - done, at) : pread(m_fd, data + done, size - done, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return AVERROR(n < 0 ? errno : EIO);
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 int CKvPartialOutputFile::CloseFile()
 {
     int result = 0;

@@ -9,6 +9,7 @@
 // replacing anything there; Discard (and the destructor of an uncommitted file)
 // removes it. A file that this object did not create is never removed.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,11 @@ public:
     int Create(const std::string& finalPath);
     // What the muxer writes through (seekable); null before Create.
     AVIOContext* Io() const { return m_io; }
+    // Flush what the muxer wrote, then read or overwrite size bytes at offset in place
+    // (for header fields a muxer cannot write itself). 0, or a negative AVERROR code
+    // (a short file is AVERROR(EIO)).
+    int ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size);
+    int WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t size);
     // Closes the file and moves it to the final name. 0, or a negative AVERROR code
     // (a write that failed, the final name taken: AVERROR(EEXIST)); the temporary
     // file is then removed.
@@ -42,6 +48,7 @@ public:
 private:
     int Fail(int code, const std::string& why);
     int CloseFile();
+    int TransferAt(std::int64_t offset, std::uint8_t* data, std::size_t size, bool write);
     static int WritePacket(void* opaque, std::uint8_t* data, int size);
     static std::int64_t SeekTo(void* opaque, std::int64_t offset, int whence);
 

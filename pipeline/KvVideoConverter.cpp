@@ -2,7 +2,10 @@
 
 #include "common/KvNumeric.h"
 #include "common/KvProgramFolder.h"
+#include "common/KvText.h"
 #include "common/KvWmProfile.h"
+#include "media/KvFFMpegAudioReader.h"
+#include "media/KvMediaTags.h"
 #include "project/KvEngineProject.h"
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -26,6 +30,27 @@ constexpr int kTimeLineChannels = 2;
 // Mixed buffers waiting for the encoder: enough to ride out an uneven encoder, small
 // enough that memory does not depend on the source (32 × 1/30 s, about 190 kB).
 constexpr std::size_t kEncoderQueueDepth = 32;
+
+// The tags the output carries: those of the first item's source (the file itself, not
+// a WAV extracted from it), titled after the file when it has no title of its own.
+std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
+{
+    const CKvEngineLine* line = project != nullptr ? project->FindLine(kLineAudio) : nullptr;
+    if (line == nullptr || line->items.empty())
+        return std::nullopt;
+    const CKvEngineItem& item = *line->items.front();
+    const std::string source = WideToUtf8(item.source);
+    MediaTags tags;
+    // The item's reader has the source open already; only a WAV in its place (or an
+    // item without sound) needs the source opened for its tags.
+    if (item.pAudioReader && !item.bUsesExtractedWav && !item.pAudioReader->IsFailed())
+        tags = item.pAudioReader->ReadTags();
+    else
+        ReadMediaTags(source, item.nAudioStream, tags);
+    if (tags.title.empty())
+        tags.title = CleanTagText(std::filesystem::path(source).stem().string(), kMaxTagNameChars);
+    return tags;
+}
 
 } // namespace
 
@@ -378,6 +403,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     m_audioCallback->SetOwner(this);
     m_mixer->SetUserCallback(m_audioCallback.get());
 
+    m_chain.SetTags(FirstItemTags(m_setup.project));
     const int opened = m_chain.Open(outputPath, m_outputSettings, kTimeLineRate);
     if (opened < 0)
         return Fail(opened, m_chain.LastError());

@@ -32,7 +32,7 @@ void PrepareItem(CKvEngineItem& item, bool bCopyTrims, const WavIndexView& index
     item.dAudioTimelineEnd = item.dEditorEndTime;
 
     // Exact comparison: on Linux a name that differs only in case is another file.
-    const WavIndexLookup found = index.Find(item.source);
+    const WavIndexLookup found = index.Find(item.source, item.nAudioStream);
     if (found.state != WavIndexState::kPresent)
         return;
     item.bUsesExtractedWav = 1;

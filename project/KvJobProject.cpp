@@ -74,6 +74,7 @@ std::unique_ptr<tagKvProjectData> BuildJobProject(const std::vector<tagKvJobRow>
         item->bHadAudio = velmora::ParseIntW(row.hasAudio);
         item->nVideoWidth = velmora::ParseIntW(row.sourceWidth);
         item->nVideoHeight = velmora::ParseIntW(row.sourceHeight);
+        item->nAudioStream = row.audioStream < 0 ? -1 : row.audioStream;
         item->dEditorStartTime = dPreviousEnd;
         item->dEditorEndTime = (dOut - dIn) / dRate + item->dEditorStartTime;
         item->eMediaTypeLine = velmora::kLineAudio;

@@ -22,6 +22,7 @@ struct tagKvJobRow
     std::wstring hasAudio;    // column 15
     std::wstring sourceWidth; // column 16
     std::wstring sourceHeight; // column 17
+    int audioStream = -1;      // the chosen sound track's stream index; -1: the first
 };
 
 // A project with one line of kind 1 holding one item per row, in row order. Returns

@@ -449,6 +449,11 @@ struct tagKvMediaData
     int nVideoWidth = 0;
     int nVideoHeight = 0;
     int nCountCaptureImageForEffect_End = 0;
+    // "nAudioStream": the container's stream index of the sound track the item plays,
+    // when the source has several and another than the first was chosen. -1 (and a
+    // file without the attribute, as every file before it) means the first sound
+    // track; the writer emits it only when it is not -1, so such files stay as they were.
+    int nAudioStream = -1;
     // Identifies the item inside the front end and names its temporary pictures in
     // tmp/ ("vum_<id>.png"); the engine keeps it unchanged.
     int dwselptrinmainapp = 0;

@@ -256,6 +256,8 @@ void ReadFullItem(const Element& e, CKvEngineItem& item, ReadContext& context)
         item.dVSelfStartTime = ReadDouble(e, L"dVSelfStartTime", 0.0);
         item.dPlaybackRate = e.Double(L"dPlaybackRate", 0.0);
         item.dVoiceScale = ReadDouble(e, L"dVoiceScale", 0.0);
+        // Absent in older files: the first sound track, as they always meant.
+        item.nAudioStream = std::max(-1, e.Int(L"nAudioStream", -1));
     }
     item.dEditorEndTime = ReadDouble(e, L"dEditorEndTime", 0.0);
     item.dEditorStartTime = ReadDouble(e, L"dEditorStartTime", 0.0);

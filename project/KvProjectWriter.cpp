@@ -176,6 +176,8 @@ void WriteFullItem(CKvXmlNode& line, const tagKvMediaData& item, const std::stri
     if (!item.shape.empty())
         pItem->SetIntAttribute(L"bLoopVideoShapes", item.bLoopVideoShapes);
     WriteFields(*pItem, item, kItemCoreFields);
+    if (item.nAudioStream >= 0)
+        pItem->SetIntAttribute(L"nAudioStream", item.nAudioStream);
 
     if (item.mask)
         WriteFields(*pItem, *item.mask, kMaskFields, true); // no "MaskszImageFill" without an image

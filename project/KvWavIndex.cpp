@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,17 +20,30 @@ constexpr std::wstring_view kRoot = L"WavFiles";
 constexpr std::wstring_view kItem = L"item";
 constexpr std::wstring_view kSource = L"source";
 constexpr std::wstring_view kWav = L"wav";
+constexpr std::wstring_view kAudioStream = L"nAudioStream";
 
-// The first item whose "source" equals source exactly, or nullptr. The value is read
-// through the unescaping getter, so names with & < > " compare as they are on disk.
-CKvXmlNode* FindFirstItem(const CKvXmlNode* root, std::wstring_view source)
+// The sound track an item holds: absent (and anything negative) is the first.
+int ItemAudioStream(const CKvXmlNode& item)
+{
+    return std::max(-1, item.GetIntAttribute(kAudioStream, -1));
+}
+
+int Track(int audioStream)
+{
+    return audioStream < 0 ? -1 : audioStream;
+}
+
+// The first item whose "source" equals source exactly and that holds the track, or
+// nullptr. The value is read through the unescaping getter, so names with & < > "
+// compare as they are on disk.
+CKvXmlNode* FindFirstItem(const CKvXmlNode* root, std::wstring_view source, int audioStream)
 {
     if (!root)
         return nullptr;
     for (CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
         if (!item->HasAttribute(kSource))
             continue;
-        if (item->GetStringAttribute(kSource) == source)
+        if (item->GetStringAttribute(kSource) == source && ItemAudioStream(*item) == Track(audioStream))
             return item;
     }
     return nullptr;
@@ -86,29 +101,30 @@ WavIndexView::WavIndexView(const std::string& programFolder)
         return;
     for (const CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
         if (item->HasAttribute(kSource))
-            m_items.emplace_back(item->GetStringAttribute(kSource), item->GetStringAttribute(kWav));
+            m_items.push_back({item->GetStringAttribute(kSource), ItemAudioStream(*item), item->GetStringAttribute(kWav)});
     }
 }
 
-WavIndexLookup WavIndexView::Find(std::wstring_view source) const
+WavIndexLookup WavIndexView::Find(std::wstring_view source, int audioStream) const
 {
     WavIndexLookup result;
-    for (const auto& [itemSource, wav] : m_items) {
-        if (itemSource != source)
+    for (const Item& item : m_items) {
+        if (item.source != source || item.audioStream != Track(audioStream))
             continue;
-        result.wav = wav;
-        result.state = WavFileExists(wav) ? WavIndexState::kPresent : WavIndexState::kStale;
+        result.wav = item.wav;
+        result.state = WavFileExists(item.wav) ? WavIndexState::kPresent : WavIndexState::kStale;
         break;
     }
     return result;
 }
 
-WavIndexLookup LookupWavIndex(const std::string& programFolder, std::wstring_view source)
+WavIndexLookup LookupWavIndex(const std::string& programFolder, std::wstring_view source, int audioStream)
 {
-    return WavIndexView(programFolder).Find(source);
+    return WavIndexView(programFolder).Find(source, audioStream);
 }
 
-bool RecordWavExtraction(const std::string& programFolder, std::wstring_view source, std::wstring_view wav)
+bool RecordWavExtraction(const std::string& programFolder, std::wstring_view source, std::wstring_view wav,
+                         int audioStream)
 {
     const std::string path = WavIndexPath(programFolder);
     CKvXmlNode document;
@@ -118,22 +134,24 @@ bool RecordWavExtraction(const std::string& programFolder, std::wstring_view sou
         document.ClearChildren();
         root = document.AddChild(kRoot);
     }
-    if (CKvXmlNode* item = FindFirstItem(root, source)) {
+    if (CKvXmlNode* item = FindFirstItem(root, source, audioStream)) {
         ReplaceInPlace(*item, kWav, wav);
     } else {
         CKvXmlNode* added = root->AddChild(kItem);
         added->SetAttribute(kSource, source);
         added->SetAttribute(kWav, wav);
+        if (audioStream >= 0)
+            added->SetIntAttribute(kAudioStream, audioStream);
     }
     return document.Save(path, CKvXmlNode::kUtf16Le);
 }
 
-bool ForgetStaleWav(const std::string& programFolder, std::wstring_view source)
+bool ForgetStaleWav(const std::string& programFolder, std::wstring_view source, int audioStream)
 {
     const std::string path = WavIndexPath(programFolder);
     CKvXmlNode document;
     CKvXmlNode* root = LoadRoot(document, path);
-    CKvXmlNode* item = FindFirstItem(root, source);
+    CKvXmlNode* item = FindFirstItem(root, source, audioStream);
     if (!item || WavFileExists(item->GetStringAttribute(kWav)))
         return false;
     root->RemoveChild(item);

@@ -5,11 +5,16 @@
 // Layout (document layer, saved UTF-16 LE with a mark):
 //   <WavFiles>
 //   	<item source="/full/path/of/source.wmv" wav="/program/tmp/120814321234567.wav"/>
+//   	<item source="/full/path/of/source.wmv" wav="/program/tmp/120814321239876.wav" nAudioStream="2"/>
 //   </WavFiles>
+//
+// An item without "nAudioStream" holds the source's first sound track (as every index
+// written before tracks could be chosen); one with it holds the sound track of that
+// stream index, so each chosen track of a source has a WAV of its own.
 //
 // Written by the front end after each extraction; read by the front end before it
 // extracts and by the engine's audio preparation. The first item whose "source" equals
-// the wanted path decides. Paths are compared exactly: on Linux two names that differ
+// the wanted path and whose track is the wanted one decides. Paths are compared exactly: on Linux two names that differ
 // only in case are two different files, and matching them would hand one file the
 // other's sound track.
 //
@@ -46,26 +51,35 @@ public:
     // Reads the index; a missing or unreadable one holds no items.
     explicit WavIndexView(const std::string& programFolder);
 
-    // The first item whose "source" equals source exactly decides.
-    WavIndexLookup Find(std::wstring_view source) const;
+    // The first item whose "source" equals source exactly and that holds the sound
+    // track audioStream (-1: the first) decides.
+    WavIndexLookup Find(std::wstring_view source, int audioStream = -1) const;
 
 private:
-    std::vector<std::pair<std::wstring, std::wstring>> m_items; // source, wav in file order
+    struct Item
+    {
+        std::wstring source;
+        int audioStream = -1;
+        std::wstring wav;
+    };
+    std::vector<Item> m_items; // in file order
 };
 
-// Looks source up. Later items naming the same source are never consulted, even when
-// the first one is stale.
-WavIndexLookup LookupWavIndex(const std::string& programFolder, std::wstring_view source);
+// Looks the sound track audioStream (-1: the first) of source up. Later items naming
+// the same source and track are never consulted, even when the first one is stale.
+WavIndexLookup LookupWavIndex(const std::string& programFolder, std::wstring_view source, int audioStream = -1);
 
-// After a successful extraction: the first item for source gets its "wav" replaced in
-// place (the attribute keeps its position), or a new item with "source" then "wav" is
-// appended. Starts a new index when none can be read. Returns whether the save worked.
-bool RecordWavExtraction(const std::string& programFolder, std::wstring_view source, std::wstring_view wav);
+// After a successful extraction: the first item for source and track gets its "wav"
+// replaced in place (the attribute keeps its position), or a new item with "source",
+// "wav" and, for a track other than the first, "nAudioStream" is appended. Starts a
+// new index when none can be read. Returns whether the save worked.
+bool RecordWavExtraction(const std::string& programFolder, std::wstring_view source, std::wstring_view wav,
+                         int audioStream = -1);
 
-// After a failed extraction: removes the first item for source when it is stale and
-// saves. Returns true when an item was removed and the index saved; false when nothing
-// needed changing (the file is then left untouched) or the save failed.
-bool ForgetStaleWav(const std::string& programFolder, std::wstring_view source);
+// After a failed extraction: removes the first item for source and track when it is
+// stale and saves. Returns true when an item was removed and the index saved; false
+// when nothing needed changing (the file is then left untouched) or the save failed.
+bool ForgetStaleWav(const std::string& programFolder, std::wstring_view source, int audioStream = -1);
 
 // True when path names an existing file (UTF-8 on the way to the system).
 bool WavFileExists(std::wstring_view path);

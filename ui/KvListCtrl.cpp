@@ -322,6 +322,21 @@ void CKvListCtrl::SetColumnElide(int column, Qt::TextElideMode mode)
         m_columns[size_t(column)]->nElide = mode;
 }
 
+void CKvListCtrl::SetColumnBaseWidth(int column, int width)
+{
+    if (column < 0 || column >= GetColumnCount())
+        return;
+    tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
+    data.nBaseWidth = std::max(kMinColumnWidth, width);
+    data.nWidth = data.nBaseWidth;
+    FitColumns();
+}
+
+int CKvListCtrl::ColumnBaseWidth(int column) const
+{
+    return column >= 0 && column < GetColumnCount() ? m_columns[size_t(column)]->nBaseWidth : 0;
+}
+
 void CKvListCtrl::SetColumnOffered(int column, bool offered)
 {
     if (column >= 0 && column < GetColumnCount())
@@ -985,8 +1000,9 @@ void CKvListCtrl::DrawCell(QPainter& painter, const tagKvListCtrlColumnData& col
         DrawProgressCell(painter, cell, rect);
         return;
     }
-    if (column.nKind == KindChoice) {
-        // A small chevron tells that the cell offers a list.
+    if (column.nKind == KindChoice && !cell.combo.empty()) {
+        // A small chevron tells that the cell offers a list; a cell with nothing to
+        // choose from shows none.
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
         QPen pen(ColorFromRef(colors.clrText, 160), 1.4);

@@ -103,6 +103,9 @@ public:
     void ShowColumn(int column, bool show, bool redraw = true);
     void SetColumnCheckBox(int column, bool checkBox);
     void SetColumnElide(int column, Qt::TextElideMode mode);
+    // The width a column has before the list fills its width (InsertColumn's width).
+    void SetColumnBaseWidth(int column, int width);
+    int ColumnBaseWidth(int column) const;
     // Whether the header's "&View" menu lists the column (all are, at first).
     void SetColumnOffered(int column, bool offered);
     // With fill on, the shown columns widen in proportion to their widths when the

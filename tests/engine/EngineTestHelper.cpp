@@ -157,6 +157,7 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
         cell.hasAudio = L"1";
         cell.sourceWidth = L"0";
         cell.sourceHeight = L"0";
+        cell.audioStream = row.audioStream;
         cells.push_back(cell);
     }
     auto project = BuildJobProject(cells);

@@ -50,6 +50,7 @@ struct JobRow
     double speed = 1;
     double syncAudio = 0;
     double volume = 1;
+    int audioStream = -1; // the chosen sound track; -1: the first
 };
 
 // One job for the engine of engine slot slot (0: the engine without arguments).

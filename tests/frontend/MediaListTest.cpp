@@ -8,6 +8,7 @@
 #include "common/KvText.h"
 #include "frontend/KvMediaList.h"
 #include "project/KvWavIndex.h"
+#include "support/SoundTracks.h"
 #include "ui/KvDialogBase.h"
 #include "ui/KvEditCtrl.h"
 #include "ui/KvListCtrl.h"
@@ -102,16 +103,16 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
     ListFixture f;
     const char* headers[] = {"File", "State", "Duration", "Start", "End", "Sync Audio", "Volume", "Speed",
                              "New Width", "New Height", "Crop X", "Crop Y", "Crop W", "Crop H", "Has Video",
-                             "Has Audio", "Source W", "Source H"};
-    const int widths[] = {360, 240, 110, 110, 110, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60};
+                             "Has Audio", "Source W", "Source H", "Track"};
+    const int widths[] = {360, 240, 110, 110, 110, 100, 60, 60, 100, 100, 60, 60, 60, 60, 60, 60, 60, 60, 170};
     ASSERT_EQ(f.host.list->GetColumnCount(), kMediaColumnCount);
     for (int column = 0; column < kMediaColumnCount; ++column) {
         const tagKvListCtrlColumnData* data = f.host.list->Column(column);
         EXPECT_EQ(data->szHeader, QString::fromLatin1(headers[column])) << column;
         EXPECT_EQ(data->nBaseWidth, widths[column]) << column;
         EXPECT_EQ(data->bShow, column < kColSyncAudio ? 1 : 0) << column;
-        // The header's View menu offers what a user can read: File to Speed.
-        EXPECT_EQ(data->bOffered, column <= kColSpeed ? 1 : 0) << column;
+        // The header's View menu offers what a user can read: File to Speed, and Track.
+        EXPECT_EQ(data->bOffered, column <= kColSpeed || column == kColTrack ? 1 : 0) << column;
     }
     EXPECT_EQ(f.host.list->Column(kColFile)->nElide, Qt::ElideMiddle);
     // The shown columns fill the list's width, in proportion to their widths.
@@ -148,7 +149,8 @@ TEST(MediaList, AddFillsEveryColumnAndReportsTheSkippedFilesInOneMessage)
     EXPECT_NEAR(ParseDouble(f.Cell(kColDuration, 0).toStdString()), 2.0, 0.1);
     EXPECT_EQ(f.Cell(kColStart, 0), QStringLiteral("0.00"));
     EXPECT_EQ(f.Cell(kColEnd, 0), f.Cell(kColDuration, 0));
-    const char* expected[] = {"0.00", "1.00", "1.00", "160", "120", "0", "0", "160", "120", "1", "1", "160", "120"};
+    // One sound track: nothing to choose.
+    const char* expected[] = {"0.00", "1.00", "1.00", "160", "120", "0", "0", "160", "120", "1", "1", "160", "120", ""};
     for (int column = kColSyncAudio; column < kMediaColumnCount; ++column)
         EXPECT_EQ(f.Cell(column, 0), QString::fromLatin1(expected[column - kColSyncAudio])) << column;
 
@@ -352,6 +354,51 @@ TEST(MediaList, AWindowsMediaFileAddedTwiceIsExtractedOnce)
     const WavIndexLookup again = LookupWavIndex(f.program.Path(), Utf8ToWide(m.wmv));
     EXPECT_EQ(again.state, WavIndexState::kPresent);
     EXPECT_EQ(CountFiles(f.program.Tmp(), ".wav"), 1);
+}
+
+// A film with an English and a German track offers both in its Track cell; the choice
+// reaches the job, and a Windows Media film gets the chosen track extracted too.
+TEST(MediaList, AFileWithSeveralSoundTracksOffersThemInItsTrackCell)
+{
+    const MediaSet& m = Media();
+    const std::string film = m.folder + "two tracks.mkv";
+    const std::string wmv = m.folder + "two tracks.wmv";
+    ASSERT_TRUE(std::filesystem::exists(film) || test::MakeTwoTrackFilm(film, "-c:v mpeg4 -c:a:0 aac -c:a:1 ac3"));
+    ASSERT_TRUE(std::filesystem::exists(wmv) || test::MakeTwoTrackFilm(wmv, "-c:v wmv2 -c:a wmav2", 2));
+    ListFixture f;
+    EXPECT_FALSE(f.host.list->Column(kColTrack)->bShow);
+    EXPECT_EQ(f.AddOne(m.videoWithSound), 1);
+    EXPECT_FALSE(f.host.list->Column(kColTrack)->bShow) << "nothing to choose yet";
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(film), QString::fromStdString(wmv)}), 2);
+    EXPECT_TRUE(f.host.list->Column(kColTrack)->bShow);
+    EXPECT_FALSE(f.host.list->HasHScroll()) << "the other columns made room for it";
+
+    EXPECT_EQ(f.Cell(kColTrack, 0), QString());
+    EXPECT_TRUE(f.host.list->Cell(kColTrack, 0)->combo.empty());
+    EXPECT_EQ(f.Cell(kColTrack, 1), QStringLiteral("1: eng, AAC stereo"));
+    ASSERT_EQ(f.host.list->Cell(kColTrack, 1)->combo.size(), 2u);
+    EXPECT_EQ(f.host.list->Cell(kColTrack, 1)->combo[1].szText, QStringLiteral("2: deu, AC-3 5.1"));
+    EXPECT_EQ(f.media->JobRow(1).audioStream, -1); // the first track is not named
+
+    // Choosing the German track, as the cell's list does it.
+    f.media->SetState(1, KvMediaList::StateFinish(), 100);
+    f.host.list->SetCellText(kColTrack, 1, QStringLiteral("2: deu, AC-3 5.1"));
+    f.media->OnCellTextChanged(kColTrack * 65536 + 1);
+    EXPECT_EQ(f.media->JobRow(1).audioStream, 2);
+    EXPECT_EQ(f.media->StateText(1), KvMediaList::StateReady());
+
+    // The Windows Media film: its first track was extracted when it was added, the
+    // German one when it is chosen, each into a WAV of its own.
+    const std::wstring wmvPath = Utf8ToWide(wmv);
+    const WavIndexLookup first = LookupWavIndex(f.program.Path(), wmvPath);
+    ASSERT_EQ(first.state, WavIndexState::kPresent);
+    EXPECT_EQ(LookupWavIndex(f.program.Path(), wmvPath, 2).state, WavIndexState::kNotListed);
+    f.host.list->SetCellText(kColTrack, 2, f.host.list->Cell(kColTrack, 2)->combo[1].szText);
+    f.media->OnCellTextChanged(kColTrack * 65536 + 2);
+    const WavIndexLookup german = LookupWavIndex(f.program.Path(), wmvPath, 2);
+    ASSERT_EQ(german.state, WavIndexState::kPresent);
+    EXPECT_NEAR(test::FileToneFrequency(WideToUtf8(german.wav)), test::kGermanTone, 5.0);
+    EXPECT_NEAR(test::FileToneFrequency(WideToUtf8(first.wav)), test::kEnglishTone, 5.0);
 }
 
 // Every editable cell a user can show takes a plain C-form number within its range,

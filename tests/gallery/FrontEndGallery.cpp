@@ -25,6 +25,7 @@
 #include "frontend/KvWaitingDlg.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProgramFolder.h"
+#include "support/SoundTracks.h"
 #include "support/TempFolder.h"
 #include "ui/KvCompositor.h"
 #include "ui/KvMenuEx.h"
@@ -107,7 +108,10 @@ int main(int argc, char* argv[])
         "Interview.wav", "Concert recording, second set.mp3", "lecture.wav"};
     QStringList files;
     for (const std::string& name : names) {
-        if (!MakeSound(media.Path() + name, 3.0))
+        // The film has an English and a German sound track: its row offers them.
+        const bool film = name.ends_with(".mp4");
+        if (!(film ? MakeTwoTrackFilm(media.Path() + name, "-c:v mpeg4 -c:a:0 aac -c:a:1 ac3")
+                   : MakeSound(media.Path() + name, 3.0)))
             return 1;
         files << QString::fromStdString(media.Path() + name);
     }

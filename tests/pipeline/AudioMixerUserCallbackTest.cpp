@@ -319,13 +319,16 @@ TEST_F(MixerFixture, ReaderGetsItsOwnFirstAudioTimeAsLeadInUnlessItIsAnExtracted
 {
     auto log = sources.Add("video.ts", Ramp(), 1.5);
     auto wavLog = sources.Add("/tmp/x.wav", Ramp(), 7.0);
-    AddItem("video.ts", 0.0, 10.0);
+    AddItem("video.ts", 0.0, 10.0).nAudioStream = 2;
     CKvEngineItem& wav = AddItem("other.mkv", 0.0, 10.0);
     wav.bUsesExtractedWav = 1;
     wav.szExtractedWav = L"/tmp/x.wav";
+    wav.nAudioStream = 2;
     Run(1);
     // One reader per item: no separate probe opens the file again.
     EXPECT_EQ((sources.opens), (std::vector<std::string>{"video.ts", "/tmp/x.wav"}));
+    // The chosen track of the source; the extracted WAV holds that track alone.
+    EXPECT_EQ((sources.openStreams), (std::vector<int>{2, -1}));
     EXPECT_EQ(log->leadIns, std::vector<double>{1.5});
     EXPECT_TRUE(wavLog->leadIns.empty());
     EXPECT_DOUBLE_EQ(sources.openFrameRates[0], 30.0);

@@ -123,10 +123,11 @@ public:
         return entry.log;
     }
 
-    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate) override
+    std::unique_ptr<IKvAudioSource> Open(const std::string& path, double engineFrameRate, int audioStream) override
     {
         opens.push_back(path);
         openFrameRates.push_back(engineFrameRate);
+        openStreams.push_back(audioStream);
         auto it = m_entries.find(path);
         if (it == m_entries.end())
             return std::make_unique<FakeAudioSource>(Constant(0, 0), std::make_shared<FakeSourceLog>(), true);
@@ -136,6 +137,7 @@ public:
 
     std::vector<std::string> opens;
     std::vector<double> openFrameRates;
+    std::vector<int> openStreams;
 
 private:
     std::map<std::string, Entry> m_entries;

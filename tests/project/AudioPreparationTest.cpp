@@ -137,13 +137,14 @@ TEST(AudioPreparation, SoundTrimsFollowPictureTrimsOnMainLineOverlaysAndDetached
 class ExtractedWavTest : public ::testing::Test
 {
 protected:
-    std::wstring Extract(const std::wstring& source, const std::string& name, const char* delayXml)
+    std::wstring Extract(const std::wstring& source, const std::string& name, const char* delayXml,
+                         int audioStream = -1)
     {
         const std::string wav = folder.Work() + "tmp/" + name;
         WriteFileBytes(wav, "RIFF");
         if (delayXml)
             WriteFileBytes(wav + ".xml", delayXml);
-        EXPECT_TRUE(RecordWavExtraction(folder.Path(), source, Utf8ToWide(wav)));
+        EXPECT_TRUE(RecordWavExtraction(folder.Path(), source, Utf8ToWide(wav), audioStream));
         return Utf8ToWide(wav);
     }
 
@@ -177,6 +178,23 @@ TEST_F(ExtractedWavTest, WavWithoutDelayFileStartsOnTime)
     PrepareAudioTimeline(project, folder.Path());
     EXPECT_EQ(item.bUsesExtractedWav, 1);
     EXPECT_DOUBLE_EQ(item.dAudioTimelineStart, 10.0);
+}
+
+TEST_F(ExtractedWavTest, AnItemReadsTheWavOfItsOwnSoundTrack)
+{
+    const std::wstring first = Extract(L"/media/film.wmv", "first.wav", nullptr);
+    const std::wstring german = Extract(L"/media/film.wmv", "german.wav", nullptr, 2);
+    auto chosen = MakeItem(L"/media/film.wmv");
+    chosen->nAudioStream = 2;
+    CKvEngineItem& germanItem = Place(project, 1, std::move(chosen));
+    CKvEngineItem& firstItem = Place(project, 1, MakeItem(L"/media/film.wmv"));
+    auto unextracted = MakeItem(L"/media/film.wmv");
+    unextracted->nAudioStream = 3;
+    CKvEngineItem& thirdItem = Place(project, 1, std::move(unextracted));
+    PrepareAudioTimeline(project, folder.Path());
+    EXPECT_EQ(germanItem.szExtractedWav, german);
+    EXPECT_EQ(firstItem.szExtractedWav, first);
+    EXPECT_EQ(thirdItem.bUsesExtractedWav, 0); // read from the source itself
 }
 
 TEST_F(ExtractedWavTest, SourceDifferingOnlyInCaseReadsItsOwnFile)

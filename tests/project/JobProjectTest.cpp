@@ -208,6 +208,23 @@ TEST(JobProject, WrittenTextMatchesTheFormatByteForByte)
     EXPECT_EQ(engine.FindLine(kLineAudio)->items[0]->source, row.file);
 }
 
+// A chosen sound track travels as one attribute after the others and comes back; the
+// first track is never named, so those files stay as they were (the test above).
+TEST(JobProject, ChosenSoundTrackIsOneAttributeThatComesBack)
+{
+    ProjectFiles files;
+    tagKvJobRow row = Row(L"0", L"10", L"1");
+    row.audioStream = 2;
+    ASSERT_TRUE(files.Write(*BuildJobProject({row}), 4));
+    const std::string bytes = velmora::test::ReadFileBytes(files.ProjectPath());
+    EXPECT_NE(bytes.find(velmora::test::Utf16LeFile(u" nIndexVTranEffect3D=\"0\" nAudioStream=\"2\">").substr(2)),
+              std::string::npos);
+
+    CKvEngineProject engine;
+    ASSERT_TRUE(files.Read(engine));
+    EXPECT_EQ(engine.FindLine(kLineAudio)->items[0]->nAudioStream, 2);
+}
+
 TEST(JobProject, NoProjectWritesNothing)
 {
     ProjectFiles files;

@@ -90,6 +90,7 @@ TEST_F(ProjectReader, MissingAttributesTakeTheEngineDefaults)
     EXPECT_EQ(item.dPlaybackRate, 0.01);
     EXPECT_EQ(item.dEditorEndTime, 0.0);
     EXPECT_EQ(item.bEnableCamera, 1);
+    EXPECT_EQ(item.nAudioStream, -1); // the first sound track, as before the attribute
     EXPECT_FALSE(item.title || item.action || item.mask || item.overlay || item.rotation);
     EXPECT_TRUE(item.source.empty());
     EXPECT_EQ(engine.FindLine(kLineAudio)->subtitlebottommargin, 10);

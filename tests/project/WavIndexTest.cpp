@@ -171,3 +171,29 @@ TEST_F(WavIndexTest, DirectoryIsNotAnExistingWav)
 }
 
 } // namespace
+
+// Each sound track of a source has a WAV of its own; an index written before tracks
+// could be chosen (no "nAudioStream") speaks for the first track only.
+TEST_F(WavIndexTest, EachSoundTrackOfASourceHasItsOwnWav)
+{
+    const std::wstring first = MakeWav("first.wav");
+    WriteIndex(dir(), "\t<item source=\"/m/film.wmv\" wav=\"" + WideToUtf8(first) + "\"/>\r\n");
+    EXPECT_EQ(LookupWavIndex(dir(), L"/m/film.wmv").wav, first);
+    EXPECT_EQ(LookupWavIndex(dir(), L"/m/film.wmv", 2).state, WavIndexState::kNotListed);
+
+    const std::wstring german = MakeWav("german.wav");
+    ASSERT_TRUE(RecordWavExtraction(dir(), L"/m/film.wmv", german, 2));
+    EXPECT_NE(IndexText(dir()).find("\t<item source=\"/m/film.wmv\" wav=\"" + WideToUtf8(german) +
+                                    "\" nAudioStream=\"2\"/>\r\n"),
+              std::string::npos)
+        << IndexText(dir());
+    const WavIndexView index(dir());
+    EXPECT_EQ(index.Find(L"/m/film.wmv").wav, first);
+    EXPECT_EQ(index.Find(L"/m/film.wmv", 2).wav, german);
+
+    // A failed extraction of one track leaves the other's item alone.
+    std::filesystem::remove(WideToUtf8(german));
+    EXPECT_TRUE(ForgetStaleWav(dir(), L"/m/film.wmv", 2));
+    EXPECT_EQ(LookupWavIndex(dir(), L"/m/film.wmv", 2).state, WavIndexState::kNotListed);
+    EXPECT_EQ(LookupWavIndex(dir(), L"/m/film.wmv").state, WavIndexState::kPresent);
+}
