@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -40,28 +38,6 @@ CKvXmlNode* LoadRoot(CKvXmlNode& document, const std::string& path)
     return document.FirstChild(kRoot);
 }
 
-// Replaces one attribute's value without moving it: the document layer appends a
-// replaced attribute at the end, so the list is rebuilt in its old order.
-void ReplaceInPlace(CKvXmlNode& node, std::wstring_view name, std::wstring_view value)
-{
-    std::vector<std::pair<std::wstring, std::wstring>> values;
-    for (const auto& attribute : node.GetAttributes())
-        values.emplace_back(attribute.first, node.GetStringAttribute(attribute.first));
-    bool replaced = false;
-    for (auto& [key, text] : values) {
-        if (key == name) {
-            text = value;
-            replaced = true;
-        }
-    }
-    if (!replaced)
-        values.emplace_back(name, value);
-    for (const auto& [key, text] : values)
-        node.RemoveAttribute(key);
-    for (const auto& [key, text] : values)
-        node.SetAttribute(key, text);
-}
-
 } // namespace
 
 std::string WavIndexPath(const std::string& programFolder)
@@ -84,21 +60,20 @@ WavIndexView::WavIndexView(const std::string& programFolder)
     if (!root)
         return;
     for (const CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
+        // The first item naming a source decides; later ones are never consulted.
         if (item->HasAttribute(kSource))
-            m_items.emplace_back(item->GetStringAttribute(kSource), item->GetStringAttribute(kWav));
+            m_items.emplace(item->GetStringAttribute(kSource), item->GetStringAttribute(kWav));
     }
 }
 
 WavIndexLookup WavIndexView::Find(std::wstring_view source) const
 {
     WavIndexLookup result;
-    for (const auto& [itemSource, wav] : m_items) {
-        if (itemSource != source)
-            continue;
-        result.wav = wav;
-        result.state = WavFileExists(wav) ? WavIndexState::kPresent : WavIndexState::kStale;
-        break;
-    }
+    const auto found = m_items.find(source);
+    if (found == m_items.end())
+        return result;
+    result.wav = found->second;
+    result.state = WavFileExists(result.wav) ? WavIndexState::kPresent : WavIndexState::kStale;
     return result;
 }
 
@@ -118,7 +93,7 @@ bool RecordWavExtraction(const std::string& programFolder, std::wstring_view sou
         root = document.AddChild(kRoot);
     }
     if (CKvXmlNode* item = FindFirstItem(root, source)) {
-        ReplaceInPlace(*item, kWav, wav);
+        item->SetAttributeInPlace(kWav, wav); // the attribute keeps its place
     } else {
         CKvXmlNode* added = root->AddChild(kItem);
         added->SetAttribute(kSource, source);

@@ -16,10 +16,10 @@
 // Every function opens, reads or writes and closes the file at once. Nothing is
 // thrown; a missing or unreadable index reads as empty.
 
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -50,7 +50,9 @@ public:
     WavIndexLookup Find(std::wstring_view source) const;
 
 private:
-    std::vector<std::pair<std::wstring, std::wstring>> m_items; // source, wav in file order
+    // Source to wav of the first item that names each source; ordered, so a project
+    // of many items looks each one up in logarithmic time.
+    std::map<std::wstring, std::wstring, std::less<>> m_items;
 };
 
 // Looks source up. Later items naming the same source are never consulted, even when
