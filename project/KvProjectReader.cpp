@@ -4,6 +4,7 @@
 #include "project/KvAudioPreparation.h"
 #include "project/KvProjectElement.h"
 #include "project/KvProjectFields.h"
+#include "xml/KvTinyXmlLoader.h"
 #include "xml/KvXmlNode.h"
 
 #include <tinyxml.h>
@@ -12,8 +13,9 @@
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
+#include <climits>
 #include <iterator>
+#include <limits>
 #include <system_error>
 #include <type_traits>
 
@@ -34,6 +36,36 @@ double ReadDouble(const Element& e, const wchar_t* name, double def)
     return Finite(e.Double(name, def));
 }
 
+// A value beyond the float range would be infinite as a float: it reads as 0, like
+// any other number that is not finite.
+float ReadFloat(const Element& e, const wchar_t* name, float def)
+{
+    const double value = ReadDouble(e, name, def);
+    return std::abs(value) <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(value) : 0.0f;
+}
+
+// Sizes and places in pixels come from doubles and sums that a file can push past
+// the int range: they end at its edges instead (not-a-number gives 0).
+int SaturatedInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+int SaturatedInt(long long value)
+{
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// The largest picture side a play scale factor may ask for; a larger one would only
+// make the preview allocate pictures nobody can show.
+constexpr double kMaxScaledFrameSide = 16384.0;
+
 // Reads the listed attributes that are present; missing ones keep the record's values.
 template <class T>
 void ReadFields(const Element& e, T& record, const KvFieldList<T>& fields)
@@ -46,7 +78,7 @@ void ReadFields(const Element& e, T& record, const KvFieldList<T>& fields)
         else if (auto p = std::get_if<double T::*>(&field.member))
             record.**p = ReadDouble(e, field.name, record.**p);
         else if (auto p = std::get_if<float T::*>(&field.member))
-            record.**p = static_cast<float>(ReadDouble(e, field.name, record.**p));
+            record.**p = ReadFloat(e, field.name, record.**p);
         else if (auto p = std::get_if<std::wstring T::*>(&field.member))
             record.**p = e.String(field.name, record.**p);
     }
@@ -301,8 +333,10 @@ void PlaceSubtitle(CKvEngineItem& item, const ReadContext& context, int nBottom)
     if (!item.title || item.nTitlePictureWidth <= 0 || item.nTitlePictureHeight <= 0)
         return;
     const CKvEngineProject& project = context.project;
-    item.title->TitleX = (project.nFrameWidth - item.nTitlePictureWidth) / 2;
-    item.title->TitleY = project.nFrameHeight - item.nTitlePictureHeight - nBottom;
+    const long long nWidth = project.nFrameWidth;
+    const long long nHeight = project.nFrameHeight;
+    item.title->TitleX = SaturatedInt((nWidth - item.nTitlePictureWidth) / 2);
+    item.title->TitleY = SaturatedInt(nHeight - item.nTitlePictureHeight - nBottom);
 }
 
 void ReadLineAttributes(const Element& e, CKvEngineLine& line, ReadContext& context)
@@ -320,7 +354,7 @@ void ReadLineAttributes(const Element& e, CKvEngineLine& line, ReadContext& cont
             ReadFields(e, static_cast<tagKvLineAttributes&>(line), kLineLightingFields);
         line.bAlwaysInFrontOfPrevLines = e.Int(L"bAlwaysInFrontOfPrevLines", 0);
     }
-    line.subtitlebottommargin = static_cast<int>(e.Int(L"subtitlebottommargin", 10) * context.dScale);
+    line.subtitlebottommargin = SaturatedInt(e.Int(L"subtitlebottommargin", 10) * context.dScale);
 
     if (line.bUse3DGroupTemplate != 0 && line.b3DGroup != 0 && context.project.b3D != 0) {
         if (auto p = e.Child(L"_3DGroupModel")) {
@@ -425,13 +459,16 @@ bool ReadDocument(const Element& root, CKvEngineProject& project, const tagKvPro
     context.dScale = 1.0;
     if (options.bPlayMode && !bFallback && root.Has(L"dScaleFactorForPlay")) {
         const double dFactor = root.Double(L"dScaleFactorForPlay", 1.0);
-        // A factor that would leave no picture is not passed on.
-        if (std::isfinite(dFactor) && dFactor > 0.0)
+        // A factor that would leave no picture, or make one larger than any screen, is
+        // not passed on: the frame keeps the preset's size.
+        const double dLargerSide = std::max(std::abs(static_cast<double>(project.option.nWidth)),
+                                            std::abs(static_cast<double>(project.option.nHeight)));
+        if (std::isfinite(dFactor) && dFactor > 0.0 && (dFactor <= 1.0 || dLargerSide * dFactor <= kMaxScaledFrameSide))
             context.dScale = dFactor;
     }
     project.dScaleFactorForPlay = context.dScale;
-    project.nFrameWidth = static_cast<int>(project.option.nWidth * context.dScale);
-    project.nFrameHeight = static_cast<int>(project.option.nHeight * context.dScale);
+    project.nFrameWidth = SaturatedInt(project.option.nWidth * context.dScale);
+    project.nFrameHeight = SaturatedInt(project.option.nHeight * context.dScale);
     if (options.bPlayMode) {
         project.nFrameWidth -= project.nFrameWidth % 4;
         project.nFrameHeight -= project.nFrameHeight % 4;
@@ -578,8 +615,8 @@ void SizeOverlayLines(CKvEngineProject& project, bool bPlayMode, int nLines)
         const bool bTemplate = pLine->bUse3DGroupTemplate != 0 && pLine->_3DGroupModel.has_value();
         if (bTemplate) {
             for (const auto& side : pLine->_3DGroupModel->side) {
-                nTemplateWidth = std::max(nTemplateWidth, static_cast<int>(side.dw));
-                nTemplateHeight = std::max(nTemplateHeight, static_cast<int>(side.dh));
+                nTemplateWidth = std::max(nTemplateWidth, SaturatedInt(side.dw));
+                nTemplateHeight = std::max(nTemplateHeight, SaturatedInt(side.dh));
             }
         }
         for (const auto& pItem : pLine->items) {
@@ -619,14 +656,12 @@ bool ReadProject(const std::string& path, CKvEngineProject& project, const tagKv
         return ReadDocument(*MakeXmlNodeElement(*pRoot), project, options, false);
     }
 
-    // An 8-bit file that is not UTF-8 is read byte by byte (TinyXML's UTF-8 mode would
-    // take a byte such as 0xE9 as the start of a sequence and swallow the "<" after it).
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    // Keep every character of paths and texts exactly as written.
+    // Keep every character of paths and texts exactly as written. The loader reads an
+    // 8-bit file that is not UTF-8 byte by byte, and refuses a file nested too deep for
+    // TinyXML's recursion.
     TiXmlBase::SetCondenseWhiteSpace(false);
     TiXmlDocument fallback;
-    if (!fallback.LoadFile(path.c_str(), IsValidUtf8(bytes) ? TIXML_ENCODING_UNKNOWN : TIXML_ENCODING_LEGACY))
+    if (!LoadTinyXmlFile(fallback, path))
         return false;
     const TiXmlElement* pRoot = fallback.FirstChildElement();
     if (pRoot == nullptr)
