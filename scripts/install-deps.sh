@@ -16,6 +16,7 @@ PKGS=(
   libgtest-dev googletest
   xvfb xauth
   locales
+  clang libclang-rt-14-dev llvm
 )
 missing=()
 for p in "${PKGS[@]}"; do
