@@ -10,13 +10,42 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <string>
 #include <string_view>
 
 namespace velmora::fuzz {
 
+// Two sources already extracted to WAV, one with an ordinary delay and one with the
+// largest a delay file can give, so that the audio preparation shifts items too.
+inline void WriteExtractedSources()
+{
+    const std::string tmp = Scratch().Path() + "tmp/";
+    WriteFile(tmp + "wavfiles.dat", "<WavFiles><item source=\"/media/a.mp4\" wav=\"" + tmp + "a.wav\"/>"
+                                    "<item source=\"/media/b.mp4\" wav=\"" + tmp + "b.wav\"/></WavFiles>");
+    WriteFile(tmp + "a.wav", "RIFF");
+    WriteFile(tmp + "b.wav", "RIFF");
+    WriteFile(tmp + "a.wav.xml", "<AudioData dDelay=\"2.5\"/>");
+    WriteFile(tmp + "b.wav.xml", "<AudioData dDelay=\"1.7e308\"/>");
+}
+
+// The times the audio mixer and the conversion work with.
+inline bool TimesAreNumbers(const CKvEngineItem& item)
+{
+    for (double value : {item.dEditorStartTime, item.dEditorEndTime, item.dAudioTimelineStart, item.dAudioTimelineEnd,
+                         item.dASelfStartTime, item.dASelfEndTime, item.dVSelfStartTime, item.dVSelfEndTime,
+                         item.dPlaybackRate, item.dVoiceScale, item.dAudioDelay, item.dAudioFadeInDuration,
+                         item.dAudioFadeOutDuration, item.dEffectDuration}) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    return true;
+}
+
 inline void ReadProjectFile(std::string_view fileBytes)
 {
+    static const bool prepared = (WriteExtractedSources(), true);
+    (void)prepared;
     const std::string path = Scratch().Path() + "tmp/kvengine.kvmmpj";
     WriteFile(path, fileBytes);
 
@@ -48,9 +77,13 @@ inline void ReadProjectFile(std::string_view fileBytes)
             Expect(project.nLoadTotal >= 1, "a load total of at least 1");
             Expect(project.nLoadCount <= project.nLoadTotal, "progress never passes its total");
             for (const auto& line : project.Lines()) {
-                for (const auto& item : line->items)
+                for (const auto& item : line->items) {
                     Expect(item->dPlaybackRate >= 0.01, "every speed can be divided by");
+                    Expect(TimesAreNumbers(*item), "every time on the line is a number");
+                }
             }
+            for (const auto& item : project.detached)
+                Expect(TimesAreNumbers(*item), "every detached time is a number");
         }
     }
 }

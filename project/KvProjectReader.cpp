@@ -523,13 +523,15 @@ void FitAppearDisappear(CKvEngineItem& item, bool b3D)
         bFill = item.action->bFillInDuration;
     }
     const double dLength = item.dEditorEndTime - item.dEditorStartTime;
+    if (!std::isfinite(dLength))
+        return; // ends too far apart to share out; the durations stay as read
     const double dA = *pAppear;
     const double dD = *pDisappear;
     if (dA + dD <= dLength && bFill == 0)
         return;
     double dNewA = dA;
     if (dA > 0.0 && dD > 0.0)
-        dNewA = dLength * dA / (dA + dD);
+        dNewA = dLength / (1.0 + dD / dA); // the appear share, without a sum that can overflow
     else if (dD > 0.0)
         dNewA = 0.0;
     else if (dA > 0.0)
@@ -550,7 +552,10 @@ void ApplyTransitions(CKvEngineProject& project)
         CKvEngineItem& item = *items[i];
         if (i > 0) {
             const double dEffect = items[i - 1]->dEffectDuration;
-            item.dEditorStartTime -= dEffect;
+            // Times near the ends of the double range stay where they are rather than
+            // becoming infinite.
+            if (std::isfinite(item.dEditorStartTime - dEffect))
+                item.dEditorStartTime -= dEffect;
             if (item.eMediaType == kMediaVideo)
                 item.dVSelfStartTime = std::max(0.0, item.dVSelfStartTime - item.dPlaybackRate * dEffect);
         }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang's libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer) into their own build folder and runs each one for the
-# given number of seconds, starting from its seed corpus in fuzz/corpus/<target>/.
+# given number of seconds, starting from its seed corpus in fuzz/corpus/<target>/
+# with the tokens of fuzz/dictionaries/<target>.dict.
 #
 #   bash scripts/fuzz.sh [seconds per target, default 60] [target ...]
 #
@@ -67,12 +68,15 @@ run_target() {
   local corpus="$BUILD_DIR/fuzz-corpus/$name"
   local findings="$BUILD_DIR/fuzz-findings/$name"
   local seeds="fuzz/corpus/$name"
+  local dictionary="fuzz/dictionaries/$name.dict"
   local log="$logs/$name.log"
   mkdir -p "$corpus" "$findings"
   [ -d "$seeds" ] || seeds=""
+  local options=()
+  [ -f "$dictionary" ] && options+=(-dict="$dictionary")
   local status=0
   nice -n 10 "$program" -max_total_time="$SECONDS_PER_TARGET" -timeout="$TIMEOUT" -rss_limit_mb=2048 \
-    -max_len="$MAX_LEN" -print_final_stats=1 -artifact_prefix="$findings/" \
+    -max_len="$MAX_LEN" -print_final_stats=1 -artifact_prefix="$findings/" ${options[@]+"${options[@]}"} \
     "$corpus" ${seeds:+"$seeds"} >"$log" 2>&1 || status=$?
   local executions
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)

@@ -223,6 +223,18 @@ TEST_F(ProjectReader, TransitionsAlternateItemsBetweenLineAndDetachedList)
     EXPECT_EQ(d.nPosition, 1);
 }
 
+// Moving a start back by a transition must not leave the double range: the start
+// stays as read instead of becoming minus infinity.
+TEST_F(ProjectReader, TransitionThatWouldMoveAStartPastAnyTimeLeavesItAsRead)
+{
+    const std::string items = Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEffectDuration=\"1.7e308\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEditorStartTime=\"-1.7e308\" dPlaybackRate=\"1\"");
+    ASSERT_TRUE(Load(ProjectText(Line(items))));
+    ASSERT_EQ(engine.detached.size(), 1u);
+    EXPECT_EQ(engine.detached[0]->dEditorStartTime, -1.7e308);
+    EXPECT_EQ(engine.detached[0]->dVSelfStartTime, 0.0);
+}
+
 TEST_F(ProjectReader, SubtitleTitleIsCentredAboveTheLinesMargin)
 {
     files.Options().measureTitle = [](const CKvEngineItem&, int& w, int& h) {
@@ -329,7 +341,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, AppearDisappearFitting,
                                            AppearCase{4, 6, 2, 0, 3, 1},      // too long: shared
                                            AppearCase{4, 6, 0, 0, 4, 0},      // appear alone
                                            AppearCase{4, 0, 6, 0, 0, 4},      // disappear alone
-                                           AppearCase{4, 0, 0, 1, 0, 4}));    // neither, filled
+                                           AppearCase{4, 0, 0, 1, 0, 4},      // neither, filled
+                                           AppearCase{4, 1e308, 1e308, 0, 2, 2},  // a sum that overflows
+                                           AppearCase{1e308, 1e308, 1e308, 0, 5e307, 5e307}));
 
 struct OverlayCase
 {
