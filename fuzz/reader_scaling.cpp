@@ -151,14 +151,15 @@ void ColourSchemeNesting(std::size_t n)
     });
 }
 
-void ProfileStreamConfigs(std::size_t n)
+// Profiles made of one stream description repeated: unclosed ones were each searched
+// to the end of the file for their attributes, closed ones without a wave format for
+// one.
+void ProfileStreamConfigs(std::size_t n, const char* label, const std::string& piece)
 {
-    // Stream descriptions that never close their tag: each one used to be searched to
-    // the end of the file for its attributes and its wave format.
     std::string text = "<profile>";
     while (text.size() < n)
-        text += "<streamconfig majortype=\"{73647561-0000-0010-8000-00AA00389B71}\" ";
-    Measure("profile: unclosed stream descriptions (bytes)", text.size(), [&] {
+        text += piece;
+    Measure(label, text.size(), [&] {
         velmora::WmProfileStream stream;
         velmora::ParseWmProfile(text, stream);
     });
@@ -177,12 +178,14 @@ int main(int argc, char** argv)
     for (std::size_t k : {1, 2}) {
         const std::size_t n = k * scale;
         DocumentLayerAttributes(40000 * n);
-        WavIndexItems(20000 * n);
+        WavIndexItems(40000 * n);
         ProjectItemsAgainstWavIndex(5000 * n);
         FallbackAttributes(20000 * n);
         FallbackNesting(100000 * n);
         ColourSchemeNesting(100000 * n);
-        ProfileStreamConfigs(1500000 * n);
+        ProfileStreamConfigs(1500000 * n, "profile: unclosed stream descriptions (bytes)",
+                             "<streamconfig majortype=\"{73647561-0000-0010-8000-00AA00389B71}\" ");
+        ProfileStreamConfigs(1500000 * n, "profile: descriptions without format (bytes)", "<streamconfig>");
     }
     std::filesystem::remove_all(folder);
     return 0;

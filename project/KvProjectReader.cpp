@@ -10,10 +10,10 @@
 #include <tinyxml.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
-#include <climits>
 #include <iterator>
 #include <limits>
 #include <system_error>
@@ -556,8 +556,9 @@ void ApplyTransitions(CKvEngineProject& project)
             // becoming infinite.
             if (std::isfinite(item.dEditorStartTime - dEffect))
                 item.dEditorStartTime -= dEffect;
-            if (item.eMediaType == kMediaVideo)
-                item.dVSelfStartTime = std::max(0.0, item.dVSelfStartTime - item.dPlaybackRate * dEffect);
+            const double dSourceStart = std::max(0.0, item.dVSelfStartTime - item.dPlaybackRate * dEffect);
+            if (item.eMediaType == kMediaVideo && std::isfinite(dSourceStart))
+                item.dVSelfStartTime = dSourceStart;
         }
         if (item.dEffectDuration > 0.0 && i + 1 < nCount && !marked[i])
             marked[i + 1] = true;

@@ -228,11 +228,16 @@ TEST_F(ProjectReader, TransitionsAlternateItemsBetweenLineAndDetachedList)
 TEST_F(ProjectReader, TransitionThatWouldMoveAStartPastAnyTimeLeavesItAsRead)
 {
     const std::string items = Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEffectDuration=\"1.7e308\"")
-        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEditorStartTime=\"-1.7e308\" dPlaybackRate=\"1\"");
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEditorStartTime=\"-1.7e308\" dPlaybackRate=\"1\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEffectDuration=\"-1.7e308\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dVSelfStartTime=\"1\" dPlaybackRate=\"2\"");
     ASSERT_TRUE(Load(ProjectText(Line(items))));
     ASSERT_EQ(engine.detached.size(), 1u);
     EXPECT_EQ(engine.detached[0]->dEditorStartTime, -1.7e308);
     EXPECT_EQ(engine.detached[0]->dVSelfStartTime, 0.0);
+    // Twice the speed times minus 1.7e308 would move the source start to infinity.
+    ASSERT_EQ(Items(kLineMainVideo).size(), 3u);
+    EXPECT_EQ(Items(kLineMainVideo)[2]->dVSelfStartTime, 1.0);
 }
 
 TEST_F(ProjectReader, SubtitleTitleIsCentredAboveTheLinesMargin)
