@@ -59,6 +59,19 @@ void Measure(const char* label, std::size_t n, const std::function<void()>& run)
         std::printf("  %-44s n=%-9zu killed by signal %d\n", label, n, WTERMSIG(status));
 }
 
+// Writes a project file into the scratch folder and times the engine's reading of it.
+void MeasureProject(const char* label, std::size_t n, const std::string& text)
+{
+    const std::string path = g_folder + "tmp/kvengine.kvmmpj";
+    WriteFile(path, text);
+    Measure(label, n, [&] {
+        CKvEngineProject project;
+        tagKvProjectReadOptions options;
+        options.programFolder = g_folder;
+        ReadProject(path, project, options);
+    });
+}
+
 std::string ManyAttributes(std::size_t n, const std::string& prefix)
 {
     std::string text = "<" + prefix;
@@ -98,29 +111,15 @@ void ProjectItemsAgainstWavIndex(std::size_t n)
             + "</source></item>\r\n";
     }
     WriteFile(velmora::WavIndexPath(g_folder), index + "</WavFiles>\r\n");
-    const std::string path = g_folder + "tmp/kvengine.kvmmpj";
-    WriteFile(path, "<project vensettingIndex=\"4\">\r\n" + lines + "</line>\r\n</project>\r\n");
-    Measure("project items looked up in a WAV index", n, [&] {
-        CKvEngineProject project;
-        tagKvProjectReadOptions options;
-        options.programFolder = g_folder;
-        ReadProject(path, project, options);
-    });
+    MeasureProject("project items looked up in a WAV index", n,
+                   "<project vensettingIndex=\"4\">\r\n" + lines + "</line>\r\n</project>\r\n");
 }
 
 void FallbackAttributes(std::size_t n)
 {
     // A Latin-1 byte makes the document layer refuse the file, so TinyXML reads it.
-    const std::string path = g_folder + "tmp/kvengine.kvmmpj";
-    WriteFile(path, "<project vensettingIndex=\"4\" RelativeDir=\"\xE9\"><line>" + ManyAttributes(n, "item")
-                        + "</line></project>");
-    Measure("project fallback: attributes of one element", n, [&] {
-        CKvEngineProject project;
-        tagKvProjectReadOptions options;
-        options.programFolder = g_folder;
-        options.prepareAudio = [](CKvEngineProject&) {};
-        ReadProject(path, project, options);
-    });
+    MeasureProject("project fallback: attributes of one element", n,
+                   "<project vensettingIndex=\"4\" RelativeDir=\"\xE9\"><line>" + ManyAttributes(n, "item") + "</line></project>");
 }
 
 void FallbackNesting(std::size_t n)
@@ -128,14 +127,7 @@ void FallbackNesting(std::size_t n)
     std::string text = "<project vensettingIndex=\"4\" RelativeDir=\"\xE9\">";
     for (std::size_t i = 0; i < n; ++i)
         text += "<a>";
-    const std::string path = g_folder + "tmp/kvengine.kvmmpj";
-    WriteFile(path, text);
-    Measure("project fallback: nesting depth", n, [&] {
-        CKvEngineProject project;
-        tagKvProjectReadOptions options;
-        options.programFolder = g_folder;
-        ReadProject(path, project, options);
-    });
+    MeasureProject("project fallback: nesting depth", n, text);
 }
 
 void ColourSchemeNesting(std::size_t n)
