@@ -8,9 +8,11 @@ namespace {
 
 int Nearest(const std::vector<int>& legal, int wanted)
 {
+    // 64-bit distances: a stored value near INT_MIN must not overflow the subtraction.
+    const auto distance = [wanted](int value) { return std::llabs(static_cast<long long>(value) - wanted); };
     int best = legal.front();
     for (int value : legal) {
-        if (std::abs(value - wanted) < std::abs(best - wanted))
+        if (distance(value) < distance(best))
             best = value;
     }
     return best;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 
@@ -101,49 +102,103 @@ std::string Narrow(std::string_view bytes)
     return text;
 }
 
-// Finds the start of the element `name` at or after from (case-insensitive).
-size_t FindElement(const std::string& lower, const std::string& name, size_t from)
+bool IsBlank(char c)
 {
-    std::string needle = "<" + name;
-    for (size_t pos = lower.find(needle, from); pos != std::string::npos; pos = lower.find(needle, pos + 1)) {
-        size_t after = pos + needle.size();
-        if (after < lower.size() && (std::isspace(static_cast<unsigned char>(lower[after])) || lower[after] == '>' || lower[after] == '/'))
-            return pos;
-    }
-    return std::string::npos;
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-// Reads attribute `name` of the tag that starts at tagStart: blanks and line breaks
-// are allowed around "=", and the value may be in double or single quotes.
-bool FindAttribute(const std::string& text, const std::string& lower, size_t tagStart, const std::string& name, std::string& value)
+std::string_view TrimBlanks(std::string_view value)
 {
-    size_t tagEnd = lower.find('>', tagStart);
-    if (tagEnd == std::string::npos)
-        tagEnd = lower.size();
-    for (size_t pos = lower.find(name, tagStart); pos != std::string::npos && pos < tagEnd; pos = lower.find(name, pos + 1)) {
-        if (!std::isspace(static_cast<unsigned char>(lower[pos - 1])))
-            continue;
-        size_t i = pos + name.size();
-        while (i < tagEnd && std::isspace(static_cast<unsigned char>(lower[i])))
-            ++i;
-        if (i >= tagEnd || lower[i] != '=')
-            continue;
-        ++i;
-        while (i < tagEnd && std::isspace(static_cast<unsigned char>(lower[i])))
-            ++i;
-        if (i >= tagEnd || (lower[i] != '"' && lower[i] != '\''))
-            continue;
-        char quote = lower[i];
-        size_t close = text.find(quote, i + 1);
-        if (close == std::string::npos)
-            return false;
-        value = text.substr(i + 1, close - i - 1);
-        // Trim stray blanks inside the quotes.
-        value.erase(0, value.find_first_not_of(" \t\r\n"));
-        value.erase(value.find_last_not_of(" \t\r\n") + 1);
-        return true;
+    const size_t first = value.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// One start tag of the two elements the reader needs, with its quoted attributes in
+// the order they stand (names in lower case, values as written, blanks trimmed).
+struct ProfileTag
+{
+    bool bStreamConfig = false; // else a "waveformatex"
+    std::vector<std::pair<std::string_view, std::string_view>> attributes;
+
+    // The first attribute of that name (lower case), as a tag read by eye would give it.
+    bool Find(std::string_view name, std::string_view& value) const
+    {
+        for (const auto& [key, text] : attributes) {
+            if (key == name) {
+                value = text;
+                return true;
+            }
+        }
+        return false;
     }
-    return false;
+};
+
+// Reads the start tags of "streamconfig" and "waveformatex" elements in one pass over
+// the text, so that the time grows with the length of the file alone. Names compare
+// without regard to case; values may be in double or single quotes, with blanks and
+// line breaks around "="; comments are skipped. A "<" outside quotes starts a new tag,
+// so a tag left open cannot hide the ones after it.
+std::vector<ProfileTag> ReadProfileTags(const std::string& text, const std::string& lower)
+{
+    std::vector<ProfileTag> tags;
+    const size_t n = text.size();
+    size_t i = lower.find('<');
+    while (i != std::string::npos) {
+        if (lower.compare(i, 4, "<!--") == 0) {
+            const size_t close = lower.find("-->", i + 4);
+            if (close == std::string::npos)
+                break;
+            i = lower.find('<', close + 3);
+            continue;
+        }
+        size_t p = i + 1;
+        while (p < n && !IsBlank(lower[p]) && lower[p] != '>' && lower[p] != '/' && lower[p] != '<')
+            ++p;
+        const std::string_view name(lower.data() + i + 1, p - i - 1);
+        // An element counts only when its name is followed by a blank, ">" or "/".
+        const bool named = p < n && lower[p] != '<';
+        ProfileTag tag;
+        tag.bStreamConfig = name == "streamconfig";
+        const bool wanted = named && (tag.bStreamConfig || name == "waveformatex");
+        while (p < n && lower[p] != '>' && lower[p] != '<') {
+            if (IsBlank(lower[p]) || lower[p] == '/') {
+                ++p;
+                continue;
+            }
+            const size_t nameStart = p;
+            while (p < n && !IsBlank(lower[p]) && lower[p] != '=' && lower[p] != '>' && lower[p] != '/' && lower[p] != '<')
+                ++p;
+            const std::string_view key(lower.data() + nameStart, p - nameStart);
+            while (p < n && IsBlank(lower[p]))
+                ++p;
+            if (p >= n || lower[p] != '=')
+                continue;
+            ++p;
+            while (p < n && IsBlank(lower[p]))
+                ++p;
+            if (p >= n || (lower[p] != '"' && lower[p] != '\''))
+                continue; // an unquoted value is not taken
+            const char quote = lower[p];
+            const size_t close = lower.find(quote, p + 1);
+            const size_t valueEnd = close == std::string::npos ? n : close;
+            if (wanted && !key.empty())
+                tag.attributes.emplace_back(key, TrimBlanks(std::string_view(text).substr(p + 1, valueEnd - p - 1)));
+            p = valueEnd == n ? n : valueEnd + 1;
+        }
+        if (wanted)
+            tags.push_back(std::move(tag));
+        i = p < n && lower[p] == '<' ? p : lower.find('<', p);
+    }
+    return tags;
+}
+
+// Bytes per second as bits per second; a value beyond the int range stops at its edge.
+int BitsPerSecond(int bytesPerSecond)
+{
+    const long long bits = static_cast<long long>(bytesPerSecond) * 8;
+    return static_cast<int>(std::clamp<long long>(bits, INT_MIN, INT_MAX));
 }
 
 } // namespace
@@ -219,29 +274,30 @@ bool ParseWmProfile(std::string_view bytes, WmProfileStream& stream)
     const std::string text = Narrow(bytes);
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::vector<ProfileTag> tags = ReadProfileTags(text, lower);
 
-    for (size_t config = FindElement(lower, "streamconfig", 0); config != std::string::npos;
-         config = FindElement(lower, "streamconfig", config + 1)) {
-        std::string majorType;
-        if (FindAttribute(text, lower, config, "majortype", majorType)
-            && ToLowerAscii(majorType).find("73647561") == std::string::npos)
-            continue; // not an audio stream
-        size_t next = FindElement(lower, "streamconfig", config + 1);
-        size_t wave = FindElement(lower, "waveformatex", config);
-        if (wave == std::string::npos || (next != std::string::npos && wave > next))
+    for (size_t config = 0; config < tags.size(); ++config) {
+        if (!tags[config].bStreamConfig)
             continue;
-        std::string tag, channels, rate, avgBytes, bitrate;
-        if (!FindAttribute(text, lower, wave, "wformattag", tag) || !FindAttribute(text, lower, wave, "nchannels", channels)
-            || !FindAttribute(text, lower, wave, "nsamplespersec", rate))
+        std::string_view majorType;
+        if (tags[config].Find("majortype", majorType) && ToLowerAscii(majorType).find("73647561") == std::string::npos)
+            continue; // not an audio stream
+        // The stream's wave format: the first one before the next stream description.
+        const size_t wave = config + 1;
+        if (wave >= tags.size() || tags[wave].bStreamConfig)
+            continue;
+        std::string_view tag, channels, rate, avgBytes, bitrate;
+        if (!tags[wave].Find("wformattag", tag) || !tags[wave].Find("nchannels", channels)
+            || !tags[wave].Find("nsamplespersec", rate))
             continue;
         WmProfileStream found;
         found.wFormatTag = static_cast<uint16_t>(ParseInt(tag));
         found.nChannels = ParseInt(channels);
         found.nSampleRate = ParseInt(rate);
-        if (FindAttribute(text, lower, config, "bitrate", bitrate))
+        if (tags[config].Find("bitrate", bitrate))
             found.nBitrate = ParseInt(bitrate);
-        if (found.nBitrate <= 0 && FindAttribute(text, lower, wave, "navgbytespersec", avgBytes))
-            found.nBitrate = ParseInt(avgBytes) * 8;
+        if (found.nBitrate <= 0 && tags[wave].Find("navgbytespersec", avgBytes))
+            found.nBitrate = BitsPerSecond(ParseInt(avgBytes));
         if (found.nChannels <= 0 || found.nSampleRate <= 0)
             continue;
         stream = found;

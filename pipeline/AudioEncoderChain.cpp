@@ -36,12 +36,15 @@ std::string ErrorText(int code)
     return text;
 }
 
+// The legal value closest to wanted. Distances are taken in 64 bits: an option file
+// may hold any int, and INT_MIN minus a rate does not fit in an int.
 template <size_t N>
 int Nearest(const std::array<int, N>& legal, int wanted)
 {
+    const auto distance = [wanted](int value) { return std::llabs(static_cast<long long>(value) - wanted); };
     int best = legal[0];
     for (int value : legal) {
-        if (std::abs(value - wanted) < std::abs(best - wanted))
+        if (distance(value) < distance(best))
             best = value;
     }
     return best;

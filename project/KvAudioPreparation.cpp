@@ -40,7 +40,10 @@ void PrepareItem(CKvEngineItem& item, bool bCopyTrims, const WavIndexView& index
     // The reader guarantees a speed of at least 0.01; a model built otherwise must not
     // turn the delay into an infinite start.
     const double rate = std::isfinite(item.dPlaybackRate) && item.dPlaybackRate >= 0.01 ? item.dPlaybackRate : 0.01;
-    item.dAudioTimelineStart += GetWavDelay(found.wav) / rate;
+    // A delay so large that the shifted start is no number any more is not applied.
+    const double shifted = item.dAudioTimelineStart + GetWavDelay(found.wav) / rate;
+    if (std::isfinite(shifted))
+        item.dAudioTimelineStart = shifted;
 }
 
 } // namespace

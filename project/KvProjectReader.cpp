@@ -5,16 +5,18 @@
 #include "project/KvAudioPreparation.h"
 #include "project/KvProjectElement.h"
 #include "project/KvProjectFields.h"
+#include "xml/KvTinyXmlLoader.h"
 #include "xml/KvXmlNode.h"
 
 #include <tinyxml.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
+#include <limits>
 #include <system_error>
 #include <type_traits>
 
@@ -35,6 +37,36 @@ double ReadDouble(const Element& e, const wchar_t* name, double def)
     return Finite(e.Double(name, def));
 }
 
+// A value beyond the float range would be infinite as a float: it reads as 0, like
+// any other number that is not finite.
+float ReadFloat(const Element& e, const wchar_t* name, float def)
+{
+    const double value = ReadDouble(e, name, def);
+    return std::abs(value) <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(value) : 0.0f;
+}
+
+// Sizes and places in pixels come from doubles and sums that a file can push past
+// the int range: they end at its edges instead (not-a-number gives 0).
+int SaturatedInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+int SaturatedInt(long long value)
+{
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// The largest picture side a play scale factor may ask for; a larger one would only
+// make the preview allocate pictures nobody can show.
+constexpr double kMaxScaledFrameSide = 16384.0;
+
 // Reads the listed attributes that are present; missing ones keep the record's values.
 template <class T>
 void ReadFields(const Element& e, T& record, const KvFieldList<T>& fields)
@@ -47,7 +79,7 @@ void ReadFields(const Element& e, T& record, const KvFieldList<T>& fields)
         else if (auto p = std::get_if<double T::*>(&field.member))
             record.**p = ReadDouble(e, field.name, record.**p);
         else if (auto p = std::get_if<float T::*>(&field.member))
-            record.**p = static_cast<float>(ReadDouble(e, field.name, record.**p));
+            record.**p = ReadFloat(e, field.name, record.**p);
         else if (auto p = std::get_if<std::wstring T::*>(&field.member))
             record.**p = e.String(field.name, record.**p);
     }
@@ -304,8 +336,10 @@ void PlaceSubtitle(CKvEngineItem& item, const ReadContext& context, int nBottom)
     if (!item.title || item.nTitlePictureWidth <= 0 || item.nTitlePictureHeight <= 0)
         return;
     const CKvEngineProject& project = context.project;
-    item.title->TitleX = (project.nFrameWidth - item.nTitlePictureWidth) / 2;
-    item.title->TitleY = project.nFrameHeight - item.nTitlePictureHeight - nBottom;
+    const long long nWidth = project.nFrameWidth;
+    const long long nHeight = project.nFrameHeight;
+    item.title->TitleX = SaturatedInt((nWidth - item.nTitlePictureWidth) / 2);
+    item.title->TitleY = SaturatedInt(nHeight - item.nTitlePictureHeight - nBottom);
 }
 
 void ReadLineAttributes(const Element& e, CKvEngineLine& line, ReadContext& context)
@@ -323,7 +357,7 @@ void ReadLineAttributes(const Element& e, CKvEngineLine& line, ReadContext& cont
             ReadFields(e, static_cast<tagKvLineAttributes&>(line), kLineLightingFields);
         line.bAlwaysInFrontOfPrevLines = e.Int(L"bAlwaysInFrontOfPrevLines", 0);
     }
-    line.subtitlebottommargin = static_cast<int>(e.Int(L"subtitlebottommargin", 10) * context.dScale);
+    line.subtitlebottommargin = SaturatedInt(e.Int(L"subtitlebottommargin", 10) * context.dScale);
 
     if (line.bUse3DGroupTemplate != 0 && line.b3DGroup != 0 && context.project.b3D != 0) {
         if (auto p = e.Child(L"_3DGroupModel")) {
@@ -428,13 +462,16 @@ bool ReadDocument(const Element& root, CKvEngineProject& project, const tagKvPro
     context.dScale = 1.0;
     if (options.bPlayMode && !bFallback && root.Has(L"dScaleFactorForPlay")) {
         const double dFactor = root.Double(L"dScaleFactorForPlay", 1.0);
-        // A factor that would leave no picture is not passed on.
-        if (std::isfinite(dFactor) && dFactor > 0.0)
+        // A factor that would leave no picture, or make one larger than any screen, is
+        // not passed on: the frame keeps the preset's size.
+        const double dLargerSide = std::max(std::abs(static_cast<double>(project.option.nWidth)),
+                                            std::abs(static_cast<double>(project.option.nHeight)));
+        if (std::isfinite(dFactor) && dFactor > 0.0 && (dFactor <= 1.0 || dLargerSide * dFactor <= kMaxScaledFrameSide))
             context.dScale = dFactor;
     }
     project.dScaleFactorForPlay = context.dScale;
-    project.nFrameWidth = static_cast<int>(project.option.nWidth * context.dScale);
-    project.nFrameHeight = static_cast<int>(project.option.nHeight * context.dScale);
+    project.nFrameWidth = SaturatedInt(project.option.nWidth * context.dScale);
+    project.nFrameHeight = SaturatedInt(project.option.nHeight * context.dScale);
     if (options.bPlayMode) {
         project.nFrameWidth -= project.nFrameWidth % 4;
         project.nFrameHeight -= project.nFrameHeight % 4;
@@ -489,13 +526,15 @@ void FitAppearDisappear(CKvEngineItem& item, bool b3D)
         bFill = item.action->bFillInDuration;
     }
     const double dLength = item.dEditorEndTime - item.dEditorStartTime;
+    if (!std::isfinite(dLength))
+        return; // ends too far apart to share out; the durations stay as read
     const double dA = *pAppear;
     const double dD = *pDisappear;
     if (dA + dD <= dLength && bFill == 0)
         return;
     double dNewA = dA;
     if (dA > 0.0 && dD > 0.0)
-        dNewA = dLength * dA / (dA + dD);
+        dNewA = dLength / (1.0 + dD / dA); // the appear share, without a sum that can overflow
     else if (dD > 0.0)
         dNewA = 0.0;
     else if (dA > 0.0)
@@ -516,9 +555,13 @@ void ApplyTransitions(CKvEngineProject& project)
         CKvEngineItem& item = *items[i];
         if (i > 0) {
             const double dEffect = items[i - 1]->dEffectDuration;
-            item.dEditorStartTime -= dEffect;
-            if (item.eMediaType == kMediaVideo)
-                item.dVSelfStartTime = std::max(0.0, item.dVSelfStartTime - item.dPlaybackRate * dEffect);
+            // Times near the ends of the double range stay where they are rather than
+            // becoming infinite.
+            if (std::isfinite(item.dEditorStartTime - dEffect))
+                item.dEditorStartTime -= dEffect;
+            const double dSourceStart = std::max(0.0, item.dVSelfStartTime - item.dPlaybackRate * dEffect);
+            if (item.eMediaType == kMediaVideo && std::isfinite(dSourceStart))
+                item.dVSelfStartTime = dSourceStart;
         }
         if (item.dEffectDuration > 0.0 && i + 1 < nCount && !marked[i])
             marked[i + 1] = true;
@@ -581,8 +624,8 @@ void SizeOverlayLines(CKvEngineProject& project, bool bPlayMode, int nLines)
         const bool bTemplate = pLine->bUse3DGroupTemplate != 0 && pLine->_3DGroupModel.has_value();
         if (bTemplate) {
             for (const auto& side : pLine->_3DGroupModel->side) {
-                nTemplateWidth = std::max(nTemplateWidth, static_cast<int>(side.dw));
-                nTemplateHeight = std::max(nTemplateHeight, static_cast<int>(side.dh));
+                nTemplateWidth = std::max(nTemplateWidth, SaturatedInt(side.dw));
+                nTemplateHeight = std::max(nTemplateHeight, SaturatedInt(side.dh));
             }
         }
         for (const auto& pItem : pLine->items) {
@@ -622,14 +665,12 @@ bool ReadProject(const std::string& path, CKvEngineProject& project, const tagKv
         return ReadDocument(*MakeXmlNodeElement(*pRoot), project, options, false);
     }
 
-    // An 8-bit file that is not UTF-8 is read byte by byte (TinyXML's UTF-8 mode would
-    // take a byte such as 0xE9 as the start of a sequence and swallow the "<" after it).
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    // Keep every character of paths and texts exactly as written.
+    // Keep every character of paths and texts exactly as written. The loader reads an
+    // 8-bit file that is not UTF-8 byte by byte, and refuses a file nested too deep for
+    // TinyXML's recursion.
     TiXmlBase::SetCondenseWhiteSpace(false);
     TiXmlDocument fallback;
-    if (!fallback.LoadFile(path.c_str(), IsValidUtf8(bytes) ? TIXML_ENCODING_UNKNOWN : TIXML_ENCODING_LEGACY))
+    if (!LoadTinyXmlFile(fallback, path))
         return false;
     const TiXmlElement* pRoot = fallback.FirstChildElement();
     if (pRoot == nullptr)

@@ -9,7 +9,9 @@
 //
 // Values the engine cannot work with are not passed on: a "dPlaybackRate" that is
 // missing, not finite or below 0.01 reads as 0.01, and any other number that is not
-// finite reads as 0.
+// finite (or, for a float field, beyond the float range) reads as 0. A play scale
+// factor that would make a frame side larger than 16384 pixels is ignored (factor 1),
+// and pixel sizes and places that come out beyond the int range stop at its edges.
 
 #include "project/KvEngineProject.h"
 

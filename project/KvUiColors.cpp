@@ -1,5 +1,7 @@
 #include "project/KvUiColors.h"
 
+#include "xml/KvTinyXmlLoader.h"
+
 #include <tinyxml.h>
 
 #include <cstdlib>
@@ -20,13 +22,8 @@ void ReadColor(const TiXmlElement& entry, const char* name, uint32_t& color)
     color = static_cast<uint32_t>(value);
 }
 
-} // namespace
-
-bool LoadUiColors(const std::string& path, tagKvUiColors& colors)
+bool ReadUiColors(const TiXmlDocument& document, tagKvUiColors& colors)
 {
-    TiXmlDocument document;
-    if (!document.LoadFile(path.c_str()))
-        return false;
     const TiXmlElement* root = document.RootElement();
     if (!root)
         return false;
@@ -47,4 +44,22 @@ bool LoadUiColors(const std::string& path, tagKvUiColors& colors)
         ReadColor(*entry, "clrText", colors.clrText);
     }
     return true;
+}
+
+} // namespace
+
+bool LoadUiColors(const std::string& path, tagKvUiColors& colors)
+{
+    TiXmlDocument document;
+    if (!velmora::LoadTinyXmlFile(document, path))
+        return false;
+    return ReadUiColors(document, colors);
+}
+
+bool ParseUiColors(std::string_view bytes, tagKvUiColors& colors)
+{
+    TiXmlDocument document;
+    if (!velmora::LoadTinyXml(document, bytes))
+        return false;
+    return ReadUiColors(document, colors);
 }

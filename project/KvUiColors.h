@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct tagKvUiColors
 {
@@ -18,3 +19,5 @@ struct tagKvUiColors
 // whose "nID" matches; the last matching entry wins. A missing or unreadable file
 // leaves colors as they are and returns false.
 bool LoadUiColors(const std::string& path, tagKvUiColors& colors);
+// The same over the bytes of a scheme file.
+bool ParseUiColors(std::string_view bytes, tagKvUiColors& colors);

@@ -9,8 +9,6 @@
 #include <algorithm>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -56,28 +54,6 @@ CKvXmlNode* LoadRoot(CKvXmlNode& document, const std::string& path)
     return document.FirstChild(kRoot);
 }
 
-// Replaces one attribute's value without moving it: the document layer appends a
-// replaced attribute at the end, so the list is rebuilt in its old order.
-void ReplaceInPlace(CKvXmlNode& node, std::wstring_view name, std::wstring_view value)
-{
-    std::vector<std::pair<std::wstring, std::wstring>> values;
-    for (const auto& attribute : node.GetAttributes())
-        values.emplace_back(attribute.first, node.GetStringAttribute(attribute.first));
-    bool replaced = false;
-    for (auto& [key, text] : values) {
-        if (key == name) {
-            text = value;
-            replaced = true;
-        }
-    }
-    if (!replaced)
-        values.emplace_back(name, value);
-    for (const auto& [key, text] : values)
-        node.RemoveAttribute(key);
-    for (const auto& [key, text] : values)
-        node.SetAttribute(key, text);
-}
-
 } // namespace
 
 std::string WavIndexPath(const std::string& programFolder)
@@ -100,21 +76,20 @@ WavIndexView::WavIndexView(const std::string& programFolder)
     if (!root)
         return;
     for (const CKvXmlNode* item = root->FirstChild(kItem); item; item = root->NextChild(kItem, item)) {
+        // The first item naming a source decides; later ones are never consulted.
         if (item->HasAttribute(kSource))
-            m_items.push_back({item->GetStringAttribute(kSource), ItemAudioStream(*item), item->GetStringAttribute(kWav)});
+            m_items.emplace(Key{item->GetStringAttribute(kSource), ItemAudioStream(*item)}, item->GetStringAttribute(kWav));
     }
 }
 
 WavIndexLookup WavIndexView::Find(std::wstring_view source, int audioStream) const
 {
     WavIndexLookup result;
-    for (const Item& item : m_items) {
-        if (item.source != source || item.audioStream != Track(audioStream))
-            continue;
-        result.wav = item.wav;
-        result.state = WavFileExists(item.wav) ? WavIndexState::kPresent : WavIndexState::kStale;
-        break;
-    }
+    const auto found = m_items.find(Key{std::wstring(source), Track(audioStream)});
+    if (found == m_items.end())
+        return result;
+    result.wav = found->second;
+    result.state = WavFileExists(result.wav) ? WavIndexState::kPresent : WavIndexState::kStale;
     return result;
 }
 
@@ -135,7 +110,7 @@ bool RecordWavExtraction(const std::string& programFolder, std::wstring_view sou
         root = document.AddChild(kRoot);
     }
     if (CKvXmlNode* item = FindFirstItem(root, source, audioStream)) {
-        ReplaceInPlace(*item, kWav, wav);
+        item->SetAttributeInPlace(kWav, wav); // the attribute keeps its place
     } else {
         CKvXmlNode* added = root->AddChild(kItem);
         added->SetAttribute(kSource, source);

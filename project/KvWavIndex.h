@@ -21,10 +21,11 @@
 // Every function opens, reads or writes and closes the file at once. Nothing is
 // thrown; a missing or unreadable index reads as empty.
 
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -56,13 +57,10 @@ public:
     WavIndexLookup Find(std::wstring_view source, int audioStream = -1) const;
 
 private:
-    struct Item
-    {
-        std::wstring source;
-        int audioStream = -1;
-        std::wstring wav;
-    };
-    std::vector<Item> m_items; // in file order
+    // (source, sound track) to the wav of the first item that names them; ordered, so
+    // a project of many items looks each one up in logarithmic time.
+    using Key = std::pair<std::wstring, int>;
+    std::map<Key, std::wstring> m_items;
 };
 
 // Looks the sound track audioStream (-1: the first) of source up. Later items naming

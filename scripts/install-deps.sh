@@ -18,6 +18,8 @@ PKGS=(
   locales
   # the Debian package (cpack's dependency list) and its checks
   dpkg-dev file lintian appstream
+  # fuzzing: clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev llvm
 )
 missing=()
 for p in "${PKGS[@]}"; do

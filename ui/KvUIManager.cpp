@@ -12,6 +12,7 @@
 #include "ui/KvMenuButton.h"
 #include "ui/KvProgress.h"
 #include "ui/KvRadio.h"
+#include "ui/KvSkinDescription.h"
 #include "ui/KvSlider.h"
 #include "ui/KvStatic.h"
 #include "ui/KvVListBox.h"
@@ -21,8 +22,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QWidget>
-
-#include <tinyxml.h>
 
 using namespace velmora;
 
@@ -45,23 +44,16 @@ SharedSkin& Shared()
     return shared;
 }
 
-QString ElementText(const TiXmlElement* element)
+QString FromUtf8(const std::string& text)
 {
-    if (!element || !element->GetText())
-        return QString();
-    return QString::fromUtf8(element->GetText());
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString ChildText(const TiXmlElement& element, const char* name)
+// The text of a child element, or an empty text when there is none.
+QString ChildText(const tagKvSkinElement& element, std::string_view name)
 {
-    return ElementText(element.FirstChildElement(name));
-}
-
-int IntAttribute(const TiXmlElement& element, const char* name, int fallback)
-{
-    int value = fallback;
-    element.QueryIntAttribute(name, &value);
-    return value;
+    const std::string* text = element.ChildText(name);
+    return text ? FromUtf8(*text) : QString();
 }
 
 // The skin writes line breaks in tool tips as the four characters \r\n.
@@ -145,42 +137,38 @@ int CKvUIManager::LoadSkin(QWidget* window, const QString& fileName)
 
 void CKvUIManager::LoadDescription(const QString& fileName)
 {
-    TiXmlDocument document;
-    if (!document.LoadFile(QFile::encodeName(fileName).constData()))
-        return;
-    const TiXmlElement* root = document.RootElement();
-    if (!root)
+    tagKvSkinDescription description;
+    if (!ReadSkinDescription(QFile::encodeName(fileName).toStdString(), description))
         return;
 
     bool backgroundSeen = false;
-    for (const TiXmlElement* element = root->FirstChildElement(); element;
-         element = element->NextSiblingElement()) {
-        const std::string name = element->ValueStr();
+    for (const tagKvSkinElement& element : description.elements) {
+        const std::string& name = element.name;
         if (name == "background") {
             // Only the first description counts, even when its picture is unreadable.
             if (!backgroundSeen)
-                m_background = QImage(ResolvePath(ElementText(element)));
+                m_background = QImage(ResolvePath(FromUtf8(element.text)));
             backgroundSeen = true;
             continue;
         }
         if (name == "tooltipbackground") {
-            Shared().toolTipFontId = IntAttribute(*element, "fontid", Shared().toolTipFontId);
-            Shared().toolTipBackground = QImage(ResolvePath(ElementText(element)));
+            Shared().toolTipFontId = element.Int("fontid", Shared().toolTipFontId);
+            Shared().toolTipBackground = QImage(ResolvePath(FromUtf8(element.text)));
             continue;
         }
         if (name == "font") {
             tagKvFontData font;
-            font.nID = IntAttribute(*element, "id", font.nID);
-            font.nSize = IntAttribute(*element, "size", font.nSize);
-            font.bBold = IntAttribute(*element, "bold", font.bBold);
-            font.bItalic = IntAttribute(*element, "italic", font.bItalic);
-            font.bVertical = IntAttribute(*element, "vertical", font.bVertical);
-            font.bUnderline = IntAttribute(*element, "underline", font.bUnderline);
-            font.clrNormal = uint32_t(IntAttribute(*element, "colornormal", int(font.clrNormal)));
-            font.clrHover = uint32_t(IntAttribute(*element, "colorhover", int(font.clrHover)));
-            font.clrDown = uint32_t(IntAttribute(*element, "colordown", int(font.clrDown)));
-            font.clrDisable = uint32_t(IntAttribute(*element, "colordisable", int(font.clrDisable)));
-            const QString face = ChildText(*element, "name");
+            font.nID = element.Int("id", font.nID);
+            font.nSize = element.Int("size", font.nSize);
+            font.bBold = element.Int("bold", font.bBold);
+            font.bItalic = element.Int("italic", font.bItalic);
+            font.bVertical = element.Int("vertical", font.bVertical);
+            font.bUnderline = element.Int("underline", font.bUnderline);
+            font.clrNormal = uint32_t(element.Int("colornormal", int(font.clrNormal)));
+            font.clrHover = uint32_t(element.Int("colorhover", int(font.clrHover)));
+            font.clrDown = uint32_t(element.Int("colordown", int(font.clrDown)));
+            font.clrDisable = uint32_t(element.Int("colordisable", int(font.clrDisable)));
+            const QString face = ChildText(element, "name");
             if (face.size() < 32)
                 font.szName = face;
             AddFont(font);
@@ -196,47 +184,43 @@ void CKvUIManager::LoadDescription(const QString& fileName)
         if (!control)
             continue;
 
-        const int x = IntAttribute(*element, "x", 0);
-        const int y = IntAttribute(*element, "y", 0);
-        const int width = IntAttribute(*element, "width", 0);
-        int height = IntAttribute(*element, "height", 0);
-        const int id = IntAttribute(*element, "id", 0);
-        control->SetFrameCount(IntAttribute(*element, "state", control->FrameCount()));
+        const int x = element.Int("x", 0);
+        const int y = element.Int("y", 0);
+        const int width = element.Int("width", 0);
+        int height = element.Int("height", 0);
+        const int id = element.Int("id", 0);
+        control->SetFrameCount(element.Int("state", control->FrameCount()));
 
         if (auto* combo = dynamic_cast<CKvComboBox*>(control)) {
             // A combo box's "height" is that of its drop-down list.
             combo->SetDropHeight(height);
             height = 22;
-            combo->SetEditable(IntAttribute(*element, "edited", 0) != 0);
+            combo->SetEditable(element.Int("edited", 0) != 0);
         }
         if (auto* edit = dynamic_cast<CKvEdit*>(control))
-            edit->SetNumberOnly(IntAttribute(*element, "number", 0) != 0);
+            edit->SetNumberOnly(element.Int("number", 0) != 0);
         if (auto* progress = dynamic_cast<CKvProgress*>(control)) {
-            double minPos = progress->MinPos();
-            double maxPos = progress->MaxPos();
-            double curPos = progress->Pos();
-            element->QueryDoubleAttribute("minpos", &minPos);
-            element->QueryDoubleAttribute("maxpos", &maxPos);
-            element->QueryDoubleAttribute("curpos", &curPos);
+            const double minPos = element.Double("minpos", progress->MinPos());
+            const double maxPos = element.Double("maxpos", progress->MaxPos());
+            const double curPos = element.Double("curpos", progress->Pos());
             progress->SetRange(minPos, maxPos, false);
             progress->SetPos(curPos, false);
         }
         control->Move(x, y, width, height, false);
 
-        if (const TiXmlElement* image = element->FirstChildElement("background"))
-            control->LoadImage(ResolvePath(ElementText(image)));
-        if (element->FirstChildElement("tooltip"))
-            control->SetToolTip(ToolTipFromSkin(ChildText(*element, "tooltip")));
+        if (const std::string* image = element.ChildText("background"))
+            control->LoadImage(ResolvePath(FromUtf8(*image)));
+        if (element.ChildText("tooltip"))
+            control->SetToolTip(ToolTipFromSkin(ChildText(element, "tooltip")));
 
         AddControl(id, control, typeCode);
-        int fontId = 0;
-        if (element->QueryIntAttribute("fontid", &fontId) == TIXML_SUCCESS) {
-            control->SetFontId(fontId);
+        if (element.HasInt("fontid")) {
+            control->SetFontId(element.Int("fontid", 0));
             if (auto* edit = dynamic_cast<CKvEdit*>(control))
                 edit->UpdateEditFont();
         }
-        if (element->FirstChildElement("text"))
-            control->SetCaption(ChildText(*element, "text"), false);
+        if (element.ChildText("text"))
+            control->SetCaption(ChildText(element, "text"), false);
     }
 }
 

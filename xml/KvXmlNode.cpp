@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 
 namespace velmora {
 
@@ -71,10 +72,6 @@ std::wstring XmlUnescape(std::wstring_view text)
 
 namespace {
 
-// Nesting far beyond anything the programs write; a deeper file is refused rather
-// than risking the stack when the tree is walked or freed recursively.
-constexpr std::size_t kMaxDepth = 1024;
-
 bool IsBlank(wchar_t ch)
 {
     return ch == L' ' || ch == L'\t' || ch == L'\r' || ch == L'\n';
@@ -109,6 +106,34 @@ bool DecodeBytes(std::string_view bytes, std::wstring& text)
         return false;
     text = velmora::Utf8ToWide(bytes);
     return true;
+}
+
+// Keeps, of every attribute name, only its last pair, where that pair stands: the
+// result of setting the pairs one after another, where a replaced attribute moves to
+// the end. Sorting by name keeps the work near linear however many attributes a tag
+// carries.
+void KeepLastOfEachName(std::vector<CKvXmlNode::Attribute>& attributes)
+{
+    if (attributes.size() < 2)
+        return;
+    std::vector<std::size_t> order(attributes.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return attributes[a].first < attributes[b].first; });
+    std::vector<bool> keep(attributes.size(), false);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 == order.size() || attributes[order[i]].first != attributes[order[i + 1]].first)
+            keep[order[i]] = true;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
+        if (!keep[i])
+            continue;
+        if (kept != i)
+            attributes[kept] = std::move(attributes[i]);
+        ++kept;
+    }
+    attributes.resize(kept);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes)
@@ -157,16 +182,18 @@ CKvXmlNode* CKvXmlNode::AddChild(std::wstring_view name, int nKind)
         return nullptr;
     std::wstring childName = nKind == kElement ? std::wstring(name) : std::wstring();
     m_children.push_back(std::unique_ptr<CKvXmlNode>(new CKvXmlNode(nKind, std::move(childName), this)));
+    m_children.back()->m_nIndex = m_children.size() - 1;
     return m_children.back().get();
 }
 
 bool CKvXmlNode::RemoveChild(CKvXmlNode* pChild)
 {
-    const auto it = std::find_if(m_children.begin(), m_children.end(),
-                                 [pChild](const std::unique_ptr<CKvXmlNode>& p) { return p.get() == pChild; });
-    if (it == m_children.end())
+    if (pChild == nullptr || pChild->m_pParent != this)
         return false;
-    m_children.erase(it);
+    const std::size_t nIndex = pChild->m_nIndex;
+    m_children.erase(m_children.begin() + static_cast<std::ptrdiff_t>(nIndex));
+    for (std::size_t i = nIndex; i < m_children.size(); ++i)
+        m_children[i]->m_nIndex = i;
     return true;
 }
 
@@ -185,13 +212,13 @@ CKvXmlNode* CKvXmlNode::FirstChild() const
     return m_children.empty() ? nullptr : m_children.front().get();
 }
 
+// Each child knows its place, so walking the children one after another stays linear
+// however many there are (an index of sound tracks can list thousands).
 CKvXmlNode* CKvXmlNode::NextChild(const CKvXmlNode* pPrevious) const
 {
-    for (std::size_t i = 0; i < m_children.size(); ++i) {
-        if (m_children[i].get() == pPrevious)
-            return GetChild(i + 1);
-    }
-    return nullptr;
+    if (pPrevious == nullptr || pPrevious->m_pParent != this)
+        return nullptr;
+    return GetChild(pPrevious->m_nIndex + 1);
 }
 
 CKvXmlNode* CKvXmlNode::FirstChild(std::wstring_view name) const
@@ -205,10 +232,9 @@ CKvXmlNode* CKvXmlNode::FirstChild(std::wstring_view name) const
 
 CKvXmlNode* CKvXmlNode::NextChild(std::wstring_view name, const CKvXmlNode* pPrevious) const
 {
-    std::size_t i = 0;
-    while (i < m_children.size() && m_children[i].get() != pPrevious)
-        ++i;
-    for (++i; i < m_children.size(); ++i) {
+    if (pPrevious == nullptr || pPrevious->m_pParent != this)
+        return nullptr;
+    for (std::size_t i = pPrevious->m_nIndex + 1; i < m_children.size(); ++i) {
         const auto& child = m_children[i];
         if (child->m_nKind == kElement && child->m_name == name)
             return child.get();
@@ -238,6 +264,17 @@ void CKvXmlNode::SetRawAttribute(std::wstring_view name, std::wstring value)
 void CKvXmlNode::SetAttribute(std::wstring_view name, std::wstring_view value)
 {
     SetRawAttribute(name, velmora::XmlEscape(value));
+}
+
+void CKvXmlNode::SetAttributeInPlace(std::wstring_view name, std::wstring_view value)
+{
+    for (Attribute& attribute : m_attributes) {
+        if (attribute.first == name) {
+            attribute.second = velmora::XmlEscape(value);
+            return;
+        }
+    }
+    m_attributes.emplace_back(std::wstring(name), velmora::XmlEscape(value));
 }
 
 void CKvXmlNode::SetIntAttribute(std::wstring_view name, int nValue)
@@ -536,12 +573,14 @@ bool CKvXmlNode::Parse(std::wstring_view s)
                 const std::size_t close = s.find(L'"', p + 1);
                 if (close == npos)
                     return false;
-                pElement->SetRawAttribute(name, std::wstring(s.substr(p + 1, close - (p + 1))));
+                pElement->m_attributes.emplace_back(name, s.substr(p + 1, close - (p + 1)));
                 p = close + 1;
             } else {
-                pElement->SetRawAttribute(name, std::wstring());
+                pElement->m_attributes.emplace_back(name, std::wstring());
             }
         }
+        // A name given twice keeps its last value, as if each pair had been set in turn.
+        KeepLastOfEachName(pElement->m_attributes);
 
         if (!selfClosing) {
             if (contentStarts.size() >= kMaxDepth)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 using namespace velmora;
 
 namespace {
@@ -107,4 +109,52 @@ TEST(KvWmProfile, RejectsTextWithoutAnAudioStream)
     EXPECT_FALSE(ParseWmProfile("<profile><streamconfig majortype=\"{73646976-0000-0010-8000-00AA00389B71}\">"
                                 "<waveformatex wFormatTag=\"353\" nChannels=\"2\" nSamplesPerSec=\"44100\"/></streamconfig></profile>",
         stream)); // a video stream's major type
+}
+
+TEST(KvWmProfile, ReadsTagsAsWritten)
+{
+    // A stream in a comment is no stream; a ">" inside quotes does not end a tag; of
+    // an attribute given twice, the first counts.
+    const std::string text =
+        "<profile><!-- <streamconfig><waveformatex wFormatTag=\"1\" nChannels=\"1\" nSamplesPerSec=\"8000\"/> -->"
+        "<streamconfig name=\"a > b\" bitrate=\"96000\" bitrate=\"1\">"
+        "<waveformatex wFormatTag='353' nChannels='2' nSamplesPerSec='32000'/></streamconfig></profile>";
+    WmProfileStream stream;
+    ASSERT_TRUE(ParseWmProfile(text, stream));
+    EXPECT_EQ(stream.wFormatTag, kWaveFormatWmaStandard);
+    EXPECT_EQ(stream.nBitrate, 96000);
+    EXPECT_EQ(stream.nSampleRate, 32000);
+}
+
+// Without a bit rate the stream's bytes per second are taken times eight; a value
+// beyond the int range used to overflow there.
+TEST(KvWmProfile, BytesPerSecondBeyondTheIntRangeStopAtItsEdge)
+{
+    const auto bitrate = [](const std::string& avgBytes) {
+        WmProfileStream stream;
+        EXPECT_TRUE(ParseWmProfile("<streamconfig><waveformatex wFormatTag=\"353\" nChannels=\"2\" nSamplesPerSec=\"44100\" "
+                                   "nAvgBytesPerSec=\"" + avgBytes + "\"/></streamconfig>",
+                                   stream));
+        return stream.nBitrate;
+    };
+    EXPECT_EQ(bitrate("16000"), 128000);
+    EXPECT_EQ(bitrate("2147483647"), INT_MAX);
+    EXPECT_EQ(bitrate("-2147483648"), INT_MIN);
+}
+
+// Each stream description used to be searched to the end of the file for its wave
+// format and attributes: 3 MB kept the engine busy for minutes, this would take far
+// longer. Now the file is read in one pass.
+TEST(KvWmProfile, ManyStreamDescriptionsAreReadInOnePass)
+{
+    std::string text = "<profile>";
+    for (int i = 0; i < 400000; ++i)
+        text += "<streamconfig>";
+    for (int i = 0; i < 100000; ++i)
+        text += "<streamconfig majortype=\"{73647561-0000-0010-8000-00AA00389B71}\" ";
+    text += "<streamconfig bitrate=\"64000\"><waveformatex wFormatTag=\"353\" nChannels=\"1\" nSamplesPerSec=\"22050\"/>";
+    WmProfileStream stream;
+    ASSERT_TRUE(ParseWmProfile(text, stream));
+    EXPECT_EQ(stream.nBitrate, 64000);
+    EXPECT_EQ(stream.nSampleRate, 22050);
 }

@@ -3,6 +3,7 @@
 #include "support/TempFolder.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -197,6 +198,25 @@ TEST(EncoderChain, WmaSettingsTakeTheNearestLegalValues)
     EXPECT_EQ(s.nBitrate, 24000);
     s = LegaliseWmaSettings(0x0161, 128000, 44100, 2, &note);
     EXPECT_TRUE(note.empty());
+}
+
+// An option file or a profile may hold any int; the nearest legal value is found
+// without an overflow at either end of the range.
+TEST(EncoderChain, ValuesAtTheEndsOfTheIntRangeTakeTheNearestLegalValues)
+{
+    auto s = LegaliseMp3Settings(INT_MIN, INT_MIN, 0, nullptr);
+    EXPECT_EQ(s.nSampleRate, 8000);
+    EXPECT_EQ(s.nBitrate, 8000);
+    s = LegaliseMp3Settings(INT_MAX, INT_MAX, 1, nullptr);
+    EXPECT_EQ(s.nSampleRate, 48000);
+    EXPECT_EQ(s.nBitrate, 320000);
+    s = LegaliseWmaSettings(0x0161, INT_MIN, INT_MIN, INT_MIN, nullptr);
+    EXPECT_EQ(s.nSampleRate, 8000);
+    EXPECT_EQ(s.nChannels, 1);
+    EXPECT_EQ(s.nBitrate, 24000);
+    s = LegaliseWmaSettings(0x0161, INT_MAX, INT_MAX, INT_MAX, nullptr);
+    EXPECT_EQ(s.nSampleRate, 48000);
+    EXPECT_EQ(s.nBitrate, 48000 * 2 * 8 / 2);
 }
 
 TEST(EncoderChain, EveryLegalisedCombinationIsAcceptedByTheEncoder)

@@ -197,6 +197,19 @@ TEST_F(ExtractedWavTest, AnItemReadsTheWavOfItsOwnSoundTrack)
     EXPECT_EQ(thirdItem.bUsesExtractedWav, 0); // read from the source itself
 }
 
+// The largest delay a file can hold, at the slowest speed, used to move the sound to
+// an infinite start.
+TEST_F(ExtractedWavTest, DelayThatWouldMoveTheSoundPastAnyTimeIsNotApplied)
+{
+    Extract(L"/media/clip.wmv", "2.wav", "<AudioData dDelay=\"1.7e308\"/>");
+    auto slow = MakeItem(L"/media/clip.wmv");
+    slow->dPlaybackRate = 0.01;
+    CKvEngineItem& item = Place(project, 1, std::move(slow));
+    PrepareAudioTimeline(project, folder.Path());
+    EXPECT_EQ(item.bUsesExtractedWav, 1);
+    EXPECT_DOUBLE_EQ(item.dAudioTimelineStart, 10.0);
+}
+
 TEST_F(ExtractedWavTest, SourceDifferingOnlyInCaseReadsItsOwnFile)
 {
     Extract(L"/media/Clip.WMV", "3.wav", "<AudioData dDelay=\"2\"/>");

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 
 using namespace velmora;
@@ -39,6 +40,7 @@ class ProjectReader : public ::testing::Test
 protected:
     bool Load(const std::string& text)
     {
+        engine.Clear();
         WriteFileBytes(files.ProjectPath(), text);
         return files.Read(engine);
     }
@@ -222,6 +224,23 @@ TEST_F(ProjectReader, TransitionsAlternateItemsBetweenLineAndDetachedList)
     EXPECT_EQ(d.nPosition, 1);
 }
 
+// Moving a start back by a transition must not leave the double range: the start
+// stays as read instead of becoming minus infinity.
+TEST_F(ProjectReader, TransitionThatWouldMoveAStartPastAnyTimeLeavesItAsRead)
+{
+    const std::string items = Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEffectDuration=\"1.7e308\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEditorStartTime=\"-1.7e308\" dPlaybackRate=\"1\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dEffectDuration=\"-1.7e308\"")
+        + Item("eMediaType=\"0\" eMediaTypeLine=\"0\" dVSelfStartTime=\"1\" dPlaybackRate=\"2\"");
+    ASSERT_TRUE(Load(ProjectText(Line(items))));
+    ASSERT_EQ(engine.detached.size(), 1u);
+    EXPECT_EQ(engine.detached[0]->dEditorStartTime, -1.7e308);
+    EXPECT_EQ(engine.detached[0]->dVSelfStartTime, 0.0);
+    // Twice the speed times minus 1.7e308 would move the source start to infinity.
+    ASSERT_EQ(Items(kLineMainVideo).size(), 3u);
+    EXPECT_EQ(Items(kLineMainVideo)[2]->dVSelfStartTime, 1.0);
+}
+
 TEST_F(ProjectReader, SubtitleTitleIsCentredAboveTheLinesMargin)
 {
     files.Options().measureTitle = [](const CKvEngineItem&, int& w, int& h) {
@@ -328,7 +347,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, AppearDisappearFitting,
                                            AppearCase{4, 6, 2, 0, 3, 1},      // too long: shared
                                            AppearCase{4, 6, 0, 0, 4, 0},      // appear alone
                                            AppearCase{4, 0, 6, 0, 0, 4},      // disappear alone
-                                           AppearCase{4, 0, 0, 1, 0, 4}));    // neither, filled
+                                           AppearCase{4, 0, 0, 1, 0, 4},      // neither, filled
+                                           AppearCase{4, 1e308, 1e308, 0, 2, 2},  // a sum that overflows
+                                           AppearCase{1e308, 1e308, 1e308, 0, 5e307, 5e307}));
 
 struct OverlayCase
 {
@@ -408,6 +429,87 @@ TEST_F(ProjectReader, FallbackReaderReadsWhatTheDocumentLayerCannot)
     EXPECT_EQ(read.source, L"/m/Live  <2019>.mkv");
     EXPECT_EQ(read.dPlaybackRate, 2);
     EXPECT_EQ(read.dEditorEndTime, 9.5);
+}
+
+// A file nested deeper than TinyXML's recursion can take used to end the engine with a
+// stack overflow when the document layer had refused it; now the read fails.
+TEST_F(ProjectReader, FallbackRefusesNestingTooDeepForTinyXml)
+{
+    const auto nested = [](std::size_t levels) {
+        std::string text = "<project vensettingIndex=\"4\" RelativeDir=\"\xE9\">"; // 8-bit: the fallback reads it
+        for (std::size_t i = 1; i < levels; ++i)
+            text += "<line>";
+        for (std::size_t i = 1; i < levels; ++i)
+            text += "</line>";
+        return text + "</project>";
+    };
+    EXPECT_TRUE(Load(nested(1024)));
+    EXPECT_EQ(engine.RelativeDir, L"\u00e9");
+    EXPECT_FALSE(Load(nested(1025)));
+    EXPECT_FALSE(Load(nested(100000)));
+}
+
+struct PlayScaleCase
+{
+    const char* factor;
+    int width;
+    int height;
+};
+
+class ProjectReaderPlayScale : public ProjectReader, public ::testing::WithParamInterface<PlayScaleCase>
+{
+};
+
+// A factor that leaves no picture, or asks for one larger than 16384 pixels a side, is
+// ignored; 1e10 used to overflow the int frame size.
+TEST_P(ProjectReaderPlayScale, FrameTakesTheFactorOnlyWithinReason)
+{
+    files.Options().bPlayMode = true;
+    ASSERT_TRUE(Load(ProjectText("", std::string("vensettingIndex=\"4\" dScaleFactorForPlay=\"") + GetParam().factor + "\"")));
+    EXPECT_EQ(engine.nFrameWidth, GetParam().width);
+    EXPECT_EQ(engine.nFrameHeight, GetParam().height);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProjectReaderPlayScale,
+                         ::testing::Values(PlayScaleCase{"2", 1728, 960}, PlayScaleCase{"18.9", 16328, 9072},
+                                           PlayScaleCase{"19", 864, 480}, PlayScaleCase{"1e10", 864, 480},
+                                           PlayScaleCase{"0", 864, 480}, PlayScaleCase{"-2", 864, 480},
+                                           PlayScaleCase{"inf", 864, 480}));
+
+// Sizes and places computed from the file stop at the edges of the int range instead
+// of overflowing: a margin of INT_MAX doubled by the play factor used to come out as
+// INT_MIN, and a template side of 1e20 pixels gave the overlay no room at all.
+TEST_F(ProjectReader, ComputedSizesAndPlacesStopAtTheEdgesOfTheIntRange)
+{
+    files.Options().bPlayMode = true;
+    files.Options().measureTitle = [](const CKvEngineItem&, int& w, int& h) {
+        w = 100;
+        h = 40;
+        return true;
+    };
+    const std::string title = Item("eMediaType=\"1\" eMediaTypeLine=\"7\" nAlign=\"1\"", "<text>Hi</text>");
+    ASSERT_TRUE(Load(ProjectText(Line(title, "subtitlebottommargin=\"2147483647\""), "vensettingIndex=\"5\" dScaleFactorForPlay=\"2\"")));
+    EXPECT_EQ(engine.FindLine(kLineSubtitle)->subtitlebottommargin, INT_MAX);
+    EXPECT_EQ(Items(kLineSubtitle)[0]->title->TitleY, 960 - 40 - INT_MAX);
+
+    ASSERT_TRUE(Load(ProjectText(Line(title, "subtitlebottommargin=\"-2147483648\""), "vensettingIndex=\"5\"")));
+    EXPECT_EQ(Items(kLineSubtitle)[0]->title->TitleY, INT_MAX);
+
+    const std::string overlay =
+        "<line b3DGroup=\"1\" bUse3DGroupTemplate=\"1\">" + Item("eMediaType=\"0\" eMediaTypeLine=\"16\"")
+        + "<_3DGroupModel><side dw=\"1e20\" dh=\"-1e20\"/></_3DGroupModel></line>";
+    files.Options().bPlayMode = false;
+    ASSERT_TRUE(Load(ProjectText(overlay, "vensettingIndex=\"4\" b3D=\"1\"")));
+    EXPECT_EQ(engine.FindLine(16)->nOverlayMaxWidth, 320); // capped by the overlay quality
+    EXPECT_EQ(engine.FindLine(16)->nOverlayMaxHeight, 20); // the template's least height
+
+    // A float field holds no value beyond the float range: it reads as 0, like inf.
+    const std::string stroke = Item("eMediaType=\"1\" eMediaTypeLine=\"33\"",
+                                    "<graffitilayer><obj><point X=\"1e300\" Y=\"2.5\"/></obj></graffitilayer>");
+    ASSERT_TRUE(Load(ProjectText(Line(stroke))));
+    const auto& point = Items(kLineHandwriting)[0]->graffitilayer.at(0).obj.at(0).point.at(0);
+    EXPECT_EQ(point.X, 0.0f);
+    EXPECT_EQ(point.Y, 2.5f);
 }
 
 TEST_F(ProjectReader, ClearEmptiesTheModelButKeepsTheLineObjects)

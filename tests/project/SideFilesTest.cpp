@@ -195,6 +195,11 @@ TEST_F(UiColorsTest, MissingOrBrokenFileKeepsDefaults)
 {
     EXPECT_FALSE(LoadUiColors(Path(), colors));
     EXPECT_FALSE(Load("<colors selID=\"1\"><entry nID=\"1\" clrText=\"5\"></colors>"));
+    // Nested deeper than TinyXML's recursion can take: refused before it parses.
+    std::string deep = "<colors selID=\"1\">";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<entry nID=\"1\" clrText=\"5\">";
+    EXPECT_FALSE(Load(deep));
     EXPECT_EQ(colors.clrDlgBK, 3947580u);
     EXPECT_EQ(colors.clrDlgEdge, 10526880u);
     EXPECT_EQ(colors.clrCtrlBK, 6579300u);

@@ -1,5 +1,6 @@
 #include "xml/KvXmlNode.h"
 
+#include "common/KvText.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using velmora::XmlEscape;
 using velmora::XmlUnescape;
@@ -242,6 +244,51 @@ TEST(KvXmlNodeParse, BuildsTheTreeTheWriterDescribes)
     EXPECT_EQ(odd->GetAttributes().size(), 2u);
 }
 
+// A name given twice in a tag keeps its last value where its last occurrence stands,
+// as if the pairs had been set one after another.
+TEST(KvXmlNodeParse, RepeatedAttributeKeepsItsLastValueInItsLastPlace)
+{
+    CKvXmlNode doc;
+    ASSERT_TRUE(doc.LoadFromBuffer("<e a=\"1\" b=\"2\" a=\"3\" c=\"4\" b=\"5\" b=\"6\"/>"));
+    const std::vector<CKvXmlNode::Attribute> expected = {{L"a", L"3"}, {L"c", L"4"}, {L"b", L"6"}};
+    EXPECT_EQ(doc.FirstElement()->GetAttributes(), expected);
+}
+
+// Each attribute used to be checked against all earlier ones of its tag (80,000 took
+// 11 s; this many would take many minutes, past ctest's timeout). Now a fraction of a
+// second.
+TEST(KvXmlNodeParse, TagWithAGreatManyAttributesLoads)
+{
+    constexpr std::size_t kCount = 700000;
+    std::wstring text = L"<e";
+    for (std::size_t i = 0; i < kCount; ++i) {
+        // Distinct two-letter names from a large alphabet keep the text small.
+        text += L' ';
+        text += static_cast<wchar_t>(0x4E00 + i / 1000);
+        text += static_cast<wchar_t>(0x4E00 + i % 1000);
+    }
+    text += L"/>";
+    CKvXmlNode doc;
+    ASSERT_TRUE(doc.LoadFromBuffer(velmora::WideToUtf8(text)));
+    EXPECT_EQ(doc.FirstElement()->GetAttributes().size(), kCount);
+}
+
+TEST(KvXmlNodeParse, NestingDeeperThanTheLimitIsRefused)
+{
+    const auto nested = [](std::size_t levels) {
+        std::string text;
+        for (std::size_t i = 0; i < levels; ++i)
+            text += "<a>";
+        for (std::size_t i = 0; i < levels; ++i)
+            text += "</a>";
+        return text;
+    };
+    CKvXmlNode doc;
+    EXPECT_TRUE(doc.LoadFromBuffer(nested(CKvXmlNode::kMaxDepth)));
+    EXPECT_FALSE(doc.LoadFromBuffer(nested(CKvXmlNode::kMaxDepth + 1)));
+    EXPECT_FALSE(doc.LoadFromBuffer(nested(200000)));
+}
+
 TEST(KvXmlNodeAttributes, ReplacingMovesThePairToTheEnd)
 {
     CKvXmlNode doc;
@@ -302,6 +349,31 @@ TEST(KvXmlNodeChildren, LookupByNameAndIteration)
     EXPECT_TRUE(root->RemoveChild(a));
     EXPECT_FALSE(root->RemoveChild(&doc));
     EXPECT_EQ(root->FirstChild(L"item"), b);
+}
+
+// Children know their place, so that walking them stays linear; removals move the
+// places of the ones after.
+TEST(KvXmlNodeChildren, IterationFollowsRemovals)
+{
+    CKvXmlNode doc;
+    CKvXmlNode* root = doc.AddChild(L"r");
+    std::vector<CKvXmlNode*> items;
+    for (int i = 0; i < 5; ++i) {
+        items.push_back(root->AddChild(L"item"));
+        items.back()->SetIntAttribute(L"n", i);
+    }
+    ASSERT_TRUE(root->RemoveChild(items[1]));
+    ASSERT_TRUE(root->RemoveChild(items[3]));
+    std::vector<int> seen;
+    for (CKvXmlNode* c = root->FirstChild(L"item"); c; c = root->NextChild(L"item", c))
+        seen.push_back(c->GetIntAttribute(L"n"));
+    EXPECT_EQ(seen, (std::vector<int>{0, 2, 4}));
+    EXPECT_EQ(root->NextChild(items[2]), items[4]);
+    EXPECT_EQ(root->GetChild(2), items[4]);
+    EXPECT_EQ(root->NextChild(root), nullptr) << "not a child of itself";
+    EXPECT_FALSE(root->RemoveChild(root));
+    CKvXmlNode* last = root->AddChild(L"last");
+    EXPECT_EQ(root->NextChild(items[4]), last);
 }
 
 TEST(KvXmlEscape, EscapeAndUnescape)

@@ -1,0 +1,73 @@
+#pragma once
+
+// Helpers shared by the fuzz targets: a scratch program folder for the readers that
+// take a path, and a way to report a broken expectation as a finding.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace velmora::fuzz {
+
+// A program folder (with tmp/ and skin/) of this process, removed at exit. The
+// readers under test find their files in it exactly as in an installed program.
+class ScratchFolder
+{
+public:
+    ScratchFolder()
+    {
+        // In memory where the system offers it: the readers open their files on every run.
+        std::error_code error;
+        const bool shm = std::filesystem::is_directory("/dev/shm", error) && access("/dev/shm", W_OK) == 0;
+        const std::filesystem::path base = shm ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path();
+        const auto root = base / ("velmora-fuzz-" + std::to_string(getpid()));
+        std::filesystem::create_directories(root / "tmp");
+        std::filesystem::create_directories(root / "skin");
+        m_path = root.string() + "/";
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// One folder for the whole run of a fuzz target.
+inline const ScratchFolder& Scratch()
+{
+    static const ScratchFolder folder;
+    return folder;
+}
+
+inline void WriteFile(const std::string& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A reader broke a promise that holds for every input: stop, so that libFuzzer keeps
+// the input as a finding.
+[[noreturn]] inline void Broken(const char* what)
+{
+    std::fprintf(stderr, "broken expectation: %s\n", what);
+    std::abort();
+}
+
+inline void Expect(bool condition, const char* what)
+{
+    if (!condition)
+        Broken(what);
+}
+
+} // namespace velmora::fuzz
