@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,7 +31,8 @@ class CKvJobBlockOwner;
 // deleted. Read-only files and folders are deleted too. Refuses (false) a path of 3
 // characters or fewer, a path that is not an existing folder, and a folder that is
 // itself a link. Stops at the first entry that cannot be removed and returns false.
-bool DeleteFolderContents(const std::string& folder);
+// Names (directly inside folder) for which keep returns true stay, with their content.
+bool DeleteFolderContents(const std::string& folder, const std::function<bool(const std::string&)>& keep = {});
 
 class CKvLumoApp : public QObject
 {
@@ -93,7 +95,6 @@ private:
     void OnFilesReceived(const QStringList& files);
 
     std::string m_programFolder;
-    std::string m_tmpFolder;
     bool m_secondInstance = false;
     bool m_started = false;
     int m_lockFd = -1;

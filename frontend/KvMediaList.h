@@ -168,7 +168,6 @@ private:
     bool AddFile(const QString& path);
     void PreExtractSound(const std::string& source);
     bool ExtractInBackground(const std::string& source, const std::string& wav);
-    std::string NewWavPath() const;
     void HideRowTip();
     void ShowProblem(int column, int row, const QString& text);
     RowExtra* Extra(int row);

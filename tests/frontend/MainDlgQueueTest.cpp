@@ -14,6 +14,7 @@
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvQueueReport.h"
+#include "frontend/KvRenderQueue.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -120,6 +121,8 @@ protected:
         SetProgramFolderForTesting(m_program.Path());
         CKvUIManager::SetResourceFolder(QString::fromStdString(m_program.Path()));
         ASSERT_TRUE(m_app.Startup());
+        // One row after another, unless a test asks for more.
+        KvFrontEndState::Instance().SetParallelConversions(1);
         m_dialog = m_app.CreateMainWindow();
         m_dialog->show();
         QApplication::processEvents();
@@ -139,6 +142,10 @@ protected:
     }
 
     KvMediaList& List() { return *m_dialog->MediaList(); }
+    KvRenderQueue& Queue() { return *m_dialog->Queue(); }
+    // The first row converting now (index -1 when none), and its list row.
+    KvRunningRow Current() { return Queue().Running().empty() ? KvRunningRow() : Queue().Running().front(); }
+    int CurrentListRow() { return Current().index < 0 ? -1 : Queue().Rows()[size_t(Current().index)].tag; }
 
     // Render and wait until the queue is idle again.
     bool RenderAndWait(int timeoutMs = 120000)
@@ -192,7 +199,7 @@ TEST_F(QueueTest, RendersEveryRowToItsOwnFileAndKeepsCountingAcrossRuns)
 
     // Every row finished: Render asks for the folder and goes back to idle at once.
     ASSERT_TRUE(RenderAndWait(5000));
-    EXPECT_EQ(m_dialog->OutputCounter(), 3);
+    EXPECT_EQ(Queue().OutputCounter(), 3);
 
     // New settings make every row convert again; the counter goes on.
     tagKvOptionRecord& current = KvFrontEndState::Instance().CurrentRecord();
@@ -230,13 +237,13 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     ASSERT_FALSE(m_dialog->IsIdle());
     EXPECT_FALSE(m_dialog->Control(CKvMainDlg::kIdAdd)->IsEnabled()) << "the list is locked while busy";
     // Wait until the engine is really writing.
-    const QString part = m_dialog->CurrentOutput() + ".part";
+    const QString part = Current().output + ".part";
     QElapsedTimer clock;
     clock.start();
     while (!QFileInfo::exists(part) && clock.elapsed() < 20000)
         QTest::qWait(50);
     ASSERT_TRUE(QFileInfo::exists(part)) << "the engine never started writing";
-    const pid_t engine = m_dialog->EnginePid();
+    const pid_t engine = Current().pid;
     // Files handed over while busy wait: the queue never changes under the engine.
     m_dialog->AddFiles({QString::fromStdString(media.clip)});
     EXPECT_EQ(List().RowCount(), 2);
@@ -253,7 +260,7 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     EXPECT_TRUE(m_dialog->IsIdle());
     // The engine is killed at once; its file goes as soon as it has gone, without
     // the window waiting for it.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
     EXPECT_FALSE(IsProcessAlive(engine));
     EXPECT_EQ(List().StateText(0), "Ready");
     EXPECT_EQ(List().StateText(1), "Ready");
@@ -267,7 +274,7 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     // time the row reads "Failed", and the queue goes on with the next row.
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    const QString killedPart = m_dialog->CurrentOutput() + ".part";
+    const QString killedPart = Current().output + ".part";
     clock.restart();
     while (!QFileInfo::exists(killedPart) && clock.elapsed() < 20000)
         QTest::qWait(50);
@@ -277,20 +284,20 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
         if (row == 0 && !finished)
             partGoneWhenFailed = !QFileInfo::exists(killedPart);
     });
-    ::kill(m_dialog->EnginePid(), SIGKILL);
+    ::kill(Current().pid, SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return List().StateText(0) == "Failed"; }, 5000));
     QObject::disconnect(watch);
     EXPECT_TRUE(partGoneWhenFailed);
     EXPECT_TRUE(List().RowToolTip(0).startsWith("The conversion program stopped before it finished."));
-    EXPECT_EQ(m_dialog->CurrentRow(), 1);
+    EXPECT_EQ(CurrentListRow(), 1);
     m_dialog->OnRender();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
 
     // Exit while busy, answered Yes: the engine goes, then the window.
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    const pid_t second = m_dialog->EnginePid();
-    const QString secondPart = m_dialog->CurrentOutput() + ".part";
+    const pid_t second = Current().pid;
+    const QString secondPart = Current().output + ".part";
     m_answer = CKvMessageDlg::kIdYes;
     m_dialog->OnCancel();
     EXPECT_TRUE(m_dialog->IsIdle());
@@ -326,8 +333,8 @@ TEST_F(QueueTest, ATargetFolderThatCannotTakeTheOutputsIsRefusedBeforeAnyEngineS
         EXPECT_TRUE(m_dialog->IsIdle()) << c.folder;
         ASSERT_EQ(m_messages.size(), 1) << c.folder;
         EXPECT_TRUE(m_messages[0].contains(QLatin1String(c.says))) << m_messages[0].toStdString();
-        EXPECT_EQ(m_dialog->EnginePid(), -1);
-        EXPECT_EQ(m_dialog->OutputCounter(), 0);
+        EXPECT_EQ(Queue().RunningCount(), 0);
+        EXPECT_EQ(Queue().OutputCounter(), 0);
         EXPECT_EQ(List().StateText(0), "Ready");
         EXPECT_EQ(List().StateText(1), "Ready");
     }
@@ -356,7 +363,7 @@ TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
     EXPECT_TRUE(m_messages[0].startsWith("2 files could not be converted.\n\nNothing to convert: End must be after "
                                          "Start:\nsong.wav\nclip.mp4\n"))
         << m_messages[0].toStdString();
-    EXPECT_EQ(m_dialog->OutputCounter(), 2);
+    EXPECT_EQ(Queue().OutputCounter(), 2);
 
     // The next run is stopped while its first row converts (an engine that never
     // ends): the failed rows it never reached still read "Ready", without a reason.
@@ -371,7 +378,7 @@ TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
     List().SetState(0, KvMediaList::StateReady(), 0);
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    EXPECT_EQ(m_dialog->CurrentRow(), 0);
+    EXPECT_EQ(CurrentListRow(), 0);
     EXPECT_EQ(List().StateText(1), "Ready");
     EXPECT_TRUE(List().RowToolTip(1).isEmpty());
     m_dialog->OnRender();
@@ -394,8 +401,8 @@ TEST_F(QueueTest, AProfileThatCannotBeWrittenFailsItsRowAndTheQueueGoesOn)
     EXPECT_EQ(List().StateText(0), "Failed");
     EXPECT_EQ(List().StateText(1), "Failed");
     EXPECT_EQ(m_messages.count("Save Wmv Profile Failed!"), 2);
-    EXPECT_EQ(m_dialog->Failures().size(), 2u) << "each row failed once, not again by a poll under the message";
-    EXPECT_EQ(m_dialog->EnginePid(), -1);
+    EXPECT_EQ(Queue().Failures().size(), 2u) << "each row failed once, not again by a poll under the message";
+    EXPECT_EQ(Queue().RunningCount(), 0);
 }
 
 TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQueue)
@@ -404,8 +411,9 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     // An engine that dies before it reports anything.
     const std::string engine = m_program.Path() + "kvengine";
     fs::remove(engine);
-    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> " + ShellQuote(m_program.Work() + "tmp/kvengine.log")
-                               + "\nexit 1\n");
+    // It is started for an engine slot ("--slot=k") and writes into that slot's log.
+    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> " + ShellQuote(m_program.Work() + "tmp/slot-")
+                               + "\"${1#--slot=}\"/kvengine.log\nexit 1\n");
     chmod(engine.c_str(), 0755);
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
 
@@ -417,33 +425,6 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     EXPECT_EQ(List().StateText(1), "Failed");
     EXPECT_EQ(List().RowToolTip(0), "The conversion program stopped before it finished.\n"
                                     "crashed while opening the source");
-    ASSERT_EQ(m_dialog->Failures().size(), 2u);
-    EXPECT_EQ(m_dialog->Failures()[0].second, FailureReason(KvFailure::EngineStopped));
-}
-
-TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)
-{
-    TempFolder folder;
-    const QString dir = QString::fromStdString(folder.Path());
-    int counter = 0;
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/clip.final.mp4", ".wma", counter), dir + "(output001)clip.final.wma");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/README", ".mp3", counter), dir + "(output002)README.mp3");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/vid.eos/noext", ".mp3", counter), dir + "(output003)noext.mp3");
-
-    // Taken names, also by a leftover ".part", are skipped.
-    WriteFileBytes(folder.Path() + "(output004)a.mp3", "x");
-    WriteFileBytes(folder.Path() + "(output005)a.mp3.part", "x");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/x/a.wav", ".mp3", counter), dir + "(output006)a.mp3");
-    EXPECT_EQ(counter, 6);
-
-    // A long name of multi-byte characters is cut by whole characters.
-    const QString longBase = QString(200, QChar(0x00E9)) + QString::fromUtf8("\xF0\x9F\x8E\xB5");
-    const QString path = CKvMainDlg::BuildOutputPath(dir, "/x/" + longBase + ".mkv", ".wma", counter);
-    const QString name = QFileInfo(path).fileName();
-    EXPECT_LE((name + ".part").toUtf8().size(), 255);
-    EXPECT_GT((name + ".part").toUtf8().size(), 250);
-    EXPECT_TRUE(name.startsWith("(output007)"));
-    EXPECT_TRUE(name.endsWith(".wma"));
-    EXPECT_FALSE(name.contains(QChar(0xFFFD)));
-    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
+    ASSERT_EQ(Queue().Failures().size(), 2u);
+    EXPECT_EQ(Queue().Failures()[0].second, FailureReason(KvFailure::EngineStopped));
 }
