@@ -2,6 +2,7 @@
 
 #include "common/KvEngineSlot.h"
 #include "common/KvProgramFolder.h"
+#include "common/KvSharedMemory.h"
 #include "frontend/KvFrontEndApp.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
+#include <sys/mman.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -47,16 +49,20 @@ KvEngineSlotLease::~KvEngineSlotLease()
         close(m_lockFd);
 }
 
+std::string KvEngineSlotLease::LockName(const std::string& programFolder, int slot)
+{
+    return JobBlockName(programFolder, slot) + ".owner";
+}
+
 std::string KvEngineSlotLease::LockPath(const std::string& programFolder, int slot)
 {
-    return WritablePath(programFolder, "slot-" + std::to_string(slot) + ".lock");
+    return SharedObjectPath(LockName(programFolder, slot));
 }
 
 int KvEngineSlotLease::LockSlot(const std::string& programFolder, int slot)
 {
-    const std::string path = LockPath(programFolder, slot);
-    // Close-on-exec: an engine must not carry our lock beyond our own life.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // shm_open opens close-on-exec: an engine must not carry our lock beyond our life.
+    const int fd = shm_open(LockName(programFolder, slot).c_str(), O_RDWR | O_CREAT, 0600);
     if (fd < 0)
         return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -5,12 +5,15 @@
 //
 // Several front ends of one user and program folder may run at once: the window and
 // any number of "velmora --render" runs. Each engine slot k >= 1 has an owner lock,
-// the file "slot-k.lock" in the work folder (outside tmp/, so emptying tmp/ never
-// removes a lock that is held), locked with flock. Whoever holds the lock alone may
-// create the slot's job block and write its job folder tmp/slot-k/; the system drops
-// the lock when the holder dies, so a crashed run never keeps a slot. Slot 0 is the
-// window's: its single-instance lock already says that no other window uses it, and a
-// command-line run never takes it.
+// locked with flock: a shared-memory object named as the slot's job block with
+// ".owner" after it, so it guards exactly the name it must (two front ends that meet
+// on a block name meet on its lock, whatever their work folders), and emptying tmp/
+// never removes a lock that is held. Whoever holds the lock alone may create the
+// slot's job block and write its job folder tmp/slot-k/; the system drops the lock
+// when the holder dies, so a crashed run never keeps a slot. The lock objects stay
+// (removing one could hand a slot to two holders); they are empty. Slot 0 is the
+// window's: its single-instance lock already says that no other window uses it, and
+// a command-line run never takes it.
 //
 // Taking a slot empties its job folder (whatever a crashed holder left) and creates
 // its job block, all zero; giving it back removes the block and empties the folder.
@@ -41,7 +44,8 @@ public:
     static std::vector<std::unique_ptr<KvEngineSlotLease>> TakeFree(const std::string& programFolder, int count,
                                                                     std::string* error = nullptr);
 
-    // The owner lock file of slot.
+    // The owner lock of slot: its shared-memory name, and where it shows as a file.
+    static std::string LockName(const std::string& programFolder, int slot);
     static std::string LockPath(const std::string& programFolder, int slot);
     // Locks the owner lock of slot without taking anything else; the descriptor to close
     // to let it go, or -1 when another holder has it (or it cannot be made).

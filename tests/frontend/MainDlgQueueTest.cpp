@@ -3,16 +3,20 @@
 // busy, failures that must read "Failed", and the names of the output files.
 
 #include "MediaTestSupport.h"
+#include "common/KvEngineSlot.h"
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvWmProfile.h"
+#include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndApp.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMainDlg.h"
+#include "frontend/KvMediaFiles.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
 #include "frontend/KvRenderQueue.h"
 #include "support/TempFolder.h"
@@ -52,18 +56,19 @@ struct Media
     {
         clip = folder.Path() + "clip.mp4";
         song = folder.Path() + "song.wav";
-        longSound = folder.Path() + "long.m4a";
+        longSound = folder.Path() + "long.wav";
         RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=3 -f lavfi -i "
                    "sine=frequency=440:duration=3 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest "
                    + ShellQuote(clip));
         RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=660:duration=2 " + ShellQuote(song));
     }
 
-    // Made on first use: it takes a few seconds to encode.
+    // Made on first use: half an hour of plain samples, quick to write, seconds of work
+    // for the engine.
     const std::string& LongSound() const
     {
         if (!fs::exists(longSound))
-            RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:duration=1200 -c:a aac -b:a 32k "
+            RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:sample_rate=8000:duration=1800 -ac 1 "
                        + ShellQuote(longSound));
         return longSound;
     }
@@ -427,4 +432,84 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
                                     "crashed while opening the source");
     ASSERT_EQ(Queue().Failures().size(), 2u);
     EXPECT_EQ(Queue().Failures()[0].second, FailureReason(KvFailure::EngineStopped));
+}
+
+// Two rows at once: each shows its own progress, the numbers follow the rows whatever
+// ends first, and Stop ends both engines and removes both partial files.
+TEST_F(QueueTest, TwoSlotsConvertTwoRowsAtOnceAndStopEndsBoth)
+{
+    KvFrontEndState::Instance().SetParallelConversions(2);
+    const Media& media = TestMedia();
+    const QString longSound = QString::fromStdString(media.LongSound());
+    const QString song = QString::fromStdString(media.song);
+    ASSERT_EQ(List().AddFiles({longSound, song, longSound, QString::fromStdString(media.clip)}), 4);
+    std::vector<int> ended;
+    QObject::connect(m_dialog, &CKvMainDlg::rowEnded, m_dialog, [&](int row, bool) { ended.push_back(row); });
+
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    EXPECT_EQ(Queue().RunningCount(), 2);
+    EXPECT_EQ(Queue().HeldSlots(), (std::vector<int>{1, 2}));
+    // The short row ends first and its slot takes the next row at once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return List().StateText(1) == "Finish"; }, 30000)) << List().RowToolTip(1).toStdString();
+    EXPECT_EQ(ended, std::vector<int>{1});
+    EXPECT_TRUE(QFileInfo::exists(Target("(output002)song.wma")));
+    ASSERT_EQ(Queue().RunningCount(), 2);
+    const std::vector<KvRunningRow> running = Queue().Running();
+    EXPECT_EQ(running[0].output, Target("(output001)long.wma"));
+    EXPECT_EQ(running[1].output, Target("(output003)long.wma"));
+    EXPECT_NE(running[0].slot, running[1].slot);
+    // Each running row shows its own progress.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return List().Progress(0) > 0 && List().Progress(2) > 0; }, 20000));
+    EXPECT_TRUE(List().StateText(2).endsWith('%'));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return QFileInfo::exists(running[0].output + ".part") && QFileInfo::exists(running[1].output + ".part");
+    }, 20000));
+
+    m_dialog->OnRender();
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
+    for (const KvRunningRow& row : running) {
+        EXPECT_FALSE(IsProcessAlive(row.pid));
+        EXPECT_FALSE(QFileInfo::exists(row.output + ".part"));
+    }
+    EXPECT_EQ(List().StateText(0), "Ready");
+    EXPECT_EQ(List().StateText(1), "Finish");
+    EXPECT_EQ(List().StateText(2), "Ready");
+    EXPECT_EQ(List().StateText(3), "Ready");
+    EXPECT_TRUE(Queue().HeldSlots().empty());
+    EXPECT_EQ(QDir(QString::fromStdString(m_target.Path())).entryList(QDir::Files), QStringList{"(output002)song.wma"});
+}
+
+// A command-line run converts beside the window: the window's queue takes other slots,
+// its preview and its emptying of tmp/ leave the run's engine and files alone.
+TEST_F(QueueTest, ARunBesideTheWindowKeepsItsSlotAndItsEngine)
+{
+    KvFrontEndState::Instance().SetParallelConversions(2);
+    const Media& media = TestMedia();
+    TempFolder otherTarget("velmora-other");
+    KvRenderQueue other(KvFrontEndState::Instance());
+    other.SetSlots(KvEngineSlotLease::TakeFree(m_program.Path(), 1));
+    const KvSourceRow source = ReadSourceRow(QString::fromStdString(media.LongSound()));
+    ASSERT_TRUE(other.Start(QString::fromStdString(otherTarget.Path()), {{source.cells, 0}}));
+    ASSERT_EQ(other.HeldSlots(), std::vector<int>{1});
+    const KvRunningRow theirs = other.Running().front();
+
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
+    m_dialog->OnRender();
+    EXPECT_EQ(Queue().HeldSlots(), (std::vector<int>{2, 3}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dialog->IsIdle(); }, 30000));
+    EXPECT_EQ(List().StateText(0), "Finish");
+    EXPECT_EQ(List().StateText(1), "Finish");
+
+    m_dialog->ListControl()->SetSelectedRow(0, false);
+    ASSERT_TRUE(CKvPreviewMovieDlg::PrepareJob(List(), 0, m_dialog));
+    StoreRelease(KvFrontEndState::Instance().JobBlock()->nState, static_cast<std::int32_t>(kKvJobIdle));
+    EXPECT_TRUE(EmptyWorkTmpFolder(m_program.Path()));
+    EXPECT_TRUE(IsProcessAlive(theirs.pid));
+    EXPECT_TRUE(fs::exists(JobFolder(m_program.Path(), 1) + "kvengine.kvmmpj"));
+    EXPECT_TRUE(other.IsRunning());
+    other.Stop();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.DyingEngineCount() == 0; }, 5000));
+    EXPECT_FALSE(QFileInfo::exists(theirs.output + ".part"));
 }
