@@ -170,10 +170,9 @@ public:
             all += row.length;
         for (const auto& [index, progress] : m_running)
             done += m_rows[size_t(index)].length * progress.percent / 100.0;
-        const int finished = m_finished;
         QString text = QStringLiteral("Total %1%  %2 of %3 finished")
                            .arg(all > 0.0 ? done * 100.0 / all : 0.0, 5, 'f', 1)
-                           .arg(finished)
+                           .arg(m_finished)
                            .arg(m_rows.size());
         if (m_failed > 0)
             text += QStringLiteral(", %1 failed").arg(m_failed);
@@ -181,6 +180,7 @@ public:
     }
 
     void CountFinished() { ++m_finished; }
+    int FinishedCount() const { return m_finished; }
 
 private:
     struct RowInfo
@@ -546,6 +546,10 @@ int KvCommandLine::Run(const QStringList& args)
                      [&](int index, double percent, double speed) { report.Progress(index, percent, speed); });
     QObject::connect(&queue, &KvRenderQueue::rowEnded, &queue,
                      [&](int index, bool finished, const QString& reason, const QString&) {
+                         // Ctrl-C on a terminal reaches the engines as well: a row they
+                         // end that way was stopped, not failed.
+                         if (!finished && g_interrupted)
+                             return;
                          if (finished)
                              report.CountFinished();
                          report.Ended(index, finished, outputs[index], reason);
@@ -566,7 +570,9 @@ int KvCommandLine::Run(const QStringList& args)
         loop.exec();
     if (g_interrupted) {
         queue.Stop();
-        report.Close(QStringLiteral("stopped: the files being written were removed; %1.").arg(report.Total()));
+        report.Close(QStringLiteral("stopped with %1 of %2 files finished; the files being written were removed.")
+                         .arg(report.FinishedCount())
+                         .arg(rows.size()));
         return kExitInterrupted;
     }
     if (!queue.LastError().isEmpty()) {

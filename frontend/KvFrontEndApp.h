@@ -8,7 +8,8 @@
 // work folder made (KvProgramFolder.h), tmp/ emptied of whatever a crashed run left, the colour set, the H.264 settings, the
 // preset table and the decoder settings store, the job block (created and zeroed),
 // then the main window, run modally. Shutdown: tmp/ emptied, the job block removed,
-// the lock released.
+// the lock released. Emptying tmp/ spares the job folders of the engine slots that
+// another front end (a "velmora --render" run) holds (EmptyWorkTmpFolder).
 
 #include <QObject>
 #include <QString>

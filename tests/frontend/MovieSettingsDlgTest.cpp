@@ -300,6 +300,29 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
     }
 }
 
+// "Parallel Conversions" starts at the processor cores, and a choice made there is
+// what the next start of the window uses.
+TEST(MovieSettingsDlg, ParallelConversionsAreKeptForTheNextStart)
+{
+    DialogFixture f;
+    const int cores = KvFrontEndState::DefaultParallelConversions();
+    EXPECT_EQ(f.state.ParallelConversions(), cores);
+    CKvMovieSettingsDlg& dialog = f.Open();
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kParallelId)->GetCaption(), QString::number(cores));
+    f.Choose(CKvMovieSettingsDlg::kParallelId, f.IndexOf(CKvMovieSettingsDlg::kParallelId, QStringLiteral("1")));
+    dialog.OnOK();
+    EXPECT_EQ(f.state.ParallelConversions(), 1);
+
+    f.state.Reset(f.program.Path());
+    EXPECT_EQ(f.state.ParallelConversions(), cores);
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.ParallelConversions(), 1);
+    // A hand-edited file cannot ask for more than the queue takes.
+    test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nParallelConversions=500\n");
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.ParallelConversions(), KvFrontEndState::kMaxParallelConversions);
+}
+
 // The command line's settings become the record the dialog writes for the same
 // choices, byte for byte, from the same start.
 struct DialogChoice
