@@ -611,7 +611,8 @@ bool CKvMainDlg::StartQueue(const QString& folder)
     }
     SetBusy(true);
     if (rows.empty()) {
-        OnQueueStopped(true);
+        // Every row is finished: nothing runs, and there is nothing new to report.
+        OnQueueStopped(false);
         return true;
     }
     m_queue->SetParallel(KvFrontEndState::Instance().ParallelConversions());

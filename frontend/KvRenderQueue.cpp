@@ -167,6 +167,7 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     m_rows = std::move(rows);
     m_next = 0;
     m_failures.clear();
+    ++m_runSerial;
     m_running = true;
     m_pollTimer = startTimer(m_pollInterval);
     Pump();
@@ -201,26 +202,24 @@ void KvRenderQueue::Pump()
     }
     m_pumping = true;
     const auto done = qScopeGuard([this] { m_pumping = false; });
+    // Handlers of what is emitted here may stop the run, or (once it has ended) start
+    // the next one; either way the loop looks again at what is then the case.
     do {
         m_pumpAgain = false;
         for (const auto& slot : m_slots) {
             if (m_running && slot->index >= 0)
                 FollowSlot(*slot);
         }
-        if (!m_running)
-            return;
-        StartRows();
-        if (!m_running)
-            return;
-        if (m_next >= m_rows.size() && RunningCount() == 0) {
+        if (m_running)
+            StartRows();
+        if (m_running && m_next >= m_rows.size() && RunningCount() == 0)
             Finish(true);
-            return;
-        }
-    } while (m_pumpAgain);
+    } while (m_pumpAgain && m_running);
 }
 
 void KvRenderQueue::StartRows()
 {
+    const int run = m_runSerial;
     for (const auto& slot : m_slots) {
         while (m_running && slot->index < 0 && m_next < m_rows.size()) {
             if (m_holdStarts && m_holdStarts())
@@ -229,7 +228,8 @@ void KvRenderQueue::StartRows()
             QString reason;
             if (StartRow(*slot, index, reason))
                 break;
-            if (!m_running)
+            // Stopped (and perhaps started anew) under a message: nothing here is ours.
+            if (!m_running || run != m_runSerial)
                 return;
             FailRow(index, reason);
         }
@@ -255,6 +255,7 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         return false;
     }
 
+    const int run = m_runSerial;
     QString profileFailure;
     if (!WriteJobWmProfile(m_state, jobFolder + "wmv.prx", &profileFailure)) {
         if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
@@ -264,7 +265,7 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         return false;
     }
     // Stopped while a message was up: this row is not started any more.
-    if (!m_running)
+    if (!m_running || run != m_runSerial)
         return false;
 
     const QString output = NextOutputPath(row.cells);

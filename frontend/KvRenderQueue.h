@@ -174,6 +174,7 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
 
     bool m_running = false;
+    int m_runSerial = 0; // counts the runs, so a row start can tell its run is gone
     bool m_pumping = false;
     bool m_pumpAgain = false;
     QString m_lastError;
