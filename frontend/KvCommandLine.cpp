@@ -105,9 +105,10 @@ public:
     void SetRows(const std::vector<KvQueueRow>& rows)
     {
         m_rows.clear();
-        for (const KvQueueRow& row : rows)
-            m_rows.push_back({QFileInfo(QString::fromStdWString(row.cells.file)).fileName(),
-                              std::max(KvRenderQueue::RowLength(row.cells), 0.0), QString()});
+        for (const KvQueueRow& row : rows) {
+            const QString source = QString::fromStdWString(row.cells.file);
+            m_rows.push_back({QFileInfo(source).fileName(), std::max(KvRenderQueue::RowLength(row.cells), 0.0), source});
+        }
     }
 
     void Header(const QString& text)
@@ -145,7 +146,6 @@ public:
         Row(QStringLiteral("Failed %1: %2").arg(source, reason), stdout);
     }
 
-    void SetSource(int index, const QString& source) { m_rows[size_t(index)].source = source; }
     int FailedCount() const { return m_failed; }
     bool Terminal() const { return m_terminal; }
 
@@ -501,7 +501,6 @@ int KvCommandLine::Run(const QStringList& args)
                       .arg(files.size() == 1 ? "" : "s")
                       .arg(options.folder, Settings(state, int(leases.size()))));
     std::vector<KvQueueRow> rows;
-    QStringList sources;
     for (const QString& file : files) {
         if (g_interrupted) {
             report.Close(QStringLiteral("stopped before any conversion started."));
@@ -518,7 +517,6 @@ int KvCommandLine::Run(const QStringList& args)
             source.cells.start = Seconds(options.start).toStdWString();
         if (options.end >= 0.0 && options.end < ParseDoubleW(source.cells.duration))
             source.cells.end = Seconds(options.end).toStdWString();
-        sources << file;
         rows.push_back({source.cells, int(rows.size())});
     }
     if (rows.empty())
@@ -535,8 +533,6 @@ int KvCommandLine::Run(const QStringList& args)
     }
 
     report.SetRows(rows);
-    for (int i = 0; i < sources.size(); ++i)
-        report.SetSource(i, sources[i]);
     std::map<int, QString> outputs;
     QObject::connect(&queue, &KvRenderQueue::rowStarted, &queue, [&](int index, const QString& output) {
         outputs[index] = output;
