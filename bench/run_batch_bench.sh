@@ -2,7 +2,9 @@
 # A batch of files converted three ways: "velmora --render --jobs 1", "velmora
 # --render --jobs N" (N = the processor cores) and a shell loop of the ffmpeg tool,
 # over the same sources (8 two-minute 48 kHz stereo AAC files by default) to MP3 at
-# 128 kbit/s, 44100 Hz. Run by hand (not in CI):
+# 128 kbit/s, 44100 Hz. For reference also N such loops side by side, each over its
+# share of the files: how much faster N conversions at once can be on this machine
+# at this moment. Run by hand (not in CI):
 #
 #   bench/run_batch_bench.sh [BUILD_DIR] [FILES] [SECONDS] [RUNS]
 #
@@ -24,7 +26,19 @@ cmake -S "$SRC_DIR" -B "$BUILD" >/dev/null
 cmake --build "$BUILD" --target velmora kvengine -j2 >/dev/null
 
 WORK=$(mktemp -d /tmp/velmora-batch-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+# The shared-memory objects of the copy's slots carry the FNV-1a hash of its folder.
+fnv1a() {
+    h=-3750763034362895579
+    s=$1
+    while [ -n "$s" ]; do
+        c=$(printf '%d' "'$s")
+        h=$(( (h ^ c) * 1099511628211 ))
+        s=${s#?}
+    done
+    printf '%016x' "$h"
+}
+HASH=$(fnv1a "$WORK/program/")
+trap 'rm -rf "$WORK"; rm -f /dev/shm/*"-$HASH-"*' EXIT
 cp -r "$BUILD/program" "$WORK/program"
 export XDG_STATE_HOME="$WORK/state"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
@@ -82,6 +96,7 @@ run() {
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $CORES cores"
 : >"$WORK/ffmpeg.runs"
+: >"$WORK/ffmpegN.runs"
 : >"$WORK/jobs1.runs"
 : >"$WORK/jobsN.runs"
 r=1
@@ -90,14 +105,25 @@ while [ "$r" -le "$RUNS" ]; do
     f=$(run ffmpeg sh -c 'for f in "$1"/src/*.m4a; do
         ffmpeg -nostdin -v error -y -i "$f" -vn -ar 44100 -b:a 128k -c:a libmp3lame "$1/out/$(basename "$f" .m4a).mp3" || exit 1
     done' sh "$WORK")
+    # The same, the files dealt out to N loops that run at once.
+    fN=$(run ffmpegN sh -c 'n=$2; k=0; while [ "$k" -lt "$n" ]; do
+        i=0
+        for f in "$1"/src/*.m4a; do
+            [ $((i % n)) -eq "$k" ] && { ffmpeg -nostdin -v error -y -i "$f" -vn -ar 44100 -b:a 128k -c:a libmp3lame "$1/out/$(basename "$f" .m4a).mp3" || exit 1; }
+            i=$((i + 1))
+        done &
+        k=$((k + 1))
+    done; wait' sh "$WORK" "$CORES")
     one=$(run jobs1 "$WORK/program/velmora" --render "$WORK/out" --format mp3 --bitrate 128 --rate 44100 --jobs 1 "$WORK/src")
     all=$(run jobsN "$WORK/program/velmora" --render "$WORK/out" --format mp3 --bitrate 128 --rate 44100 --jobs "$CORES" "$WORK/src")
     show() { echo "$2" | awk -v n="$1" '{ printf "  %-22s wall %7.2f s  cpu %7.2f s  peak %7d kB  all processes %7d kB\n", n, $1, $2, $3, $4 }'; }
     echo "run $r:"
     show "ffmpeg loop" "$f"
+    show "ffmpeg $CORES loops" "$fN"
     show "velmora --jobs 1" "$one"
     show "velmora --jobs $CORES" "$all"
     echo "$f" >>"$WORK/ffmpeg.runs"
+    echo "$fN" >>"$WORK/ffmpegN.runs"
     echo "$one" >>"$WORK/jobs1.runs"
     echo "$all" >>"$WORK/jobsN.runs"
     r=$((r + 1))
@@ -106,11 +132,12 @@ done
 col() { cut -d' ' -f"$2" "$WORK/$1.runs" | median | awk '{ printf "%.2f", $1 }'; }
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "$FILES sources of $SECONDS_EACH s, 48 kHz stereo AAC -> MP3 128 kbit/s 44100 Hz; median of $RUNS runs:"
-for s in ffmpeg jobs1 jobsN; do
-    case $s in ffmpeg) n="ffmpeg loop" ;; jobs1) n="velmora --jobs 1" ;; jobsN) n="velmora --jobs $CORES" ;; esac
+for s in ffmpeg ffmpegN jobs1 jobsN; do
+    case $s in ffmpeg) n="ffmpeg loop" ;; ffmpegN) n="ffmpeg $CORES loops" ;; jobs1) n="velmora --jobs 1" ;; jobsN) n="velmora --jobs $CORES" ;; esac
     echo "  $n: wall $(col $s 1) s, cpu $(col $s 2) s, peak $(col $s 3 | cut -d. -f1) kB, all processes $(col $s 4 | cut -d. -f1) kB"
 done
 ratio() { echo "$1 $2" | awk '{ printf "%.2f", $1 / $2 }'; }
-echo "speed-up, --jobs $CORES over --jobs 1 (wall): $(ratio "$(col jobs1 1)" "$(col jobsN 1)")"
+echo "speed-up, --jobs $CORES over --jobs 1 (wall): $(ratio "$(col jobs1 1)" "$(col jobsN 1)")" \
+    "(the ffmpeg tool, $CORES loops over one: $(ratio "$(col ffmpeg 1)" "$(col ffmpegN 1)"))"
 echo "--jobs 1 against the ffmpeg loop: wall $(ratio "$(col jobs1 1)" "$(col ffmpeg 1)"), cpu $(ratio "$(col jobs1 2)" "$(col ffmpeg 2)")"
 echo "--jobs $CORES against the ffmpeg loop: wall $(ratio "$(col jobsN 1)" "$(col ffmpeg 1)"), cpu $(ratio "$(col jobsN 2)" "$(col ffmpeg 2)")"
