@@ -22,26 +22,8 @@ SECONDS_EACH=${3:-120}
 RUNS=${4:-3}
 CORES=$(nproc)
 
-cmake -S "$SRC_DIR" -B "$BUILD" >/dev/null
-cmake --build "$BUILD" --target velmora kvengine -j2 >/dev/null
-
-WORK=$(mktemp -d /tmp/velmora-batch-XXXXXX)
-# The shared-memory objects of the copy's slots carry the FNV-1a hash of its folder.
-fnv1a() {
-    h=-3750763034362895579
-    s=$1
-    while [ -n "$s" ]; do
-        c=$(printf '%d' "'$s")
-        h=$(( (h ^ c) * 1099511628211 ))
-        s=${s#?}
-    done
-    printf '%016x' "$h"
-}
-HASH=$(fnv1a "$WORK/program/")
-trap 'rm -rf "$WORK"; rm -f /dev/shm/*"-$HASH-"*' EXIT
-cp -r "$BUILD/program" "$WORK/program"
-export XDG_STATE_HOME="$WORK/state"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+WORK_PREFIX=velmora-batch
+. "$SRC_DIR/bench/render_work.sh"
 
 mkdir -p "$WORK/src"
 i=1
