@@ -170,7 +170,11 @@ void ApplyListModeOverrides(tagKvOptionRecord& record, const tagKvJobBlock& bloc
 
 bool WriteOptionFile(const tagKvOptionRecord& record, const std::string& programFolder)
 {
-    std::string path = ProgramPath(programFolder, kOptionFile);
+    return WriteOptionFileTo(record, ProgramPath(programFolder, kOptionFile));
+}
+
+bool WriteOptionFileTo(const tagKvOptionRecord& record, const std::string& path)
+{
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;

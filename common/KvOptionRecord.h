@@ -173,6 +173,8 @@ void ApplyListModeOverrides(tagKvOptionRecord& record, const tagKvJobBlock& bloc
 // not be started (it would read a missing or short record).
 bool WriteOptionFile(const tagKvOptionRecord& record, const std::string& programFolder);
 bool WriteOptionFile(const tagKvOptionRecord& record);  // in GetProgramFolder()
+// The same into the file at path (the option file of an engine slot's job folder).
+bool WriteOptionFileTo(const tagKvOptionRecord& record, const std::string& path);
 
 // ---- Values of the settings dialog ----------------------------------------------------
 

@@ -105,16 +105,25 @@ void CKvConvertDlg::OnInitDialog()
         return;
     }
     m_startTimer = startTimer(kStartTimerMs);
+    // The front end sets the go flag before it starts us: a job that is ready starts
+    // now, not a tick later. The timer stays for a front end that sets it afterwards.
+    if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0)
+        QMetaObject::invokeMethod(this, [this] { CheckGoFlag(); }, Qt::QueuedConnection);
+}
+
+void CKvConvertDlg::CheckGoFlag()
+{
+    if (m_startTimer != 0 && (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0)) {
+        killTimer(m_startTimer);
+        m_startTimer = 0;
+        StartConversion();
+    }
 }
 
 void CKvConvertDlg::timerEvent(QTimerEvent* event)
 {
     if (m_startTimer != 0 && event->timerId() == m_startTimer) {
-        if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0) {
-            killTimer(m_startTimer);
-            m_startTimer = 0;
-            StartConversion();
-        }
+        CheckGoFlag();
         return;
     }
     if (m_positionTimer != 0 && event->timerId() == m_positionTimer) {

@@ -66,6 +66,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // Starts the conversion once the go flag is up (at once in list mode).
+    void CheckGoFlag();
     void StartConversion();
     void OnGraphNotify();
     void FailJob(const std::string& reason);

@@ -3,6 +3,7 @@
 #include "common/KvJobBlockMapping.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvSharedMemory.h"
+#include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMainDlg.h"
 #include "frontend/KvMessageDlg.h"
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
@@ -37,10 +39,11 @@ using namespace velmora;
 
 namespace {
 
-// Empties the folder open as dirFd. Every name is opened and removed relative to
-// the folder's descriptor, never by path, and sub-folders are entered with
-// O_NOFOLLOW: a link, even one swapped in while we walk, is only ever unlinked.
-bool EmptyFolderAt(int dirFd)
+// Empties the folder open as dirFd, but for the names keep holds. Every name is
+// opened and removed relative to the folder's descriptor, never by path, and
+// sub-folders are entered with O_NOFOLLOW: a link, even one swapped in while we walk,
+// is only ever unlinked.
+bool EmptyFolderAt(int dirFd, const std::function<bool(const std::string&)>& keep = {})
 {
     DIR* dir = fdopendir(dirFd);
     if (!dir) {
@@ -51,7 +54,7 @@ bool EmptyFolderAt(int dirFd)
     std::vector<std::string> names;
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..")
+        if (name == "." || name == ".." || (keep && keep(name)))
             continue;
         names.push_back(name);
     }
@@ -92,7 +95,7 @@ bool HandOverComplete(const QByteArray& bytes)
 
 } // namespace
 
-bool DeleteFolderContents(const std::string& folder)
+bool DeleteFolderContents(const std::string& folder, const std::function<bool(const std::string&)>& keep)
 {
     if (folder.size() <= 3)
         return false;
@@ -102,7 +105,7 @@ bool DeleteFolderContents(const std::string& folder)
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
-    return EmptyFolderAt(fd);
+    return EmptyFolderAt(fd, keep);
 }
 
 CKvLumoApp::CKvLumoApp() = default;
@@ -295,7 +298,6 @@ QString CKvLumoApp::NotAnsweringMessage(bool hadFiles)
 bool CKvLumoApp::Startup(const QStringList& files)
 {
     m_programFolder = GetProgramFolder();
-    m_tmpFolder = ProgramPath(m_programFolder, "tmp/");
 
     if (!AcquireLock()) {
         // Another instance runs from this folder: hand it the files and end without
@@ -320,10 +322,11 @@ bool CKvLumoApp::Startup(const QStringList& files)
         return false;
     }
 
-    // Nothing of a crashed run (job files, a stale WAV index) may be reused. This comes
+    // Nothing of a crashed run (job files, a stale WAV index) may be reused; the job
+    // folders of command-line runs that are converting right now stay. This comes
     // before the hand-over channel opens: a second start sees this instance as ready
     // only once it no longer clears tmp/.
-    DeleteFolderContents(m_tmpFolder);
+    EmptyWorkTmpFolder(m_programFolder);
     StartChannel();
 
     CKvUIManager::SetResourceFolder(QString::fromStdString(m_programFolder));
@@ -332,6 +335,7 @@ bool CKvLumoApp::Startup(const QStringList& files)
     KvFrontEndState& state = KvFrontEndState::Instance();
     state.Reset(m_programFolder);
     state.LoadH264();
+    state.LoadFrontEndSettings();
     const tagKvOptionRecord& current = state.CurrentRecord();
     WriteDecoderResize(m_programFolder, state.DefaultPresets()[kKvDefaultPreset].bFlipVideo,
                        current.bForceResize, current.nWidth, current.nHeight);
@@ -431,7 +435,7 @@ int CKvLumoApp::ExitInstance()
         return 0;
     m_started = false;
     m_mainDlg.reset();
-    DeleteFolderContents(m_tmpFolder);
+    EmptyWorkTmpFolder(m_programFolder);
     KvFrontEndState::Instance().SetJobBlock(nullptr);
     if (m_jobBlock) {
         m_jobBlock->Close();

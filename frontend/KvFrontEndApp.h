@@ -8,12 +8,14 @@
 // work folder made (KvProgramFolder.h), tmp/ emptied of whatever a crashed run left, the colour set, the H.264 settings, the
 // preset table and the decoder settings store, the job block (created and zeroed),
 // then the main window, run modally. Shutdown: tmp/ emptied, the job block removed,
-// the lock released.
+// the lock released. Emptying tmp/ spares the job folders of the engine slots that
+// another front end (a "velmora --render" run) holds (EmptyWorkTmpFolder).
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,7 +32,8 @@ class CKvJobBlockOwner;
 // deleted. Read-only files and folders are deleted too. Refuses (false) a path of 3
 // characters or fewer, a path that is not an existing folder, and a folder that is
 // itself a link. Stops at the first entry that cannot be removed and returns false.
-bool DeleteFolderContents(const std::string& folder);
+// Names (directly inside folder) for which keep returns true stay, with their content.
+bool DeleteFolderContents(const std::string& folder, const std::function<bool(const std::string&)>& keep = {});
 
 class CKvLumoApp : public QObject
 {
@@ -93,7 +96,6 @@ private:
     void OnFilesReceived(const QStringList& files);
 
     std::string m_programFolder;
-    std::string m_tmpFolder;
     bool m_secondInstance = false;
     bool m_started = false;
     int m_lockFd = -1;

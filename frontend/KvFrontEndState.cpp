@@ -1,6 +1,19 @@
 #include "frontend/KvFrontEndState.h"
 
+#include <QFileInfo>
+#include <QSettings>
+#include <QThread>
+
+#include <algorithm>
+
 namespace velmora {
+
+namespace {
+
+constexpr const char* kSettingsFile = "skin/frontend.ini";
+const QString kParallelKey = QStringLiteral("Queue/ParallelConversions");
+
+} // namespace
 
 KvFrontEndState& KvFrontEndState::Instance()
 {
@@ -24,6 +37,40 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_outputWidth = 856;
     m_outputHeight = 480;
     m_h264 = tagKvH264Settings();
+    m_parallelConversions = DefaultParallelConversions();
+}
+
+int KvFrontEndState::DefaultParallelConversions()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, kMaxParallelConversions);
+}
+
+void KvFrontEndState::SetParallelConversions(int count)
+{
+    m_parallelConversions = std::clamp(count, 1, kMaxParallelConversions);
+}
+
+bool KvFrontEndState::LoadFrontEndSettings()
+{
+    const QString path = QString::fromStdString(Path(kSettingsFile));
+    if (!QFileInfo(path).isFile())
+        return false;
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return false;
+    bool ok = false;
+    const int parallel = settings.value(kParallelKey).toInt(&ok);
+    if (ok)
+        SetParallelConversions(parallel);
+    return true;
+}
+
+bool KvFrontEndState::SaveFrontEndSettings() const
+{
+    QSettings settings(QString::fromStdString(WritablePath(kSettingsFile)), QSettings::IniFormat);
+    settings.setValue(kParallelKey, m_parallelConversions);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 void KvFrontEndState::SetCurrentPreset(int index)

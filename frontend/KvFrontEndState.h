@@ -7,8 +7,10 @@
 //
 // Start-up fills it once (Reset, then LoadH264); the main window and the settings
 // dialog read and edit it on the GUI thread only. Nothing here is saved between
-// runs except the H.264 choices ("skin/h264.dat"): every start begins from the
-// defaults, with WMA as the output type once the main window opens.
+// runs except the H.264 choices ("skin/h264.dat") and the front end's own choices that
+// are no part of the option record ("skin/frontend.ini", an ini file of the work
+// folder: how many rows the Render queue converts at once): every start begins from
+// the defaults, with WMA as the output type once the main window opens.
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
@@ -64,6 +66,17 @@ public:
     // Writes the current values to "skin/h264.dat".
     bool SaveH264() const;
 
+    // Rows the Render queue converts at once, 1..kMaxParallelConversions; until the
+    // user chooses, the number of processor cores.
+    static constexpr int kMaxParallelConversions = 64;
+    static int DefaultParallelConversions();
+    int ParallelConversions() const { return m_parallelConversions; }
+    void SetParallelConversions(int count);
+    // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
+    // them); writes them to the work folder's copy. Each returns whether it worked.
+    bool LoadFrontEndSettings();
+    bool SaveFrontEndSettings() const;
+
     // The job block of this process (owned by the application object), or nullptr
     // before start-up has created it and after shutdown.
     tagKvJobBlock* JobBlock() const { return m_jobBlock; }
@@ -79,6 +92,7 @@ private:
     int m_outputWidth = 856;
     int m_outputHeight = 480;
     tagKvH264Settings m_h264;
+    int m_parallelConversions = 1;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

@@ -1,11 +1,5 @@
 #include "frontend/KvMainDlg.h"
 
-#include "common/KvJobBlock.h"
-#include "common/KvOptionRecord.h"
-#include "common/KvOutputFile.h"
-#include "common/KvProcess.h"
-#include "common/KvText.h"
-#include "frontend/KvEngineLogReader.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvMediaList.h"
@@ -14,9 +8,7 @@
 #include "frontend/KvNoticeBoard.h"
 #include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
-#include "frontend/KvTargetFolder.h"
-#include "project/KvJobProject.h"
-#include "project/KvProjectWriter.h"
+#include "frontend/KvRenderQueue.h"
 #include "ui/KvADListBox.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -28,10 +20,8 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -43,16 +33,11 @@
 #include <QPainterPath>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
-#include <QTimerEvent>
 #include <QUrl>
 
 #include <algorithm>
-#include <csignal>
-#include <cstring>
-#include <unistd.h>
 
 using namespace velmora;
 
@@ -77,18 +62,6 @@ bool IsFailed(const QString& state)
 {
     return state.compare(KvMediaList::StateFailed(), Qt::CaseInsensitive) == 0;
 }
-
-bool NameTaken(const QString& path)
-{
-    // A dangling link still holds its name: exists() alone would miss it.
-    const QString partial = CKvMainDlg::PartialOutputPath(path);
-    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(partial)
-        || QFileInfo(partial).isSymLink();
-}
-
-// How long closing the window waits for killed engines to be gone, so their partial
-// files can go with them. The window is already hidden then.
-constexpr int kExitReapMs = 2000;
 
 // The how-to page of the help button: written next to the job files and opened in
 // the default browser.
@@ -120,21 +93,22 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
                    | Qt::WindowCloseButtonHint);
     resize(kWidth, kHeight);
     SetFadeEnabled(false);
+
+    m_queue = std::make_unique<KvRenderQueue>(KvFrontEndState::Instance());
+    connect(m_queue.get(), &KvRenderQueue::rowStarted, this, [this](int index) { OnRowStarted(index); });
+    connect(m_queue.get(), &KvRenderQueue::rowProgress, this,
+            [this](int index, double percent) { OnRowProgress(index, percent); });
+    connect(m_queue.get(), &KvRenderQueue::rowEnded, this, &CKvMainDlg::OnRowEnded);
+    connect(m_queue.get(), &KvRenderQueue::message, this,
+            [this](const QString& text) { KvMessageBox(text, CKvMessageDlg::kStyleOk, this); });
+    connect(m_queue.get(), &KvRenderQueue::stopped, this, &CKvMainDlg::OnQueueStopped);
 }
 
 CKvMainDlg::~CKvMainDlg()
 {
-    // Never leave an engine writing into the user's folder behind us, nor what it
-    // wrote so far.
-    if (!m_idle)
-        KillEngine();
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_dyingEngines.empty() && clock.elapsed() < kExitReapMs) {
-        ReapEngines();
-        if (!m_dyingEngines.empty())
-            usleep(10 * 1000);
-    }
+    // The queue kills its engines and removes what they wrote so far; it reports
+    // nothing more to a window that is going.
+    m_queue.reset();
     m_mediaList.reset();
 }
 
@@ -617,36 +591,37 @@ bool CKvMainDlg::StartQueue(const QString& folder)
 {
     if (!m_idle || !m_mediaList || m_mediaList->RowCount() == 0 || folder.isEmpty())
         return false;
-    const QString target = QDir::cleanPath(folder);
-    const std::vector<int> rows = RowsToConvert();
+    std::vector<KvQueueRow> rows;
+    for (int row : RowsToConvert())
+        rows.push_back({m_mediaList->JobRow(row), row});
     if (!rows.empty()) {
-        // The folder must take at least the smallest of the outputs; otherwise every
-        // row would start an engine only to fail, each using up an output number.
-        const tagKvOptionRecord& record = KvFrontEndState::Instance().CurrentRecord();
-        qint64 needed = 0;
-        for (int row : rows) {
-            const qint64 bytes = EstimateOutputBytes(m_mediaList->RowLength(row), record);
-            if (bytes > 0 && (needed == 0 || bytes < needed))
-                needed = bytes;
-        }
-        const QString problem = CheckTargetFolder(target, needed);
+        const QString problem = m_queue->CheckTarget(folder, rows);
         if (!problem.isEmpty()) {
             KvMessageBox(problem, CKvMessageDlg::kStyleOk, this);
             return false;
         }
     }
+    const QString target = QDir::cleanPath(folder);
     m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
     // Whatever an earlier run left on a row (a "Failed" and its reason), this run
     // starts every row it converts afresh.
-    for (int row : rows) {
-        m_mediaList->SetState(row, KvMediaList::StateReady(), 0, false);
-        m_mediaList->SetRowToolTip(row, QString());
+    for (const KvQueueRow& row : rows) {
+        m_mediaList->SetState(row.tag, KvMediaList::StateReady(), 0, false);
+        m_mediaList->SetRowToolTip(row.tag, QString());
     }
-    m_failures.clear();
     SetBusy(true);
-    m_outputExtension = QString::fromLatin1(velmora::OutputExtension(KvFrontEndState::Instance().CurrentRecord().nOutputType));
-    m_pollTimer = startTimer(kPollInterval);
-    ConvertFrom(0);
+    if (rows.empty()) {
+        // Every row is finished: nothing runs, and there is nothing new to report.
+        OnQueueStopped(false);
+        return true;
+    }
+    m_queue->SetParallel(KvFrontEndState::Instance().ParallelConversions());
+    if (!m_queue->Start(target, std::move(rows))) {
+        SetBusy(false);
+        emit queueStopped();
+        KvMessageBox(m_queue->LastError(), CKvMessageDlg::kStyleOk, this);
+        return false;
+    }
     return true;
 }
 
@@ -662,12 +637,6 @@ void CKvMainDlg::SetBusy(bool busy)
         render->SetToolTip(busy ? QStringLiteral("Stop") : QStringLiteral("Render"));
     }
     if (!busy) {
-        if (m_pollTimer)
-            killTimer(m_pollTimer);
-        if (m_watchTimer)
-            killTimer(m_watchTimer);
-        m_pollTimer = 0;
-        m_watchTimer = 0;
         // Rows that were waiting or running go back to waiting; finished rows and
         // rows that failed keep their state (a failed row shows why until the next run).
         for (int row = 0; row < m_mediaList->RowCount(); ++row) {
@@ -680,297 +649,45 @@ void CKvMainDlg::SetBusy(bool busy)
     update();
 }
 
-void CKvMainDlg::ConvertFrom(int row)
+void CKvMainDlg::OnRowStarted(int index)
 {
-    // A message shown while a row is prepared runs its own event loop: the poll must
-    // not act on a row that has no engine yet.
-    m_inPoll = true;
-    const auto done = qScopeGuard([this] { m_inPoll = false; });
-    for (; row < m_mediaList->RowCount(); ++row) {
-        if (m_idle)
-            return;
-        if (IsFinished(m_mediaList->StateText(row)))
-            continue;
-        m_currentRow = row;
-        QString reason;
-        if (StartRow(row, reason))
-            return;
-        // No engine runs for this row: the block must not claim a running job.
-        if (tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock())
-            StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-        FailRow(row, reason);
-    }
-    FinishQueue();
-}
-
-bool CKvMainDlg::StartRow(int row, QString& reason)
-{
-    KvFrontEndState& state = KvFrontEndState::Instance();
-    const std::string& folder = state.ProgramFolder();
-    tagKvOptionRecord& record = state.CurrentRecord();
-    tagKvJobBlock* block = state.JobBlock();
-    m_currentOutput.clear();
+    const int row = m_queue->Rows()[size_t(index)].tag;
     m_mediaList->SetRowToolTip(row, QString());
-
-    // Tell the user before the engine starts: a row with nothing to convert would
-    // only produce an empty file.
-    const double length = m_mediaList->RowLength(row);
-    if (!(length > 0.0)) {
-        reason = FailureReason(KvFailure::NothingToConvert);
-        return false;
-    }
-    if (!block) {
-        reason = QStringLiteral("The job block is not available.");
-        return false;
-    }
-
-    QString profileFailure;
-    if (!WriteJobWmProfile(state, state.Path("tmp/wmv.prx"), &profileFailure)) {
-        if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
-            KvMessageBox(profileFailure, CKvMessageDlg::kStyleOk, this);
-        KvMessageBox(QStringLiteral("Save Wmv Profile Failed!"), CKvMessageDlg::kStyleOk, this);
-        reason = FailureReason(KvFailure::ProfileNotSaved);
-        return false;
-    }
-
-    m_currentOutput = BuildOutputPath(m_targetFolder, m_mediaList->FilePath(row), m_outputExtension, m_outputCounter);
-
-    // The job block: everything first, the "go" flag last.
-    std::memset(block->szListFile, 0, sizeof(block->szListFile));
-    if (!SetJobPathUtf8(block->szOutputFile, m_currentOutput.toStdString())) {
-        reason = FailureReason(KvFailure::PathTooLong);
-        m_currentOutput.clear();
-        return false;
-    }
-    block->bPlayMode = 0;
-    block->bPreview = 0;
-    StoreRelease(block->dPosition, 0.0);
-    block->dReserved40 = 0.0;
-    StoreRelease(block->bEngineClosed, 0);
-    StoreRelease(block->bConvertFailed, 0);
-    StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobRunning));
-    block->bConvertJob = 1;
-    block->nPreset = record.nPreset;
-    StoreRelease(block->bStartConvert, 1);
-
-    state.SaveH264();
-    if (!WriteOptionFile(record, folder)) {
-        reason = FailureReason(KvFailure::JobFilesNotWritten);
-        return false;
-    }
-    std::unique_ptr<tagKvProjectData> project = BuildJobProject({m_mediaList->JobRow(row)});
-    m_currentDuration = GetAudioLineDuration(project.get());
-    tagKvProjectWriteOptions options;
-    options.programFolder = folder;
-    options.vensettingIndex = state.CurrentPresetIndex();
-    const bool written = WriteProject(project.get(), state.Path("tmp/kvengine.kvmmpj"), options);
-    FreeProject(project, folder);
-    if (!written) {
-        reason = FailureReason(KvFailure::JobFilesNotWritten);
-        return false;
-    }
-
-    // Only the reason this run appends to the engine's log belongs to this row.
-    m_logOffset = QFileInfo(QString::fromStdString(state.Path("tmp/kvengine.log"))).size();
-    m_endSeenAt = -1;
     m_mediaList->SetState(row, KvMediaList::ProgressText(0.0), 0);
-    m_enginePid = SpawnProgram(folder + "kvengine");
-    if (m_enginePid <= 0) {
-        m_enginePid = -1;
-        StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-        reason = FailureReason(KvFailure::EngineNotStarted);
-        return false;
-    }
-    if (!m_watchTimer)
-        m_watchTimer = startTimer(kWatchInterval);
-    return true;
 }
 
-QString CKvMainDlg::BuildOutputPath(const QString& folder, const QString& sourcePath, const QString& extension,
-                                    int& counter)
+void CKvMainDlg::OnRowProgress(int index, double percent)
 {
-    QString base = sourcePath.mid(sourcePath.lastIndexOf(u'/') + 1);
-    const int dot = base.lastIndexOf(u'.');
-    if (dot >= 0)
-        base.truncate(dot);
-    while (true) {
-        ++counter;
-        const QString prefix = QString::asprintf("(output%03d)", counter);
-        // Keep the partial file's name within one file-system name.
-        QString name = base;
-        const int fixedBytes = PartialOutputPath(prefix + extension).toUtf8().size();
-        while (!name.isEmpty() && fixedBytes + name.toUtf8().size() > kMaxNameBytes) {
-            name.chop(1);
-            // Never split a surrogate pair: drop whole characters only.
-            if (!name.isEmpty() && name.back().isHighSurrogate())
-                name.chop(1);
-        }
-        const QString path = folder + prefix + name + extension;
-        if (!NameTaken(path))
-            return path;
-    }
+    m_mediaList->SetState(m_queue->Rows()[size_t(index)].tag, KvMediaList::ProgressText(percent), static_cast<int>(percent));
 }
 
-void CKvMainDlg::timerEvent(QTimerEvent* event)
+void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, const QString& detail)
 {
-    if (event->timerId() == m_pollTimer) {
-        PollQueue();
-        return;
-    }
-    if (event->timerId() == m_watchTimer) {
-        // The engine's end is the moment its results are final: poll at once.
-        if (m_enginePid > 0 && !IsProcessAlive(m_enginePid))
-            PollQueue();
-        return;
-    }
-    if (event->timerId() == m_reapTimer) {
-        ReapEngines();
-        return;
-    }
-    CKvDialogBase::timerEvent(event);
-}
-
-void CKvMainDlg::PollQueue()
-{
-    if (m_idle || m_inPoll)
-        return;
-    m_inPoll = true;
-    const auto done = qScopeGuard([this] { m_inPoll = false; });
-    tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
-    const bool alive = m_enginePid > 0 && IsProcessAlive(m_enginePid);
-    const std::int32_t jobState = block ? LoadAcquire(block->nState) : 0;
-    if (alive) {
-        if (jobState != kKvJobIdle) {
-            const double position = LoadAcquire(block->dPosition);
-            double percent = m_currentDuration > 0.0 ? position * 100.0 / m_currentDuration : 0.0;
-            percent = std::clamp(percent, 0.0, 100.0);
-            m_mediaList->SetState(m_currentRow, KvMediaList::ProgressText(percent), static_cast<int>(percent));
-        } else {
-            // The engine has said it is done but may still be writing its last fields:
-            // its results count once it has gone. One that never goes is ended here.
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            if (m_endSeenAt < 0)
-                m_endSeenAt = now;
-            else if (now - m_endSeenAt > kExitGraceMs)
-                ::kill(m_enginePid, SIGKILL); // the watch timer sees it gone and ends the row
-        }
-        return;
-    }
-    EndCurrentRow();
-}
-
-void CKvMainDlg::EndCurrentRow()
-{
-    tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock();
-    m_enginePid = -1;
-    const std::int32_t jobState = block ? LoadAcquire(block->nState) : kKvJobRunning;
-    const bool engineFailed = block && LoadAcquire(block->bConvertFailed) != 0;
-    const int row = m_currentRow;
-
-    // The user gets a short reason; the engine's own sentence goes into the row's tip.
-    const QString logged = EngineLogReason();
-    QString reason;
-    if (jobState != kKvJobIdle)
-        reason = FailureReason(KvFailure::EngineStopped);
-    else if (engineFailed)
-        reason = ShortFailureReason(logged);
-    else if (!QFileInfo::exists(m_currentOutput))
-        reason = FailureReason(KvFailure::NoOutput);
-    if (block && jobState != kKvJobIdle)
-        StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-
-    if (reason.isEmpty()) {
+    const int row = m_queue->Rows()[size_t(index)].tag;
+    if (finished) {
         m_mediaList->SetState(row, StateFinish(), 100);
         m_mediaList->SetRowToolTip(row, QString());
-        emit rowEnded(row, true);
     } else {
-        // The engine is gone: what it wrote so far goes now, not when the same name
-        // comes round again.
-        RemovePartialOutput(m_currentOutput);
-        FailRow(row, reason, logged);
+        // The short reason for the user, the engine's own sentence below it.
+        m_mediaList->SetState(row, KvMediaList::StateFailed(), 0);
+        const QString tip = reason.left(1).toUpper() + reason.mid(1) + u'.';
+        m_mediaList->SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
     }
-    m_currentOutput.clear();
-    ConvertFrom(row + 1);
+    emit rowEnded(row, finished);
 }
 
-void CKvMainDlg::FailRow(int row, const QString& reason, const QString& detail)
-{
-    m_mediaList->SetState(row, KvMediaList::StateFailed(), 0);
-    const QString tip = reason.left(1).toUpper() + reason.mid(1) + u'.';
-    m_mediaList->SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
-    m_failures.emplace_back(m_mediaList->FilePath(row), reason);
-    emit rowEnded(row, false);
-}
-
-QString CKvMainDlg::EngineLogReason() const
-{
-    return velmora::EngineLogReason(KvFrontEndState::Instance().Path("tmp/kvengine.log"), m_logOffset);
-}
-
-QString CKvMainDlg::PartialOutputPath(const QString& output)
-{
-    // The engine writes its temporary file and moves it to the name only when
-    // complete, so the temporary file is all a stopped or failed job leaves.
-    return QString::fromStdString(velmora::PartialOutputPath(output.toStdString()));
-}
-
-void CKvMainDlg::RemovePartialOutput(const QString& output)
-{
-    if (!output.isEmpty())
-        QFile::remove(PartialOutputPath(output));
-}
-
-void CKvMainDlg::KillEngine()
-{
-    if (m_enginePid > 0 && IsProcessAlive(m_enginePid)) {
-        // SIGKILL cannot be refused, but the process may take a moment to go; until
-        // then it may still hold its file, so the file goes when the process has.
-        ::kill(m_enginePid, SIGKILL);
-        m_dyingEngines.push_back({m_enginePid, m_currentOutput});
-        if (!m_reapTimer)
-            m_reapTimer = startTimer(kWatchInterval);
-    } else {
-        RemovePartialOutput(m_currentOutput);
-    }
-    m_enginePid = -1;
-}
-
-void CKvMainDlg::ReapEngines()
-{
-    for (auto it = m_dyingEngines.begin(); it != m_dyingEngines.end();) {
-        if (IsProcessAlive(it->pid)) {
-            ++it;
-            continue;
-        }
-        RemovePartialOutput(it->output);
-        it = m_dyingEngines.erase(it);
-    }
-    if (m_dyingEngines.empty() && m_reapTimer) {
-        killTimer(m_reapTimer);
-        m_reapTimer = 0;
-    }
-}
-
-void CKvMainDlg::FinishQueue()
+void CKvMainDlg::OnQueueStopped(bool completed)
 {
     SetBusy(false);
     emit queueStopped();
     if (!m_waitingFiles.isEmpty())
         AddWaitingFiles();
-    if (!m_failures.empty())
-        KvMessageBox(FailureSummary(m_failures), CKvMessageDlg::kStyleOk, this);
+    if (completed && !m_queue->Failures().empty())
+        KvMessageBox(FailureSummary(m_queue->Failures()), CKvMessageDlg::kStyleOk, this);
 }
 
 void CKvMainDlg::StopQueue()
 {
-    if (m_idle)
-        return;
-    KillEngine();
-    if (tagKvJobBlock* block = KvFrontEndState::Instance().JobBlock())
-        StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
-    m_currentOutput.clear();
-    SetBusy(false);
-    emit queueStopped();
-    if (!m_waitingFiles.isEmpty())
-        AddWaitingFiles();
+    if (!m_idle)
+        m_queue->Stop();
 }

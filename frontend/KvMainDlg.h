@@ -1,20 +1,18 @@
 #pragma once
 
 // The one window the user works in: the media list, the buttons that act on it,
-// and the conversion queue. Render asks for a target folder and converts the rows
-// top to bottom, each by a fresh run of the engine: the window writes the job files
-// into tmp/, fills the job block, starts "kvengine" and polls the block once a
-// second (and at once when the engine process ends) for the row's progress and end.
+// and the conversion queue. Render asks for a target folder and hands the rows that
+// are not finished to the queue (KvRenderQueue), which converts them top to bottom,
+// several at once, each by a fresh run of the engine; the window shows each row's
+// progress and end in its State cell and locks the list while the queue runs.
 // Nothing here makes the GUI thread wait: a stopped engine is killed and its partial
-// output removed once the process has gone, watched by a timer.
+// output removed once the process has gone.
 
 #include "ui/KvDialogBase.h"
 
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
-#include <sys/types.h>
 
 #include <functional>
 #include <memory>
@@ -30,6 +28,7 @@ class CKvNoticeBoard;
 
 namespace velmora {
 class KvMediaList;
+class KvRenderQueue;
 }
 
 class CKvMainDlg : public CKvDialogBase
@@ -58,14 +57,6 @@ public:
     static constexpr int kWidth = 1000;
     static constexpr int kHeight = 650;
     static constexpr int kCaptionHeight = 30;
-    static constexpr int kPollTimerId = 1;
-    static constexpr int kPollInterval = 1000;   // ms
-    static constexpr int kWatchInterval = 50;    // ms, engine liveness
-    // How long an engine that has reported its end may take to exit before it is
-    // killed, so a stuck engine never holds the queue.
-    static constexpr int kExitGraceMs = 10000;
-    // File-system limit for one name, in bytes.
-    static constexpr int kMaxNameBytes = 255;
 
     explicit CKvMainDlg(QWidget* parent = nullptr);
     ~CKvMainDlg() override;
@@ -95,41 +86,17 @@ public:
     // Starts the queue into folder as if the user had chosen it. The folder is
     // checked first (KvTargetFolder): one that cannot take the outputs is refused with
     // one message and no engine starts. Every row the run will convert is set to
-    // "Ready" before it starts. False when nothing starts (busy, empty list, no
-    // folder, folder refused).
+    // "Ready" before it starts; up to "Parallel conversions" rows convert at once. False
+    // when nothing starts (busy, empty list, no folder, folder refused, no engine slot).
     bool StartQueue(const QString& folder);
-    // Render while busy: kills the engine, switches to idle (unfinished rows back to
-    // "Ready") at once; the engine's partial output is removed as soon as the process
-    // has gone.
+    // Render while busy: kills the engines, switches to idle (unfinished rows back to
+    // "Ready") at once; their partial output is removed as soon as the processes have
+    // gone.
     void StopQueue();
-    // Engines that were killed and have not yet been seen to end.
-    int DyingEngineCount() const { return int(m_dyingEngines.size()); }
-    // One poll of the job block (the 1000 ms timer and the engine's end).
-    void PollQueue();
-
-    int OutputCounter() const { return m_outputCounter; }
+    // The conversion queue the window drives.
+    velmora::KvRenderQueue* Queue() const { return m_queue.get(); }
     QString TargetFolder() const { return m_targetFolder; }
-    QString OutputExtension() const { return m_outputExtension; }
-    int CurrentRow() const { return m_currentRow; }
-    double CurrentDuration() const { return m_currentDuration; }
-    pid_t EnginePid() const { return m_enginePid; }
-    QString CurrentOutput() const { return m_currentOutput; }
     bool IsMaximized() const { return m_maximized; }
-    // (row file, short reason) of the rows that failed in the last run.
-    const std::vector<std::pair<QString, QString>>& Failures() const { return m_failures; }
-
-    // The file an engine writes while it converts into output, renamed to output only
-    // when complete. The one place that knows the name.
-    static QString PartialOutputPath(const QString& output);
-    // Removes what an engine that did not finish left of output.
-    static void RemovePartialOutput(const QString& output);
-
-    // The output file for a source: folder + "(output%03d)" + base name + extension.
-    // counter is advanced first and then again while the name (or its partial file)
-    // is taken in folder; the base name is shortened by whole characters so the
-    // partial file's name stays within 255 bytes. folder ends in "/".
-    static QString BuildOutputPath(const QString& folder, const QString& sourcePath,
-                                   const QString& extension, int& counter);
 
     // Where the target folder comes from (the folder picker by default; tests set
     // their own). An empty result cancels.
@@ -157,7 +124,6 @@ protected:
     void CreateControls() override;
     void LayoutControls() override;
     void DrawFrame(QPainter& painter) override;
-    void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -167,20 +133,11 @@ private:
     CKvButton* AddImageButton(int id, const char* image, const QString& tip);
     void SetBusy(bool busy);
     void AddWaitingFiles();
-    // Converts row and, when it cannot be started, the rows after it; switches to
-    // idle when no row is left.
-    void ConvertFrom(int row);
-    // Prepares and starts the engine for row. Returns false (with reason) when the
-    // row cannot be started.
-    bool StartRow(int row, QString& reason);
-    void EndCurrentRow();
-    void FailRow(int row, const QString& reason, const QString& detail = QString());
-    void FinishQueue();
-    QString EngineLogReason() const;
-    // Kills the running engine without waiting for it; its partial file goes once
-    // the process has ended (ReapEngines).
-    void KillEngine();
-    void ReapEngines();
+    // What the queue reports, shown in the list.
+    void OnRowStarted(int index);
+    void OnRowProgress(int index, double percent);
+    void OnRowEnded(int index, bool finished, const QString& reason, const QString& detail);
+    void OnQueueStopped(bool completed);
     // Rows the next run converts (those not "Finish").
     std::vector<int> RowsToConvert() const;
     void ShowNoBrowser(const QUrl& page);
@@ -199,27 +156,9 @@ private:
     std::function<bool()> m_settingsRunner;
 
     bool m_idle = true;
-    bool m_inPoll = false;
     bool m_maximized = false;
     QRect m_normalGeometry;
-    int m_outputCounter = 0;
     QString m_targetFolder;
-    QString m_outputExtension;
-    int m_currentRow = 0;
-    double m_currentDuration = 0.0;
-    QString m_currentOutput;
-    pid_t m_enginePid = -1;
-    qint64 m_logOffset = 0;
-    qint64 m_endSeenAt = -1; // ms since epoch when nState 0 was first seen
-    int m_pollTimer = 0;
-    int m_watchTimer = 0;
-    int m_reapTimer = 0;
-    struct DyingEngine
-    {
-        pid_t pid;
-        QString output;
-    };
-    std::vector<DyingEngine> m_dyingEngines;
-    std::vector<std::pair<QString, QString>> m_failures;
+    std::unique_ptr<velmora::KvRenderQueue> m_queue;
     QStringList m_waitingFiles;
 };

@@ -2,17 +2,16 @@
 
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
+#include "frontend/KvMediaFiles.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvWaitingDlg.h"
 #include "media/ExtractAudioToWav.h"
 #include "media/KvMediaInfo.h"
-#include "project/KvWavIndex.h"
 #include "ui/KvListCtrl.h"
 #include "ui/KvToolTipWnd.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -78,12 +77,6 @@ constexpr double kMaxVolume = 10.0;
 constexpr double kMinSpeed = 0.1;
 constexpr double kMaxSpeed = 10.0;
 
-const char* const kMediaExtensions[] = {
-    "avi", "ogg", "ogm", "wmv", "asf", "dic", "mpg", "mpeg", "qt", "mov", "m1v", "m2v", "ts", "mts",
-    "m2ts", "mp4", "3gp", "3g2", "flv", "rv", "rm", "rmvb", "mkv", "pmp", "nut", "dsm", "roq", "divx",
-    "f4v", "m4v", "vob", "dat", "wav", "ogg", "wma", "mpa", "mp2", "mp3", "m4a", "ac3", "au", "aif",
-    "aiff", "snd", "aac", "amr"};
-
 QString FromC(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -92,14 +85,6 @@ QString FromC(const std::string& text)
 QString IntText(int value)
 {
     return FromC(FormatInt(value));
-}
-
-// Windows Media sources have their sound decoded ahead of the job; the match ignores
-// case because ".WMV" is as common as ".wmv".
-bool IsWindowsMediaPath(const QString& path)
-{
-    return path.endsWith(QLatin1String(".wmv"), Qt::CaseInsensitive)
-        || path.endsWith(QLatin1String(".asf"), Qt::CaseInsensitive);
 }
 
 bool ParseCell(const QString& text, double& value)
@@ -174,7 +159,7 @@ const QString& KvMediaList::ReasonUnreadable()
 QString KvMediaList::FileFilter()
 {
     QStringList patterns;
-    for (const char* extension : kMediaExtensions)
+    for (const char* extension : MediaFileExtensions())
         patterns << QStringLiteral("*.") + QLatin1String(extension);
     return QStringLiteral("Media Files (") + patterns.join(u' ') + u')';
 }
@@ -353,15 +338,10 @@ void KvMediaList::ShowTrackColumn()
 
 void KvMediaList::PreExtractSound(const std::string& source, int audioStream)
 {
-    const std::wstring wideSource = Utf8ToWide(source);
-    const WavIndexLookup lookup = LookupWavIndex(m_programFolder, wideSource, audioStream);
-    if (lookup.state == WavIndexState::kPresent)
-        return;
-    const std::string wav = NewWavPath();
-    if (ExtractInBackground(source, wav, audioStream))
-        RecordWavExtraction(m_programFolder, wideSource, Utf8ToWide(wav), audioStream);
-    else
-        ForgetStaleWav(m_programFolder, wideSource, audioStream);
+    velmora::PreExtractSound(m_programFolder, source, audioStream,
+                             [this](const std::string& from, const std::string& wav, int stream) {
+                                 return ExtractInBackground(from, wav, stream);
+                             });
 }
 
 bool KvMediaList::ExtractInBackground(const std::string& source, const std::string& wav, int audioStream)
@@ -394,25 +374,6 @@ bool KvMediaList::ExtractInBackground(const std::string& source, const std::stri
     if (spinner)
         spinner->Close();
     return extracted;
-}
-
-std::string KvMediaList::NewWavPath() const
-{
-    // Named after the local time down to the millisecond; two extractions within one
-    // millisecond (a tiny or failing file) must not share a name, so a taken name moves
-    // the clock on.
-    QDateTime when = QDateTime::currentDateTime();
-    for (;;) {
-        const QDate date = when.date();
-        const QTime time = when.time();
-        char name[64];
-        std::snprintf(name, sizeof name, "%02d%02d%02d%02d%02d%02d.wav", date.month(), date.day(),
-                      time.hour(), time.minute(), time.second(), time.msec());
-        const std::string path = ProgramPath(m_programFolder, "tmp/" + std::string(name));
-        if (!QFileInfo::exists(QString::fromStdString(path)))
-            return path;
-        when = when.addMSecs(1);
-    }
 }
 
 bool KvMediaList::Remove()

@@ -176,7 +176,6 @@ private:
     void PreExtractSound(const std::string& source, int audioStream);
     void ShowTrackColumn();
     bool ExtractInBackground(const std::string& source, const std::string& wav, int audioStream);
-    std::string NewWavPath() const;
     void HideRowTip();
     void ShowProblem(int column, int row, const QString& text);
     RowExtra* Extra(int row);

@@ -59,7 +59,17 @@ const RowSpec kRows[] = {
      "Here we can set the Audio Sample Rate(in samples/sec, Hz) of the target video."},
     {CKvMovieSettingsDlg::kChannelsLabelId, "Audio Channels", 235,
      "Here we can set the number of the Audio Channels of the target video."},
+    {CKvMovieSettingsDlg::kParallelLabelId, "Parallel Conversions", 265,
+     "How many files Render converts at the same time. More files at once use more processor cores and "
+     "finish sooner; 1 converts one file after another."},
 };
+
+// The choices of "Parallel Conversions": 1 up to twice the processor cores (at least 4).
+int MostParallelConversions()
+{
+    return std::min(KvFrontEndState::kMaxParallelConversions,
+                    std::max(4, 2 * KvFrontEndState::DefaultParallelConversions()));
+}
 
 // The quality list of the (unplaced) quality combo: "1" to "49".
 constexpr int kQualityItems = 49;
@@ -122,6 +132,9 @@ void CKvMovieSettingsDlg::CreateControls()
     m_channels->AddString(QStringLiteral("1 (Mono)"));
     m_channels->AddString(QStringLiteral("2 (Stereo)"));
     m_channels->SetDropHeight(2 * 22 + 2);
+    m_parallel = combo(kParallelId);
+    for (int count = 1; count <= MostParallelConversions(); ++count)
+        m_parallel->AddString(QString::number(count), count);
 
     m_help = new KvHelpPanel;
     manager->AddControl(kHelpId, m_help, kTypeStatic);
@@ -149,6 +162,7 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_bitrate->Move(fieldLeft, 173, kShortField, kRowHeight);
     m_sampleRate->Move(fieldLeft, 203, kShortField, kRowHeight);
     m_channels->Move(fieldLeft, 233, kShortField, kRowHeight);
+    m_parallel->Move(fieldLeft, 263, kShortField, kRowHeight);
     m_help->Move(kLabelLeft, 300, w - 22, h - 340);
 }
 
@@ -203,6 +217,7 @@ void CKvMovieSettingsDlg::LoadRecord()
                           false);
     m_format->SetCurSel(record.nOutputType == kKvOutputWma ? 1 : 0, false);
     m_shownFormat = m_format->GetCurSel();
+    SelectByData(m_parallel, std::min(m_state.ParallelConversions(), MostParallelConversions()));
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -384,6 +399,10 @@ void CKvMovieSettingsDlg::OnOK()
         record.nSampleRate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
     if (m_channels->GetCurSel() >= 0)
         record.nChannels = m_channels->GetCurSel();
+    if (m_parallel->GetCurSel() >= 0 && m_parallel->GetItemData(m_parallel->GetCurSel()) != m_state.ParallelConversions()) {
+        m_state.SetParallelConversions(int(m_parallel->GetItemData(m_parallel->GetCurSel())));
+        m_state.SaveFrontEndSettings();
+    }
 
     m_runResult = 1;
     CKvDialogBase::OnOK();

@@ -4,7 +4,9 @@
 // the window (MP3 or WMA, the Windows Media codec and format, the MP3 bit rate, sample
 // rate and channels); the video values of the record travel through the dialog
 // unchanged except where the format defaults set them, so the engine sees a complete
-// record. The record changes only when the dialog closes with OK.
+// record. The record changes only when the dialog closes with OK. Below them the
+// front end's own "Parallel Conversions": how many rows Render converts at once,
+// saved with the front-end settings on OK.
 
 #include "ui/KvDialogBase.h"
 
@@ -42,6 +44,8 @@ public:
     static constexpr int kChannelsLabelId = 54;
     static constexpr int kChannelsId = 55;
     static constexpr int kAdvancedId = 56;
+    static constexpr int kParallelLabelId = 57;
+    static constexpr int kParallelId = 58;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -102,6 +106,7 @@ private:
     CKvComboBox* m_bitrate = nullptr;
     CKvComboBox* m_sampleRate = nullptr;
     CKvComboBox* m_channels = nullptr;
+    CKvComboBox* m_parallel = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/wait.h>
+#include <utility>
 
 using namespace velmora;
 
@@ -43,6 +45,22 @@ bool HasPlayableItem(const tagKvProjectData& project)
 QString LogPath()
 {
     return QString::fromStdString(KvFrontEndState::Instance().Path("tmp/kvengine.log"));
+}
+
+// The engine the last preview started, until it is known to be gone.
+pid_t g_previewEngine = -1;
+
+void ForgetPreviewEngine(pid_t pid)
+{
+    if (pid == g_previewEngine)
+        g_previewEngine = -1;
+}
+
+// A child of ours that has not been reaped yet, so its pid cannot name another process.
+bool IsUnreapedChild(pid_t pid)
+{
+    siginfo_t info {};
+    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
 }
 
 } // namespace
@@ -84,8 +102,12 @@ bool CKvPreviewMovieDlg::PrepareJob(KvMediaList& list, int row, QWidget* parent,
         return false;
     }
 
-    // One engine uses the block at a time; any engine still running here goes first.
-    KillProcessByName("kvengine", folder);
+    // One engine uses the block at a time: a preview engine of ours that still runs
+    // goes first. Only that one: the engines of other slots (a command-line run of the
+    // same user converting beside us) are not ours to end.
+    const pid_t previous = std::exchange(g_previewEngine, -1);
+    if (IsUnreapedChild(previous))
+        KillProcessById(previous);
 
     tagKvProjectWriteOptions options;
     options.programFolder = folder;
@@ -309,6 +331,7 @@ bool CKvPreviewMovieDlg::StartEngine(QString& reason)
         reason = QStringLiteral("The preview program \"kvengine\" could not be started.");
         return false;
     }
+    g_previewEngine = m_enginePid;
     return true;
 }
 
@@ -316,6 +339,7 @@ void CKvPreviewMovieDlg::KillEngine()
 {
     if (m_enginePid > 0)
         KillProcessById(m_enginePid);
+    ForgetPreviewEngine(m_enginePid);
     m_enginePid = -1;
 }
 
@@ -387,6 +411,7 @@ void CKvPreviewMovieDlg::OnFollowTimer()
     }
     if (!IsProcessAlive(m_enginePid)) {
         // Gone without a word: whatever the block says, nothing plays any more.
+        ForgetPreviewEngine(m_enginePid);
         m_enginePid = -1;
         StoreRelease(m_block->nState, static_cast<std::int32_t>(kKvJobIdle));
         const QString logged = EngineLogReason(LogPath().toStdString(), m_logOffset);

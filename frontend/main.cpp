@@ -1,16 +1,21 @@
 // velmora: the front end. Files named on the command line are added to the list as
 // the Add command adds them (so a file manager's "Open with" works); when Velmora
-// already runs from this folder, they are handed to that window instead.
+// already runs from this folder, they are handed to that window instead. With
+// --render it converts them without a window (KvCommandLine.h).
 //
 //   velmora [file ...]
+//   velmora --render FOLDER [options] FILE...
 //   velmora --version | --help
 
+#include "frontend/KvCommandLine.h"
 #include "frontend/KvFrontEndApp.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QUrl>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,11 +71,27 @@ int main(int argc, char* argv[])
     }
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf("usage: velmora [file ...]\n"
+                    "       velmora --render FOLDER [options] FILE...\n"
                     "Extracts the sound tracks of video and audio files into MP3 or WMA files.\n"
                     "Files named here are put in the list (into the running window when Velmora runs).\n"
+                    "  --render   convert without a window (\"velmora --render --help\" tells how)\n"
                     "  --version  print the version and end\n"
                     "  --help     print this text and end\n");
         return 0;
+    }
+    // A render needs no display: it starts no GUI at all.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (velmora::KvCommandLine::IsRender(arguments)) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmora"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+        // Numbers in job files are written the C way whatever the user's locale.
+        std::setlocale(LC_NUMERIC, "C");
+        const int code = velmora::KvCommandLine::Run(arguments);
+        std::fflush(nullptr);
+        return code;
     }
     if (!HasDisplay()) {
         PrintNoDisplay("no display is set (DISPLAY and WAYLAND_DISPLAY are empty)");

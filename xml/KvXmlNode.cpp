@@ -3,9 +3,11 @@
 #include "common/KvText.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
+#include <random>
 
 namespace velmora {
 
@@ -151,14 +153,32 @@ bool ReadWholeFile(const std::string& path, std::string& bytes)
     return ok;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes)
+bool WriteFile(std::FILE* file, const std::string& bytes)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
     return written && closed;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    // Several engines may run at once and read and rewrite the same side file: each
+    // writes a file of its own beside it and moves it over the name whole, so a reader
+    // sees the old content or the new one, never a file cut short by a writer.
+    static std::atomic<unsigned> s_serial{0};
+    std::random_device random;
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".~%08x%04x", random(), s_serial.fetch_add(1) & 0xFFFF);
+    const std::string temporary = path + suffix;
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wbx")) {
+        if (WriteFile(file, bytes) && std::rename(temporary.c_str(), path.c_str()) == 0)
+            return true;
+        std::remove(temporary.c_str());
+        return false;
+    }
+    // A folder that takes no new names may still let us rewrite the file itself.
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    return file && WriteFile(file, bytes);
 }
 
 } // namespace

@@ -3,17 +3,22 @@
 // busy, failures that must read "Failed", and the names of the output files.
 
 #include "MediaTestSupport.h"
+#include "common/KvEngineSlot.h"
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvWmProfile.h"
+#include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndApp.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMainDlg.h"
+#include "frontend/KvMediaFiles.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
+#include "frontend/KvRenderQueue.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -51,18 +56,19 @@ struct Media
     {
         clip = folder.Path() + "clip.mp4";
         song = folder.Path() + "song.wav";
-        longSound = folder.Path() + "long.m4a";
+        longSound = folder.Path() + "long.wav";
         RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=3 -f lavfi -i "
                    "sine=frequency=440:duration=3 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest "
                    + ShellQuote(clip));
         RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=660:duration=2 " + ShellQuote(song));
     }
 
-    // Made on first use: it takes a few seconds to encode.
+    // Made on first use: half an hour of plain samples, quick to write, seconds of work
+    // for the engine.
     const std::string& LongSound() const
     {
         if (!fs::exists(longSound))
-            RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:duration=1200 -c:a aac -b:a 32k "
+            RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:sample_rate=8000:duration=1800 -ac 1 "
                        + ShellQuote(longSound));
         return longSound;
     }
@@ -120,6 +126,8 @@ protected:
         SetProgramFolderForTesting(m_program.Path());
         CKvUIManager::SetResourceFolder(QString::fromStdString(m_program.Path()));
         ASSERT_TRUE(m_app.Startup());
+        // One row after another, unless a test asks for more.
+        KvFrontEndState::Instance().SetParallelConversions(1);
         m_dialog = m_app.CreateMainWindow();
         m_dialog->show();
         QApplication::processEvents();
@@ -139,6 +147,10 @@ protected:
     }
 
     KvMediaList& List() { return *m_dialog->MediaList(); }
+    KvRenderQueue& Queue() { return *m_dialog->Queue(); }
+    // The first row converting now (index -1 when none), and its list row.
+    KvRunningRow Current() { return Queue().Running().empty() ? KvRunningRow() : Queue().Running().front(); }
+    int CurrentListRow() { return Current().index < 0 ? -1 : Queue().Rows()[size_t(Current().index)].tag; }
 
     // Render and wait until the queue is idle again.
     bool RenderAndWait(int timeoutMs = 120000)
@@ -192,7 +204,7 @@ TEST_F(QueueTest, RendersEveryRowToItsOwnFileAndKeepsCountingAcrossRuns)
 
     // Every row finished: Render asks for the folder and goes back to idle at once.
     ASSERT_TRUE(RenderAndWait(5000));
-    EXPECT_EQ(m_dialog->OutputCounter(), 3);
+    EXPECT_EQ(Queue().OutputCounter(), 3);
 
     // New settings make every row convert again; the counter goes on.
     tagKvOptionRecord& current = KvFrontEndState::Instance().CurrentRecord();
@@ -230,13 +242,13 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     ASSERT_FALSE(m_dialog->IsIdle());
     EXPECT_FALSE(m_dialog->Control(CKvMainDlg::kIdAdd)->IsEnabled()) << "the list is locked while busy";
     // Wait until the engine is really writing.
-    const QString part = m_dialog->CurrentOutput() + ".part";
+    const QString part = Current().output + ".part";
     QElapsedTimer clock;
     clock.start();
     while (!QFileInfo::exists(part) && clock.elapsed() < 20000)
         QTest::qWait(50);
     ASSERT_TRUE(QFileInfo::exists(part)) << "the engine never started writing";
-    const pid_t engine = m_dialog->EnginePid();
+    const pid_t engine = Current().pid;
     // Files handed over while busy wait: the queue never changes under the engine.
     m_dialog->AddFiles({QString::fromStdString(media.clip)});
     EXPECT_EQ(List().RowCount(), 2);
@@ -253,7 +265,7 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     EXPECT_TRUE(m_dialog->IsIdle());
     // The engine is killed at once; its file goes as soon as it has gone, without
     // the window waiting for it.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
     EXPECT_FALSE(IsProcessAlive(engine));
     EXPECT_EQ(List().StateText(0), "Ready");
     EXPECT_EQ(List().StateText(1), "Ready");
@@ -267,7 +279,7 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     // time the row reads "Failed", and the queue goes on with the next row.
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    const QString killedPart = m_dialog->CurrentOutput() + ".part";
+    const QString killedPart = Current().output + ".part";
     clock.restart();
     while (!QFileInfo::exists(killedPart) && clock.elapsed() < 20000)
         QTest::qWait(50);
@@ -277,20 +289,20 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
         if (row == 0 && !finished)
             partGoneWhenFailed = !QFileInfo::exists(killedPart);
     });
-    ::kill(m_dialog->EnginePid(), SIGKILL);
+    ::kill(Current().pid, SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return List().StateText(0) == "Failed"; }, 5000));
     QObject::disconnect(watch);
     EXPECT_TRUE(partGoneWhenFailed);
     EXPECT_TRUE(List().RowToolTip(0).startsWith("The conversion program stopped before it finished."));
-    EXPECT_EQ(m_dialog->CurrentRow(), 1);
+    EXPECT_EQ(CurrentListRow(), 1);
     m_dialog->OnRender();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dialog->DyingEngineCount() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
 
     // Exit while busy, answered Yes: the engine goes, then the window.
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    const pid_t second = m_dialog->EnginePid();
-    const QString secondPart = m_dialog->CurrentOutput() + ".part";
+    const pid_t second = Current().pid;
+    const QString secondPart = Current().output + ".part";
     m_answer = CKvMessageDlg::kIdYes;
     m_dialog->OnCancel();
     EXPECT_TRUE(m_dialog->IsIdle());
@@ -326,8 +338,8 @@ TEST_F(QueueTest, ATargetFolderThatCannotTakeTheOutputsIsRefusedBeforeAnyEngineS
         EXPECT_TRUE(m_dialog->IsIdle()) << c.folder;
         ASSERT_EQ(m_messages.size(), 1) << c.folder;
         EXPECT_TRUE(m_messages[0].contains(QLatin1String(c.says))) << m_messages[0].toStdString();
-        EXPECT_EQ(m_dialog->EnginePid(), -1);
-        EXPECT_EQ(m_dialog->OutputCounter(), 0);
+        EXPECT_EQ(Queue().RunningCount(), 0);
+        EXPECT_EQ(Queue().OutputCounter(), 0);
         EXPECT_EQ(List().StateText(0), "Ready");
         EXPECT_EQ(List().StateText(1), "Ready");
     }
@@ -356,7 +368,7 @@ TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
     EXPECT_TRUE(m_messages[0].startsWith("2 files could not be converted.\n\nNothing to convert: End must be after "
                                          "Start:\nsong.wav\nclip.mp4\n"))
         << m_messages[0].toStdString();
-    EXPECT_EQ(m_dialog->OutputCounter(), 2);
+    EXPECT_EQ(Queue().OutputCounter(), 2);
 
     // The next run is stopped while its first row converts (an engine that never
     // ends): the failed rows it never reached still read "Ready", without a reason.
@@ -371,7 +383,7 @@ TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
     List().SetState(0, KvMediaList::StateReady(), 0);
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
-    EXPECT_EQ(m_dialog->CurrentRow(), 0);
+    EXPECT_EQ(CurrentListRow(), 0);
     EXPECT_EQ(List().StateText(1), "Ready");
     EXPECT_TRUE(List().RowToolTip(1).isEmpty());
     m_dialog->OnRender();
@@ -394,8 +406,8 @@ TEST_F(QueueTest, AProfileThatCannotBeWrittenFailsItsRowAndTheQueueGoesOn)
     EXPECT_EQ(List().StateText(0), "Failed");
     EXPECT_EQ(List().StateText(1), "Failed");
     EXPECT_EQ(m_messages.count("Save Wmv Profile Failed!"), 2);
-    EXPECT_EQ(m_dialog->Failures().size(), 2u) << "each row failed once, not again by a poll under the message";
-    EXPECT_EQ(m_dialog->EnginePid(), -1);
+    EXPECT_EQ(Queue().Failures().size(), 2u) << "each row failed once, not again by a poll under the message";
+    EXPECT_EQ(Queue().RunningCount(), 0);
 }
 
 TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQueue)
@@ -404,8 +416,9 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     // An engine that dies before it reports anything.
     const std::string engine = m_program.Path() + "kvengine";
     fs::remove(engine);
-    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> " + ShellQuote(m_program.Work() + "tmp/kvengine.log")
-                               + "\nexit 1\n");
+    // It is started for an engine slot ("--slot=k") and writes into that slot's log.
+    WriteFileBytes(engine, "#!/bin/sh\necho 'crashed while opening the source' >> " + ShellQuote(m_program.Work() + "tmp/slot-")
+                               + "\"${1#--slot=}\"/kvengine.log\nexit 1\n");
     chmod(engine.c_str(), 0755);
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
 
@@ -417,33 +430,86 @@ TEST_F(QueueTest, AnEngineThatVanishesWithoutAWordFailsItsRowWithoutStallingTheQ
     EXPECT_EQ(List().StateText(1), "Failed");
     EXPECT_EQ(List().RowToolTip(0), "The conversion program stopped before it finished.\n"
                                     "crashed while opening the source");
-    ASSERT_EQ(m_dialog->Failures().size(), 2u);
-    EXPECT_EQ(m_dialog->Failures()[0].second, FailureReason(KvFailure::EngineStopped));
+    ASSERT_EQ(Queue().Failures().size(), 2u);
+    EXPECT_EQ(Queue().Failures()[0].second, FailureReason(KvFailure::EngineStopped));
 }
 
-TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)
+// Two rows at once: each shows its own progress, the numbers follow the rows whatever
+// ends first, and Stop ends both engines and removes both partial files.
+TEST_F(QueueTest, TwoSlotsConvertTwoRowsAtOnceAndStopEndsBoth)
 {
-    TempFolder folder;
-    const QString dir = QString::fromStdString(folder.Path());
-    int counter = 0;
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/clip.final.mp4", ".wma", counter), dir + "(output001)clip.final.wma");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/videos/README", ".mp3", counter), dir + "(output002)README.mp3");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/vid.eos/noext", ".mp3", counter), dir + "(output003)noext.mp3");
+    KvFrontEndState::Instance().SetParallelConversions(2);
+    const Media& media = TestMedia();
+    const QString longSound = QString::fromStdString(media.LongSound());
+    const QString song = QString::fromStdString(media.song);
+    ASSERT_EQ(List().AddFiles({longSound, song, longSound, QString::fromStdString(media.clip)}), 4);
+    std::vector<int> ended;
+    QObject::connect(m_dialog, &CKvMainDlg::rowEnded, m_dialog, [&](int row, bool) { ended.push_back(row); });
 
-    // Taken names, also by a leftover ".part", are skipped.
-    WriteFileBytes(folder.Path() + "(output004)a.mp3", "x");
-    WriteFileBytes(folder.Path() + "(output005)a.mp3.part", "x");
-    EXPECT_EQ(CKvMainDlg::BuildOutputPath(dir, "/x/a.wav", ".mp3", counter), dir + "(output006)a.mp3");
-    EXPECT_EQ(counter, 6);
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    EXPECT_EQ(Queue().RunningCount(), 2);
+    EXPECT_EQ(Queue().HeldSlots(), (std::vector<int>{1, 2}));
+    // The short row ends first and its slot takes the next row at once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return List().StateText(1) == "Finish"; }, 30000)) << List().RowToolTip(1).toStdString();
+    EXPECT_EQ(ended, std::vector<int>{1});
+    EXPECT_TRUE(QFileInfo::exists(Target("(output002)song.wma")));
+    ASSERT_EQ(Queue().RunningCount(), 2);
+    const std::vector<KvRunningRow> running = Queue().Running();
+    EXPECT_EQ(running[0].output, Target("(output001)long.wma"));
+    EXPECT_EQ(running[1].output, Target("(output003)long.wma"));
+    EXPECT_NE(running[0].slot, running[1].slot);
+    // Each running row shows its own progress.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return List().Progress(0) > 0 && List().Progress(2) > 0; }, 20000));
+    EXPECT_TRUE(List().StateText(2).endsWith('%'));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return QFileInfo::exists(running[0].output + ".part") && QFileInfo::exists(running[1].output + ".part");
+    }, 20000));
 
-    // A long name of multi-byte characters is cut by whole characters.
-    const QString longBase = QString(200, QChar(0x00E9)) + QString::fromUtf8("\xF0\x9F\x8E\xB5");
-    const QString path = CKvMainDlg::BuildOutputPath(dir, "/x/" + longBase + ".mkv", ".wma", counter);
-    const QString name = QFileInfo(path).fileName();
-    EXPECT_LE((name + ".part").toUtf8().size(), 255);
-    EXPECT_GT((name + ".part").toUtf8().size(), 250);
-    EXPECT_TRUE(name.startsWith("(output007)"));
-    EXPECT_TRUE(name.endsWith(".wma"));
-    EXPECT_FALSE(name.contains(QChar(0xFFFD)));
-    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
+    m_dialog->OnRender();
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
+    for (const KvRunningRow& row : running) {
+        EXPECT_FALSE(IsProcessAlive(row.pid));
+        EXPECT_FALSE(QFileInfo::exists(row.output + ".part"));
+    }
+    EXPECT_EQ(List().StateText(0), "Ready");
+    EXPECT_EQ(List().StateText(1), "Finish");
+    EXPECT_EQ(List().StateText(2), "Ready");
+    EXPECT_EQ(List().StateText(3), "Ready");
+    EXPECT_TRUE(Queue().HeldSlots().empty());
+    EXPECT_EQ(QDir(QString::fromStdString(m_target.Path())).entryList(QDir::Files), QStringList{"(output002)song.wma"});
+}
+
+// A command-line run converts beside the window: the window's queue takes other slots,
+// its preview and its emptying of tmp/ leave the run's engine and files alone.
+TEST_F(QueueTest, ARunBesideTheWindowKeepsItsSlotAndItsEngine)
+{
+    KvFrontEndState::Instance().SetParallelConversions(2);
+    const Media& media = TestMedia();
+    TempFolder otherTarget("velmora-other");
+    KvRenderQueue other(KvFrontEndState::Instance());
+    other.SetSlots(KvEngineSlotLease::TakeFree(m_program.Path(), 1));
+    const KvSourceRow source = ReadSourceRow(QString::fromStdString(media.LongSound()));
+    ASSERT_TRUE(other.Start(QString::fromStdString(otherTarget.Path()), {{source.cells, 0}}));
+    ASSERT_EQ(other.HeldSlots(), std::vector<int>{1});
+    const KvRunningRow theirs = other.Running().front();
+
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.clip)}), 2);
+    m_dialog->OnRender();
+    EXPECT_EQ(Queue().HeldSlots(), (std::vector<int>{2, 3}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dialog->IsIdle(); }, 30000));
+    EXPECT_EQ(List().StateText(0), "Finish");
+    EXPECT_EQ(List().StateText(1), "Finish");
+
+    m_dialog->ListControl()->SetSelectedRow(0, false);
+    ASSERT_TRUE(CKvPreviewMovieDlg::PrepareJob(List(), 0, m_dialog));
+    StoreRelease(KvFrontEndState::Instance().JobBlock()->nState, static_cast<std::int32_t>(kKvJobIdle));
+    EXPECT_TRUE(EmptyWorkTmpFolder(m_program.Path()));
+    EXPECT_TRUE(IsProcessAlive(theirs.pid));
+    EXPECT_TRUE(fs::exists(JobFolder(m_program.Path(), 1) + "kvengine.kvmmpj"));
+    EXPECT_TRUE(other.IsRunning());
+    other.Stop();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.DyingEngineCount() == 0; }, 5000));
+    EXPECT_FALSE(QFileInfo::exists(theirs.output + ".part"));
 }

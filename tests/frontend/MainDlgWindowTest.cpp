@@ -9,6 +9,7 @@
 #include "frontend/KvMainDlg.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvRenderQueue.h"
 #include "frontend/KvWaitingDlg.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
@@ -115,7 +116,7 @@ TEST_F(WindowTest, RenderWithAnEmptyListOrACancelledPickerChangesNothing)
     m_dialog->OnRender();
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(m_dialog->IsIdle());
-    EXPECT_EQ(m_dialog->OutputCounter(), 0);
+    EXPECT_EQ(m_dialog->Queue()->OutputCounter(), 0);
     EXPECT_EQ(m_dialog->MediaList()->StateText(0), "Ready");
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
+#include "frontend/KvAudioChoice.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvH264SettingsDlg.h"
 #include "frontend/KvJobWmProfile.h"
@@ -278,7 +279,8 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
     EXPECT_EQ(dialog.HelpTextAt(QPoint(480, 240)),
               QStringLiteral("Here we can set the number of the Audio Channels of the target video."));
     EXPECT_EQ(dialog.HelpTextAt(QPoint(5, 240)), QString()); // outside the 10-pixel margin
-    QTest::mouseMove(&dialog, QPoint(250, 270));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 270)).startsWith(QLatin1String("How many files Render converts")));
+    QTest::mouseMove(&dialog, QPoint(250, 295));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 
@@ -295,6 +297,120 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
         QApplication::processEvents();
         dialog.Manager()->Paint();
         dialog.grab().save(shots + QStringLiteral("/audio-settings-mp3.png"));
+    }
+}
+
+// "Parallel Conversions" starts at the processor cores, and a choice made there is
+// what the next start of the window uses.
+TEST(MovieSettingsDlg, ParallelConversionsAreKeptForTheNextStart)
+{
+    DialogFixture f;
+    const int cores = KvFrontEndState::DefaultParallelConversions();
+    EXPECT_EQ(f.state.ParallelConversions(), cores);
+    CKvMovieSettingsDlg& dialog = f.Open();
+    EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kParallelId)->GetCaption(), QString::number(cores));
+    f.Choose(CKvMovieSettingsDlg::kParallelId, f.IndexOf(CKvMovieSettingsDlg::kParallelId, QStringLiteral("1")));
+    dialog.OnOK();
+    EXPECT_EQ(f.state.ParallelConversions(), 1);
+
+    f.state.Reset(f.program.Path());
+    EXPECT_EQ(f.state.ParallelConversions(), cores);
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.ParallelConversions(), 1);
+    // A hand-edited file cannot ask for more than the queue takes.
+    test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nParallelConversions=500\n");
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.ParallelConversions(), KvFrontEndState::kMaxParallelConversions);
+}
+
+// The command line's settings become the record the dialog writes for the same
+// choices, byte for byte, from the same start.
+struct DialogChoice
+{
+    const char* name;
+    bool startMp3;        // the record is MP3 when the dialog opens
+    KvAudioChoice choice; // what the command line names
+    const char* format;   // what the user picks in the dialog ("MP3"/"WMA")
+    const char* rate;     // MP3 list items, or nullptr
+    const char* kbps;
+    int channelItem;      // -1: not touched
+    const char* wmaFormat; // WMA format item, or nullptr
+};
+
+void PrintTo(const DialogChoice& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AudioChoiceTest : public ::testing::TestWithParam<DialogChoice>
+{
+};
+
+TEST_P(AudioChoiceTest, StoresWhatTheDialogStores)
+{
+    const DialogChoice& c = GetParam();
+    tagKvOptionRecord viaDialog {};
+    {
+        DialogFixture f;
+        if (c.startMp3)
+            f.state.CurrentRecord().nOutputType = kKvOutputMp3;
+        CKvMovieSettingsDlg& dialog = f.Open();
+        f.Choose(CKvMovieSettingsDlg::kFormatId, f.IndexOf(CKvMovieSettingsDlg::kFormatId, QString::fromLatin1(c.format)));
+        if (c.rate)
+            f.Choose(CKvMovieSettingsDlg::kSampleRateId, f.IndexOf(CKvMovieSettingsDlg::kSampleRateId, QString::fromLatin1(c.rate)));
+        if (c.kbps)
+            f.Choose(CKvMovieSettingsDlg::kBitrateId, f.IndexOf(CKvMovieSettingsDlg::kBitrateId, QString::fromLatin1(c.kbps)));
+        if (c.channelItem >= 0)
+            f.Choose(CKvMovieSettingsDlg::kChannelsId, c.channelItem);
+        if (c.wmaFormat)
+            f.Choose(CKvMovieSettingsDlg::kWmaFormatId, f.IndexOf(CKvMovieSettingsDlg::kWmaFormatId, QString::fromLatin1(c.wmaFormat)));
+        dialog.OnOK();
+        viaDialog = f.state.CurrentRecord();
+    }
+    DialogFixture g;
+    if (c.startMp3)
+        g.state.CurrentRecord().nOutputType = kKvOutputMp3;
+    QString error;
+    ASSERT_TRUE(ApplyAudioChoice(g.state, c.choice, error)) << error.toStdString();
+    EXPECT_TRUE(SameRecord(g.state.CurrentRecord(), viaDialog));
+    EXPECT_EQ(g.state.OutputWidth(), viaDialog.nWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MovieSettingsDlg, AudioChoiceTest,
+    ::testing::Values(
+        DialogChoice{"Mp3Named", false, {false, 192, 44100, 1}, "MP3", "44100 Hz", "192 Kbps", 0, nullptr},
+        DialogChoice{"Mp3AsShown", false, {false, 0, 0, 0}, "MP3", nullptr, nullptr, -1, nullptr},
+        DialogChoice{"Mp3RateOnly", false, {false, 0, 22050, 0}, "MP3", "22050 Hz", nullptr, -1, nullptr},
+        DialogChoice{"WmaAsShown", false, {true, 0, 0, 0}, "WMA", nullptr, nullptr, -1, nullptr},
+        DialogChoice{"WmaMono", false, {true, 64, 0, 1}, "WMA", nullptr, nullptr, -1, "64 kbps, 44 kHz, mono CBR"},
+        DialogChoice{"WmaFromMp3", true, {true, 0, 48000, 0}, "WMA", nullptr, nullptr, -1, "128 kbps, 48 kHz, stereo CBR"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AudioChoice, RefusesWhatTheFormatCannotCarryAndNamesWhatItCan)
+{
+    struct Case
+    {
+        KvAudioChoice choice;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{false, 0, 44000, 0}, "MP3 sample rates are 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 Hz"},
+        {{false, 320, 22050, 0}, "At 22050 Hz the bit rates are 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160 kbps. "
+                                 "320 kbps needs a sample rate of 32000, 44100, 48000 Hz."},
+        {{false, 8, 0, 0}, "MP3 at 48000 Hz has no bit rate of 8 kbps"},
+        {{true, 320, 44100, 0}, "No WMA format has 320 kbps, 44100 Hz. The WMA formats are: 320 kbps 48000 Hz stereo;"},
+        {{true, 0, 16000, 2}, "No WMA format has 16000 Hz, stereo."},
+    };
+    for (const Case& c : cases) {
+        ProgramScope program;
+        KvFrontEndState& state = KvFrontEndState::Instance();
+        ApplyInitialWindowsMediaChoice(state.CurrentRecord());
+        const tagKvOptionRecord before = state.CurrentRecord();
+        QString error;
+        EXPECT_FALSE(ApplyAudioChoice(state, c.choice, error)) << c.says;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(c.says))) << error.toStdString();
+        EXPECT_TRUE(SameRecord(state.CurrentRecord(), before)) << c.says;
     }
 }
 

@@ -41,6 +41,13 @@ TempFolder::~TempFolder()
 {
     RemoveAll(m_path);
     RemoveAll(Work());
+    // The shared-memory objects named after the folder (job blocks, slot owner locks).
+    const std::string tag = "-" + ProgramFolderHash(m_path) + "-";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
+        if (entry.path().filename().string().find(tag) != std::string::npos)
+            fs::remove(entry.path(), ec);
+    }
 }
 
 std::string TempFolder::Work() const

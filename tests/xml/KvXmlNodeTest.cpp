@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using velmora::XmlEscape;
@@ -146,6 +149,41 @@ TEST(KvXmlNodeSave, FileIsTruncatedAndLoadsBackThroughUtf8Path)
     EXPECT_EQ(loaded.FirstElement()->GetIntAttribute(L"count"), 7);
     EXPECT_FALSE(loaded.Load(folder.Path() + "absent.kvmmpj"));
     EXPECT_EQ(loaded.GetChildCount(), 0u);
+}
+
+// Engines that run at once read and rewrite the same side files: a reader sees the
+// old document or the new one whole, never one cut short, and no temporary file stays.
+TEST(KvXmlNodeSave, AReaderNeverSeesAHalfWrittenFile)
+{
+    velmora::test::TempFolder folder;
+    const std::string path = folder.Path() + "GL.dat";
+    CKvXmlNode one;
+    CKvXmlNode two;
+    for (int i = 0; i < 400; ++i) {
+        one.AddChild(L"item")->SetIntAttribute(L"n", i);
+        two.AddChild(L"other")->SetIntAttribute(L"n", -i);
+    }
+    ASSERT_TRUE(one.Save(path, CKvXmlNode::kUtf16Le));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 300; ++i)
+            (i % 2 ? one : two).Save(path, CKvXmlNode::kUtf16Le);
+        done = true;
+    });
+    int reads = 0;
+    int torn = 0;
+    while (!done) {
+        CKvXmlNode loaded;
+        ++reads;
+        if (!loaded.Load(path) || loaded.GetChildCount() != 400)
+            ++torn;
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+        files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 1);
 }
 
 struct LoadCase

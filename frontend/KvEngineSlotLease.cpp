@@ -1,0 +1,149 @@
+#include "frontend/KvEngineSlotLease.h"
+
+#include "common/KvEngineSlot.h"
+#include "common/KvProgramFolder.h"
+#include "common/KvSharedMemory.h"
+#include "frontend/KvFrontEndApp.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <sys/mman.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+// The slot whose job folder is called name ("slot-3" -> 3), or 0 for any other name.
+int SlotOfFolderName(const std::string& name)
+{
+    constexpr std::string_view prefix = "slot-";
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return 0;
+    int slot = 0;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    const auto [end, error] = std::from_chars(first, last, slot);
+    if (error != std::errc() || end != last || slot < 1 || slot > kKvMaxEngineSlot
+        || name != std::string(prefix) + std::to_string(slot))
+        return 0;
+    return slot;
+}
+
+} // namespace
+
+KvEngineSlotLease::~KvEngineSlotLease()
+{
+    // The block goes first: an engine still starting must not find a block without a
+    // folder behind it.
+    m_block.Close();
+    if (!m_jobFolder.empty() && DeleteFolderContents(m_jobFolder))
+        rmdir(m_jobFolder.c_str());
+    if (m_lockFd >= 0)
+        close(m_lockFd);
+}
+
+std::string KvEngineSlotLease::LockName(const std::string& programFolder, int slot)
+{
+    return JobBlockName(programFolder, slot) + ".owner";
+}
+
+std::string KvEngineSlotLease::LockPath(const std::string& programFolder, int slot)
+{
+    return SharedObjectPath(LockName(programFolder, slot));
+}
+
+int KvEngineSlotLease::LockSlot(const std::string& programFolder, int slot)
+{
+    // shm_open opens close-on-exec: an engine must not carry our lock beyond our life.
+    const int fd = shm_open(LockName(programFolder, slot).c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::unique_ptr<KvEngineSlotLease> KvEngineSlotLease::Take(const std::string& programFolder, int slot,
+                                                           std::string* error)
+{
+    auto fail = [error](std::string why) {
+        if (error)
+            *error = std::move(why);
+        return nullptr;
+    };
+    if (slot < 1 || slot > kKvMaxEngineSlot)
+        return fail("there is no engine slot " + std::to_string(slot));
+    const int fd = LockSlot(programFolder, slot);
+    if (fd < 0)
+        return fail("engine slot " + std::to_string(slot) + " is in use");
+    std::unique_ptr<KvEngineSlotLease> lease(new KvEngineSlotLease);
+    lease->m_programFolder = programFolder;
+    lease->m_slot = slot;
+    lease->m_lockFd = fd;
+    if (!EnsureJobFolder(programFolder, slot))
+        return fail("the job folder " + velmora::JobFolder(programFolder, slot) + " cannot be made: " + std::strerror(errno));
+    lease->m_jobFolder = velmora::JobFolder(programFolder, slot);
+    // Nothing of a holder that crashed (job files, a WAV index) may reach our engines.
+    DeleteFolderContents(lease->m_jobFolder);
+    if (!lease->m_block.Create(programFolder, slot))
+        return fail("the job block " + lease->m_block.Name() + " cannot be made: " + std::strerror(lease->m_block.Error()));
+    return lease;
+}
+
+std::vector<std::unique_ptr<KvEngineSlotLease>> KvEngineSlotLease::TakeFree(const std::string& programFolder, int count,
+                                                                            std::string* error)
+{
+    std::vector<std::unique_ptr<KvEngineSlotLease>> leases;
+    std::string firstError;
+    for (int slot = 1; slot <= kKvMaxEngineSlot && int(leases.size()) < count; ++slot) {
+        std::string why;
+        if (auto lease = Take(programFolder, slot, &why))
+            leases.push_back(std::move(lease));
+        else if (firstError.empty() && why.find("in use") == std::string::npos)
+            firstError = why;
+    }
+    if (leases.empty() && error)
+        *error = firstError.empty() ? "every engine slot is in use" : firstError;
+    return leases;
+}
+
+std::vector<std::string> KvEngineSlotLease::EngineArguments() const
+{
+    return EngineSlotArguments(m_slot);
+}
+
+bool EmptyWorkTmpFolder(const std::string& programFolder)
+{
+    const std::string tmp = JobFolder(programFolder, 0);
+    std::set<std::string> busy;
+    std::vector<int> held;
+    if (DIR* dir = opendir(tmp.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            const int slot = SlotOfFolderName(name);
+            if (slot == 0)
+                continue;
+            const int fd = KvEngineSlotLease::LockSlot(programFolder, slot);
+            if (fd < 0)
+                busy.insert(name);
+            else
+                held.push_back(fd);
+        }
+        closedir(dir);
+    }
+    const bool emptied = DeleteFolderContents(tmp, [&busy](const std::string& name) { return busy.count(name) != 0; });
+    for (int fd : held)
+        close(fd);
+    return emptied;
+}
+
+} // namespace velmora

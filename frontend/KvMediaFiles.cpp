@@ -1,0 +1,153 @@
+#include "frontend/KvMediaFiles.h"
+
+#include "common/KvProgramFolder.h"
+#include "common/KvText.h"
+#include "frontend/KvMediaList.h"
+#include "media/KvMediaInfo.h"
+#include "project/KvWavIndex.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace velmora {
+
+namespace {
+
+const char* const kMediaExtensions[] = {
+    "avi", "ogg", "ogm", "wmv", "asf", "dic", "mpg", "mpeg", "qt", "mov", "m1v", "m2v", "ts", "mts",
+    "m2ts", "mp4", "3gp", "3g2", "flv", "rv", "rm", "rmvb", "mkv", "pmp", "nut", "dsm", "roq", "divx",
+    "f4v", "m4v", "vob", "dat", "wav", "ogg", "wma", "mpa", "mp2", "mp3", "m4a", "ac3", "au", "aif",
+    "aiff", "snd", "aac", "amr"};
+
+bool NameBefore(const QString& a, const QString& b)
+{
+    const int folded = a.compare(b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+void Walk(const QString& folder, std::set<QString>& entered, QStringList& files)
+{
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    if (real.isEmpty() || !entered.insert(real).second)
+        return;
+    QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    std::sort(entries.begin(), entries.end(),
+              [](const QFileInfo& a, const QFileInfo& b) { return NameBefore(a.fileName(), b.fileName()); });
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName().startsWith(u'.'))
+            continue;
+        if (entry.isDir())
+            Walk(entry.absoluteFilePath(), entered, files);
+        else if (HasMediaExtension(entry.fileName()))
+            files << entry.absoluteFilePath();
+    }
+}
+
+} // namespace
+
+const std::vector<const char*>& MediaFileExtensions()
+{
+    static const std::vector<const char*> extensions(std::begin(kMediaExtensions), std::end(kMediaExtensions));
+    return extensions;
+}
+
+bool HasMediaExtension(const QString& path)
+{
+    const int dot = path.lastIndexOf(u'.');
+    if (dot < 0 || path.indexOf(u'/', dot) >= 0)
+        return false;
+    const QString extension = path.mid(dot + 1);
+    return std::any_of(std::begin(kMediaExtensions), std::end(kMediaExtensions), [&](const char* known) {
+        return extension.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
+    });
+}
+
+QStringList CollectMediaFiles(const QStringList& paths)
+{
+    QStringList files;
+    std::set<QString> entered;
+    for (const QString& path : paths) {
+        if (path.isEmpty())
+            continue;
+        const QFileInfo info(path);
+        if (info.isDir())
+            Walk(info.absoluteFilePath(), entered, files);
+        else
+            files << info.absoluteFilePath();
+    }
+    return files;
+}
+
+KvSourceRow ReadSourceRow(const QString& file)
+{
+    KvSourceRow row;
+    // The engine runs in another folder: the row holds the full path.
+    const QString path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+    MediaInfo info;
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !GetMediaInfo(path.toStdString(), info)) {
+        row.problem = KvMediaList::ReasonUnreadable();
+        return row;
+    }
+    if (!info.nHasAudio) {
+        row.problem = KvMediaList::ReasonNoSound();
+        return row;
+    }
+    // The texts the list shows for a newly added file.
+    const std::wstring duration = Utf8ToWide(FormatDoubleAs("%3.2lf", info.dDuration));
+    row.cells.file = path.toStdWString();
+    row.cells.duration = duration;
+    row.cells.start = L"0.00";
+    row.cells.end = duration;
+    row.cells.syncAudio = L"0.00";
+    row.cells.volume = L"1.00";
+    row.cells.speed = L"1.00";
+    row.cells.hasAudio = FormatIntW(info.nHasAudio);
+    row.cells.sourceWidth = FormatIntW(info.nWidth);
+    row.cells.sourceHeight = FormatIntW(info.nHeight);
+    return row;
+}
+
+bool IsWindowsMediaPath(const QString& path)
+{
+    return path.endsWith(QLatin1String(".wmv"), Qt::CaseInsensitive)
+        || path.endsWith(QLatin1String(".asf"), Qt::CaseInsensitive);
+}
+
+std::string NewExtractedWavPath(const std::string& programFolder)
+{
+    // Named after the local time down to the millisecond; two extractions within one
+    // millisecond (a tiny or failing file) must not share a name, so a taken name moves
+    // the clock on.
+    QDateTime when = QDateTime::currentDateTime();
+    for (;;) {
+        const QDate date = when.date();
+        const QTime time = when.time();
+        char name[64];
+        std::snprintf(name, sizeof name, "%02d%02d%02d%02d%02d%02d.wav", date.month(), date.day(), time.hour(),
+                      time.minute(), time.second(), time.msec());
+        const std::string path = ProgramPath(programFolder, "tmp/" + std::string(name));
+        if (!QFileInfo::exists(QString::fromStdString(path)))
+            return path;
+        when = when.addMSecs(1);
+    }
+}
+
+void PreExtractSound(const std::string& programFolder, const std::string& source, int audioStream,
+                     const std::function<bool(const std::string&, const std::string&, int)>& extract)
+{
+    const std::wstring wideSource = Utf8ToWide(source);
+    if (LookupWavIndex(programFolder, wideSource, audioStream).state == WavIndexState::kPresent)
+        return;
+    const std::string wav = NewExtractedWavPath(programFolder);
+    if (extract(source, wav, audioStream))
+        RecordWavExtraction(programFolder, wideSource, Utf8ToWide(wav), audioStream);
+    else
+        ForgetStaleWav(programFolder, wideSource, audioStream);
+}
+
+} // namespace velmora

@@ -1,0 +1,54 @@
+#pragma once
+
+// Source files before they become rows, with no widgets: which files the Add command
+// offers, folders walked for them, a file read into the cells of a row, and the sound
+// of Windows Media files extracted ahead of the job. The media list, the command line
+// and anything else that takes files (folders dropped on the window) share these, so
+// they all turn a file into the same row.
+
+#include "project/KvJobProject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// The extensions the Add command offers, lower case, without the dot, in the order
+// the file dialog lists them.
+const std::vector<const char*>& MediaFileExtensions();
+// True when path ends in one of them, in any case (".MP4" from a camera too).
+bool HasMediaExtension(const QString& path);
+
+// The files paths name: a file as it is (whatever its name); a folder walked, its
+// sub-folders too, for the files with a media extension. A walk goes in name order
+// (as the letters compare, ignoring case first), a folder's entries in place, skips
+// hidden entries (names starting with ".") and enters each real folder once, so a
+// link back up the tree does not loop. A path that does not exist is kept as it is:
+// reading it fails later with a reason. Relative paths are made absolute.
+QStringList CollectMediaFiles(const QStringList& paths);
+
+// A file read as a row: the cells the media list gives a newly added file, or why it
+// cannot be one (KvMediaList::ReasonUnreadable, ReasonNoSound).
+struct KvSourceRow
+{
+    tagKvJobRow cells;
+    QString problem;
+};
+KvSourceRow ReadSourceRow(const QString& path);
+
+// Windows Media sources (".wmv", ".asf", any case) have their sound decoded to a WAV
+// file ahead of the job, listed in the WAV index of programFolder's job folder.
+bool IsWindowsMediaPath(const QString& path);
+// A free name for such a WAV in programFolder's job folder, after the local time.
+std::string NewExtractedWavPath(const std::string& programFolder);
+// Extracts the sound track audioStream (-1: the first) of source with
+// extract(source, wav, audioStream) unless the index already lists a WAV of that track
+// that is there, and records the outcome in the index.
+void PreExtractSound(const std::string& programFolder, const std::string& source, int audioStream,
+                     const std::function<bool(const std::string& source, const std::string& wav, int audioStream)>& extract);
+
+} // namespace velmora

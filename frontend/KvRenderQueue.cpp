@@ -1,0 +1,576 @@
+#include "frontend/KvRenderQueue.h"
+
+#include "common/KvJobBlock.h"
+#include "common/KvOptionRecord.h"
+#include "common/KvOutputFile.h"
+#include "common/KvProcess.h"
+#include "common/KvText.h"
+#include "frontend/KvEngineLogReader.h"
+#include "frontend/KvEngineSlotLease.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvJobWmProfile.h"
+#include "frontend/KvTargetFolder.h"
+#include "project/KvProjectWriter.h"
+#include "project/KvWavIndex.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QSocketNotifier>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+// A descriptor that becomes readable when pid ends, or -1 where the system has none.
+int OpenProcessFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+// A time cell as the job reads it: what does not parse is 0.
+double CellSeconds(const std::wstring& text)
+{
+    const double value = ParseDoubleW(text);
+    return std::isfinite(value) ? value : 0.0;
+}
+
+bool NameTaken(const QString& path)
+{
+    // A dangling link still holds its name: exists() alone would miss it.
+    const QString partial = KvRenderQueue::PartialOutputPath(path);
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(partial)
+        || QFileInfo(partial).isSymLink();
+}
+
+} // namespace
+
+struct KvRenderQueue::Slot
+{
+    std::unique_ptr<KvEngineSlotLease> lease;
+    int index = -1; // the row it converts; -1 while free
+    pid_t pid = -1;
+    int pidFd = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QString output;
+    double duration = 0.0;
+    qint64 logOffset = 0;
+    qint64 endSeenAt = -1; // ms since epoch when nState 0 was first seen
+    QElapsedTimer clock;   // since the engine started
+
+    std::string LogPath() const { return lease->JobFolder() + "kvengine.log"; }
+};
+
+KvRenderQueue::KvRenderQueue(KvFrontEndState& state, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_parallel(KvFrontEndState::DefaultParallelConversions())
+{
+}
+
+KvRenderQueue::~KvRenderQueue()
+{
+    // Never leave an engine writing into the user's folder behind us, nor what it
+    // wrote so far.
+    blockSignals(true);
+    if (m_running)
+        KillEngines();
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_dying.empty() && clock.elapsed() < kExitReapMs) {
+        ReapEngines();
+        if (!m_dying.empty())
+            usleep(10 * 1000);
+    }
+    m_slots.clear();
+}
+
+void KvRenderQueue::SetParallel(int count)
+{
+    m_parallel = std::max(1, count);
+}
+
+void KvRenderQueue::SetSlots(std::vector<std::unique_ptr<KvEngineSlotLease>> leases)
+{
+    if (m_running)
+        return;
+    m_slots.clear();
+    for (auto& lease : leases) {
+        auto slot = std::make_unique<Slot>();
+        slot->lease = std::move(lease);
+        m_slots.push_back(std::move(slot));
+    }
+    m_keepSlots = !m_slots.empty();
+}
+
+std::vector<int> KvRenderQueue::HeldSlots() const
+{
+    std::vector<int> held;
+    for (const auto& slot : m_slots)
+        held.push_back(slot->lease->Slot());
+    return held;
+}
+
+double KvRenderQueue::RowLength(const tagKvJobRow& cells)
+{
+    // A Start at or beyond the End (or the source's end) converts nothing, however
+    // the job's item would be clamped.
+    const double start = CellSeconds(cells.start);
+    const double end = std::min(CellSeconds(cells.end), CellSeconds(cells.duration));
+    if (!(start < end))
+        return 0.0;
+    // Measured on the item the job will really carry, so the check and the engine
+    // can never disagree about the limits on Start and End.
+    const std::unique_ptr<tagKvProjectData> project = BuildJobProject({cells});
+    return GetAudioLineDuration(project.get());
+}
+
+QString KvRenderQueue::CheckTarget(const QString& folder, const std::vector<KvQueueRow>& rows) const
+{
+    // The folder must take at least the smallest of the outputs; otherwise every row
+    // would start an engine only to fail, each using up an output number.
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    qint64 needed = 0;
+    for (const KvQueueRow& row : rows) {
+        const qint64 bytes = EstimateOutputBytes(RowLength(row.cells), record);
+        if (bytes > 0 && (needed == 0 || bytes < needed))
+            needed = bytes;
+    }
+    return CheckTargetFolder(QDir::cleanPath(folder), needed);
+}
+
+bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
+{
+    m_lastError.clear();
+    if (m_running || rows.empty() || folder.isEmpty())
+        return false;
+    if (!AcquireSlots(int(rows.size())))
+        return false;
+    const QString target = QDir::cleanPath(folder);
+    m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
+    m_outputExtension = QString::fromLatin1(velmora::OutputExtension(m_state.CurrentRecord().nOutputType));
+    m_rows = std::move(rows);
+    m_next = 0;
+    m_failures.clear();
+    ++m_runSerial;
+    m_running = true;
+    m_pollTimer = startTimer(m_pollInterval);
+    Pump();
+    return true;
+}
+
+bool KvRenderQueue::AcquireSlots(int rows)
+{
+    if (m_keepSlots)
+        return true;
+    m_slots.clear();
+    std::string error;
+    for (auto& lease : KvEngineSlotLease::TakeFree(m_state.ProgramFolder(), std::min(m_parallel, rows), &error)) {
+        auto slot = std::make_unique<Slot>();
+        slot->lease = std::move(lease);
+        m_slots.push_back(std::move(slot));
+    }
+    if (m_slots.empty()) {
+        m_lastError = QStringLiteral("No conversion can start: %1.").arg(QString::fromStdString(error));
+        return false;
+    }
+    return true;
+}
+
+void KvRenderQueue::Pump()
+{
+    if (m_pumping) {
+        // A message shown while a row starts runs its own event loop: what happened
+        // meanwhile is looked at once that row is done with.
+        m_pumpAgain = true;
+        return;
+    }
+    m_pumping = true;
+    const auto done = qScopeGuard([this] { m_pumping = false; });
+    // Handlers of what is emitted here may stop the run, or (once it has ended) start
+    // the next one; either way the loop looks again at what is then the case.
+    do {
+        m_pumpAgain = false;
+        for (const auto& slot : m_slots) {
+            if (m_running && slot->index >= 0)
+                FollowSlot(*slot);
+        }
+        if (m_running)
+            StartRows();
+        if (m_running && m_next >= m_rows.size() && RunningCount() == 0)
+            Finish(true);
+    } while (m_pumpAgain && m_running);
+}
+
+void KvRenderQueue::StartRows()
+{
+    const int run = m_runSerial;
+    for (const auto& slot : m_slots) {
+        while (m_running && slot->index < 0 && m_next < m_rows.size()) {
+            if (m_holdStarts && m_holdStarts())
+                return;
+            const int index = int(m_next++);
+            QString reason;
+            if (StartRow(*slot, index, reason))
+                break;
+            // Stopped (and perhaps started anew) under a message: nothing here is ours.
+            if (!m_running || run != m_runSerial)
+                return;
+            FailRow(index, reason);
+        }
+    }
+}
+
+bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
+{
+    const KvQueueRow& row = m_rows[size_t(index)];
+    const std::string& folder = m_state.ProgramFolder();
+    const std::string& jobFolder = slot.lease->JobFolder();
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    tagKvJobBlock* block = slot.lease->Block();
+
+    // Tell the user before the engine starts: a row with nothing to convert would
+    // only produce an empty file.
+    if (!(RowLength(row.cells) > 0.0)) {
+        reason = FailureReason(KvFailure::NothingToConvert);
+        return false;
+    }
+    if (!block) {
+        reason = QStringLiteral("The job block is not available.");
+        return false;
+    }
+
+    const int run = m_runSerial;
+    QString profileFailure;
+    if (!WriteJobWmProfile(m_state, jobFolder + "wmv.prx", &profileFailure)) {
+        if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
+            emit message(profileFailure);
+        emit message(QStringLiteral("Save Wmv Profile Failed!"));
+        reason = FailureReason(KvFailure::ProfileNotSaved);
+        return false;
+    }
+    // Stopped while a message was up: this row is not started any more.
+    if (!m_running || run != m_runSerial)
+        return false;
+
+    const QString output = NextOutputPath(row.cells);
+
+    // The job block: everything first, the "go" flag last.
+    std::memset(block->szListFile, 0, sizeof(block->szListFile));
+    if (!SetJobPathUtf8(block->szOutputFile, output.toStdString())) {
+        reason = FailureReason(KvFailure::PathTooLong);
+        return false;
+    }
+    block->bPlayMode = 0;
+    block->bPreview = 0;
+    StoreRelease(block->dPosition, 0.0);
+    block->dReserved40 = 0.0;
+    StoreRelease(block->bEngineClosed, 0);
+    StoreRelease(block->bConvertFailed, 0);
+    StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobRunning));
+    block->bConvertJob = 1;
+    block->nPreset = record.nPreset;
+    StoreRelease(block->bStartConvert, 1);
+    auto idle = qScopeGuard([block] { StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle)); });
+
+    m_state.SaveH264();
+    // Windows Media sources read the sound this front end extracted ahead; the slot's
+    // engine finds it through the slot's own copy of the index.
+    const QString wavIndex = QString::fromStdString(WavIndexPath(folder));
+    const QString slotIndex = QString::fromStdString(jobFolder + "wavfiles.dat");
+    bool written = true;
+    if (wavIndex != slotIndex) {
+        QFile::remove(slotIndex);
+        if (QFileInfo::exists(wavIndex))
+            written = QFile::copy(wavIndex, slotIndex);
+    }
+    written = written && WriteOptionFileTo(record, jobFolder + "option.dat");
+    std::unique_ptr<tagKvProjectData> project = BuildJobProject({row.cells});
+    const double duration = GetAudioLineDuration(project.get());
+    tagKvProjectWriteOptions options;
+    options.programFolder = folder;
+    options.vensettingIndex = m_state.CurrentPresetIndex();
+    written = written && WriteProject(project.get(), jobFolder + "kvengine.kvmmpj", options);
+    FreeProject(project, folder);
+    if (!written) {
+        reason = FailureReason(KvFailure::JobFilesNotWritten);
+        return false;
+    }
+
+    // Only the reason this run appends to the engine's log belongs to this row.
+    slot.logOffset = EngineLogSize(slot.LogPath());
+    slot.endSeenAt = -1;
+    slot.pid = SpawnProgram(folder + "kvengine", slot.lease->EngineArguments());
+    if (slot.pid <= 0) {
+        slot.pid = -1;
+        reason = FailureReason(KvFailure::EngineNotStarted);
+        return false;
+    }
+    idle.dismiss();
+    slot.clock.start();
+    slot.index = index;
+    slot.output = output;
+    slot.duration = duration;
+    slot.pidFd = OpenProcessFd(slot.pid);
+    if (slot.pidFd >= 0) {
+        if (!slot.notifier) {
+            slot.notifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
+            connect(slot.notifier.get(), &QSocketNotifier::activated, this, [this, notifier = slot.notifier.get()] {
+                // The engine has ended: its results are final, and its slot is free now.
+                notifier->setEnabled(false);
+                Pump();
+            });
+        }
+        slot.notifier->setSocket(slot.pidFd);
+        slot.notifier->setEnabled(true);
+    } else if (!m_watchTimer) {
+        m_watchTimer = startTimer(kWatchInterval);
+    }
+    emit rowStarted(index, output);
+    return true;
+}
+
+QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
+{
+    return BuildOutputPath(m_targetFolder, QString::fromStdWString(row.file), m_outputExtension, m_outputCounter);
+}
+
+QString KvRenderQueue::BuildOutputPath(const QString& folder, const QString& sourcePath, const QString& extension,
+                                       int& counter)
+{
+    QString base = sourcePath.mid(sourcePath.lastIndexOf(u'/') + 1);
+    const int dot = base.lastIndexOf(u'.');
+    if (dot >= 0)
+        base.truncate(dot);
+    while (true) {
+        ++counter;
+        const QString prefix = QString::asprintf("(output%03d)", counter);
+        // Keep the partial file's name within one file-system name.
+        QString name = base;
+        const int fixedBytes = PartialOutputPath(prefix + extension).toUtf8().size();
+        while (!name.isEmpty() && fixedBytes + name.toUtf8().size() > int(kKvMaxNameBytes)) {
+            name.chop(1);
+            // Never split a surrogate pair: drop whole characters only.
+            if (!name.isEmpty() && name.back().isHighSurrogate())
+                name.chop(1);
+        }
+        const QString path = folder + prefix + name + extension;
+        if (!NameTaken(path))
+            return path;
+    }
+}
+
+QString KvRenderQueue::PartialOutputPath(const QString& output)
+{
+    // The engine writes its temporary file and moves it to the name only when
+    // complete, so the temporary file is all a stopped or failed job leaves.
+    return QString::fromStdString(velmora::PartialOutputPath(output.toStdString()));
+}
+
+void KvRenderQueue::RemovePartialOutput(const QString& output)
+{
+    if (!output.isEmpty())
+        QFile::remove(PartialOutputPath(output));
+}
+
+void KvRenderQueue::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == m_pollTimer) {
+        Pump();
+        return;
+    }
+    if (event->timerId() == m_watchTimer) {
+        // Where no pidfd tells us, look often whether an engine has ended.
+        for (const auto& slot : m_slots) {
+            if (slot->index >= 0 && slot->pidFd < 0 && !IsProcessAlive(slot->pid)) {
+                Pump();
+                break;
+            }
+        }
+        return;
+    }
+    if (event->timerId() == m_reapTimer) {
+        ReapEngines();
+        return;
+    }
+    QObject::timerEvent(event);
+}
+
+void KvRenderQueue::FollowSlot(Slot& slot)
+{
+    if (!IsProcessAlive(slot.pid)) {
+        EndRow(slot);
+        return;
+    }
+    tagKvJobBlock* block = slot.lease->Block();
+    if (LoadAcquire(block->nState) != kKvJobIdle) {
+        const double position = LoadAcquire(block->dPosition);
+        const double percent =
+            std::clamp(slot.duration > 0.0 ? position * 100.0 / slot.duration : 0.0, 0.0, 100.0);
+        const qint64 ms = slot.clock.elapsed();
+        const double speed = ms > 0 && position > 0.0 ? position * 1000.0 / double(ms) : 0.0;
+        emit rowProgress(slot.index, percent, speed);
+        return;
+    }
+    // The engine has said it is done but may still be writing its last fields: its
+    // results count once it has gone. One that never goes is ended here.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (slot.endSeenAt < 0)
+        slot.endSeenAt = now;
+    else if (now - slot.endSeenAt > kExitGraceMs)
+        ::kill(slot.pid, SIGKILL); // its end is seen like any other
+}
+
+void KvRenderQueue::EndRow(Slot& slot)
+{
+    tagKvJobBlock* block = slot.lease->Block();
+    const std::int32_t jobState = LoadAcquire(block->nState);
+    const bool engineFailed = LoadAcquire(block->bConvertFailed) != 0;
+    const int index = slot.index;
+    const QString output = slot.output;
+
+    // The user gets a short reason; the engine's own sentence goes with it.
+    const QString logged = EngineLogReason(slot.LogPath(), slot.logOffset);
+    QString reason;
+    if (jobState != kKvJobIdle)
+        reason = FailureReason(KvFailure::EngineStopped);
+    else if (engineFailed)
+        reason = ShortFailureReason(logged);
+    else if (!QFileInfo::exists(output))
+        reason = FailureReason(KvFailure::NoOutput);
+    if (jobState != kKvJobIdle)
+        StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
+    ClearSlot(slot);
+
+    if (reason.isEmpty()) {
+        emit rowEnded(index, true, QString(), QString());
+    } else {
+        // The engine is gone: what it wrote so far goes now, not when the same name
+        // comes round again.
+        RemovePartialOutput(output);
+        FailRow(index, reason, logged);
+    }
+}
+
+void KvRenderQueue::FailRow(int index, const QString& reason, const QString& detail)
+{
+    m_failures.emplace_back(QString::fromStdWString(m_rows[size_t(index)].cells.file), reason);
+    emit rowEnded(index, false, reason, detail);
+}
+
+void KvRenderQueue::ClearSlot(Slot& slot)
+{
+    // The notifier stays for the slot's next engine (it may be the one calling us).
+    if (slot.notifier)
+        slot.notifier->setEnabled(false);
+    if (slot.pidFd >= 0)
+        close(slot.pidFd);
+    slot.pidFd = -1;
+    slot.pid = -1;
+    slot.index = -1;
+    slot.output.clear();
+    slot.duration = 0.0;
+}
+
+std::vector<KvRunningRow> KvRenderQueue::Running() const
+{
+    std::vector<KvRunningRow> rows;
+    for (const auto& slot : m_slots) {
+        if (slot->index < 0)
+            continue;
+        KvRunningRow row;
+        row.index = slot->index;
+        row.slot = slot->lease->Slot();
+        row.pid = slot->pid;
+        row.output = slot->output;
+        rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end(), [](const KvRunningRow& a, const KvRunningRow& b) { return a.index < b.index; });
+    return rows;
+}
+
+int KvRenderQueue::RunningCount() const
+{
+    return int(std::count_if(m_slots.begin(), m_slots.end(), [](const auto& slot) { return slot->index >= 0; }));
+}
+
+void KvRenderQueue::KillEngines()
+{
+    for (const auto& slot : m_slots) {
+        if (slot->index < 0)
+            continue;
+        if (IsProcessAlive(slot->pid)) {
+            // SIGKILL cannot be refused, but the process may take a moment to go; until
+            // then it may still hold its file, so the file goes when the process has.
+            ::kill(slot->pid, SIGKILL);
+            m_dying.push_back({slot->pid, slot->output});
+        } else {
+            RemovePartialOutput(slot->output);
+        }
+        StoreRelease(slot->lease->Block()->nState, static_cast<std::int32_t>(kKvJobIdle));
+        ClearSlot(*slot);
+    }
+    if (!m_dying.empty() && !m_reapTimer)
+        m_reapTimer = startTimer(kWatchInterval);
+}
+
+void KvRenderQueue::ReapEngines()
+{
+    for (auto it = m_dying.begin(); it != m_dying.end();) {
+        if (IsProcessAlive(it->pid)) {
+            ++it;
+            continue;
+        }
+        RemovePartialOutput(it->output);
+        it = m_dying.erase(it);
+    }
+    if (m_dying.empty() && m_reapTimer) {
+        killTimer(m_reapTimer);
+        m_reapTimer = 0;
+    }
+}
+
+void KvRenderQueue::StopTimers()
+{
+    if (m_pollTimer)
+        killTimer(m_pollTimer);
+    if (m_watchTimer)
+        killTimer(m_watchTimer);
+    m_pollTimer = 0;
+    m_watchTimer = 0;
+}
+
+void KvRenderQueue::Stop()
+{
+    if (!m_running)
+        return;
+    KillEngines();
+    Finish(false);
+}
+
+void KvRenderQueue::Finish(bool completed)
+{
+    m_running = false;
+    StopTimers();
+    // A run's own slots go back at once: another run may need them.
+    if (!m_keepSlots)
+        m_slots.clear();
+    emit stopped(completed);
+}
+
+} // namespace velmora

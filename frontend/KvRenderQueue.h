@@ -1,0 +1,199 @@
+#pragma once
+
+// The conversion queue: rows in, output files out, with no window. The main window
+// and "velmora --render" both drive it; each shows what it reports in its own way.
+//
+// A run converts its rows top to bottom into one target folder, up to Parallel() of
+// them at once, each by a fresh engine in an engine slot of its own (KvEngineSlotLease):
+// for every row the queue writes the slot's job files (option record, project, the
+// Windows Media profile, the WAV index), fills the slot's job block, names the output
+// and starts "kvengine --slot=k". Output names are given when a row starts, and rows
+// start in row order, so the numbers follow the rows whatever finishes first.
+//
+// An engine's end is seen the moment its process ends (a pidfd, else a short watch),
+// and the next row starts in that slot at once; the job blocks are read every
+// PollInterval() for progress. A row ends "finished" only when the engine ended on its
+// own, said it succeeded and the output file is there; otherwise it fails with a short
+// reason (KvQueueReport.h) and the engine's own sentence, and its partial file goes.
+// Stop kills every engine at once; their partial files go as soon as the processes
+// are gone, without anyone waiting for them.
+//
+// Qt Core only; the GUI thread (or the command line's main thread).
+
+#include "frontend/KvQueueReport.h"
+#include "project/KvJobProject.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace velmora {
+
+class KvEngineSlotLease;
+class KvFrontEndState;
+
+// One row of a run: the cells its job is built from, and the caller's own name for it
+// (the window's list row).
+struct KvQueueRow
+{
+    tagKvJobRow cells;
+    int tag = -1;
+};
+
+// A row whose engine is running.
+struct KvRunningRow
+{
+    int index = -1; // in the run's rows
+    int slot = 0;
+    pid_t pid = -1;
+    QString output;
+    double percent = 0.0;
+    double speed = 0.0; // time-line seconds per second
+};
+
+class KvRenderQueue : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPollInterval = 1000;  // ms, progress of the window
+    static constexpr int kWatchInterval = 50;   // ms, engine ends where no pidfd is had
+    // How long an engine that has reported its end may take to exit before it is
+    // killed, so a stuck engine never holds its slot.
+    static constexpr int kExitGraceMs = 10000;
+    // How long the destructor waits for killed engines, so their partial files go too.
+    static constexpr int kExitReapMs = 2000;
+
+    explicit KvRenderQueue(KvFrontEndState& state, QObject* parent = nullptr);
+    ~KvRenderQueue() override;
+
+    // Rows converted at once (at least 1). The default is the number of processor cores.
+    void SetParallel(int count);
+    int Parallel() const { return m_parallel; }
+    void SetPollInterval(int ms) { m_pollInterval = ms > 0 ? ms : kPollInterval; }
+    int PollInterval() const { return m_pollInterval; }
+    // Slots to run in, kept across runs (the command line takes its slots first, so its
+    // own files live in one of them). Without them every run takes the lowest free slots
+    // it needs and gives them back when it ends.
+    void SetSlots(std::vector<std::unique_ptr<KvEngineSlotLease>> leases);
+    // While hold returns true no further row starts (a command line that has been
+    // interrupted and is about to stop).
+    void SetHoldStarts(std::function<bool()> hold) { m_holdStarts = std::move(hold); }
+
+    // Seconds a row converts, as its job will see them; 0 when Start is not before End
+    // (or the source's end): such a row fails without an engine.
+    static double RowLength(const tagKvJobRow& cells);
+    // Why folder cannot take the outputs of rows with the current settings (empty when
+    // it can): KvTargetFolder's checks with the smallest of the outputs.
+    QString CheckTarget(const QString& folder, const std::vector<KvQueueRow>& rows) const;
+
+    // Starts converting rows into folder with the current settings of the front-end
+    // state. False (and LastError()) when nothing starts: busy, no rows, or no engine
+    // slot to be had. The run may end before this returns (every row failed at once).
+    bool Start(const QString& folder, std::vector<KvQueueRow> rows);
+    // Kills every engine and ends the run at once (stopped(false)); rows not finished
+    // stay as they are to the caller.
+    void Stop();
+    bool IsRunning() const { return m_running; }
+    QString LastError() const { return m_lastError; }
+
+    const std::vector<KvQueueRow>& Rows() const { return m_rows; }
+    std::vector<KvRunningRow> Running() const;
+    int RunningCount() const;
+    // Engines that were killed and have not yet been seen to end.
+    int DyingEngineCount() const { return int(m_dying.size()); }
+    // Every slot the queue holds now (its run's, or the kept ones).
+    std::vector<int> HeldSlots() const;
+
+    int OutputCounter() const { return m_outputCounter; }
+    QString TargetFolder() const { return m_targetFolder; }
+    QString OutputExtension() const { return m_outputExtension; }
+    // (source, short reason) of the rows that failed in the last run, in the order
+    // they failed.
+    const std::vector<KvQueueFailure>& Failures() const { return m_failures; }
+
+    // The output file of the next row to start: the one place that names outputs.
+    QString NextOutputPath(const tagKvJobRow& row);
+    // folder + "(output%03d)" + the source's name without its extension + extension.
+    // counter is advanced first and then again while the name (or its partial file) is
+    // taken in folder; the name is shortened by whole characters so the partial file's
+    // name stays within one file-system name. folder ends in "/".
+    static QString BuildOutputPath(const QString& folder, const QString& sourcePath, const QString& extension,
+                                   int& counter);
+    // The file an engine writes while it converts into output.
+    static QString PartialOutputPath(const QString& output);
+    // Removes what an engine that did not finish left of output.
+    static void RemovePartialOutput(const QString& output);
+
+    // One look at every running engine, then rows started in the free slots (the poll
+    // timer and an engine's end call it; tests may too).
+    void Pump();
+
+signals:
+    void rowStarted(int index, const QString& output);
+    void rowProgress(int index, double percent, double speed);
+    // finished, or failed with a short reason and the engine's own sentence (may be empty).
+    void rowEnded(int index, bool finished, const QString& reason, const QString& detail);
+    // Something the user must be told at once, in the front end's words.
+    void message(const QString& text);
+    // The run is over: every row ended (completed), or Stop.
+    void stopped(bool completed);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    struct Slot;
+
+    bool AcquireSlots(int rows);
+    void StartRows();
+    bool StartRow(Slot& slot, int index, QString& reason);
+    void FollowSlot(Slot& slot);
+    void EndRow(Slot& slot);
+    void FailRow(int index, const QString& reason, const QString& detail = QString());
+    void ClearSlot(Slot& slot);
+    void KillEngines();
+    void ReapEngines();
+    void Finish(bool completed);
+    void StopTimers();
+
+    KvFrontEndState& m_state;
+    int m_parallel = 1;
+    int m_pollInterval = kPollInterval;
+    std::function<bool()> m_holdStarts;
+    bool m_keepSlots = false;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+
+    bool m_running = false;
+    int m_runSerial = 0; // counts the runs, so a row start can tell its run is gone
+    bool m_pumping = false;
+    bool m_pumpAgain = false;
+    QString m_lastError;
+    std::vector<KvQueueRow> m_rows;
+    size_t m_next = 0;
+    std::vector<KvQueueFailure> m_failures;
+    int m_outputCounter = 0;
+    QString m_targetFolder;
+    QString m_outputExtension;
+
+    int m_pollTimer = 0;
+    int m_watchTimer = 0;
+    int m_reapTimer = 0;
+    struct DyingEngine
+    {
+        pid_t pid;
+        QString output;
+    };
+    std::vector<DyingEngine> m_dying;
+};
+
+} // namespace velmora

@@ -1,0 +1,284 @@
+// "velmora --render" run as a user runs it, with no display at all: the built program
+// converting real files with the real engine, and what it prints and returns.
+
+#include "MediaTestSupport.h"
+#include "common/KvEngineSlot.h"
+#include "common/KvProgramFolder.h"
+#include "frontend/KvCommandLine.h"
+#include "support/TempFolder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+const QString kProgram = QStringLiteral(VELMORA_PROGRAM_DIR "velmora");
+
+QProcessEnvironment NoDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+struct Result
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Result Render(const QStringList& args, int timeoutMs = 180000)
+{
+    QProcess process;
+    process.setProcessEnvironment(NoDisplay());
+    process.start(kProgram, args);
+    Result result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+std::string Probe(const std::string& path, const char* entries)
+{
+    std::string out;
+    RunCommand(std::string("ffprobe -v error -select_streams a:0 -show_entries ") + entries
+                   + " -of default=noprint_wrappers=1:nokey=1 " + ShellQuote(path),
+               &out);
+    return out;
+}
+
+double Duration(const std::string& path)
+{
+    return std::atof(Probe(path, "format=duration").c_str());
+}
+
+std::string EngineProgram()
+{
+    return fs::canonical(VELMORA_PROGRAM_DIR "kvengine").string();
+}
+
+bool IsEngine(qint64 pid)
+{
+    std::error_code error;
+    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).string() == EngineProgram();
+}
+
+// The engines parent started that still run.
+std::vector<qint64> EnginesOf(qint64 parent)
+{
+    std::vector<qint64> engines;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos || !IsEngine(std::stoll(name)))
+            continue;
+        // "pid (comm) state ppid ...": the parent follows the closing parenthesis.
+        const std::string stat = ReadFileBytes(entry.path().string() + "/stat");
+        std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+        std::string state;
+        qint64 ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            engines.push_back(std::stoll(name));
+    }
+    return engines;
+}
+
+const std::string& LongSound()
+{
+    static TempFolder folder("velmora-long");
+    static const std::string path = folder.Path() + "long.wav";
+    if (!fs::exists(path))
+        fetest::MakeMedia("-f lavfi -i sine=frequency=330:sample_rate=8000:duration=1800 -ac 1", path);
+    return path;
+}
+
+QStringList Lines(const QString& text)
+{
+    return text.split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+TEST(CommandLine, ConvertsEveryFileInRowOrderTwoAtATimeWithoutADisplay)
+{
+    const fetest::MediaSet& media = fetest::Media();
+    TempFolder sources("velmora-src");
+    TempFolder target("velmora-out");
+    // A long row first: the two after it start beside it and end before it.
+    const std::string first = sources.Path() + "first.wav";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=330:sample_rate=8000:duration=300 -ac 1", first));
+    fs::create_directories(sources.Path() + "more/Inner");
+    fs::copy_file(media.videoWithSound, sources.Path() + "more/Inner/b clip.mp4");
+    fs::copy_file(media.audioOnly, sources.Path() + "more/a tone.mp3");
+    WriteFileBytes(sources.Path() + "more/readme.txt", "not offered by Add");
+    WriteFileBytes(sources.Path() + "more/.hidden.mp3", "hidden");
+
+    const Result run = Render({"--render", QString::fromStdString(target.Path()), "--format", "mp3", "--bitrate", "96",
+                               "--rate", "22050", "--channels", "1", "--jobs", "2", QString::fromStdString(first),
+                               QString::fromStdString(sources.Path() + "more")});
+    ASSERT_EQ(run.code, 0) << run.out.toStdString() << run.err.toStdString();
+    const QString out = QString::fromStdString(target.Path());
+    const QStringList lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+    EXPECT_TRUE(lines.contains("Finish " + out + "(output001)first.mp3"));
+    EXPECT_TRUE(lines.contains("Finish " + out + "(output002)a tone.mp3"));
+    EXPECT_TRUE(lines.contains("Finish " + out + "(output003)b clip.mp3"));
+    EXPECT_EQ(lines.last(), "Finish " + out + "(output001)first.mp3") << "the first row ends last";
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+    EXPECT_EQ(Probe(target.Path() + "(output002)a tone.mp3", "stream=codec_name,sample_rate,channels,bit_rate"),
+              "mp3\n22050\n1\n96000\n");
+    EXPECT_NEAR(Duration(target.Path() + "(output001)first.mp3"), 300.0, 0.5);
+    EXPECT_NEAR(Duration(target.Path() + "(output003)b clip.mp3"), 2.0, 0.2);
+    EXPECT_EQ(fs::directory_iterator(target.Path())->path().extension(), ".mp3");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.Path()), fs::directory_iterator()), 3);
+    // The slots went back: no job folder, no job block is left.
+    EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 1)));
+    EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 2)));
+}
+
+// Files that cannot be rows and rows the engine converts, in one run: every row says
+// how it ended, the good ones are there, and the status says something failed.
+TEST(CommandLine, AFailedRowAmongGoodOnesIsNamedAndEndsWithStatusOne)
+{
+    const fetest::MediaSet& media = fetest::Media();
+    TempFolder target("velmora-out");
+    const Result run = Render({"--render", "--end", "1.2", QString::fromStdString(target.Path()),
+                               QString::fromStdString(media.folder)});
+    EXPECT_EQ(run.code, 1) << run.out.toStdString() << run.err.toStdString();
+    const QString out = QString::fromStdString(target.Path());
+    const QStringList lines = Lines(run.out);
+    EXPECT_EQ(lines.size(), 6) << run.out.toStdString();
+    EXPECT_EQ(lines.value(0), QString::fromStdString("Failed " + media.notMedia + ": cannot be read"));
+    EXPECT_EQ(lines.value(1), QString::fromStdString("Failed " + media.videoNoSound + ": no sound track"));
+    // The rows in name order, the Windows Media one by its extracted sound.
+    for (const char* name : {"(output001)clip.wma", "(output002)clip \xC3\xB6 1.wma", "(output003)tone.wma",
+                             "(output004)with sound.wma"})
+        EXPECT_TRUE(lines.contains("Finish " + out + QString::fromUtf8(name))) << name;
+    EXPECT_NEAR(Duration(target.Path() + "(output003)tone.wma"), 1.2, 0.15);
+    const double clip = Duration(target.Path() + "(output001)clip.wma");
+    EXPECT_TRUE(clip > 0.9 && clip < 1.25) << clip << " s: the whole second or so of the file, no more than --end";
+}
+
+struct UsageCase
+{
+    const char* name;
+    std::vector<const char*> args; // "<target>" and "<file>" stand for real ones
+    const char* says;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CommandLineUsage : public ::testing::TestWithParam<UsageCase>
+{
+};
+
+TEST_P(CommandLineUsage, IsRefusedBeforeAnythingStarts)
+{
+    TempFolder target("velmora-out");
+    TempFolder sources("velmora-src");
+    const std::string file = sources.Path() + "tone.mp3";
+    WriteFileBytes(file, "never read");
+    QStringList args{"--render"};
+    for (const char* arg : GetParam().args) {
+        const std::string text = arg;
+        args << QString::fromStdString(text == "<target>" ? target.Path() : text == "<file>" ? file : text);
+    }
+    const Result run = Render(args, 30000);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains(QString::fromLatin1(GetParam().says))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("velmora --render --help"));
+    EXPECT_TRUE(fs::is_empty(target.Path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, CommandLineUsage,
+    ::testing::Values(
+        UsageCase{"NoFolder", {}, "no target FOLDER given"},
+        UsageCase{"NoFile", {"<target>"}, "no FILE to convert given"},
+        UsageCase{"UnknownOption", {"<target>", "--speed", "2", "<file>"}, "unknown option \"--speed\""},
+        UsageCase{"MissingValue", {"<target>", "<file>", "--jobs"}, "--jobs needs a value"},
+        UsageCase{"FolderMissing", {"/no/such/folder", "<file>"}, "does not exist"},
+        UsageCase{"FolderIsAFile", {"<file>", "<file>"}, "is not a folder"},
+        UsageCase{"Channels", {"<target>", "--channels=3", "<file>"}, "--channels must be 1 (mono) or 2 (stereo)"},
+        UsageCase{"Jobs", {"<target>", "--jobs", "0", "<file>"}, "--jobs takes a number from 1 to 64"},
+        UsageCase{"DecimalComma", {"<target>", "--start", "1,5", "<file>"}, "--start takes seconds"},
+        UsageCase{"EndBeforeStart", {"<target>", "--start", "5", "--end", "2", "<file>"}, "must be after --start"},
+        UsageCase{"Mp3BitRate", {"<target>", "--format", "mp3", "--bitrate", "320", "--rate", "22050", "<file>"},
+                  "At 22050 Hz the bit rates are 8, 16"},
+        UsageCase{"WmaFormat", {"<target>", "--bitrate", "320", "--rate", "44100", "<file>"}, "The WMA formats are:"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, HelpNamesTheOptions)
+{
+    const Result render = Render({"--render", "--help"}, 30000);
+    EXPECT_EQ(render.code, 0);
+    for (const char* option : {"--format mp3|wma", "--bitrate", "--rate", "--channels", "--start", "--end", "--jobs"})
+        EXPECT_TRUE(render.out.contains(QLatin1String(option))) << option;
+    const Result help = Render({"--help"}, 30000);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.out.contains("velmora --render FOLDER"));
+}
+
+// A stop signal ends the engines at once, removes the files they were writing and
+// says so by the status.
+class CommandLineStop : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(CommandLineStop, EndsTheEnginesAndLeavesNoPartialFile)
+{
+    TempFolder target("velmora-out");
+    const QString source = QString::fromStdString(LongSound());
+    QProcess process;
+    process.setProcessEnvironment(NoDisplay());
+    process.start(kProgram, {"--render", QString::fromStdString(target.Path()), "--format", "mp3", "--jobs", "2", source,
+                             source, source});
+    ASSERT_TRUE(process.waitForStarted());
+    const QDir folder(QString::fromStdString(target.Path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return folder.entryList({"*.part"}, QDir::Files).size() == 2; }, 30000))
+        << folder.entryList().join(' ').toStdString();
+    const qint64 pid = process.processId();
+    const std::vector<qint64> engines = EnginesOf(pid);
+    EXPECT_EQ(engines.size(), 2u);
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(pid), GetParam());
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130);
+    EXPECT_TRUE(folder.entryList(QDir::Files).isEmpty()) << folder.entryList().join(' ').toStdString();
+    for (qint64 engine : engines)
+        EXPECT_FALSE(IsEngine(engine)) << "engine " << engine << " outlived the run";
+    EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("stopped"));
+    EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 1)));
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, CommandLineStop, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return std::string(info.param == SIGINT ? "Interrupt" : "Terminate"); });

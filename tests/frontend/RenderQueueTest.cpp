@@ -1,0 +1,180 @@
+// The conversion queue's own pieces: who holds which engine slot, what emptying the
+// work folder's tmp/ spares, what a slot's engine finds in its job folder, and the
+// names of the output files. The queue driven whole is in the window's tests
+// (MainDlgQueueTest) and the command line's (CommandLineTest).
+
+#include "MediaTestSupport.h"
+#include "common/KvEngineSlot.h"
+#include "common/KvProcess.h"
+#include "common/KvProgramFolder.h"
+#include "common/KvSharedMemory.h"
+#include "frontend/KvEngineSlotLease.h"
+#include "frontend/KvFrontEndState.h"
+#include "frontend/KvMediaFiles.h"
+#include "frontend/KvRenderQueue.h"
+#include "support/TempFolder.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+bool BlockExists(const std::string& folder, int slot)
+{
+    return fs::exists(SharedObjectPath(JobBlockName(folder, slot)));
+}
+
+// Another process that holds slot's owner lock until it is killed.
+pid_t HoldSlotElsewhere(const std::string& folder, int slot)
+{
+    const pid_t pid = SpawnProgram("/bin/sh", {"-c", "exec 9>>\"$0\" && flock -n 9 && exec sleep 60",
+                                               KvEngineSlotLease::LockPath(folder, slot)});
+    const bool held = QTest::qWaitFor([&] {
+        const int fd = KvEngineSlotLease::LockSlot(folder, slot);
+        if (fd >= 0)
+            close(fd);
+        return fd < 0;
+    }, 5000);
+    EXPECT_TRUE(held);
+    return pid;
+}
+
+} // namespace
+
+TEST(EngineSlotLease, EverySlotHasOneHolderAndGoesBackEmpty)
+{
+    TempProgramFolder program;
+    const std::string folder = program.Path();
+    auto first = KvEngineSlotLease::TakeFree(folder, 2);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0]->Slot(), 1);
+    EXPECT_EQ(first[1]->Slot(), 2);
+    EXPECT_TRUE(BlockExists(folder, 1));
+    EXPECT_EQ(first[0]->JobFolder(), JobFolder(folder, 1));
+    EXPECT_EQ(first[0]->EngineArguments(), std::vector<std::string>{"--slot=1"});
+    // A held slot is refused, also to this process.
+    std::string why;
+    EXPECT_EQ(KvEngineSlotLease::Take(folder, 1, &why), nullptr);
+    EXPECT_NE(why.find("in use"), std::string::npos) << why;
+
+    // Another process holds slot 3: the next free one is 4.
+    const pid_t holder = HoldSlotElsewhere(folder, 3);
+    auto more = KvEngineSlotLease::TakeFree(folder, 1);
+    ASSERT_EQ(more.size(), 1u);
+    EXPECT_EQ(more[0]->Slot(), 4);
+
+    // What a holder leaves goes with it; a new holder never finds it.
+    WriteFileBytes(first[0]->JobFolder() + "option.dat", "old");
+    first.clear();
+    EXPECT_FALSE(BlockExists(folder, 1));
+    EXPECT_FALSE(fs::exists(JobFolder(folder, 1)));
+    fs::create_directories(JobFolder(folder, 2));
+    WriteFileBytes(JobFolder(folder, 2) + "kvengine.kvmmpj", "left by a crash");
+    auto again = KvEngineSlotLease::Take(folder, 2);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(fs::is_empty(again->JobFolder()));
+    KillProcessById(holder);
+}
+
+// The window empties tmp/ when it starts and ends; the job folder of a run that
+// converts beside it stays whole, and free slot folders go.
+TEST(EngineSlotLease, EmptyingTmpSparesTheSlotsOthersHold)
+{
+    TempProgramFolder program;
+    const std::string folder = program.Path();
+    auto held = KvEngineSlotLease::Take(folder, 2);
+    ASSERT_NE(held, nullptr);
+    WriteFileBytes(held->JobFolder() + "kvengine.kvmmpj", "in use");
+    fs::create_directories(JobFolder(folder, 5) + "deep");
+    WriteFileBytes(JobFolder(folder, 5) + "deep/x", "left");
+    fs::create_directories(JobFolder(folder, 0) + "slot-02");  // not a slot's name
+    WriteFileBytes(JobFolder(folder, 0) + "option.dat", "window");
+
+    const pid_t holder = HoldSlotElsewhere(folder, 6);
+    fs::create_directories(JobFolder(folder, 6));
+    WriteFileBytes(JobFolder(folder, 6) + "option.dat", "theirs");
+
+    EXPECT_TRUE(EmptyWorkTmpFolder(folder));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(JobFolder(folder, 0)))
+        left.push_back(fs::relative(entry.path(), JobFolder(folder, 0)).string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"slot-2", "slot-2/kvengine.kvmmpj", "slot-6", "slot-6/option.dat"}));
+    KillProcessById(holder);
+}
+
+// An engine in slot k reads everything of its job from tmp/slot-k/, the WAV index of
+// the Windows Media sources too.
+TEST(RenderQueue, ASlotsEngineFindsTheWholeJobInItsOwnFolder)
+{
+    fetest::ProgramScope program;
+    const std::string folder = program.Path();
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    TempFolder target("velmora-out");
+    // An engine that keeps what it found in its job folder and ends without output.
+    const std::string seen = target.Path() + "seen/";
+    fs::create_directories(seen);
+    fs::remove(folder + "kvengine");
+    WriteFileBytes(folder + "kvengine", "#!/bin/sh\ncp -r " + ShellQuote(program.Work() + "tmp/slot-")
+                                            + "\"${1#--slot=}\"/. " + ShellQuote(seen) + "\nexit 1\n");
+    chmod((folder + "kvengine").c_str(), 0755);
+
+    // A Windows Media source has its sound extracted into the window's own tmp/.
+    const std::string wmv = fetest::Media().wmv;
+    PreExtractSound(folder, wmv, -1, [](const std::string&, const std::string& wav, int) {
+        WriteFileBytes(wav, "RIFF");
+        return true;
+    });
+    const KvSourceRow source = ReadSourceRow(QString::fromStdString(wmv));
+    ASSERT_TRUE(source.problem.isEmpty()) << source.problem.toStdString();
+
+    KvRenderQueue queue(state);
+    QSignalSpy ended(&queue, &KvRenderQueue::rowEnded);
+    QSignalSpy stopped(&queue, &KvRenderQueue::stopped);
+    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.cells, 0}}));
+    ASSERT_TRUE(stopped.wait(10000) || !queue.IsRunning());
+    ASSERT_EQ(ended.size(), 1);
+    EXPECT_FALSE(ended[0][1].toBool()) << "the stand-in writes no output";
+    for (const char* name : {"option.dat", "kvengine.kvmmpj", "wavfiles.dat"})
+        EXPECT_TRUE(fs::exists(seen + name)) << name;
+    EXPECT_EQ(ReadFileBytes(seen + "wavfiles.dat"), ReadFileBytes(program.Tmp() + "wavfiles.dat"));
+    EXPECT_EQ(ReadFileBytes(seen + "option.dat").size(), 84u);
+    EXPECT_TRUE(queue.HeldSlots().empty()) << "a run's slots go back when it ends";
+}
+
+TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)
+{
+    TempFolder folder;
+    const QString dir = QString::fromStdString(folder.Path());
+    int counter = 0;
+    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/videos/clip.final.mp4", ".wma", counter), dir + "(output001)clip.final.wma");
+    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/videos/README", ".mp3", counter), dir + "(output002)README.mp3");
+    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/vid.eos/noext", ".mp3", counter), dir + "(output003)noext.mp3");
+
+    // Taken names, also by a leftover ".part", are skipped.
+    WriteFileBytes(folder.Path() + "(output004)a.mp3", "x");
+    WriteFileBytes(folder.Path() + "(output005)a.mp3.part", "x");
+    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/x/a.wav", ".mp3", counter), dir + "(output006)a.mp3");
+    EXPECT_EQ(counter, 6);
+
+    // A long name of multi-byte characters is cut by whole characters.
+    const QString longBase = QString(200, QChar(0x00E9)) + QString::fromUtf8("\xF0\x9F\x8E\xB5");
+    const QString path = KvRenderQueue::BuildOutputPath(dir, "/x/" + longBase + ".mkv", ".wma", counter);
+    const QString name = QFileInfo(path).fileName();
+    EXPECT_LE((name + ".part").toUtf8().size(), 255);
+    EXPECT_GT((name + ".part").toUtf8().size(), 250);
+    EXPECT_TRUE(name.startsWith("(output007)"));
+    EXPECT_TRUE(name.endsWith(".wma"));
+    EXPECT_FALSE(name.contains(QChar(0xFFFD)));
+    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
+}
