@@ -3,6 +3,8 @@
 // Helpers shared by the fuzz targets: a scratch program folder for the readers that
 // take a path, and a way to report a broken expectation as a finding.
 
+#include "common/KvProgramFolder.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,8 +15,9 @@
 
 namespace velmora::fuzz {
 
-// A program folder (with tmp/ and skin/) of this process, removed at exit. The
-// readers under test find their files in it exactly as in an installed program.
+// A program folder of this process with its own work folder (tmp/ and skin/), removed
+// at exit. The readers under test find their files in it exactly as in an installed
+// program: files the programs write are put where Writable() says.
 class ScratchFolder
 {
 public:
@@ -28,6 +31,13 @@ public:
         std::filesystem::create_directories(root / "tmp");
         std::filesystem::create_directories(root / "skin");
         m_path = root.string() + "/";
+        // The work folder lives under the state home; keep it inside the scratch folder.
+        setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+        std::string why;
+        if (!velmora::EnsureWorkFolder(m_path, &why)) {
+            std::fprintf(stderr, "fuzz: no work folder: %s\n", why.c_str());
+            std::abort();
+        }
     }
     ~ScratchFolder()
     {
@@ -38,6 +48,8 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // Where the programs keep the file "tmp/..." or "skin/..." of this folder.
+    std::string Writable(std::string_view relative) const { return velmora::WritablePath(m_path, relative); }
 
 private:
     std::string m_path;

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string folder = Scratch().Path();
-    velmora::fuzz::WriteFile(folder + "tmp/option.dat", bytes.substr(0, velmora::kKvOptionRecordSize));
+    velmora::fuzz::WriteFile(Scratch().Writable("tmp/option.dat"), bytes.substr(0, velmora::kKvOptionRecordSize));
     int32_t jobPreset = velmora::kKvDefaultPreset;
     if (size >= velmora::kKvOptionRecordSize + sizeof jobPreset)
         std::memcpy(&jobPreset, data + velmora::kKvOptionRecordSize, sizeof jobPreset);

@@ -77,23 +77,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view content(reinterpret_cast<const char*>(data) + 1, size - 1);
     switch (data[0] % 5) {
     case 0:
-        WriteFile(folder + "skin/h264.dat", content);
+        WriteFile(Scratch().Writable("skin/h264.dat"), content);
         H264(folder);
         break;
     case 1:
-        WriteFile(folder + "skin/3dsmoothing.xml", content);
+        WriteFile(Scratch().Writable("skin/3dsmoothing.xml"), content);
         Smoothing(folder);
         break;
     case 2:
-        WriteFile(folder + "skin/GL.dat", content);
+        WriteFile(Scratch().Writable("skin/GL.dat"), content);
         GLCaps(folder);
         break;
     case 3:
-        WriteFile(folder + "skin/decoder.xml", content);
+        WriteFile(Scratch().Writable("skin/decoder.xml"), content);
         Decoder(folder);
         break;
     default:
-        WriteFile(folder + "tmp/extracted.wav.xml", content);
+        WriteFile(Scratch().Writable("tmp/extracted.wav.xml"), content);
         WavDelay(folder);
         break;
     }

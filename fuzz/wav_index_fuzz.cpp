@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const velmora::WavIndexView view(folder);
-    const std::wstring wav = velmora::Utf8ToWide(folder + "tmp/extracted.wav");
-    velmora::fuzz::WriteFile(folder + "tmp/extracted.wav", "RIFF");
+    const std::string wavPath = Scratch().Writable("tmp/extracted.wav");
+    const std::wstring wav = velmora::Utf8ToWide(wavPath);
+    velmora::fuzz::WriteFile(wavPath, "RIFF");
     for (const std::wstring& source : sources) {
         (void)view.Find(source);
         Expect(velmora::RecordWavExtraction(folder, source, wav), "the index is saved");
