@@ -105,16 +105,26 @@ void CKvConvertDlg::OnInitDialog()
         return;
     }
     m_startTimer = startTimer(kStartTimerMs);
+    // A go flag that is already set is seen at the first turn of the loop, not a
+    // whole timer period later: that wait would be most of a short job's start-up.
+    QMetaObject::invokeMethod(this, [this] { CheckGoFlag(); }, Qt::QueuedConnection);
+}
+
+void CKvConvertDlg::CheckGoFlag()
+{
+    if (m_startTimer == 0)
+        return;
+    if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0) {
+        killTimer(m_startTimer);
+        m_startTimer = 0;
+        StartConversion();
+    }
 }
 
 void CKvConvertDlg::timerEvent(QTimerEvent* event)
 {
     if (m_startTimer != 0 && event->timerId() == m_startTimer) {
-        if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0) {
-            killTimer(m_startTimer);
-            m_startTimer = 0;
-            StartConversion();
-        }
+        CheckGoFlag();
         return;
     }
     if (m_positionTimer != 0 && event->timerId() == m_positionTimer) {

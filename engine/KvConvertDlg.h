@@ -4,7 +4,8 @@
 // the end state in the job block. It has no window; the event loop of the process
 // carries its timers and the graph's event notices.
 //
-//   timer 3 (100 ms)  waits for bStartConvert (or list mode), then starts the job once
+//   timer 3 (100 ms)  waits for bStartConvert (or list mode), then starts the job once;
+//                     a flag already set at start is seen at the loop's first turn
 //   timer 1 (500 ms)  copies the converter's position into dPosition while nState ≠ 0
 //   message 2050      the graph has queued an event: completion, abort, or other
 //
@@ -66,6 +67,7 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    void CheckGoFlag();
     void StartConversion();
     void OnGraphNotify();
     void FailJob(const std::string& reason);
