@@ -417,8 +417,8 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     if (isMp3) {
         // Constant bit rate at exactly the chosen rate; joint stereo for two channels.
         for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f) {
-            if (*f == AV_SAMPLE_FMT_FLTP)
-                enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            if (*f == AV_SAMPLE_FMT_S16P)
+                enc->sample_fmt = AV_SAMPLE_FMT_S16P;
         }
         av_opt_set_int(enc->priv_data, "joint_stereo", 1, 0);
     }
