@@ -93,8 +93,12 @@ KvGraphState CKvVideoConverter::GetState() const
 {
     if (!m_hasGraph)
         return kKvGraphNone;
-    if (!m_source.IsStarted() || m_source.HasEnded())
+    if (!m_source.IsStarted())
         return kKvGraphStopped;
+    // The source is through long before the encoder when the time line fits in the
+    // encoder's queue: the graph runs until the file is finished (or given up).
+    if (m_source.HasEnded())
+        return m_streamDone ? kKvGraphStopped : kKvGraphRunning;
     return m_source.IsPaused() ? kKvGraphPaused : kKvGraphRunning;
 }
 
@@ -264,6 +268,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
         return Fail(opened, m_chain.LastError());
 
     m_stopping = false;
+    m_streamDone = false;
     m_duration = duration;
     m_hasGraph = true;
     const bool started = m_source.Start(
@@ -294,8 +299,10 @@ int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrame
 
 void CKvVideoConverter::OnStreamEnd(int result)
 {
-    if (m_stopping)
+    if (m_stopping) {
+        m_streamDone = true;
         return;
+    }
     if (result >= 0) {
         result = m_chain.Finish();
         if (result < 0)
@@ -303,6 +310,7 @@ void CKvVideoConverter::OnStreamEnd(int result)
     } else {
         m_chain.Abort();
     }
+    m_streamDone = true;
     // An owner that stopped the graph meanwhile gets no event for it.
     if (!m_stopping)
         PostEvent(result < 0 ? EC_ERRORABORT : EC_COMPLETE, result < 0 ? result : 0);

@@ -167,6 +167,8 @@ private:
     velmora::AudioEncoderChain m_chain;
     // Set while the owner stops the graph: the stream's end is then no event.
     std::atomic<bool> m_stopping{false};
+    // The stream's end is handled: the file finished or given up.
+    std::atomic<bool> m_streamDone{false};
     velmora::AudioOutputSettings m_outputSettings;
     std::string m_settingsNote;
 
