@@ -75,7 +75,7 @@ show() { # label file
     w=$(stats "$2" 1)
     c=$(stats "$2" 2)
     printf "  %-26s wall %s s (%s-%s, %s%%)   cpu %s s (%s-%s, %s%%)   peak %s kB\n" "$1" \
-        $(echo "$w" | cut -d' ' -f1-4) $(echo "$c" | cut -d' ' -f1-4) "$(stats "$2" 3 | cut -d' ' -f1)"
+        $(echo "$w" | cut -d' ' -f1-4) $(echo "$c" | cut -d' ' -f1-4) "$(stats "$2" 3 | cut -d' ' -f1 | cut -d. -f1)"
 }
 ratio() { echo "scale=3; $1 / $2" | bc; }
 
