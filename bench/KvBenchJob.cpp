@@ -1,7 +1,9 @@
-// Plays the front end's part for one MP3 conversion, so the benchmark can time the
-// real engine: writes the option file and the job project, creates and fills the job
-// block, starts "<program folder>/kvengine" under /usr/bin/time -v, waits for it and
-// reports the wall time and the job block's end state.
+// Plays the front end's part for one conversion, so the benchmark can time the real
+// engine: writes the option file (and for a Windows Media output the profile) and the
+// job project, creates and fills the job block, starts "<program folder>/kvengine"
+// under /usr/bin/time -v, waits for it and reports the wall time and the job block's
+// end state. An OUTPUT ending in ".wma" makes a WMA job (128 kbit/s, 44100 Hz,
+// stereo), any other an MP3 job (the same).
 //
 //   kvbench_job PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT [SECOND_START [SECOND_SOURCE]]
 //
@@ -14,6 +16,7 @@
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
+#include "common/KvWmProfile.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 
@@ -24,6 +27,21 @@
 #include <sys/wait.h>
 
 using namespace velmora;
+
+namespace {
+
+// The front end's profile for WMA at 128 kbit/s, 44100 Hz, stereo.
+bool WriteBenchProfile(const std::string& path)
+{
+    const std::vector<WmAudioFormat> formats = WmAudioFormats(0, 0);
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        if (formats[i].nBitrate == 128000 && formats[i].nSampleRate == 44100 && formats[i].nChannels == 2)
+            return WriteWmProfile(path, 0, static_cast<int>(i));
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -46,13 +64,18 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    const bool wma = output.size() > 4 && output.compare(output.size() - 4, 4, ".wma") == 0;
     tagKvOptionRecord record = MakeFrontEndPresetTable()[4];
-    record.nOutputType = kKvOutputMp3;
+    record.nOutputType = wma ? kKvOutputWma : kKvOutputMp3;
     record.nAudioBitrate = 128;
     record.nSampleRate = 44100;
     record.nChannels = 1;
     if (!WriteOptionFile(record, folder)) {
         std::fprintf(stderr, "cannot write the option file\n");
+        return 1;
+    }
+    if (wma && !WriteBenchProfile(ProgramPath(folder, "tmp/wmv.prx"))) {
+        std::fprintf(stderr, "cannot write the Windows Media profile\n");
         return 1;
     }
 

@@ -124,6 +124,14 @@ bool CKvSharedMemory::Create(const std::string& name, std::size_t size)
         // "It exists" says less than why the leftover could not go.
         return Fail(errno == EEXIST && unlinkError != 0 && unlinkError != ENOENT ? unlinkError : errno);
     }
+    // The umask may have taken bits off the mode; the opening side takes an object
+    // of exactly 0600 only, so set it whole.
+    if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+        int error = errno;
+        close(fd);
+        shm_unlink(name.c_str());
+        return Fail(error);
+    }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
         int error = errno;
         close(fd);

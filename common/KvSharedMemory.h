@@ -80,8 +80,8 @@ public:
     CKvSharedMemory& operator=(const CKvSharedMemory&) = delete;
 
     // Creating side: removes any object of this name, creates it exclusively with
-    // mode 0600 and exactly size bytes (all zero, its pages reserved), and maps it
-    // read-write. The
+    // mode 0600 (whatever the umask) and exactly size bytes (all zero, its pages
+    // reserved), and maps it read-write. The
     // name is removed again when this object is closed or destroyed. On failure
     // nothing is left behind, false is returned, Error() holds the errno (for a
     // leftover that cannot be removed, why not) and Name() the name that was tried.

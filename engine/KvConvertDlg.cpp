@@ -1,86 +1,38 @@
 #include "engine/KvConvertDlg.h"
 
 #include "common/KvProgramFolder.h"
-#include "common/KvText.h"
 #include "engine/KvEngineLog.h"
-#include "project/KvDecoderSettings.h"
-#include "project/KvProjectReader.h"
 
 #include <QCoreApplication>
-#include <QThread>
 #include <QTimerEvent>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace velmora;
 
-namespace {
-
-// A source that vanished or became unreadable since it was added would mix as
-// silence; for a conversion that is a silent file that looks finished, so the job
-// fails instead and says which file is missing.
-std::string FindUnreadableSource(const CKvEngineProject& project)
-{
-    const CKvEngineLine* line = project.FindLine(1);
-    if (!line)
-        return {};
-    for (const auto& item : line->items) {
-        const std::wstring& path = item->bUsesExtractedWav ? item->szExtractedWav : item->source;
-        if (path.empty())
-            continue;
-        const std::string utf8 = WideToUtf8(path);
-        struct stat info {};
-        if (stat(utf8.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || access(utf8.c_str(), R_OK) != 0)
-            return "cannot read the source " + utf8;
-    }
-    return {};
-}
-
-} // namespace
-
 CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& options, bool optionsLoaded,
                              const std::string& programFolder, QObject* parent)
-    : QObject(parent)
-    , m_block(jobBlock)
-    , m_programFolder(programFolder)
+    : CKvEngineJobDlg(jobBlock, programFolder, parent)
 {
     m_bListMode = IsListModeJob(*m_block) ? 1 : 0;
     const std::string projectPath = ProgramPath(m_programFolder, m_bListMode ? "tmp/listctrl.kvmmpj" : "tmp/kvengine.kvmmpj");
-    // The renderer's capabilities are read (and the file saved back) whenever a job
-    // dialog is built, whether or not the project draws anything.
-    LoadGLCaps(m_programFolder, m_glCaps);
 
     tagKvOptionRecord option = options.Current();
-    if (!optionsLoaded) {
-        m_loadError = "cannot read " + ProgramPath(m_programFolder, "tmp/option.dat");
-    } else if (options.nBytesRead < kKvOptionRecordSize) {
+    if (optionsLoaded && options.nBytesRead < kKvOptionRecordSize) {
         // The rest of the record would keep built-in values, and the audio fields
         // of those are 0: a job made from that is not the one the user chose.
         m_loadError = "the option file " + ProgramPath(m_programFolder, "tmp/option.dat") + " holds " +
                       std::to_string(options.nBytesRead) + " of " + std::to_string(kKvOptionRecordSize) + " bytes";
-    } else {
-        tagKvProjectReadOptions read;
-        read.programFolder = m_programFolder;
-        read.bPlayMode = false;
-        read.pPresetTable = options.table.data();
-        read.onPresetSelected = [this](const tagKvOptionRecord& record) {
-            WriteDecoderSettings(m_programFolder, record);
-        };
-        if (!ReadProject(projectPath, m_project, read)) {
-            m_loadError = "cannot load the project " + projectPath;
-        } else {
-            option = m_project.option;
-            if (!(option == options.Current()))
-                AppendEngineLog(m_programFolder, "the project names another preset (\"vensettingIndex\") than the job "
-                                                 "block's nPreset " + std::to_string(options.nCurrent) +
-                                                 "; its record was not read from the option file");
-            m_duration = GetProjectDuration(&m_project);
-            if (!std::isfinite(m_duration) || m_duration <= 0.0)
-                m_loadError = "the project's time line has no length (" + std::to_string(m_duration) + " s)";
-            else
-                m_loadError = FindUnreadableSource(m_project);
-        }
+    } else if (LoadJobProject(projectPath, options, optionsLoaded, false)) {
+        option = m_project.option;
+        if (!(option == options.Current()))
+            AppendEngineLog(m_programFolder, "the project names another preset (\"vensettingIndex\") than the job "
+                                             "block's nPreset " + std::to_string(options.nCurrent) +
+                                             "; its record was not read from the option file");
+        m_duration = GetProjectDuration(&m_project);
+        if (!std::isfinite(m_duration) || m_duration <= 0.0)
+            m_loadError = "the project's time line has no length (" + std::to_string(m_duration) + " s)";
+        else
+            m_loadError = FindUnreadableSource();
     }
 
     KvConverterSetup setup;
@@ -105,15 +57,16 @@ void CKvConvertDlg::OnInitDialog()
         return;
     }
     m_startTimer = startTimer(kStartTimerMs);
-    // The front end sets the go flag before it starts us: a job that is ready starts
-    // now, not a tick later. The timer stays for a front end that sets it afterwards.
-    if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0)
-        QMetaObject::invokeMethod(this, [this] { CheckGoFlag(); }, Qt::QueuedConnection);
+    // A go flag that is already set is seen at the first turn of the loop, not a
+    // whole timer period later: that wait would be most of a short job's start-up.
+    QMetaObject::invokeMethod(this, [this] { CheckGoFlag(); }, Qt::QueuedConnection);
 }
 
 void CKvConvertDlg::CheckGoFlag()
 {
-    if (m_startTimer != 0 && (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0)) {
+    if (m_startTimer == 0)
+        return;
+    if (m_bListMode != 0 || LoadAcquire(m_block->bStartConvert) != 0) {
         killTimer(m_startTimer);
         m_startTimer = 0;
         StartConversion();
@@ -143,16 +96,14 @@ void CKvConvertDlg::StartConversion()
     m_started = true;
     const std::string outputPath = GetJobPathUtf8(m_block->szOutputFile);
     // The source may have gone while the engine waited for the go flag.
-    const std::string unreadable = FindUnreadableSource(m_project);
+    const std::string unreadable = FindUnreadableSource();
     if (!unreadable.empty()) {
         FailJob(unreadable);
         return;
     }
     m_pConverter->SetOutputPath(outputPath);
     m_positionTimer = startTimer(kPositionTimerMs);
-    m_pConverter->SetNotifyWindow(
-        [this](int) { QMetaObject::invokeMethod(this, [this] { OnGraphNotify(); }, Qt::QueuedConnection); },
-        kGraphNotifyMessage);
+    m_pConverter->SetNotifyWindow(GraphNotice(), kGraphNotifyMessage);
     const HRESULT hr = m_pConverter->BuildConversionGraph(outputPath);
     if (!m_pConverter->SettingsNote().empty())
         AppendEngineLog(m_programFolder, "output settings adjusted: " + m_pConverter->SettingsNote());
@@ -164,13 +115,7 @@ void CKvConvertDlg::OnGraphNotify()
 {
     if (m_ended)
         return;
-    long code = 0;
-    std::intptr_t param1 = 0;
-    std::intptr_t param2 = 0;
-    if (m_pConverter->GetEvent(code, param1, param2, 0) != S_OK)
-        return;
-    for (;;) {
-        m_pConverter->FreeEventParams(code, param1, param2);
+    DrainGraphEvents(*m_pConverter, [this](long code) {
         if (code == EC_COMPLETE) {
             StopTimers();
             // Every position published so far is at most the length, so this is the
@@ -182,15 +127,9 @@ void CKvConvertDlg::OnGraphNotify()
             Quit();
             return;
         }
-        if (code == EC_USERABORT || code == EC_ERRORABORT) {
-            const std::string why = m_pConverter->LastError();
-            FailJob("the conversion aborted" + (why.empty() ? std::string() : ": " + why));
-            return;
-        }
-        QThread::msleep(100);
-        if (m_pConverter->GetEvent(code, param1, param2, 0) != S_OK)
-            return;
-    }
+        const std::string why = m_pConverter->LastError();
+        FailJob("the conversion aborted" + (why.empty() ? std::string() : ": " + why));
+    });
 }
 
 void CKvConvertDlg::FailJob(const std::string& reason)
@@ -207,22 +146,6 @@ void CKvConvertDlg::FailJob(const std::string& reason)
     // Written before nState (in Close): whoever sees nState = 0 also sees why.
     StoreRelease(m_block->bConvertFailed, 1);
     Quit();
-}
-
-void CKvConvertDlg::Quit()
-{
-    if (QCoreApplication::instance() != nullptr)
-        QCoreApplication::exit(kQuitCode);
-}
-
-void CKvConvertDlg::StopTimers()
-{
-    if (m_startTimer != 0)
-        killTimer(m_startTimer);
-    if (m_positionTimer != 0)
-        killTimer(m_positionTimer);
-    m_startTimer = 0;
-    m_positionTimer = 0;
 }
 
 void CKvConvertDlg::Close()

@@ -4,7 +4,8 @@
 // the end state in the job block. It has no window; the event loop of the process
 // carries its timers and the graph's event notices.
 //
-//   timer 3 (100 ms)  waits for bStartConvert (or list mode), then starts the job once
+//   timer 3 (100 ms)  waits for bStartConvert (or list mode), then starts the job once;
+//                     a flag already set at start is seen at the loop's first turn
 //   timer 1 (500 ms)  copies the converter's position into dPosition while nState ≠ 0
 //   message 2050      the graph has queued an event: completion, abort, or other
 //
@@ -20,17 +21,12 @@
 // In both cases Close() then deletes the converter and writes nState = 0, once, and
 // bEngineClosed = 1; nothing else is written after it.
 
-#include "common/KvJobBlock.h"
-#include "common/KvOptionRecord.h"
-#include "pipeline/KvVideoConverter.h"
-#include "project/KvEngineProject.h"
-#include "project/KvSideFiles.h"
+#include "engine/KvEngineJobDlg.h"
 
-#include <QObject>
 #include <memory>
 #include <string>
 
-class CKvConvertDlg : public QObject
+class CKvConvertDlg : public CKvEngineJobDlg
 {
     Q_OBJECT
 
@@ -40,8 +36,6 @@ public:
     static constexpr int kStartTimerMs = 100;
     static constexpr int kPositionTimerMs = 500;
     static constexpr int kGraphNotifyMessage = 2050;
-    // What the job object's event loop returns when a job ends.
-    static constexpr int kQuitCode = 18;
 
     // Loads the project ("tmp/listctrl.kvmmpj" in list mode, else
     // "tmp/kvengine.kvmmpj") over options' working table and makes the converter.
@@ -69,21 +63,12 @@ private:
     // Starts the conversion once the go flag is up (at once in list mode).
     void CheckGoFlag();
     void StartConversion();
-    void OnGraphNotify();
+    void OnGraphNotify() override;
     void FailJob(const std::string& reason);
-    void Quit();
-    void StopTimers();
 
-    velmora::tagKvJobBlock* m_block = nullptr;
-    std::string m_programFolder;
     int m_bListMode = 0;
-    CKvEngineProject m_project;
-    std::string m_loadError;
-    tagKvGLCaps m_glCaps;
     double m_duration = 0.0;
     std::unique_ptr<CKvVideoConverter> m_pConverter;
-    int m_startTimer = 0;
-    int m_positionTimer = 0;
     bool m_started = false;
     bool m_ended = false;
     bool m_closed = false;

@@ -2,11 +2,7 @@
 
 #include "common/KvProgramFolder.h"
 #include "engine/KvEngineLog.h"
-#include "project/KvDecoderSettings.h"
-#include "project/KvProjectReader.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <QTimerEvent>
 #include <cmath>
 
@@ -14,29 +10,16 @@ using namespace velmora;
 
 CKvFullPlayDlg::CKvFullPlayDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& options, bool optionsLoaded,
                                const std::string& programFolder, QObject* parent)
-    : QObject(parent)
-    , m_block(jobBlock)
-    , m_programFolder(programFolder)
+    : CKvEngineJobDlg(jobBlock, programFolder, parent)
 {
     // A preview has no list mode: it always plays the job project.
     const std::string projectPath = ProgramPath(m_programFolder, "tmp/kvengine.kvmmpj");
     tagKvOptionRecord option = options.Current();
-    if (!optionsLoaded) {
-        m_loadError = "cannot read " + ProgramPath(m_programFolder, "tmp/option.dat");
-    } else {
-        tagKvProjectReadOptions read;
-        read.programFolder = m_programFolder;
-        read.bPlayMode = true;
-        read.pPresetTable = options.table.data();
-        read.onPresetSelected = [this](const tagKvOptionRecord& record) {
-            WriteDecoderSettings(m_programFolder, record);
-        };
-        if (!ReadProject(projectPath, m_project, read)) {
-            m_loadError = "cannot load the project " + projectPath;
-        } else {
-            option = m_project.option;
-            m_duration = GetProjectDuration(&m_project);
-        }
+    if (LoadJobProject(projectPath, options, optionsLoaded, true)) {
+        option = m_project.option;
+        m_duration = GetProjectDuration(&m_project);
+        // Like a conversion: a source that is gone would play as silence.
+        m_loadError = FindUnreadableSource();
     }
 
     KvConverterSetup setup;
@@ -54,9 +37,7 @@ CKvFullPlayDlg::~CKvFullPlayDlg()
 
 void CKvFullPlayDlg::OnInitDialog()
 {
-    m_pPlayer->SetNotifyWindow(
-        [this](int) { QMetaObject::invokeMethod(this, [this] { OnGraphNotify(); }, Qt::QueuedConnection); },
-        kGraphNotifyMessage);
+    m_pPlayer->SetNotifyWindow(GraphNotice(), kGraphNotifyMessage);
     // The front end's bar: an audio preview draws nothing into it.
     const std::uint32_t window = LoadAcquire(m_block->hPreviewWnd);
     if (window != 0)
@@ -98,26 +79,14 @@ void CKvFullPlayDlg::OnGraphNotify()
 {
     if (m_ended || !m_pPlayer)
         return;
-    long code = 0;
-    std::intptr_t param1 = 0;
-    std::intptr_t param2 = 0;
-    if (m_pPlayer->GetEvent(code, param1, param2, 0) != S_OK)
-        return;
-    for (;;) {
-        m_pPlayer->FreeEventParams(code, param1, param2);
+    DrainGraphEvents(*m_pPlayer, [this](long code) {
         if (code == EC_COMPLETE) {
             EndPlayback(false, std::string());
             return;
         }
-        if (code == EC_USERABORT || code == EC_ERRORABORT) {
-            const std::string why = m_pPlayer->LastError();
-            EndPlayback(true, "playback stopped" + (why.empty() ? std::string() : ": " + why));
-            return;
-        }
-        QThread::msleep(100);
-        if (m_pPlayer->GetEvent(code, param1, param2, 0) != S_OK)
-            return;
-    }
+        const std::string why = m_pPlayer->LastError();
+        EndPlayback(true, "playback stopped" + (why.empty() ? std::string() : ": " + why));
+    });
 }
 
 void CKvFullPlayDlg::EndPlayback(bool failed, const std::string& reason)
@@ -136,18 +105,7 @@ void CKvFullPlayDlg::EndPlayback(bool failed, const std::string& reason)
     if (failed)
         StoreRelease(m_block->bPlayFailed, 1);
     StoreRelease(m_block->nState, kKvJobIdle);
-    if (QCoreApplication::instance() != nullptr)
-        QCoreApplication::exit(kQuitCode);
-}
-
-void CKvFullPlayDlg::StopTimers()
-{
-    if (m_startTimer != 0)
-        killTimer(m_startTimer);
-    if (m_positionTimer != 0)
-        killTimer(m_positionTimer);
-    m_startTimer = 0;
-    m_positionTimer = 0;
+    Quit();
 }
 
 void CKvFullPlayDlg::Close()

@@ -11,22 +11,20 @@
 //
 // How a preview ends, as the front end sees it:
 //   played     dPosition = the time-line length, then nState = 0
-//   failed     no project, a time line without length, no sound device, or a device
-//              that stopped while playing: one line in "tmp/kvengine.log" saying why,
-//              bPlayFailed = 1, then nState = 0
+//   failed     no project, a time line without length, a source that is gone or has
+//              no sound track, no sound device, or a device that stopped while
+//              playing: one line in "tmp/kvengine.log" saying why, bPlayFailed = 1,
+//              then nState = 0
 // The sound device is released before nState = 0 is written, so a front end that
 // starts the next preview as soon as it sees the end never meets this one's device.
 
-#include "common/KvJobBlock.h"
-#include "common/KvOptionRecord.h"
+#include "engine/KvEngineJobDlg.h"
 #include "pipeline/KvTimeLinePlayer.h"
-#include "project/KvEngineProject.h"
 
-#include <QObject>
 #include <memory>
 #include <string>
 
-class CKvFullPlayDlg : public QObject
+class CKvFullPlayDlg : public CKvEngineJobDlg
 {
     Q_OBJECT
 
@@ -36,8 +34,6 @@ public:
     static constexpr int kStartTimerMs = 10;
     static constexpr int kPositionTimerMs = 100;
     static constexpr int kGraphNotifyMessage = 2024;
-    // What the job object's event loop returns when the preview ends.
-    static constexpr int kQuitCode = 18;
 
     // Loads "tmp/kvengine.kvmmpj" (play mode) over options' working table and makes
     // the player. optionsLoaded false: the option file could not be read, and the
@@ -61,18 +57,11 @@ protected:
 
 private:
     void StartPlayback();
-    void OnGraphNotify();
+    void OnGraphNotify() override;
     void EndPlayback(bool failed, const std::string& reason);
-    void StopTimers();
 
-    velmora::tagKvJobBlock* m_block = nullptr;
-    std::string m_programFolder;
-    CKvEngineProject m_project;
-    std::string m_loadError;
     double m_duration = 0.0;
     std::unique_ptr<CKvTimeLinePlayer> m_pPlayer;
-    int m_startTimer = 0;
-    int m_positionTimer = 0;
     bool m_ended = false;
     bool m_closed = false;
 };

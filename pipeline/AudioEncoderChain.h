@@ -3,8 +3,17 @@
 // The output chain of a conversion: interleaved signed 16-bit stereo PCM in, an MP3
 // or Windows Media Audio file out.
 //
-//   PCM → resampler (to the output rate and channel count) → FIFO sized to the
-//   encoder's frame → encoder → muxer → temporary file → moved to "<output>"
+//   PCM → resampler (to the output rate and channel count, straight into frames of
+//   the encoder's size) → bounded queue → encoder → muxer → temporary file → moved
+//   to "<output>"
+//
+// Two threads: Write and Finish run the resampler on the caller's thread and queue
+// each full frame; a thread of the chain's own (started by Open) encodes and writes
+// the frames in order, so the caller's work (decoding, mixing) and the encoder's run
+// side by side. The frames come from a fixed pool and go back to it once encoded:
+// nothing is allocated per buffer, and memory does not grow with the length. Write
+// waits while the whole pool is queued. The encoder thread ends in Finish (after the
+// last frame), in Abort and in the destructor; none is left behind on any path.
 //
 // The temporary file (CKvPartialOutputFile) is created exclusively beside the output
 // and moved to the output's name only once it is complete and closed, never over a
@@ -75,7 +84,9 @@ public:
     // LastError() then says why in one line.
     int Open(const std::string& outputPath, const AudioOutputSettings& settings, int inputRate = 44100);
 
-    // Encodes frames stereo frames of interleaved s16 PCM.
+    // Queues frames stereo frames of interleaved s16 PCM for the encoder. Returns 0
+    // or a negative error code: the encoder thread's failure (LastError says why),
+    // AVERROR_EXIT once Interrupt was called.
     int Write(const int16_t* interleaved, int frames);
 
     // Drains the resampler and the encoder, writes the trailer, closes the file and
@@ -83,8 +94,15 @@ public:
     // file is then removed); AVERROR(EEXIST) when the final name was taken meanwhile.
     int Finish();
 
-    // Closes and removes the partial file. Safe to call at any time.
+    // Closes and removes the partial file; ends the encoder thread. Safe to call at
+    // any time from the thread that calls Open, Write and Finish (or, once that one
+    // is known to be out of them, from another).
     void Abort();
+
+    // Makes a Write or Finish that waits for the encoder (now or later) return
+    // AVERROR_EXIT at once. The only call that may come from any thread while another
+    // is inside Write or Finish; Abort must follow.
+    void Interrupt();
 
     const std::string& LastError() const;
     // Encoded samples per channel given to the encoder so far (at the output rate).

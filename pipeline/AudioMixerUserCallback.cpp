@@ -169,20 +169,28 @@ void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double buff
     if (pcm == nullptr)
         return;
     const std::size_t count = static_cast<std::size_t>(frames) * 2;
-    m_scratch.assign(pcm, pcm + count);
 
     // A reader opened ahead of the item's start may already be inside the source
-    // (a trimmed item): nothing of it may sound before the item begins.
+    // (a trimmed item): nothing of it may sound before the item begins. Silence
+    // mixed in leaves the mix as it is, so those samples are simply left out.
+    std::size_t skip = 0;
     const double ahead = (item.dEditorStartTime - bufferStart) * sampleRate;
     if (ahead > 0.0) {
         const double blank = std::ceil(ahead - 1e-6);
-        const std::size_t silent = blank >= frames ? static_cast<std::size_t>(frames) : static_cast<std::size_t>(blank);
-        std::fill(m_scratch.begin(), m_scratch.begin() + 2 * silent, 0);
+        skip = 2 * (blank >= frames ? static_cast<std::size_t>(frames) : static_cast<std::size_t>(blank));
     }
+    if (skip >= count)
+        return;
 
-    if (item.bVocalCut != 0)
-        ApplyVocalCut(m_scratch.data(), frames);
-    MixSamples(mix, m_scratch.data(), static_cast<int>(count), gain);
+    // The reader's buffer is mixed as it is; only the vocal cut needs a copy to
+    // change.
+    const std::int16_t* samples = pcm + skip;
+    if (item.bVocalCut != 0) {
+        m_scratch.assign(samples, pcm + count);
+        ApplyVocalCut(m_scratch.data(), static_cast<int>((count - skip) / 2));
+        samples = m_scratch.data();
+    }
+    MixSamples(mix + skip, samples, static_cast<int>(count - skip), gain);
 }
 
 bool CAudioMixerUserCallback::OpenSources(std::string& why)

@@ -71,6 +71,10 @@ HRESULT CKvTimeLinePlayer::BuildPreviewGraph()
     if (!std::isfinite(duration) || duration <= 0.0)
         return Fail(-1, "the time line is empty (" + std::to_string(duration) + " s)");
     TearDown();
+    // As in a conversion: a source without sound would play as silence.
+    std::string why;
+    if (!AudioCallback().OpenSources(why))
+        return Fail(-1, why);
     m_duration = duration;
 
     m_videoCallback->SetOwner(this);

@@ -27,9 +27,6 @@ namespace {
 
 constexpr int kTimeLineRate = 44100;
 constexpr int kTimeLineChannels = 2;
-// Mixed buffers waiting for the encoder: enough to ride out an uneven encoder, small
-// enough that memory does not depend on the source (32 × 1/30 s, about 190 kB).
-constexpr std::size_t kEncoderQueueDepth = 32;
 
 // The tags the output carries: those of the first item's source (the file itself, not
 // a WAV extracted from it), titled after the file when it has no title of its own.
@@ -82,125 +79,6 @@ void RaiseJobPosition(tagKvJobBlock& block, double value, double limit)
 
 } // namespace velmora
 
-// The encoder side of the graph: copies each mixed buffer into a bounded queue and
-// writes it to the output chain on a thread of its own. A write error stops the
-// queue; the next Push or Drain returns it, and the chain's LastError says why.
-//
-// The two threads wake each other only when the other one waits, and a producer that
-// found the queue full sleeps until it is half empty, so a long conversion costs a
-// wake-up per several buffers rather than two per buffer.
-class CKvVideoConverter::EncoderQueue
-{
-public:
-    explicit EncoderQueue(AudioEncoderChain& chain)
-        : m_chain(chain)
-    {
-    }
-    ~EncoderQueue() { Stop(); }
-
-    void Start()
-    {
-        Stop();
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_stop = false;
-        m_error = 0;
-        m_draining = false;
-        m_thread = std::thread(&EncoderQueue::Work, this);
-    }
-
-    // Blocks while the queue is full. Returns 0 or the encoder's error.
-    int Push(const std::int16_t* pcm, int frames)
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        if (m_queue.size() >= kEncoderQueueDepth && m_error == 0 && !m_stop) {
-            m_producerWaiting = true;
-            m_spaceReady.wait(lock, [this] { return m_queue.size() <= kEncoderQueueDepth / 2 || m_error < 0 || m_stop; });
-            m_producerWaiting = false;
-        }
-        if (m_error < 0 || m_stop)
-            return m_error < 0 ? m_error : -1;
-        std::vector<std::int16_t> buffer;
-        if (!m_spare.empty()) {
-            buffer = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        buffer.assign(pcm, pcm + static_cast<std::size_t>(frames) * kTimeLineChannels);
-        m_queue.push_back(std::move(buffer));
-        if (m_workerWaiting)
-            m_workReady.notify_one();
-        return 0;
-    }
-
-    // Waits until everything pushed is encoded. Returns 0 or the encoder's error.
-    int Drain()
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_draining = true;
-        m_spaceReady.wait(lock, [this] { return (m_queue.empty() && !m_busy) || m_error < 0 || m_stop; });
-        return m_error;
-    }
-
-    // Drops what is still queued and ends the thread.
-    void Stop()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_stop = true;
-            m_queue.clear();
-        }
-        m_workReady.notify_all();
-        m_spaceReady.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    void Work()
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        for (;;) {
-            if (m_queue.empty() && !m_stop) {
-                m_workerWaiting = true;
-                m_workReady.wait(lock, [this] { return !m_queue.empty() || m_stop; });
-                m_workerWaiting = false;
-            }
-            if (m_stop)
-                return;
-            std::vector<std::int16_t> buffer = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
-            lock.unlock();
-            const int frames = static_cast<int>(buffer.size() / kTimeLineChannels);
-            const int result = m_chain.Write(buffer.data(), frames);
-            lock.lock();
-            m_busy = false;
-            m_spare.push_back(std::move(buffer));
-            if (result < 0) {
-                m_error = result;
-                m_queue.clear();
-                m_spaceReady.notify_all();
-                return;
-            }
-            if ((m_producerWaiting && m_queue.size() <= kEncoderQueueDepth / 2) || (m_draining && m_queue.empty()))
-                m_spaceReady.notify_all();
-        }
-    }
-
-    AudioEncoderChain& m_chain;
-    std::thread m_thread;
-    std::mutex m_lock;
-    std::condition_variable m_workReady;   // the worker waits for buffers
-    std::condition_variable m_spaceReady;  // the producer waits for room, Drain for the end
-    std::deque<std::vector<std::int16_t>> m_queue;
-    std::vector<std::vector<std::int16_t>> m_spare;
-    bool m_stop = false;
-    bool m_busy = false;
-    bool m_draining = false;
-    bool m_producerWaiting = false;
-    bool m_workerWaiting = false;
-    int m_error = 0;
-};
-
 CKvVideoConverter::CKvVideoConverter(const KvConverterSetup& setup)
     : m_setup(setup)
 {
@@ -220,7 +98,6 @@ CKvVideoConverter::CKvVideoConverter(const KvConverterSetup& setup)
     mixer.sources = m_setup.sources;
     m_audioCallback = std::make_unique<CAudioMixerUserCallback>(mixer);
     m_mixer = std::make_unique<CKvAudioMixerStage>(kTimeLineRate, kTimeLineChannels);
-    m_encoder = std::make_unique<EncoderQueue>(m_chain);
 }
 
 CKvVideoConverter::~CKvVideoConverter()
@@ -241,8 +118,12 @@ KvGraphState CKvVideoConverter::GetState() const
 {
     if (!m_hasGraph)
         return kKvGraphNone;
-    if (!m_source.IsStarted() || m_source.HasEnded())
+    if (!m_source.IsStarted())
         return kKvGraphStopped;
+    // The source is through long before the encoder when the time line fits in the
+    // encoder's queue: the graph runs until the file is finished (or given up).
+    if (m_source.HasEnded())
+        return m_streamDone ? kKvGraphStopped : kKvGraphRunning;
     return m_source.IsPaused() ? kKvGraphPaused : kKvGraphRunning;
 }
 
@@ -251,8 +132,11 @@ HRESULT CKvVideoConverter::Stop()
     const KvGraphState state = GetState();
     if (state == kKvGraphStopped || state == kKvGraphNone)
         return S_OK;
+    // A stream end that races with the stop is not an event, and a buffer waiting
+    // for the encoder returns at once rather than after the queue's worth of work.
+    m_stopping = true;
+    m_chain.Interrupt();
     m_source.Stop();
-    m_encoder->Stop();
     // A stream stopped before its end leaves no file of the output's name.
     m_chain.Abort();
     return S_OK;
@@ -284,8 +168,9 @@ HRESULT CKvVideoConverter::Pause()
 HRESULT CKvVideoConverter::TearDown()
 {
     Stop();
+    m_stopping = true;
+    m_chain.Interrupt();
     m_source.Stop();
-    m_encoder->Stop();
     m_chain.Abort();
     m_mixer->SetUserCallback(nullptr);
     m_hasGraph = false;
@@ -408,7 +293,8 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     if (opened < 0)
         return Fail(opened, m_chain.LastError());
 
-    m_encoder->Start();
+    m_stopping = false;
+    m_streamDone = false;
     m_duration = duration;
     m_hasGraph = true;
     const bool started = m_source.Start(
@@ -416,7 +302,6 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
         [this](std::int16_t* pcm, int frames, int capacity) { return OnBuffer(pcm, frames, capacity); },
         [this](int result) { OnStreamEnd(result); });
     if (!started) {
-        m_encoder->Stop();
         m_chain.Abort();
         m_hasGraph = false;
         return Fail(-1, "the time line cannot be streamed");
@@ -429,7 +314,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
 int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrames)
 {
     m_mixer->Process(pcm, frames, capacityFrames);
-    const int queued = m_encoder->Push(pcm, frames);
+    const int queued = m_chain.Write(pcm, frames);
     if (queued < 0) {
         Fail(queued, m_chain.LastError());
         return queued;
@@ -440,12 +325,10 @@ int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrame
 
 void CKvVideoConverter::OnStreamEnd(int result)
 {
-    if (result >= 0) {
-        result = m_encoder->Drain();
-        if (result < 0)
-            Fail(result, m_chain.LastError());
+    if (m_stopping) {
+        m_streamDone = true;
+        return;
     }
-    m_encoder->Stop();
     if (result >= 0) {
         result = m_chain.Finish();
         if (result < 0)
@@ -453,7 +336,10 @@ void CKvVideoConverter::OnStreamEnd(int result)
     } else {
         m_chain.Abort();
     }
-    PostEvent(result < 0 ? EC_ERRORABORT : EC_COMPLETE, result < 0 ? result : 0);
+    m_streamDone = true;
+    // An owner that stopped the graph meanwhile gets no event for it.
+    if (!m_stopping)
+        PostEvent(result < 0 ? EC_ERRORABORT : EC_COMPLETE, result < 0 ? result : 0);
 }
 
 void CKvVideoConverter::PublishPosition(double seconds)

@@ -11,9 +11,10 @@
 //     → a temporary file beside the output (PartialOutputPath), moved to the output
 //       name once complete, never over a file that is there
 //
-// The graph runs unpaced: the source's streaming thread reads and mixes, and hands
-// each mixed buffer through a short queue to an encoder thread, so the sources'
-// decoding and the encoder work side by side. When the time line is
+// The graph runs unpaced: the source's streaming thread reads and mixes each buffer
+// and resamples it into the output chain's frames; the chain's own thread encodes and
+// writes them (AudioEncoderChain), so the sources' decoding and the encoder work side
+// by side. When the time line is
 // through, the file is finished and renamed first, and only then is EC_COMPLETE
 // posted, so an owner that sees completion finds the file whole under its name. A
 // chain that fails while running posts EC_ERRORABORT and leaves no file behind.
@@ -36,8 +37,9 @@
 #include "pipeline/KvLevelMap.h"
 #include "pipeline/KvTimeLineSource.h"
 
-#include <cstdint>
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -148,8 +150,6 @@ protected:
     const velmora::KvConverterSetup& Setup() const { return m_setup; }
 
 private:
-    class EncoderQueue;
-
     bool ChooseOutputSettings(bool isWindowsMedia);
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
@@ -165,7 +165,10 @@ private:
 
     velmora::CKvTimeLineSource m_source;
     velmora::AudioEncoderChain m_chain;
-    std::unique_ptr<EncoderQueue> m_encoder;  // feeds m_chain on a thread of its own
+    // Set while the owner stops the graph: the stream's end is then no event.
+    std::atomic<bool> m_stopping{false};
+    // The stream's end is handled: the file finished or given up.
+    std::atomic<bool> m_streamDone{false};
     velmora::AudioOutputSettings m_outputSettings;
     std::string m_settingsNote;
 

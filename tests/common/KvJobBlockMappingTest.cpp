@@ -76,6 +76,20 @@ TEST_F(JobBlockMappingTest, TheFrontEndsBlockIsFreshAndGoesWithIt)
     EXPECT_EQ(view.Error(), ENOENT);
 }
 
+TEST_F(JobBlockMappingTest, ARestrictiveUmaskDoesNotKeepTheEngineFromTheBlock)
+{
+    for (mode_t mask : {0077, 0277, 0377, 0777}) {
+        SCOPED_TRACE(mask);
+        const mode_t saved = umask(mask);
+        CKvJobBlockOwner owner;
+        const bool created = owner.Create(m_folder.Path());
+        umask(saved);
+        ASSERT_TRUE(created) << owner.Error();
+        CKvJobBlockView view;
+        EXPECT_TRUE(view.Open(m_folder.Path())) << view.Error();
+    }
+}
+
 TEST_F(JobBlockMappingTest, AnEngineWithoutAFrontEndFindsNoBlockAndCreatesNone)
 {
     std::string printed;

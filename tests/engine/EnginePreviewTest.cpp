@@ -194,7 +194,7 @@ TEST_F(EnginePreview, PlaysWhatTheConversionMixesAtTheDevicePace)
     EXPECT_GE(snr, 40.0);
 }
 
-enum class ProjectKind { Row, EmptyLine, None };
+enum class ProjectKind { Row, EmptyLine, None, GoneSource, VideoOnly };
 
 struct FailureCase
 {
@@ -237,6 +237,15 @@ TEST_P(EnginePreviewFailure, EndsAtOnceWithTheReasonLogged)
     ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, kRate, 1)));
     if (c.project == ProjectKind::Row) {
         ASSERT_TRUE(job.WriteProject({{s_source, 3.0, 1.0, 2.0}}));
+    } else if (c.project == ProjectKind::GoneSource) {
+        ASSERT_TRUE(job.WriteProject({{job.Folder() + "gone.wav", 3.0, 1.0, 2.0}}));
+    } else if (c.project == ProjectKind::VideoOnly) {
+        // A row that says it has sound, over a file that has none: silence is not
+        // what the user asked to hear.
+        const std::string video = job.Folder() + "video-only.mp4";
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=3 -c:v mpeg4 " +
+                             ShellQuote(video)), 0);
+        ASSERT_TRUE(job.WriteProject({{video, 3.0, 1.0, 2.0}}));
     } else if (c.project == ProjectKind::EmptyLine) {
         ASSERT_TRUE(WriteEmptyProject(job.Folder()));
     }
@@ -259,5 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, EnginePreviewFailure,
     ::testing::Values(FailureCase{"NoSoundDevice", "no-such-driver", ProjectKind::Row, "no sound device"},
                       FailureCase{"EmptyTimeLine", "disk", ProjectKind::EmptyLine, "time line is empty"},
-                      FailureCase{"NoProject", "disk", ProjectKind::None, "cannot load the project"}),
+                      FailureCase{"NoProject", "disk", ProjectKind::None, "cannot load the project"},
+                      FailureCase{"SourceGone", "disk", ProjectKind::GoneSource, "cannot read the source"},
+                      FailureCase{"SourceWithoutSound", "disk", ProjectKind::VideoOnly, "has no sound track"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });

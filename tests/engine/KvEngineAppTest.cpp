@@ -5,6 +5,7 @@
 #include "common/KvProgramFolder.h"
 #include "engine/KvConvertDlg.h"
 #include "engine/KvEngineApp.h"
+#include "engine/KvFullPlayDlg.h"
 
 #include <QCoreApplication>
 #include <filesystem>
@@ -103,4 +104,18 @@ TEST(ConvertDlg, WritesNStateOnceAtTheVeryEnd)
         EXPECT_EQ(job.Block().nState, kKvJobIdle);
         EXPECT_EQ(job.Block().bEngineClosed, 1);
     }
+}
+
+// The preview's job object reads the renderer's capabilities where the conversion's
+// does: when it is built.
+TEST(FullPlayDlg, ReadsTheRendererCapabilitiesWhenBuilt)
+{
+    EngineJob job;
+    ASSERT_TRUE(job.WriteOptions(EngineJob::AudioOptions(kKvOutputMp3, 128, 44100, 1)));
+    job.FillPreview(1.0);
+    tagKvEngineOptions options;
+    ASSERT_TRUE(LoadOptions(4, options, job.Folder()));
+    WriteFileBytes(job.Folder() + "skin/GL.dat", "<GL GLExtensionSupported=\"1\"/>");
+    CKvFullPlayDlg dialog(&job.Block(), options, true, job.Folder());
+    EXPECT_EQ(ReadFileBytes(WorkFolderOf(job.Folder()) + "skin/GL.dat").substr(0, 2), "\xFF\xFE");
 }

@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -27,6 +29,12 @@ void AddSilentItem(CKvEngineProject& project, double end)
     item->dEditorEndTime = end;
     item->bHadAudio = 0;
     project.FindLine(kLineAudio)->AppendItem(std::move(item));
+}
+
+// Threads of this process: a graph that is gone must have taken its own with it.
+std::size_t ThreadCount()
+{
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
 }
 
 class Converter : public ::testing::Test
@@ -115,6 +123,9 @@ TEST_F(Converter, CompletesFileFirstThenPostsCompletion)
     EXPECT_EQ(NextEvent(*converter), EC_COMPLETE);
     watching = false;
     watcher.join();
+    // The event is queued before the owner is told: the notice may come a moment later.
+    for (int i = 0; i < 5000 && notices.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     EXPECT_EQ(notices.load(), 1);
     EXPECT_EQ(message.load(), 2050);
@@ -145,6 +156,7 @@ TEST_F(Converter, LevelMeterGetsOneRecordPerTimeLineFrame)
 
 TEST_F(Converter, StoppedMidStreamLeavesNothingAndPostsNothing)
 {
+    const std::size_t threadsBefore = ThreadCount();
     auto converter = Make(600.0);
     const std::string output = Output();
     ASSERT_EQ(converter->BuildConversionGraph(output), S_OK) << converter->LastError();
@@ -169,6 +181,44 @@ TEST_F(Converter, StoppedMidStreamLeavesNothingAndPostsNothing)
     EXPECT_EQ(converter->TearDown(), S_OK);
     EXPECT_EQ(converter->GetState(), kKvGraphNone);
     EXPECT_EQ(converter->GetDuration(), 0.0);
+    EXPECT_EQ(ThreadCount(), threadsBefore) << "the streaming and encoder threads end with the graph";
+}
+
+TEST_F(Converter, AWriteFailureWhileEncodingAbortsWithTheReasonAndLeavesNothing)
+{
+    // A disk that fills up in the middle: writes past 64 kB fail with EFBIG.
+    struct FileSizeLimit
+    {
+        rlimit saved{};
+        void (*savedHandler)(int) = nullptr;
+        FileSizeLimit()
+        {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limited = saved;
+            limited.rlim_cur = 64 * 1024;
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
+        ~FileSizeLimit()
+        {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, savedHandler);
+        }
+    };
+
+    const std::size_t threadsBefore = ThreadCount();
+    const std::string output = Output();
+    {
+        auto converter = Make(60.0);
+        FileSizeLimit limit;
+        ASSERT_EQ(converter->BuildConversionGraph(output), S_OK) << converter->LastError();
+        EXPECT_EQ(NextEvent(*converter), EC_ERRORABORT);
+        EXPECT_NE(converter->LastError().find("writing"), std::string::npos) << converter->LastError();
+        EXPECT_LT(converter->GetPosition(), 60.0);
+    }
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(output + ".part"));
+    EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 TEST_F(Converter, BuildFailuresLeaveNoGraphAndSayWhy)

@@ -151,6 +151,30 @@ TEST_P(EncoderChainOutput, WritesTheAskedFormatAlignedWithTheSource)
     }
 }
 
+// The chain cuts the sound into encoder frames itself, holding back what the
+// resampler keeps: how the caller cuts it into buffers must not change one byte.
+TEST_P(EncoderChainOutput, TheFileDoesNotDependOnHowTheSoundIsCut)
+{
+    const ChainCase& c = GetParam();
+    test::TempFolder folder;
+    const auto pcm = MakeSignal(44100, 2.0);
+    const std::string even = folder.Path() + "even" + c.extension;
+    ASSERT_EQ(Encode(even, c.settings, pcm), 0);
+
+    const std::string uneven = folder.Path() + "uneven" + c.extension;
+    AudioEncoderChain chain;
+    ASSERT_EQ(chain.Open(uneven, c.settings), 0) << chain.LastError();
+    const int sizes[] = {1, 7, 1153, 4000, 2, 1470, 577};
+    std::size_t offset = 0;
+    for (int i = 0; offset < pcm.size(); ++i) {
+        const int frames = static_cast<int>(std::min<std::size_t>(sizes[i % 7], (pcm.size() - offset) / 2));
+        ASSERT_EQ(chain.Write(pcm.data() + offset, frames), 0) << chain.LastError();
+        offset += 2 * static_cast<std::size_t>(frames);
+    }
+    ASSERT_EQ(chain.Finish(), 0) << chain.LastError();
+    EXPECT_TRUE(test::ReadFileBytes(even) == test::ReadFileBytes(uneven));
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, EncoderChainOutput,
     ::testing::Values(
         ChainCase{"Mp3Stereo", {AudioOutputCodec::Mp3, 128000, 44100, 2}, "mp3", ".mp3"},
