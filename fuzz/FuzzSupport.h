@@ -5,6 +5,8 @@
 
 #include "common/KvProgramFolder.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,7 +29,8 @@ public:
         std::error_code error;
         const bool shm = std::filesystem::is_directory("/dev/shm", error) && access("/dev/shm", W_OK) == 0;
         const std::filesystem::path base = shm ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path();
-        const auto root = base / ("velmora-fuzz-" + std::to_string(getpid()));
+        RemoveLeftovers(base);
+        const auto root = base / (kPrefix + std::to_string(getpid()));
         std::filesystem::create_directories(root / "tmp");
         std::filesystem::create_directories(root / "skin");
         m_path = root.string() + "/";
@@ -52,6 +55,24 @@ public:
     std::string Writable(std::string_view relative) const { return velmora::WritablePath(m_path, relative); }
 
 private:
+    static constexpr const char* kPrefix = "velmora-fuzz-";
+
+    // A run that ended on a finding (abort) leaves its folder; the next run removes
+    // the folders of processes that are gone.
+    static void RemoveLeftovers(const std::filesystem::path& base)
+    {
+        std::error_code error;
+        const std::string prefix = kPrefix;
+        for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                std::filesystem::remove_all(entry.path(), error);
+        }
+    }
+
     std::string m_path;
 };
 

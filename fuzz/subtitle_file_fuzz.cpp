@@ -2,6 +2,8 @@
 // (.srt, .ass, .ssa), the rest is the file. Every caption is read, every chapter
 // entered and read, and the per-frame lookup walks the time line.
 
+#include "FuzzSupport.h"
+
 #include "pipeline/KvSubtitleFile.h"
 #include "pipeline/KvSubtitleTrack.h"
 
@@ -11,33 +13,13 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-std::string Folder()
-{
-    static const std::string folder = [] {
-        // Memory-backed when the machine has it: a file is written for every input.
-        char shm[] = "/dev/shm/velmora-subtitle-fuzz-XXXXXX";
-        char tmp[] = "/tmp/velmora-subtitle-fuzz-XXXXXX";
-        const char* made = mkdtemp(shm);
-        if (!made)
-            made = mkdtemp(tmp);
-        if (!made)
-            std::abort();
-        return std::string(made) + "/";
-    }();
-    return folder;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace velmora;
     if (size < 1)
         return 0;
     static const char* const kNames[] = {"captions.srt", "captions.ass", "captions.SSA"};
-    const std::string path = Folder() + kNames[data[0] % 3];
+    const std::string path = velmora::fuzz::Scratch().Path() + kNames[data[0] % 3];
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         std::abort();

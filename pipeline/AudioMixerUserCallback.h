@@ -75,7 +75,7 @@ struct KvAudioMixerSetup
 
 } // namespace velmora
 
-class CAudioMixerUserCallback : public IKvAudioMixerUserCallback
+class CAudioMixerUserCallback final : public IKvAudioMixerUserCallback
 {
 public:
     // Takes the flags from the values current now: build it after the project is

@@ -15,7 +15,7 @@
 
 namespace velmora {
 
-class CKvAudioMixerStage : public IKvAudioMixer
+class CKvAudioMixerStage final : public IKvAudioMixer
 {
 public:
     // The stream's format: interleaved signed 16-bit PCM.
