@@ -19,7 +19,8 @@ const char* const kFileManagerPath = "/org/freedesktop/FileManager1";
 } // namespace
 
 KvSystemDesktopOpener::KvSystemDesktopOpener()
-    : KvSystemDesktopOpener(QDBusConnection::sessionBus(), &KvSystemDesktopOpener::OpenUrl)
+    : KvSystemDesktopOpener(QDBusConnection::sessionBus(),
+                            [](const QUrl& url, const Failed& failed) { OpenUrl(url, failed); })
 {
 }
 
@@ -59,11 +60,11 @@ void KvSystemDesktopOpener::Open(const QString& file, Failed failed)
     m_openUrl(QUrl::fromLocalFile(file), std::move(failed));
 }
 
-void KvSystemDesktopOpener::OpenUrl(const QUrl& url, Failed failed)
+void KvSystemDesktopOpener::OpenUrl(const QUrl& url, Failed failed, QObject* owner)
 {
     // xdg-open runs beside us (it may last as long as the program it starts) and tells
     // by its exit code whether anything took the link.
-    auto* opener = new QProcess;
+    auto* opener = new QProcess(owner);
     QObject::connect(opener, &QProcess::finished, [opener, failed](int code, QProcess::ExitStatus status) {
         opener->deleteLater();
         if ((status != QProcess::NormalExit || code != 0) && failed)

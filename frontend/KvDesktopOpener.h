@@ -18,6 +18,8 @@
 
 #include <functional>
 
+class QObject;
+
 namespace velmora {
 
 class KvDesktopOpener
@@ -51,8 +53,9 @@ public:
     void Open(const QString& file, Failed failed) override;
 
     // xdg-open with url, beside the program; failed when it is missing and Qt's desktop
-    // services cannot open url either, or when it ends with an error.
-    static void OpenUrl(const QUrl& url, Failed failed);
+    // services cannot open url either, or when it ends with an error. With an owner the
+    // process (and the answer) goes when the owner goes.
+    static void OpenUrl(const QUrl& url, Failed failed, QObject* owner = nullptr);
 
 private:
     QDBusConnection m_bus;

@@ -487,10 +487,7 @@ void CKvMainDlg::OpenHelp()
     }
     file.close();
     const QUrl page = QUrl::fromLocalFile(path);
-    KvSystemDesktopOpener::OpenUrl(page, [self = QPointer<CKvMainDlg>(this), page] {
-        if (self)
-            self->ShowNoBrowser(page);
-    });
+    KvSystemDesktopOpener::OpenUrl(page, [this, page] { ShowNoBrowser(page); }, this);
 }
 
 void CKvMainDlg::ShowNoBrowser(const QUrl& page)
