@@ -92,12 +92,14 @@ const char* kHowTo =
     "<style>body{font-family:Arial,sans-serif;background:#242a2d;color:#ece6e2;max-width:46em;"
     "margin:2em auto;line-height:1.5}h1{color:#f2a93b}</style></head><body>"
     "<h1>Velmora: how to use</h1><ol>"
-    "<li>Press <b>Add...</b> and choose video or audio files (or open them with Velmora from your file manager).</li>"
+    "<li>Press <b>Add...</b> and choose video or audio files, drop files or whole folders on the window, or open "
+    "them with Velmora from your file manager.</li>"
     "<li>Optionally edit <b>Start</b> and <b>End</b> (seconds) of a row to convert only a part of it.</li>"
     "<li>Press <b>Settings</b> to choose MP3 or WMA and the bit rate, sample rate and channels.</li>"
     "<li>Press <b>Render</b> and choose the target folder. Each row is converted in turn; the State column "
     "shows the progress and then <b>Finish</b> (or <b>Failed</b> - point at the row to see why).</li>"
-    "<li>Press <b>Render</b> again while it runs to stop.</li></ol>"
+    "<li>Press <b>Render</b> again while it runs to stop.</li>"
+    "<li>Right-click a finished row for <b>Show in Folder</b> and <b>Play</b>.</li></ol>"
     "<p>Output files are named (output001)name.wma, (output002)name.wma, ...; an existing file is never "
     "overwritten.</p></body></html>";
 
@@ -707,28 +709,29 @@ QString CKvMainDlg::OutputToOpen(int row)
     return QString();
 }
 
+std::function<void()> CKvMainDlg::TellLater(const QString& text)
+{
+    // The desktop may answer after the window has gone.
+    return [self = QPointer<CKvMainDlg>(this), text] {
+        if (self)
+            KvMessageBox(text, CKvMessageDlg::kStyleOk, self);
+    };
+}
+
 void CKvMainDlg::ShowOutputInFolder(int row)
 {
     const QString output = OutputToOpen(row);
-    if (output.isEmpty())
-        return;
-    DesktopOpener().ShowInFolder(output, [self = QPointer<CKvMainDlg>(this), output] {
-        if (self)
-            KvMessageBox(QStringLiteral("No file manager could be opened. The output file is here:\n%1").arg(output),
-                         CKvMessageDlg::kStyleOk, self);
-    });
+    if (!output.isEmpty())
+        DesktopOpener().ShowInFolder(
+            output, TellLater(QStringLiteral("No file manager could be opened. The output file is here:\n%1").arg(output)));
 }
 
 void CKvMainDlg::PlayOutput(int row)
 {
     const QString output = OutputToOpen(row);
-    if (output.isEmpty())
-        return;
-    DesktopOpener().Open(output, [self = QPointer<CKvMainDlg>(this), output] {
-        if (self)
-            KvMessageBox(QStringLiteral("No program could be opened to play the output file:\n%1").arg(output),
-                         CKvMessageDlg::kStyleOk, self);
-    });
+    if (!output.isEmpty())
+        DesktopOpener().Open(
+            output, TellLater(QStringLiteral("No program could be opened to play the output file:\n%1").arg(output)));
 }
 
 void CKvMainDlg::SetDesktopOpener(std::unique_ptr<KvDesktopOpener> opener)

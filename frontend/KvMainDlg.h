@@ -173,6 +173,8 @@ private:
     void OpenRowMenu(int row);
     // The finished output of row when it is still there; tells the user when it is gone.
     QString OutputToOpen(int row);
+    // A message the window shows when asked later, unless it has gone by then.
+    std::function<void()> TellLater(const QString& text);
     void AddDroppedFiles(const QList<QUrl>& urls);
     void SetDropHint(const QString& text, bool refused);
     velmora::KvDesktopOpener& DesktopOpener();
