@@ -1,7 +1,9 @@
 #include "frontend/KvMainDlg.h"
 
+#include "frontend/KvDesktopOpener.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
+#include "frontend/KvMediaFiles.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvMovieSettingsDlg.h"
@@ -20,18 +22,21 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLinearGradient>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProcess>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
@@ -63,6 +68,23 @@ bool IsFailed(const QString& state)
     return state.compare(KvMediaList::StateFailed(), Qt::CaseInsensitive) == 0;
 }
 
+// The files are read where they lie: a copy is all a drop may stand for, never a move
+// (a source told "moved" may delete its files).
+Qt::DropAction CopyActionOf(const QDropEvent& event)
+{
+    if (event.possibleActions() & Qt::CopyAction)
+        return Qt::CopyAction;
+    if (event.possibleActions() & Qt::LinkAction)
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
+
+// A drag of links (files, folders, web addresses) that can be taken as a copy.
+bool NamesFiles(const QDropEvent& event)
+{
+    return event.mimeData() && event.mimeData()->hasUrls() && CopyActionOf(event) != Qt::IgnoreAction;
+}
+
 // The how-to page of the help button: written next to the job files and opened in
 // the default browser.
 const char* kHowTo =
@@ -70,12 +92,14 @@ const char* kHowTo =
     "<style>body{font-family:Arial,sans-serif;background:#242a2d;color:#ece6e2;max-width:46em;"
     "margin:2em auto;line-height:1.5}h1{color:#f2a93b}</style></head><body>"
     "<h1>Velmora: how to use</h1><ol>"
-    "<li>Press <b>Add...</b> and choose video or audio files (or open them with Velmora from your file manager).</li>"
+    "<li>Press <b>Add...</b> and choose video or audio files, drop files or whole folders on the window, or open "
+    "them with Velmora from your file manager.</li>"
     "<li>Optionally edit <b>Start</b> and <b>End</b> (seconds) of a row to convert only a part of it.</li>"
     "<li>Press <b>Settings</b> to choose MP3 or WMA and the bit rate, sample rate and channels.</li>"
     "<li>Press <b>Render</b> and choose the target folder. Each row is converted in turn; the State column "
     "shows the progress and then <b>Finish</b> (or <b>Failed</b> - point at the row to see why).</li>"
-    "<li>Press <b>Render</b> again while it runs to stop.</li></ol>"
+    "<li>Press <b>Render</b> again while it runs to stop.</li>"
+    "<li>Right-click a finished row for <b>Show in Folder</b> and <b>Play</b>.</li></ol>"
     "<p>Output files are named (output001)name.wma, (output002)name.wma, ...; an existing file is never "
     "overwritten.</p></body></html>";
 
@@ -93,9 +117,10 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
                    | Qt::WindowCloseButtonHint);
     resize(kWidth, kHeight);
     SetFadeEnabled(false);
+    setAcceptDrops(true);
 
     m_queue = std::make_unique<KvRenderQueue>(KvFrontEndState::Instance());
-    connect(m_queue.get(), &KvRenderQueue::rowStarted, this, [this](int index) { OnRowStarted(index); });
+    connect(m_queue.get(), &KvRenderQueue::rowStarted, this, &CKvMainDlg::OnRowStarted);
     connect(m_queue.get(), &KvRenderQueue::rowProgress, this,
             [this](int index, double percent) { OnRowProgress(index, percent); });
     connect(m_queue.get(), &KvRenderQueue::rowEnded, this, &CKvMainDlg::OnRowEnded);
@@ -415,6 +440,8 @@ void CKvMainDlg::OnCommand(int id)
             RunSettings();
         break;
     case kIdRender: OnRender(); break;
+    case kIdShowInFolder: ShowOutputInFolder(m_list->GetSelectedRow()); break;
+    case kIdPlayOutput: PlayOutput(m_list->GetSelectedRow()); break;
     case kIdMenuExit: OnCancel(); break;
     case kIdNoticeList: m_notices->OpenItem(m_noticeList->ClickedItem()); break;
     default: CKvDialogBase::OnCommand(id); break;
@@ -435,13 +462,8 @@ void CKvMainDlg::OnNotify(int message, CKvButton* control, qint64 param)
     }
     if (message == kMsgListContext && control == m_list) {
         // A right click on a row (the list has selected it) offers what acts on it.
-        if (m_idle && param >= 0) {
-            CKvMenuEx menu;
-            menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
-            const unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
-            if (menu.TrackMenu(flags, QCursor::pos(), this) == kIdPreview)
-                ForwardCommand(kIdPreview);
-        }
+        if (m_idle && param >= 0)
+            OpenRowMenu(int(param));
         return;
     }
     if (message == kMsgCellTextChanged && control == m_list) {
@@ -467,23 +489,7 @@ void CKvMainDlg::OpenHelp()
     }
     file.close();
     const QUrl page = QUrl::fromLocalFile(path);
-    // xdg-open says by its exit code whether anything could show the page; it runs
-    // beside us, so the window never waits for it (it may run as long as the browser).
-    auto* opener = new QProcess(this);
-    connect(opener, &QProcess::finished, this, [this, opener, page](int code, QProcess::ExitStatus status) {
-        opener->deleteLater();
-        if (status != QProcess::NormalExit || code != 0)
-            ShowNoBrowser(page);
-    });
-    connect(opener, &QProcess::errorOccurred, this, [this, opener, page](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        opener->deleteLater();
-        // No xdg-open here: the desktop's own way, if it has one.
-        if (!QDesktopServices::openUrl(page))
-            ShowNoBrowser(page);
-    });
-    opener->start(QStringLiteral("xdg-open"), {page.toString()});
+    KvSystemDesktopOpener::OpenUrl(page, [this, page] { ShowNoBrowser(page); }, this);
 }
 
 void CKvMainDlg::ShowNoBrowser(const QUrl& page)
@@ -538,6 +544,207 @@ void CKvMainDlg::AddWaitingFiles()
     const QStringList files = m_waitingFiles;
     m_waitingFiles.clear();
     AddFiles(files);
+}
+
+// ---- Drops -----------------------------------------------------------------------
+
+QString CKvMainDlg::DropRefusal() const
+{
+    // A drop while an add is reading its files joins that add, as files opened from the
+    // file manager do, so no second add starts inside the first.
+    if (m_mediaList && m_mediaList->IsAdding())
+        return QString();
+    if (!m_idle)
+        return QStringLiteral("Files cannot be added while Render is running. Stop it or let it finish first.");
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!m_mediaList || (modal && modal != this))
+        return QStringLiteral("Files cannot be added while another window of Velmora is open.");
+    return QString();
+}
+
+void CKvMainDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Taken whenever it names files, even while they cannot be added now: a widget that
+    // refuses the enter hears nothing more of the drag, not even its leaving. The move
+    // that always follows answers yes or no, and that is what the pointer shows.
+    if (NamesFiles(*event)) {
+        event->setDropAction(CopyActionOf(*event));
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CKvMainDlg::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!NamesFiles(*event)) {
+        SetDropHint(QString(), false);
+        event->ignore();
+        return;
+    }
+    // Asked again on every move: a Render that ends while the pointer waits over the
+    // window makes the drop welcome from then on.
+    const QString refusal = DropRefusal();
+    SetDropHint(refusal.isEmpty() ? QStringLiteral("Drop files or folders to add them") : refusal, !refusal.isEmpty());
+    if (refusal.isEmpty()) {
+        event->setDropAction(CopyActionOf(*event));
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CKvMainDlg::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    SetDropHint(QString(), false);
+    event->accept();
+}
+
+void CKvMainDlg::dropEvent(QDropEvent* event)
+{
+    SetDropHint(QString(), false);
+    if (!NamesFiles(*event)) {
+        event->ignore();
+        return;
+    }
+    const QString refusal = DropRefusal();
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (refusal.isEmpty()) {
+        event->setDropAction(CopyActionOf(*event));
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    // The files are read (and any message shown) once the drop has been answered, so
+    // the program they came from is not kept waiting meanwhile.
+    QMetaObject::invokeMethod(this, [this, urls, refusal] {
+        if (refusal.isEmpty())
+            AddDroppedFiles(urls);
+        else
+            KvMessageBox(refusal, CKvMessageDlg::kStyleOk, this);
+    }, Qt::QueuedConnection);
+}
+
+void CKvMainDlg::AddDroppedFiles(const QList<QUrl>& urls)
+{
+    // A Render may have started since the drop was taken.
+    const QString refusal = DropRefusal();
+    if (!refusal.isEmpty()) {
+        KvMessageBox(refusal, CKvMessageDlg::kStyleOk, this);
+        return;
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const KvDroppedFiles dropped = CollectDroppedFiles(urls);
+    QGuiApplication::restoreOverrideCursor();
+    if (dropped.files.isEmpty() && dropped.skipped.empty()) {
+        KvMessageBox(QStringLiteral("No media files were found in what was dropped."), CKvMessageDlg::kStyleOk, this);
+        return;
+    }
+    m_mediaList->AddFiles(dropped.files, dropped.skipped);
+    Manager()->Invalidate();
+    update();
+}
+
+void CKvMainDlg::SetDropHint(const QString& text, bool refused)
+{
+    if (text == m_dropHint && refused == m_dropRefused)
+        return;
+    m_dropHint = text;
+    m_dropRefused = refused;
+    update();
+}
+
+void CKvMainDlg::paintEvent(QPaintEvent* event)
+{
+    CKvDialogBase::paintEvent(event);
+    if (m_dropHint.isEmpty() || !m_list)
+        return;
+    // Over the list, where the rows will appear: the accent frame when the files are
+    // welcome, the danger colour and the reason when they are not.
+    const QRect area = m_list->Rect().adjusted(1, 1, -2, -2);
+    const QColor edge = m_dropRefused ? DangerColor() : AccentColor();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(ColorFromRef(CKvUIManager::Colors().clrDlgBK, 200));
+    painter.setPen(QPen(edge, 2, Qt::DashLine));
+    painter.drawRoundedRect(QRectF(area), 6, 6);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(m_dropRefused ? edge : ColorFromRef(CKvUIManager::Colors().clrText));
+    painter.drawText(area.adjusted(20, 0, -20, 0), Qt::AlignCenter | Qt::TextWordWrap, m_dropHint);
+}
+
+// ---- Finished rows -----------------------------------------------------------------
+
+void CKvMainDlg::OpenRowMenu(int row)
+{
+    CKvMenuEx menu;
+    menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
+    const QString output = m_mediaList->FinishedOutput(row);
+    if (!output.isEmpty()) {
+        // A file moved or deleted since the Render is said so on the items themselves,
+        // rather than the items doing nothing.
+        const bool there = QFileInfo(output).isFile();
+        const QString gone = there ? QString() : QStringLiteral(" (file is gone)");
+        menu.AddItem(0, QString());
+        menu.AddItem(kIdShowInFolder, QStringLiteral("Show in &Folder") + gone);
+        menu.AddItem(kIdPlayOutput, QStringLiteral("P&lay") + gone);
+        menu.EnableItem(kIdShowInFolder, there);
+        menu.EnableItem(kIdPlayOutput, there);
+    }
+    const unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
+    const int command = menu.TrackMenu(flags, QCursor::pos(), this);
+    if (command > 0)
+        ForwardCommand(command);
+}
+
+QString CKvMainDlg::OutputToOpen(int row)
+{
+    const QString output = m_mediaList ? m_mediaList->FinishedOutput(row) : QString();
+    if (output.isEmpty() || QFileInfo(output).isFile())
+        return output;
+    KvMessageBox(QStringLiteral("The output file is gone:\n%1").arg(output), CKvMessageDlg::kStyleOk, this);
+    return QString();
+}
+
+std::function<void()> CKvMainDlg::TellLater(const QString& text)
+{
+    // The desktop may answer after the window has gone.
+    return [self = QPointer<CKvMainDlg>(this), text] {
+        if (self)
+            KvMessageBox(text, CKvMessageDlg::kStyleOk, self);
+    };
+}
+
+void CKvMainDlg::ShowOutputInFolder(int row)
+{
+    const QString output = OutputToOpen(row);
+    if (!output.isEmpty())
+        DesktopOpener().ShowInFolder(
+            output, TellLater(QStringLiteral("No file manager could be opened. The output file is here:\n%1").arg(output)));
+}
+
+void CKvMainDlg::PlayOutput(int row)
+{
+    const QString output = OutputToOpen(row);
+    if (!output.isEmpty())
+        DesktopOpener().Open(
+            output, TellLater(QStringLiteral("No program could be opened to play the output file:\n%1").arg(output)));
+}
+
+void CKvMainDlg::SetDesktopOpener(std::unique_ptr<KvDesktopOpener> opener)
+{
+    m_desktopOpener = std::move(opener);
+}
+
+KvDesktopOpener& CKvMainDlg::DesktopOpener()
+{
+    // Made on first use: the session bus is not touched by a window that never asks.
+    if (!m_desktopOpener)
+        m_desktopOpener = std::make_unique<KvSystemDesktopOpener>();
+    return *m_desktopOpener;
 }
 
 void CKvMainDlg::OnCancel()
@@ -649,10 +856,11 @@ void CKvMainDlg::SetBusy(bool busy)
     update();
 }
 
-void CKvMainDlg::OnRowStarted(int index)
+void CKvMainDlg::OnRowStarted(int index, const QString& output)
 {
     const int row = m_queue->Rows()[size_t(index)].tag;
     m_mediaList->SetRowToolTip(row, QString());
+    m_mediaList->SetRowOutput(row, output);
     m_mediaList->SetState(row, KvMediaList::ProgressText(0.0), 0);
 }
 

@@ -27,6 +27,7 @@ class CKvMenuEx;
 class CKvNoticeBoard;
 
 namespace velmora {
+class KvDesktopOpener;
 class KvMediaList;
 class KvRenderQueue;
 }
@@ -53,6 +54,9 @@ public:
     static constexpr int kIdMediaList = 26;
     static constexpr int kIdNoticeList = 27;
     static constexpr int kIdMenuExit = 11;
+    // The selected row's output (finished rows' menu).
+    static constexpr int kIdShowInFolder = 32;
+    static constexpr int kIdPlayOutput = 33;
 
     static constexpr int kWidth = 1000;
     static constexpr int kHeight = 650;
@@ -78,6 +82,22 @@ public:
     // Adds files as Add does. While the queue runs they wait and are added when it
     // stops, so a running queue never changes under the engine.
     void AddFiles(const QStringList& files);
+
+    // Files and folders dropped on the window are added as Add adds them (folders
+    // walked for media files in name order), with one message about what was left
+    // out. A drop while an add runs joins that add. Why a drop now would be refused
+    // (Render running, another of our windows open); empty when it would be taken.
+    QString DropRefusal() const;
+    // What the window says over the list while something is dragged over it (empty
+    // when nothing is).
+    QString DropHint() const { return m_dropHint; }
+
+    // The finished rows' commands: the output shown in its folder, or played.
+    void ShowOutputInFolder(int row);
+    void PlayOutput(int row);
+    // How folders and files are shown (the desktop's file manager and player by
+    // default; tests set their own).
+    void SetDesktopOpener(std::unique_ptr<velmora::KvDesktopOpener> opener);
 
     // The queue.
     bool IsIdle() const { return m_idle; }
@@ -128,13 +148,18 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     CKvButton* AddImageButton(int id, const char* image, const QString& tip);
     void SetBusy(bool busy);
     void AddWaitingFiles();
     // What the queue reports, shown in the list.
-    void OnRowStarted(int index);
+    void OnRowStarted(int index, const QString& output);
     void OnRowProgress(int index, double percent);
     void OnRowEnded(int index, bool finished, const QString& reason, const QString& detail);
     void OnQueueStopped(bool completed);
@@ -145,6 +170,14 @@ private:
     void RunSettings();
     void ChooseInitialWindowsMedia();
     void LayoutListAndNotices(int width, int height);
+    void OpenRowMenu(int row);
+    // The finished output of row when it is still there; tells the user when it is gone.
+    QString OutputToOpen(int row);
+    // A message the window shows when asked later, unless it has gone by then.
+    std::function<void()> TellLater(const QString& text);
+    void AddDroppedFiles(const QList<QUrl>& urls);
+    void SetDropHint(const QString& text, bool refused);
+    velmora::KvDesktopOpener& DesktopOpener();
 
     std::unique_ptr<velmora::KvMediaList> m_mediaList;
     CKvListCtrl* m_list = nullptr;
@@ -161,4 +194,7 @@ private:
     QString m_targetFolder;
     std::unique_ptr<velmora::KvRenderQueue> m_queue;
     QStringList m_waitingFiles;
+    QString m_dropHint;
+    bool m_dropRefused = false;
+    std::unique_ptr<velmora::KvDesktopOpener> m_desktopOpener;
 };

@@ -30,7 +30,7 @@ bool NameBefore(const QString& a, const QString& b)
     return folded != 0 ? folded < 0 : a < b;
 }
 
-void Walk(const QString& folder, std::set<QString>& entered, QStringList& files)
+void Walk(const QString& folder, std::set<QString>& entered, QStringList& files, QStringList* leftOut)
 {
     const QString real = QFileInfo(folder).canonicalFilePath();
     if (real.isEmpty() || !entered.insert(real).second)
@@ -42,9 +42,11 @@ void Walk(const QString& folder, std::set<QString>& entered, QStringList& files)
         if (entry.fileName().startsWith(u'.'))
             continue;
         if (entry.isDir())
-            Walk(entry.absoluteFilePath(), entered, files);
+            Walk(entry.absoluteFilePath(), entered, files, leftOut);
         else if (HasMediaExtension(entry.fileName()))
             files << entry.absoluteFilePath();
+        else if (leftOut)
+            *leftOut << entry.absoluteFilePath();
     }
 }
 
@@ -67,7 +69,7 @@ bool HasMediaExtension(const QString& path)
     });
 }
 
-QStringList CollectMediaFiles(const QStringList& paths)
+QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut)
 {
     QStringList files;
     std::set<QString> entered;
@@ -76,11 +78,30 @@ QStringList CollectMediaFiles(const QStringList& paths)
             continue;
         const QFileInfo info(path);
         if (info.isDir())
-            Walk(info.absoluteFilePath(), entered, files);
+            Walk(info.absoluteFilePath(), entered, files, leftOut);
         else
             files << info.absoluteFilePath();
     }
     return files;
+}
+
+KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls)
+{
+    KvDroppedFiles dropped;
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        // Only what is on this machine's file system can be read by the engine; a link
+        // from a web page is named in the report rather than fetched.
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+        else if (!url.isEmpty())
+            dropped.skipped.push_back({url.toDisplayString(), KvMediaList::ReasonNotLocal()});
+    }
+    QStringList leftOut;
+    dropped.files = CollectMediaFiles(paths, &leftOut);
+    for (const QString& path : leftOut)
+        dropped.skipped.push_back({path, KvMediaList::ReasonNotMedia()});
+    return dropped;
 }
 
 KvSourceRow ReadSourceRow(const QString& file)

@@ -8,14 +8,23 @@
 
 #include "project/KvJobProject.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace velmora {
+
+// A file that was not added, and why ("no sound track", "cannot be read").
+struct KvSkippedFile
+{
+    QString path;
+    QString reason;
+};
 
 // The extensions the Add command offers, lower case, without the dot, in the order
 // the file dialog lists them.
@@ -28,8 +37,19 @@ bool HasMediaExtension(const QString& path);
 // (as the letters compare, ignoring case first), a folder's entries in place, skips
 // hidden entries (names starting with ".") and enters each real folder once, so a
 // link back up the tree does not loop. A path that does not exist is kept as it is:
-// reading it fails later with a reason. Relative paths are made absolute.
-QStringList CollectMediaFiles(const QStringList& paths);
+// reading it fails later with a reason. Relative paths are made absolute. leftOut, when
+// given, receives the files the walk passed over for their extension.
+QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut = nullptr);
+
+// What a drop on the window names (the links of "text/uri-list"): local files and
+// folders collected as CollectMediaFiles does, and what was left out on the way: links
+// that are no local file, and files in the folders without a media extension.
+struct KvDroppedFiles
+{
+    QStringList files;
+    std::vector<KvSkippedFile> skipped;
+};
+KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls);
 
 // A file read as a row: the cells the media list gives a newly added file, or why it
 // cannot be one (KvMediaList::ReasonUnreadable, ReasonNoSound).

@@ -156,6 +156,18 @@ const QString& KvMediaList::ReasonUnreadable()
     return text;
 }
 
+const QString& KvMediaList::ReasonNotMedia()
+{
+    static const QString text = QStringLiteral("not a media file");
+    return text;
+}
+
+const QString& KvMediaList::ReasonNotLocal()
+{
+    static const QString text = QStringLiteral("not a local file");
+    return text;
+}
+
 QString KvMediaList::FileFilter()
 {
     QStringList patterns;
@@ -193,15 +205,18 @@ void KvMediaList::CreateColumns()
     m_list->SetFillWidth(true);
 }
 
-int KvMediaList::AddFiles(const QStringList& files)
+int KvMediaList::AddFiles(const QStringList& files, const std::vector<KvSkippedFile>& leftOut)
 {
+    m_leftOut.insert(m_leftOut.end(), leftOut.begin(), leftOut.end());
     if (m_adding) {
         m_waitingFiles += files;
         return 0;
     }
     m_skipped.clear();
-    if (!m_list || m_list->GetColumnCount() < kMediaColumnCount)
+    if (!m_list || m_list->GetColumnCount() < kMediaColumnCount) {
+        m_leftOut.clear();
         return 0;
+    }
     int added = 0;
     {
         WaitCursor wait;
@@ -215,6 +230,8 @@ int KvMediaList::AddFiles(const QStringList& files)
             }
             batch = std::exchange(m_waitingFiles, QStringList());
         }
+        m_skipped.insert(m_skipped.end(), m_leftOut.begin(), m_leftOut.end());
+        m_leftOut.clear();
         m_list->SetScroll(m_list->ScrollX(), m_list->ScrollY());
         if (CKvUIManager* manager = m_list->Manager())
             manager->RedrawControl(m_list);
@@ -633,6 +650,20 @@ QString KvMediaList::RowToolTip(int row) const
 {
     const RowExtra* extra = Extra(row);
     return extra ? extra->toolTip : QString();
+}
+
+void KvMediaList::SetRowOutput(int row, const QString& path)
+{
+    if (RowExtra* extra = Extra(row))
+        extra->output = path;
+}
+
+QString KvMediaList::FinishedOutput(int row) const
+{
+    const RowExtra* extra = Extra(row);
+    if (!extra || StateText(row).compare(StateFinish(), Qt::CaseInsensitive) != 0)
+        return QString();
+    return extra->output;
 }
 
 QString KvMediaList::ToolTipAt(int x, int y) const

@@ -13,6 +13,7 @@
 // and turns a row into the cells a job is built from. The queue drives a row's state
 // through the setters below. GUI thread only.
 
+#include "frontend/KvMediaFiles.h"
 #include "project/KvJobProject.h"
 
 #include <QPointer>
@@ -55,13 +56,6 @@ enum KvMediaColumn : int {
     kMediaColumnCount = 19,
 };
 
-// A file that Add could not take, and why ("no sound track", "cannot be read").
-struct KvSkippedFile
-{
-    QString path;
-    QString reason;
-};
-
 class KvMediaList
 {
 public:
@@ -75,6 +69,8 @@ public:
     // The reasons a file is skipped.
     static const QString& ReasonNoSound();    // "no sound track"
     static const QString& ReasonUnreadable(); // "cannot be read"
+    static const QString& ReasonNotMedia();   // "not a media file" (left out of a folder)
+    static const QString& ReasonNotLocal();   // "not a local file" (a dropped web link)
 
     // The filter for the QFileDialog of the Add command: one entry, "Media Files
     // (...)", the extensions of the file-open dialog in Qt's notation.
@@ -106,7 +102,11 @@ public:
     // (another start of the program) do not start a second add inside the first: they
     // wait, are added after the files before them, and their skipped files join the
     // same one message. Such a call returns 0.
-    int AddFiles(const QStringList& files);
+    //
+    // leftOut: files the caller already passed over (a drop's web links, the non-media
+    // files of a dropped folder); they are listed in the same one message, after the
+    // files this add skips.
+    int AddFiles(const QStringList& files, const std::vector<KvSkippedFile>& leftOut = {});
     bool IsAdding() const { return m_adding; }
     // The files the last AddFiles skipped, in order.
     const std::vector<KvSkippedFile>& LastSkipped() const { return m_skipped; }
@@ -155,6 +155,11 @@ public:
     // shown as the list's tool tip while the pointer is over that row.
     void SetRowToolTip(int row, const QString& text);
     QString RowToolTip(int row) const;
+    // The file the row's conversion writes, set when it starts; it travels with the row.
+    void SetRowOutput(int row, const QString& path);
+    // The output of row when its last Render finished (the state "Finish"); empty
+    // otherwise. The file may have gone since.
+    QString FinishedOutput(int row) const;
     // The tip for a client point of the dialog: over the File column the whole path
     // (with the row's tip below it), elsewhere in a row the row's tip; empty outside.
     QString ToolTipAt(int x, int y) const;
@@ -170,6 +175,7 @@ private:
         // The last accepted text of every cell, for refusing a bad edit.
         QString accepted[kMediaColumnCount];
         QString toolTip;
+        QString output;
     };
 
     bool AddFile(const QString& path);
@@ -188,6 +194,7 @@ private:
     std::vector<KvSkippedFile> m_skipped;
     bool m_adding = false;
     QStringList m_waitingFiles;
+    std::vector<KvSkippedFile> m_leftOut;
     QString m_lastEditProblem;
     QPointer<CKvToolTipWnd> m_problemTip;
     // Keyed by the row data given to AddRow (a serial): it moves with the row's cells.

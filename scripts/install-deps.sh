@@ -15,6 +15,8 @@ PKGS=(
   ffmpeg
   libgtest-dev googletest
   xvfb xauth
+  # a private session bus for the test of the file manager call
+  dbus-daemon
   locales
   # the Debian package (cpack's dependency list) and its checks
   dpkg-dev file lintian appstream

@@ -9,6 +9,7 @@
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvWmProfile.h"
+#include "frontend/KvDesktopOpener.h"
 #include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndApp.h"
 #include "frontend/KvFrontEndState.h"
@@ -25,11 +26,17 @@
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -163,6 +170,61 @@ protected:
     }
 
     QString Target(const char* name) const { return QString::fromStdString(m_target.Path()) + QString::fromUtf8(name); }
+
+    // Drags urls over the window as a file manager does and, when drop is set, lets go;
+    // the add the drop leads to has run when this returns. Whether the window took the
+    // drag (as a copy), and what it said over the list meanwhile.
+    struct DragAnswer
+    {
+        bool taken = false;
+        QString hint;
+    };
+    DragAnswer Drag(const QList<QUrl>& urls, bool drop)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPointF at(m_dialog->width() / 2.0, m_dialog->height() / 2.0);
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(at.toPoint(), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(m_dialog, &enter);
+        // A move always follows the enter; its answer is what the pointer shows.
+        QDragMoveEvent move(at.toPoint(), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        move.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(m_dialog, &move);
+        DragAnswer answer{move.isAccepted() && move.dropAction() == Qt::CopyAction, m_dialog->DropHint()};
+        if (drop) {
+            QDropEvent dropped(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_dialog, &dropped);
+        } else {
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(m_dialog, &leave);
+        }
+        QApplication::processEvents();
+        EXPECT_TRUE(m_dialog->DropHint().isEmpty()) << "the hint outlived the drag";
+        return answer;
+    }
+
+    // The items of the row's context menu, a disabled one marked " [off]".
+    QStringList MenuOf(int row)
+    {
+        QStringList items;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* action : menu->actions()) {
+                    if (!action->isSeparator())
+                        items << action->text() + (action->isEnabled() ? "" : " [off]");
+                }
+                menu->close();
+            }
+        });
+        poll.start();
+        m_dialog->ListControl()->SetSelectedRow(row, false);
+        m_dialog->Manager()->SendNotify(kMsgListContext, m_dialog->ListControl(), row);
+        return items;
+    }
 
     TempProgramFolder m_program{true};
     TempFolder m_target{"velmora-out"};
@@ -512,4 +574,204 @@ TEST_F(QueueTest, ARunBesideTheWindowKeepsItsSlotAndItsEngine)
     other.Stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return other.DyingEngineCount() == 0; }, 5000));
     EXPECT_FALSE(QFileInfo::exists(theirs.output + ".part"));
+}
+
+// ---- Drops -----------------------------------------------------------------------
+
+// A folder dropped on the window: its media files, nested folders too, become rows in
+// name order; what was left out (a broken file, files that are no media, a web link)
+// is told in one message, and the drop is taken as a copy even where a move is offered.
+TEST_F(QueueTest, ADroppedFolderAddsItsMediaInNameOrderAndTellsWhatWasLeftOutOnce)
+{
+    const Media& media = TestMedia();
+    TempFolder dropped{"velmora-drop"};
+    const std::string root = dropped.Path() + "Mix/";
+    fs::create_directories(root + "A Sub/deeper");
+    fs::copy_file(media.song, root + "a.wav");
+    fs::copy_file(media.clip, root + "b.mp4");
+    fs::copy_file(media.song, root + "A Sub/c.wav");
+    fs::copy_file(media.song, root + "A Sub/deeper/d.wav");
+    fs::copy_file(media.song, root + ".hidden.wav");
+    WriteFileBytes(root + "broken.mp4", "not a film at all");
+    WriteFileBytes(root + "notes.txt", "track list");
+    WriteFileBytes(root + "A Sub/readme.txt", "hello");
+    const QString web = QStringLiteral("https://example.com/song.mp3");
+
+    const DragAnswer answer = Drag({QUrl::fromLocalFile(QString::fromStdString(dropped.Path() + "Mix")), QUrl(web)}, true);
+    EXPECT_TRUE(answer.taken);
+    EXPECT_FALSE(answer.hint.isEmpty());
+
+    const QString folder = QString::fromStdString(root);
+    QStringList rows;
+    for (int row = 0; row < List().RowCount(); ++row)
+        rows << List().FilePath(row);
+    EXPECT_EQ(rows, QStringList({folder + "A Sub/c.wav", folder + "A Sub/deeper/d.wav", folder + "a.wav",
+                                 folder + "b.mp4"}));
+    ASSERT_EQ(m_messages.size(), 1) << m_messages.join("\n----\n").toStdString();
+    const QString& message = m_messages[0];
+    EXPECT_TRUE(message.startsWith("4 files were not added.")) << message.toStdString();
+    for (const QString& named : {folder + "broken.mp4", folder + "notes.txt", folder + "A Sub/readme.txt", web})
+        EXPECT_TRUE(message.contains(named)) << named.toStdString() << "\n" << message.toStdString();
+    EXPECT_TRUE(message.contains("Cannot be read:\n" + folder + "broken.mp4"));
+    EXPECT_FALSE(message.contains(".hidden"));
+
+    // Something dragged that names no file at all (text from an editor) is not taken.
+    QMimeData text;
+    text.setText("hello");
+    QDragEnterEvent enter(QPoint(50, 200), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_dialog, &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    // A folder holding nothing at all is said so, not passed over without a word.
+    m_messages.clear();
+    TempFolder empty{"velmora-empty"};
+    Drag({QUrl::fromLocalFile(QString::fromStdString(empty.Path()))}, true);
+    EXPECT_EQ(m_messages, QStringList{"No media files were found in what was dropped."});
+    EXPECT_EQ(List().RowCount(), 4);
+}
+
+// While Render runs (or another of our windows is open) the drag is not taken and the
+// window says why; a drop that arrives anyway adds nothing and is answered once.
+TEST_F(QueueTest, DropsAreRefusedWhileRenderRunsOrAnotherWindowIsOpen)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song)}), 1);
+    const QList<QUrl> clip{QUrl::fromLocalFile(QString::fromStdString(media.clip))};
+    QSignalSpy stopped(m_dialog, &CKvMainDlg::queueStopped);
+    ASSERT_TRUE(m_dialog->StartQueue(QString::fromStdString(m_target.Path())));
+    ASSERT_FALSE(m_dialog->IsIdle());
+
+    const DragAnswer over = Drag(clip, false);
+    EXPECT_FALSE(over.taken);
+    EXPECT_TRUE(over.hint.contains("while Render is running")) << over.hint.toStdString();
+    const DragAnswer dropped = Drag(clip, true);
+    EXPECT_FALSE(dropped.taken);
+    EXPECT_EQ(List().RowCount(), 1);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_messages[0], over.hint);
+    ASSERT_TRUE(stopped.count() > 0 || stopped.wait(60000));
+    EXPECT_EQ(List().RowCount(), 1) << "a refused drop does not wait for the queue";
+
+    {
+        QDialog other(m_dialog);
+        other.setModal(true);
+        other.show();
+        const DragAnswer blocked = Drag(clip, false);
+        EXPECT_FALSE(blocked.taken);
+        EXPECT_TRUE(blocked.hint.contains("another window")) << blocked.hint.toStdString();
+    }
+    EXPECT_TRUE(Drag(clip, true).taken);
+    EXPECT_EQ(List().RowCount(), 2);
+}
+
+// A drop while an add is reading a long Windows Media file does not start a second add
+// inside it: its files follow the add's own, and one message tells what both left out.
+TEST_F(QueueTest, ADropDuringAnAddJoinsIt)
+{
+    const Media& media = TestMedia();
+    const std::string longWmv = media.folder.Path() + "long.wmv";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=300:sample_rate=44100 -t 300 -c:a wmav2 "
+                         + ShellQuote(longWmv)),
+              0);
+    TempFolder dropped{"velmora-drop"};
+    fs::copy_file(media.song, dropped.Path() + "dropped.wav");
+    WriteFileBytes(dropped.Path() + "dropped broken.mp3", "no sound here");
+    bool duringAdd = false;
+    QTimer::singleShot(0, m_dialog, [&] {
+        duringAdd = List().IsAdding();
+        EXPECT_TRUE(Drag({QUrl::fromLocalFile(QString::fromStdString(dropped.Path()))}, true).taken);
+    });
+    List().AddFiles({QString::fromStdString(longWmv), QString::fromStdString(media.clip)});
+    ASSERT_TRUE(duringAdd) << "the extraction ran no events; the case was not exercised";
+    ASSERT_EQ(List().RowCount(), 3);
+    EXPECT_EQ(List().FilePath(0), QString::fromStdString(longWmv));
+    EXPECT_EQ(List().FilePath(1), QString::fromStdString(media.clip));
+    EXPECT_EQ(List().FilePath(2), QString::fromStdString(dropped.Path() + "dropped.wav"));
+    ASSERT_EQ(m_messages.size(), 1) << m_messages.join("\n----\n").toStdString();
+    EXPECT_TRUE(m_messages[0].contains("dropped broken.mp3"));
+}
+
+// ---- Finished rows ---------------------------------------------------------------
+
+namespace {
+
+// Stands in for the desktop: records what it was asked to show and play, and fails
+// when told to.
+struct FakeDesktop : KvDesktopOpener
+{
+    QStringList* shown;
+    QStringList* played;
+    bool fail = false;
+
+    FakeDesktop(QStringList* shownFiles, QStringList* playedFiles, bool failing)
+        : shown(shownFiles), played(playedFiles), fail(failing)
+    {
+    }
+    void ShowInFolder(const QString& file, Failed failed) override
+    {
+        *shown << file;
+        if (fail)
+            failed();
+    }
+    void Open(const QString& file, Failed failed) override
+    {
+        *played << file;
+        if (fail)
+            failed();
+    }
+};
+
+} // namespace
+
+TEST_F(QueueTest, FinishedRowsOfferTheirOutputInItsFolderAndToPlay)
+{
+    const Media& media = TestMedia();
+    QStringList shown;
+    QStringList played;
+    m_dialog->SetDesktopOpener(std::make_unique<FakeDesktop>(&shown, &played, false));
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song)}), 1);
+    EXPECT_EQ(MenuOf(0), QStringList{"&Preview"}) << "nothing to show before a Render";
+    ASSERT_TRUE(RenderAndWait());
+    ASSERT_EQ(List().StateText(0), "Finish");
+    const QString output = Target("(output001)song.wma");
+    ASSERT_TRUE(QFileInfo::exists(output));
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.clip)}), 1);
+
+    const QStringList offered{"&Preview", "Show in &Folder", "P&lay"};
+    EXPECT_EQ(MenuOf(0), offered);
+    EXPECT_EQ(MenuOf(1), QStringList{"&Preview"}) << "a row not rendered has no output";
+    // The output travels with its row.
+    m_dialog->ListControl()->SetSelectedRow(0, false);
+    ASSERT_TRUE(List().MoveDown());
+    EXPECT_EQ(MenuOf(1), offered);
+    EXPECT_EQ(List().FinishedOutput(1), output);
+    EXPECT_TRUE(List().FinishedOutput(0).isEmpty());
+
+    m_dialog->ListControl()->SetSelectedRow(1, false);
+    m_dialog->OnCommand(CKvMainDlg::kIdShowInFolder);
+    m_dialog->OnCommand(CKvMainDlg::kIdPlayOutput);
+    EXPECT_EQ(shown, QStringList{output});
+    EXPECT_EQ(played, QStringList{output});
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join('\n').toStdString();
+
+    // A desktop that cannot show it: the user is told where the file is.
+    m_dialog->SetDesktopOpener(std::make_unique<FakeDesktop>(&shown, &played, true));
+    m_dialog->OnCommand(CKvMainDlg::kIdShowInFolder);
+    m_dialog->OnCommand(CKvMainDlg::kIdPlayOutput);
+    ASSERT_EQ(m_messages.size(), 2);
+    EXPECT_TRUE(m_messages[0].startsWith("No file manager could be opened") && m_messages[0].contains(output));
+    EXPECT_TRUE(m_messages[1].startsWith("No program could be opened to play") && m_messages[1].contains(output));
+
+    // The output deleted since: the items say so and do nothing.
+    m_messages.clear();
+    ASSERT_TRUE(QFile::remove(output));
+    EXPECT_EQ(MenuOf(1), QStringList({"&Preview", "Show in &Folder (file is gone) [off]", "P&lay (file is gone) [off]"}));
+    m_dialog->ListControl()->SetSelectedRow(1, false);
+    m_dialog->OnCommand(CKvMainDlg::kIdPlayOutput);
+    EXPECT_EQ(m_messages, QStringList{"The output file is gone:\n" + output});
+    EXPECT_EQ(played.size(), 2);
+
+    // New settings make the row wait for the next Render: its old output is not offered.
+    m_dialog->SetSettingsRunner([] { return true; });
+    m_dialog->OnCommand(CKvMainDlg::kIdSettings);
+    EXPECT_EQ(MenuOf(1), QStringList{"&Preview"});
 }

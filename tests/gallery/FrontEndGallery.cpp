@@ -5,6 +5,8 @@
 //
 //   main-busy.png       the main window while the queue runs (list locked, progress shown)
 //   main-done.png       the main window after a run with a failed row
+//   main-menu.png       the context menu of a finished row (Show in Folder, Play)
+//   main-drop.png       files dragged over the window, and the same while Render runs
 //   message-long.png    the message about 45 files that could not be added, placed on
 //                       the screen as the window system would show it
 //   settings-8000.png   "Audio Settings" for MP3 at 8000 Hz (the bit rates that rate allows)
@@ -28,12 +30,15 @@
 #include "support/SoundTracks.h"
 #include "support/TempFolder.h"
 #include "ui/KvCompositor.h"
+#include "ui/KvListCtrl.h"
 #include "ui/KvMenuEx.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QPalette>
 #include <QScreen>
@@ -41,6 +46,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -72,6 +78,42 @@ QImage OnScreen(QWidget& window)
     picture.fill(QColor(70, 80, 95));
     QPainter painter(&picture);
     painter.drawImage(window.geometry().topLeft() - screen.topLeft(), Grab(window));
+    return picture;
+}
+
+// window with the popup that opens while open() runs drawn where it shows.
+QImage WithPopup(QWidget& window, const std::function<void()>& open)
+{
+    QImage picture;
+    QTimer::singleShot(300, [&] {
+        QImage shot = Grab(window);
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            QPainter painter(&shot);
+            painter.drawImage(window.mapFromGlobal(popup->pos()), popup->grab().toImage());
+            popup->close();
+        }
+        picture = shot;
+    });
+    open();
+    return picture;
+}
+
+// window while files are dragged over it.
+QImage WhileDragging(QWidget& window, const QStringList& files)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    const QPoint at(window.width() / 2, window.height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    const QImage picture = Grab(window);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(&window, &leave);
     return picture;
 }
 
@@ -142,6 +184,27 @@ int main(int argc, char* argv[])
         list.SetRowToolTip(2, QStringLiteral("The disk is full."));
         list.SetState(3, KvMediaList::StateFinish(), 100);
         ok &= Save(Grab(*window), output, "main-done.png");
+
+        // The finished row's menu, its output there.
+        const std::string rendered = target.Path() + "(output001)Interview.wma";
+        WriteFileBytes(rendered, "sound");
+        list.SetRowOutput(1, QString::fromStdString(rendered));
+        window->ListControl()->SetSelectedRow(1, false);
+        QCursor::setPos(window->mapToGlobal(window->ListControl()->CellRect(0, 1).center()));
+        ok &= Save(WithPopup(*window, [&] { window->Manager()->SendNotify(kMsgListContext, window->ListControl(), 1); }),
+                   output, "main-menu.png");
+
+        // Files dragged over the window, idle and then busy, one above the other.
+        const QImage welcome = WhileDragging(*window, files);
+        window->OnRender();
+        const QImage refused = WhileDragging(*window, files);
+        window->OnRender();
+        QImage both(welcome.width(), welcome.height() + refused.height(), QImage::Format_ARGB32_Premultiplied);
+        QPainter stack(&both);
+        stack.drawImage(0, 0, welcome);
+        stack.drawImage(0, welcome.height(), refused);
+        stack.end();
+        ok &= Save(both, output, "main-drop.png");
         lumo.DestroyMainWindow();
         lumo.ExitInstance();
     }
