@@ -54,7 +54,7 @@ struct KvVideoMixerSetup
 
 } // namespace velmora
 
-class CVideoMixerUserCallback : public IKvVideoMixerUserCallback
+class CVideoMixerUserCallback final : public IKvVideoMixerUserCallback
 {
 public:
     static constexpr std::size_t kHistoryLength = 16;
