@@ -76,7 +76,8 @@ const char* kHowTo =
     "<li>Press <b>Render</b> and choose the target folder. Each row is converted in turn; the State column "
     "shows the progress and then <b>Finish</b> (or <b>Failed</b> - point at the row to see why).</li>"
     "<li>Press <b>Render</b> again while it runs to stop.</li></ol>"
-    "<p>Output files are named (output001)name.wma, (output002)name.wma, ...; an existing file is never "
+    "<p>Output files are named (output001)name.wma, (output002)name.wma, ... unless <b>Settings</b> gives "
+    "other <b>Output Names</b> (with {name}, {n}, {title} and {artist}); an existing file is never "
     "overwritten.</p></body></html>";
 
 } // namespace
