@@ -355,17 +355,19 @@ TEST(MovieSettingsDlg, OutputNamesAreCheckedOnOkAndKeptForTheNextStart)
     EXPECT_FALSE(dialog.IsClosing());
     EXPECT_EQ(f.state.OutputNamePattern().Text(), KvOutputNamePattern::kDefaultText);
 
-    dialog.NamesEdit()->SetCaption(QStringLiteral("{artist} - {title}"));
+    // Text an ini file treats specially comes back as it was.
+    const QString chosen = QString::fromUtf8("{artist}, {title}; \xC3\xBC=#\\");
+    dialog.NamesEdit()->SetCaption(chosen);
     dialog.OnOK();
     EXPECT_EQ(messages.size(), 1);
-    EXPECT_EQ(f.state.OutputNamePattern().Text(), L"{artist} - {title}");
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
     f.state.Reset(f.program.Path());
     ASSERT_TRUE(f.state.LoadFrontEndSettings());
-    EXPECT_EQ(f.state.OutputNamePattern().Text(), L"{artist} - {title}");
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
     // A hand-edited pattern that does not parse leaves the one in use.
     test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nNamePattern={name\n");
     ASSERT_TRUE(f.state.LoadFrontEndSettings());
-    EXPECT_EQ(f.state.OutputNamePattern().Text(), L"{artist} - {title}");
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
 }
 
 // The command line's settings become the record the dialog writes for the same
