@@ -350,7 +350,7 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         static const QStringList valued = {QStringLiteral("--format"), QStringLiteral("--bitrate"),
                                            QStringLiteral("--rate"),   QStringLiteral("--channels"),
                                            QStringLiteral("--start"),  QStringLiteral("--end"),
-                                           QStringLiteral("--jobs")};
+                                           QStringLiteral("--jobs"),   QStringLiteral("--name")};
         if (!valued.contains(name)) {
             error = QStringLiteral("unknown option \"%1\"").arg(arg);
             return false;
@@ -398,6 +398,11 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                 error = QStringLiteral("--jobs takes a number from 1 to %1, not \"%2\"")
                             .arg(KvFrontEndState::kMaxParallelConversions)
                             .arg(value);
+        } else if (name == QLatin1String("--name")) {
+            std::string why;
+            ok = options.names.Parse(value.toStdWString(), &why);
+            if (!ok)
+                error = QStringLiteral("--name \"%1\": %2").arg(value, QString::fromStdString(why));
         }
         if (!ok)
             return false;
@@ -433,7 +438,8 @@ QString KvCommandLine::HelpText()
     return QStringLiteral(
         "usage: velmora --render FOLDER [options] FILE...\n"
         "Extracts the sound tracks of the FILEs into FOLDER without a window, as Render does:\n"
-        "the same output names ((output001)name.wma, ...), and no file is ever replaced.\n"
+        "the same output names ((output001)name.wma, ... unless --name gives others),\n"
+        "and no file is ever replaced.\n"
         "A FILE that is a folder is searched, sub-folders too, for media files.\n"
         "  --format mp3|wma   the output format (default wma, as the window starts)\n"
         "  --bitrate KBPS     bit rate in kbit/s (MP3: what the sample rate allows;\n"
@@ -443,6 +449,12 @@ QString KvCommandLine::HelpText()
         "  --start S          convert from S seconds into each file\n"
         "  --end S            convert up to S seconds into each file (at most its end)\n"
         "  --jobs N           convert N files at once (default: the processor cores, %1)\n"
+        "  --name PATTERN     name the outputs after PATTERN (default \"(output{n}){name}\"):\n"
+        "                     {name} the file's name without extension, {n} the output\n"
+        "                     number (001, 002, ...), {title} and {artist} from its tags\n"
+        "                     ({title} is the file's name where it has none); {{ and }}\n"
+        "                     are braces. A taken name gets the next number, or, without\n"
+        "                     {n}, \" (2)\", \" (3)\" ... before the extension\n"
         "  --help             print this text and end\n"
         "A combination the format cannot carry is refused with the values it can.\n"
         "Exit status: 0 every file converted, 1 a file failed, 2 a usage error,\n"
@@ -469,6 +481,7 @@ int KvCommandLine::Run(const QStringList& args)
     ApplyInitialWindowsMediaChoice(state.CurrentRecord());
     if (!ApplyAudioChoice(state, options.audio, error))
         return UsageError(error);
+    state.SetOutputNamePattern(options.names);
 
     std::string workError;
     if (!EnsureWorkFolder(programFolder, &workError)) {

@@ -3,11 +3,13 @@
 // "velmora --render": the Render queue without a window and without a display.
 //
 //   velmora --render FOLDER [--format mp3|wma] [--bitrate KBPS] [--rate HZ]
-//                   [--channels 1|2] [--start S] [--end S] [--jobs N] FILE...
+//                   [--channels 1|2] [--start S] [--end S] [--jobs N]
+//                   [--name PATTERN] FILE...
 //
 // The same rows, job files, output names and engine runs as the window's Render: the
 // files (folders walked with the Add filter) are read as the media list reads them,
-// the settings become the option record the settings dialog would write, and a
+// the settings become the option record the settings dialog would write (the name
+// pattern is the default one, "(output{n}){name}", unless --name gives another), and a
 // KvRenderQueue converts them into FOLDER, up to N at once (the processor cores by
 // default), each engine in an engine slot of its own. It runs beside a window of the
 // same user and beside other runs: each holds its own slots.
@@ -19,6 +21,7 @@
 // starts), 130 when interrupted (SIGINT, SIGTERM, SIGHUP: the engines are ended and
 // their partial files removed first). Needs a QCoreApplication, never a window.
 
+#include "common/KvOutputNamePattern.h"
 #include "frontend/KvAudioChoice.h"
 
 #include <QString>
@@ -34,6 +37,7 @@ struct KvRenderOptions
     double start = 0.0;
     double end = -1.0;  // -1: each file's end
     int jobs = 0;       // 0: the number of processor cores
+    KvOutputNamePattern names;
     bool help = false;
 };
 
@@ -49,7 +53,8 @@ public:
     static bool IsRender(const QStringList& args);
     // Reads the arguments (argv without argv[0], "--render" among them). False with a
     // one-line reason for anything a render cannot start with: an unknown option, a
-    // missing or malformed value, no FOLDER or no FILE, a FOLDER that is not a folder.
+    // missing or malformed value, a name pattern that does not parse, no FOLDER or no
+    // FILE, a FOLDER that is not a folder.
     // Whether the format can carry the values is ApplyAudioChoice's to say.
     static bool Parse(const QStringList& args, KvRenderOptions& options, QString& error);
     static QString HelpText();

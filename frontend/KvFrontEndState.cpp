@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kSettingsFile = "skin/frontend.ini";
 const QString kParallelKey = QStringLiteral("Queue/ParallelConversions");
+const QString kNamePatternKey = QStringLiteral("Queue/NamePattern");
 
 } // namespace
 
@@ -38,6 +39,7 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_outputHeight = 480;
     m_h264 = tagKvH264Settings();
     m_parallelConversions = DefaultParallelConversions();
+    m_outputNamePattern = KvOutputNamePattern();
 }
 
 int KvFrontEndState::DefaultParallelConversions()
@@ -62,6 +64,10 @@ bool KvFrontEndState::LoadFrontEndSettings()
     const int parallel = settings.value(kParallelKey).toInt(&ok);
     if (ok)
         SetParallelConversions(parallel);
+    // A hand-edited pattern that does not parse leaves the one in use.
+    const QVariant pattern = settings.value(kNamePatternKey);
+    if (pattern.isValid())
+        m_outputNamePattern.Parse(pattern.toString().toStdWString());
     return true;
 }
 
@@ -69,6 +75,7 @@ bool KvFrontEndState::SaveFrontEndSettings() const
 {
     QSettings settings(QString::fromStdString(WritablePath(kSettingsFile)), QSettings::IniFormat);
     settings.setValue(kParallelKey, m_parallelConversions);
+    settings.setValue(kNamePatternKey, QString::fromStdWString(m_outputNamePattern.Text()));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

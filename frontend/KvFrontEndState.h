@@ -9,11 +9,13 @@
 // dialog read and edit it on the GUI thread only. Nothing here is saved between
 // runs except the H.264 choices ("skin/h264.dat") and the front end's own choices that
 // are no part of the option record ("skin/frontend.ini", an ini file of the work
-// folder: how many rows the Render queue converts at once): every start begins from
-// the defaults, with WMA as the output type once the main window opens.
+// folder: how many rows the Render queue converts at once and how it names the
+// outputs): every start begins from the defaults, with WMA as the output type once the
+// main window opens.
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
+#include "common/KvOutputNamePattern.h"
 #include "common/KvProgramFolder.h"
 #include "project/KvSideFiles.h"
 
@@ -72,6 +74,9 @@ public:
     static int DefaultParallelConversions();
     int ParallelConversions() const { return m_parallelConversions; }
     void SetParallelConversions(int count);
+    // How Render names its outputs; the default until the user chooses.
+    const KvOutputNamePattern& OutputNamePattern() const { return m_outputNamePattern; }
+    void SetOutputNamePattern(const KvOutputNamePattern& pattern) { m_outputNamePattern = pattern; }
     // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
     // them); writes them to the work folder's copy. Each returns whether it worked.
     bool LoadFrontEndSettings();
@@ -93,6 +98,7 @@ private:
     int m_outputHeight = 480;
     tagKvH264Settings m_h264;
     int m_parallelConversions = 1;
+    KvOutputNamePattern m_outputNamePattern;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

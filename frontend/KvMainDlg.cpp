@@ -100,7 +100,8 @@ const char* kHowTo =
     "shows the progress and then <b>Finish</b> (or <b>Failed</b> - point at the row to see why).</li>"
     "<li>Press <b>Render</b> again while it runs to stop.</li>"
     "<li>Right-click a finished row for <b>Show in Folder</b> and <b>Play</b>.</li></ol>"
-    "<p>Output files are named (output001)name.wma, (output002)name.wma, ...; an existing file is never "
+    "<p>Output files are named (output001)name.wma, (output002)name.wma, ... unless <b>Settings</b> gives "
+    "other <b>Output Names</b> (with {name}, {n}, {title} and {artist}); an existing file is never "
     "overwritten.</p></body></html>";
 
 } // namespace

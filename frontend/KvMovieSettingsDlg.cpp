@@ -6,9 +6,11 @@
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvH264SettingsDlg.h"
 #include "frontend/KvHelpPanel.h"
+#include "frontend/KvMessageDlg.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvSideFiles.h"
 #include "ui/KvComboBox.h"
+#include "ui/KvEdit.h"
 #include "ui/KvStatic.h"
 #include "ui/KvTextButton.h"
 #include "ui/KvUIManager.h"
@@ -62,6 +64,10 @@ const RowSpec kRows[] = {
     {CKvMovieSettingsDlg::kParallelLabelId, "Parallel Conversions", 265,
      "How many files Render converts at the same time. More files at once use more processor cores and "
      "finish sooner; 1 converts one file after another."},
+    {CKvMovieSettingsDlg::kNamesLabelId, "Output Names", 295,
+     "How Render names the files: {name} the file's name without extension, {n} the output number (001, "
+     "002, ...), {title} and {artist} from the file's tags. A taken name gets the next number; without {n}, "
+     "\" (2)\", \" (3)\" and so on. The default is (output{n}){name}."},
 };
 
 // The choices of "Parallel Conversions": 1 up to twice the processor cores (at least 4).
@@ -136,6 +142,12 @@ void CKvMovieSettingsDlg::CreateControls()
     for (int count = 1; count <= MostParallelConversions(); ++count)
         m_parallel->AddString(QString::number(count), count);
 
+    m_names = new CKvEdit;
+    manager->AddControl(kNamesId, m_names, kTypeEdit);
+    // The field is a widget of its own: the pointer over it never reaches this window.
+    if (m_names->EditWindow())
+        m_names->EditWindow()->installEventFilter(this);
+
     m_help = new KvHelpPanel;
     manager->AddControl(kHelpId, m_help, kTypeStatic);
     m_help->SetFontId(KvHelpPanel::kFontId);
@@ -163,7 +175,8 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_sampleRate->Move(fieldLeft, 203, kShortField, kRowHeight);
     m_channels->Move(fieldLeft, 233, kShortField, kRowHeight);
     m_parallel->Move(fieldLeft, 263, kShortField, kRowHeight);
-    m_help->Move(kLabelLeft, 300, w - 22, h - 340);
+    m_names->Move(fieldLeft, 293, longField, kRowHeight);
+    m_help->Move(kLabelLeft, 330, w - 22, h - 370);
 }
 
 void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
@@ -175,9 +188,9 @@ void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawRect(QRect(10, 40, w - 22, 254));
+    painter.drawRect(QRect(10, 40, w - 22, 284));
     painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
-    painter.drawRect(QRect(11, 41, w - 24, 252));
+    painter.drawRect(QRect(11, 41, w - 24, 282));
     painter.restore();
 }
 
@@ -218,6 +231,7 @@ void CKvMovieSettingsDlg::LoadRecord()
     m_format->SetCurSel(record.nOutputType == kKvOutputWma ? 1 : 0, false);
     m_shownFormat = m_format->GetCurSel();
     SelectByData(m_parallel, std::min(m_state.ParallelConversions(), MostParallelConversions()));
+    m_names->SetCaption(QString::fromStdWString(m_state.OutputNamePattern().Text()));
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -367,6 +381,15 @@ void CKvMovieSettingsDlg::OnOK()
     // the window fades out changes nothing.
     if (IsClosing())
         return;
+    // Nothing changes while the pattern cannot be used: the user mends it or cancels.
+    KvOutputNamePattern names;
+    std::string namesProblem;
+    if (!names.Parse(m_names->GetCaption().toStdWString(), &namesProblem)) {
+        KvMessageBox(QStringLiteral("Output Names: %1.").arg(QString::fromStdString(namesProblem)),
+                     CKvMessageDlg::kStyleOk, this);
+        m_names->SetFocus();
+        return;
+    }
     const std::string& folder = m_state.ProgramFolder();
     WriteDecoderDeinterlace(folder, m_deinterlace ? 1 : 0);
 
@@ -399,10 +422,14 @@ void CKvMovieSettingsDlg::OnOK()
         record.nSampleRate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
     if (m_channels->GetCurSel() >= 0)
         record.nChannels = m_channels->GetCurSel();
+    bool frontEndChanged = names.Text() != m_state.OutputNamePattern().Text();
+    m_state.SetOutputNamePattern(names);
     if (m_parallel->GetCurSel() >= 0 && m_parallel->GetItemData(m_parallel->GetCurSel()) != m_state.ParallelConversions()) {
         m_state.SetParallelConversions(int(m_parallel->GetItemData(m_parallel->GetCurSel())));
-        m_state.SaveFrontEndSettings();
+        frontEndChanged = true;
     }
+    if (frontEndChanged)
+        m_state.SaveFrontEndSettings();
 
     m_runResult = 1;
     CKvDialogBase::OnOK();
@@ -480,6 +507,13 @@ void CKvMovieSettingsDlg::leaveEvent(QEvent* event)
 {
     CKvDialogBase::leaveEvent(event);
     SetHelp(QString());
+}
+
+bool CKvMovieSettingsDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_names && watched == m_names->EditWindow() && event->type() == QEvent::Enter)
+        SetHelp(HelpTextAt(m_names->EditWindow()->geometry().center()));
+    return CKvDialogBase::eventFilter(watched, event);
 }
 
 CKvComboBox* CKvMovieSettingsDlg::Combo(int id) const

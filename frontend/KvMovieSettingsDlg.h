@@ -5,8 +5,10 @@
 // rate and channels); the video values of the record travel through the dialog
 // unchanged except where the format defaults set them, so the engine sees a complete
 // record. The record changes only when the dialog closes with OK. Below them the
-// front end's own "Parallel Conversions": how many rows Render converts at once,
-// saved with the front-end settings on OK.
+// front end's own "Parallel Conversions" (how many rows Render converts at once) and
+// "Output Names" (the pattern Render names its outputs after), saved with the
+// front-end settings on OK. A pattern that does not parse is refused with a message,
+// and the window stays open.
 
 #include "ui/KvDialogBase.h"
 
@@ -14,6 +16,7 @@
 
 class CKvButton;
 class CKvComboBox;
+class CKvEdit;
 class CKvStatic;
 
 namespace velmora {
@@ -27,7 +30,7 @@ class CKvMovieSettingsDlg : public CKvDialogBase
 
 public:
     static constexpr int kWidth = 500;
-    static constexpr int kHeight = 420;
+    static constexpr int kHeight = 450;
 
     // Control identifiers.
     static constexpr int kHelpId = 24;
@@ -46,6 +49,8 @@ public:
     static constexpr int kAdvancedId = 56;
     static constexpr int kParallelLabelId = 57;
     static constexpr int kParallelId = 58;
+    static constexpr int kNamesLabelId = 59;
+    static constexpr int kNamesId = 60;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -71,6 +76,7 @@ public:
     QString HelpText() const;
 
     CKvComboBox* Combo(int id) const;
+    CKvEdit* NamesEdit() const { return m_names; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -82,6 +88,7 @@ protected:
     void DrawFrame(QPainter& painter) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool IsWmaChosen() const;
@@ -107,6 +114,7 @@ private:
     CKvComboBox* m_sampleRate = nullptr;
     CKvComboBox* m_channels = nullptr;
     CKvComboBox* m_parallel = nullptr;
+    CKvEdit* m_names = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

@@ -10,6 +10,7 @@
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvTargetFolder.h"
+#include "media/KvMediaTags.h"
 #include "project/KvProjectWriter.h"
 #include "project/KvWavIndex.h"
 
@@ -164,6 +165,7 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     const QString target = QDir::cleanPath(folder);
     m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
     m_outputExtension = QString::fromLatin1(velmora::OutputExtension(m_state.CurrentRecord().nOutputType));
+    m_namePattern = m_state.OutputNamePattern();
     m_rows = std::move(rows);
     m_next = 0;
     m_failures.clear();
@@ -347,32 +349,40 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
 
 QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
 {
-    return BuildOutputPath(m_targetFolder, QString::fromStdWString(row.file), m_outputExtension, m_outputCounter);
+    // Rows that convert in parallel may want the same name before any engine has made
+    // its partial file.
+    auto inUse = [this](const QString& path) {
+        return std::any_of(m_slots.begin(), m_slots.end(),
+                           [&path](const auto& slot) { return slot->index >= 0 && slot->output == path; });
+    };
+    return BuildOutputPath(m_targetFolder, m_namePattern, OutputNameValues(m_namePattern, row), m_outputExtension,
+                           m_outputCounter, inUse);
 }
 
-QString KvRenderQueue::BuildOutputPath(const QString& folder, const QString& sourcePath, const QString& extension,
-                                       int& counter)
+KvOutputNameValues KvRenderQueue::OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row)
 {
-    QString base = sourcePath.mid(sourcePath.lastIndexOf(u'/') + 1);
-    const int dot = base.lastIndexOf(u'.');
-    if (dot >= 0)
-        base.truncate(dot);
-    while (true) {
-        ++counter;
-        const QString prefix = QString::asprintf("(output%03d)", counter);
-        // Keep the partial file's name within one file-system name.
-        QString name = base;
-        const int fixedBytes = PartialOutputPath(prefix + extension).toUtf8().size();
-        while (!name.isEmpty() && fixedBytes + name.toUtf8().size() > int(kKvMaxNameBytes)) {
-            name.chop(1);
-            // Never split a surrogate pair: drop whole characters only.
-            if (!name.isEmpty() && name.back().isHighSurrogate())
-                name.chop(1);
-        }
-        const QString path = folder + prefix + name + extension;
-        if (!NameTaken(path))
-            return path;
+    KvOutputNameValues values;
+    values.name = KvOutputNamePattern::SourceName(row.file);
+    if (pattern.UsesTags()) {
+        // A source whose tags cannot be read names its output as one without tags.
+        MediaTags tags;
+        ReadMediaTags(WideToUtf8(row.file), row.audioStream, tags);
+        values.title = Utf8ToWide(tags.title);
+        values.artist = Utf8ToWide(tags.artist);
     }
+    return values;
+}
+
+QString KvRenderQueue::BuildOutputPath(const QString& folder, const KvOutputNamePattern& pattern,
+                                       const KvOutputNameValues& values, const QString& extension, int& counter,
+                                       const std::function<bool(const QString& path)>& inUse)
+{
+    const std::wstring name =
+        pattern.ChooseFileName(values, extension.toStdWString(), counter, [&](const std::wstring& candidate) {
+            const QString path = folder + QString::fromStdWString(candidate);
+            return NameTaken(path) || (inUse && inUse(path));
+        });
+    return folder + QString::fromStdWString(name);
 }
 
 QString KvRenderQueue::PartialOutputPath(const QString& output)

@@ -8,7 +8,9 @@
 // for every row the queue writes the slot's job files (option record, project, the
 // Windows Media profile, the WAV index), fills the slot's job block, names the output
 // and starts "kvengine --slot=k". Output names are given when a row starts, and rows
-// start in row order, so the numbers follow the rows whatever finishes first.
+// start in row order, so the numbers follow the rows whatever finishes first. The names
+// follow the front-end state's name pattern (KvOutputNamePattern) as it was when the run
+// started.
 //
 // An engine's end is seen the moment its process ends (a pidfd, else a short watch),
 // and the next row starts in that slot at once; the job blocks are read every
@@ -20,6 +22,7 @@
 //
 // Qt Core only; the GUI thread (or the command line's main thread).
 
+#include "common/KvOutputNamePattern.h"
 #include "frontend/KvQueueReport.h"
 #include "project/KvJobProject.h"
 
@@ -121,14 +124,19 @@ public:
     // they failed.
     const std::vector<KvQueueFailure>& Failures() const { return m_failures; }
 
-    // The output file of the next row to start: the one place that names outputs.
+    // The output file of the next row to start: the one place that names outputs, with
+    // the name pattern the run started with.
     QString NextOutputPath(const tagKvJobRow& row);
-    // folder + "(output%03d)" + the source's name without its extension + extension.
-    // counter is advanced first and then again while the name (or its partial file) is
-    // taken in folder; the name is shortened by whole characters so the partial file's
-    // name stays within one file-system name. folder ends in "/".
-    static QString BuildOutputPath(const QString& folder, const QString& sourcePath, const QString& extension,
-                                   int& counter);
+    // What the pattern's placeholders stand for in row's output; the source's tags are
+    // read only when the pattern uses them.
+    static KvOutputNameValues OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row);
+    // folder + the pattern's name for values + extension, the first that is free in
+    // folder (KvOutputNamePattern::ChooseFileName advances counter): a name is taken by
+    // a file or link there, by its partial file, or where inUse says so (the outputs
+    // of rows still converting). folder ends in "/".
+    static QString BuildOutputPath(const QString& folder, const KvOutputNamePattern& pattern,
+                                   const KvOutputNameValues& values, const QString& extension, int& counter,
+                                   const std::function<bool(const QString& path)>& inUse = {});
     // The file an engine writes while it converts into output.
     static QString PartialOutputPath(const QString& output);
     // Removes what an engine that did not finish left of output.
@@ -182,6 +190,7 @@ private:
     size_t m_next = 0;
     std::vector<KvQueueFailure> m_failures;
     int m_outputCounter = 0;
+    KvOutputNamePattern m_namePattern;
     QString m_targetFolder;
     QString m_outputExtension;
 

@@ -180,6 +180,32 @@ TEST(CommandLine, AFailedRowAmongGoodOnesIsNamedAndEndsWithStatusOne)
     EXPECT_TRUE(clip > 0.9 && clip < 1.25) << clip << " s: the whole second or so of the file, no more than --end";
 }
 
+// Named by the file's name alone: a name already in the folder, and two rows of the
+// same name converting side by side, get " (2)" and " (3)"; the file that was there stays.
+TEST(CommandLine, NamesOutputsByThePatternGiven)
+{
+    const fetest::MediaSet& media = fetest::Media();
+    TempFolder sources("velmora-src");
+    TempFolder target("velmora-out");
+    fs::create_directories(sources.Path() + "a");
+    fs::create_directories(sources.Path() + "b");
+    fs::copy_file(media.audioOnly, sources.Path() + "a/holiday clip.mp3");
+    fs::copy_file(media.videoWithSound, sources.Path() + "b/holiday clip.mp4");
+    WriteFileBytes(target.Path() + "holiday clip.mp3", "mine");
+
+    const Result run = Render({"--render", QString::fromStdString(target.Path()), "--format", "mp3", "--jobs", "2",
+                               "--name", "{name}", QString::fromStdString(sources.Path() + "a/holiday clip.mp3"),
+                               QString::fromStdString(sources.Path() + "b/holiday clip.mp4")});
+    ASSERT_EQ(run.code, 0) << run.out.toStdString() << run.err.toStdString();
+    const QString out = QString::fromStdString(target.Path());
+    const QStringList lines = Lines(run.out);
+    EXPECT_TRUE(lines.contains("Finish " + out + "holiday clip (2).mp3")) << run.out.toStdString();
+    EXPECT_TRUE(lines.contains("Finish " + out + "holiday clip (3).mp3")) << run.out.toStdString();
+    EXPECT_EQ(ReadFileBytes(target.Path() + "holiday clip.mp3"), "mine");
+    EXPECT_NEAR(Duration(target.Path() + "holiday clip (2).mp3"), 1.5, 0.2);
+    EXPECT_NEAR(Duration(target.Path() + "holiday clip (3).mp3"), 2.0, 0.2);
+}
+
 struct UsageCase
 {
     const char* name;
@@ -230,14 +256,17 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"EndBeforeStart", {"<target>", "--start", "5", "--end", "2", "<file>"}, "must be after --start"},
         UsageCase{"Mp3BitRate", {"<target>", "--format", "mp3", "--bitrate", "320", "--rate", "22050", "<file>"},
                   "At 22050 Hz the bit rates are 8, 16"},
-        UsageCase{"WmaFormat", {"<target>", "--bitrate", "320", "--rate", "44100", "<file>"}, "The WMA formats are:"}),
+        UsageCase{"WmaFormat", {"<target>", "--bitrate", "320", "--rate", "44100", "<file>"}, "The WMA formats are:"},
+        UsageCase{"NamePattern", {"<target>", "--name", "{name}/{track}", "<file>"},
+                  "--name \"{name}/{track}\": a name cannot hold \"/\""},
+        UsageCase{"NamePlaceholder", {"<target>", "--name={track}", "<file>"}, "unknown placeholder \"{track}\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, HelpNamesTheOptions)
 {
     const Result render = Render({"--render", "--help"}, 30000);
     EXPECT_EQ(render.code, 0);
-    for (const char* option : {"--format mp3|wma", "--bitrate", "--rate", "--channels", "--start", "--end", "--jobs"})
+    for (const char* option : {"--format mp3|wma", "--bitrate", "--rate", "--channels", "--start", "--end", "--jobs", "--name PATTERN"})
         EXPECT_TRUE(render.out.contains(QLatin1String(option))) << option;
     const Result help = Render({"--help"}, 30000);
     EXPECT_EQ(help.code, 0);

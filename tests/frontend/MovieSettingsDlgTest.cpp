@@ -10,16 +10,19 @@
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvH264SettingsDlg.h"
 #include "frontend/KvJobWmProfile.h"
+#include "frontend/KvMessageDlg.h"
 #include "frontend/KvMovieSettingsDlg.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvSideFiles.h"
 #include "ui/KvComboBox.h"
+#include "ui/KvEdit.h"
 #include "ui/KvStatic.h"
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -89,7 +92,7 @@ TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
 
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
-    EXPECT_EQ(dialog.size(), QSize(500, 420));
+    EXPECT_EQ(dialog.size(), QSize(500, 450));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
     EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
@@ -280,7 +283,8 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
               QStringLiteral("Here we can set the number of the Audio Channels of the target video."));
     EXPECT_EQ(dialog.HelpTextAt(QPoint(5, 240)), QString()); // outside the 10-pixel margin
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 270)).startsWith(QLatin1String("How many files Render converts")));
-    QTest::mouseMove(&dialog, QPoint(250, 295));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 300)).contains(QLatin1String("{title} and {artist}")));
+    QTest::mouseMove(&dialog, QPoint(250, 325));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 
@@ -297,6 +301,10 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
         QApplication::processEvents();
         dialog.Manager()->Paint();
         dialog.grab().save(shots + QStringLiteral("/audio-settings-mp3.png"));
+        QTest::mouseMove(&dialog, QPoint(40, 300));
+        QApplication::processEvents();
+        dialog.Manager()->Paint();
+        dialog.grab().save(shots + QStringLiteral("/audio-settings-names.png"));
     }
 }
 
@@ -321,6 +329,45 @@ TEST(MovieSettingsDlg, ParallelConversionsAreKeptForTheNextStart)
     test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nParallelConversions=500\n");
     ASSERT_TRUE(f.state.LoadFrontEndSettings());
     EXPECT_EQ(f.state.ParallelConversions(), KvFrontEndState::kMaxParallelConversions);
+}
+
+// "Output Names" refuses a pattern it cannot use with a word and keeps the window
+// open; one it can use is what the next start of the window names outputs by.
+TEST(MovieSettingsDlg, OutputNamesAreCheckedOnOkAndKeptForTheNextStart)
+{
+    DialogFixture f;
+    QStringList messages;
+    SetMessageHookForTesting([&messages](const QString&, const QString& text, int) {
+        messages << text;
+        return CKvMessageDlg::kIdOk;
+    });
+    const auto unhook = qScopeGuard([] { SetMessageHookForTesting({}); });
+    CKvMovieSettingsDlg& dialog = f.Open();
+    EXPECT_EQ(dialog.NamesEdit()->GetCaption(), QStringLiteral("(output{n}){name}"));
+    QTest::mouseMove(dialog.NamesEdit()->EditWindow(), QPoint(30, 8));
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.HelpText().contains(QLatin1String("{title}"))) << "the help shows over the field too";
+
+    dialog.NamesEdit()->SetCaption(QStringLiteral("{artist} - {album}"));
+    dialog.OnOK();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QLatin1String("unknown placeholder \"{album}\""))) << messages[0].toStdString();
+    EXPECT_FALSE(dialog.IsClosing());
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), KvOutputNamePattern::kDefaultText);
+
+    // Text an ini file treats specially comes back as it was.
+    const QString chosen = QString::fromUtf8("{artist}, {title}; \xC3\xBC=#\\");
+    dialog.NamesEdit()->SetCaption(chosen);
+    dialog.OnOK();
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
+    f.state.Reset(f.program.Path());
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
+    // A hand-edited pattern that does not parse leaves the one in use.
+    test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nNamePattern={name\n");
+    ASSERT_TRUE(f.state.LoadFrontEndSettings());
+    EXPECT_EQ(f.state.OutputNamePattern().Text(), chosen.toStdWString());
 }
 
 // The command line's settings become the record the dialog writes for the same

@@ -152,29 +152,57 @@ TEST(RenderQueue, ASlotsEngineFindsTheWholeJobInItsOwnFolder)
     EXPECT_TRUE(queue.HeldSlots().empty()) << "a run's slots go back when it ends";
 }
 
-TEST(OutputPath, BuildsCountedNamesThatFitTheFileSystem)
+// The queue's part of naming: what is taken in the target folder (a file, a dangling
+// link, a leftover partial file) or by a row still converting, and the source's tags
+// read when the pattern asks for them.
+TEST(OutputPath, SkipsNamesTakenInTheFolderOrByRunningRows)
 {
     TempFolder folder;
     const QString dir = QString::fromStdString(folder.Path());
+    const KvOutputNamePattern numbered;
+    KvOutputNamePattern byName;
+    ASSERT_TRUE(byName.Parse(L"{name}"));
     int counter = 0;
-    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/videos/clip.final.mp4", ".wma", counter), dir + "(output001)clip.final.wma");
-    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/videos/README", ".mp3", counter), dir + "(output002)README.mp3");
-    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/vid.eos/noext", ".mp3", counter), dir + "(output003)noext.mp3");
+    auto build = [&](const KvOutputNamePattern& pattern, const QString& source, const QString& extension,
+                     const std::function<bool(const QString&)>& inUse = {}) {
+        tagKvJobRow row;
+        row.file = source.toStdWString();
+        return KvRenderQueue::BuildOutputPath(dir, pattern, KvRenderQueue::OutputNameValues(pattern, row), extension,
+                                              counter, inUse);
+    };
+    EXPECT_EQ(build(numbered, "/videos/clip.final.mp4", ".wma"), dir + "(output001)clip.final.wma");
 
-    // Taken names, also by a leftover ".part", are skipped.
-    WriteFileBytes(folder.Path() + "(output004)a.mp3", "x");
-    WriteFileBytes(folder.Path() + "(output005)a.mp3.part", "x");
-    EXPECT_EQ(KvRenderQueue::BuildOutputPath(dir, "/x/a.wav", ".mp3", counter), dir + "(output006)a.mp3");
+    WriteFileBytes(folder.Path() + "(output002)a.mp3", "x");
+    WriteFileBytes(folder.Path() + "(output003)a.mp3.part", "x");
+    ASSERT_EQ(symlink("/no/such/file", (folder.Path() + "(output004)a.mp3").c_str()), 0);
+    EXPECT_EQ(build(numbered, "/x/a.wav", ".mp3"), dir + "(output005)a.mp3");
+
+    WriteFileBytes(folder.Path() + "holiday clip.mp3", "x");
+    auto converting = [&](const QString& path) { return path == dir + "holiday clip (2).mp3"; };
+    EXPECT_EQ(build(byName, "/v/holiday clip.mp4", ".mp3", converting), dir + "holiday clip (3).mp3");
     EXPECT_EQ(counter, 6);
 
-    // A long name of multi-byte characters is cut by whole characters.
+    // A name at the limit: the engine's partial file beside it has a name that fits too,
+    // and a partial file left under that name takes the name.
     const QString longBase = QString(200, QChar(0x00E9)) + QString::fromUtf8("\xF0\x9F\x8E\xB5");
-    const QString path = KvRenderQueue::BuildOutputPath(dir, "/x/" + longBase + ".mkv", ".wma", counter);
+    const QString path = build(numbered, "/x/" + longBase + ".mkv", ".wma");
     const QString name = QFileInfo(path).fileName();
-    EXPECT_LE((name + ".part").toUtf8().size(), 255);
-    EXPECT_GT((name + ".part").toUtf8().size(), 250);
+    EXPECT_EQ(name.toUtf8().size(), 255);
     EXPECT_TRUE(name.startsWith("(output007)"));
-    EXPECT_TRUE(name.endsWith(".wma"));
-    EXPECT_FALSE(name.contains(QChar(0xFFFD)));
-    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
+    const QString next = dir + QString(name).replace("(output007)", "(output008)");
+    EXPECT_LE(QFileInfo(KvRenderQueue::PartialOutputPath(next)).fileName().toUtf8().size(), 255);
+    WriteFileBytes(KvRenderQueue::PartialOutputPath(next).toStdString(), "x");
+    EXPECT_TRUE(build(numbered, "/x/" + longBase + ".mkv", ".wma").startsWith(dir + "(output009)"));
+
+    // Tags come from the source itself, "/" and all.
+    const std::string tagged = folder.Path() + "tagged.mp3";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=duration=0.2 -metadata title=\"Live/Part 1\" -metadata "
+                                  "artist=\"\xC3\x9C\"",
+                                  tagged));
+    KvOutputNamePattern byTags;
+    ASSERT_TRUE(byTags.Parse(L"{artist} - {title}"));
+    EXPECT_EQ(build(byTags, QString::fromStdString(tagged), ".wma"), dir + QString::fromUtf8("\xC3\x9C - Live_Part 1.wma"));
+    tagKvJobRow row;
+    row.file = QString::fromStdString(tagged).toStdWString();
+    EXPECT_TRUE(KvRenderQueue::OutputNameValues(byName, row).title.empty()) << "not read where not used";
 }
