@@ -470,9 +470,12 @@ void KvRenderQueue::EndRow(Slot& slot)
     if (reason.isEmpty()) {
         emit rowEnded(index, true, QString(), QString());
     } else {
-        // The engine is gone: what it wrote so far goes now, not when the same name
-        // comes round again.
-        RemovePartialOutput(output);
+        // An engine that died mid-job could not remove what it wrote so far: it goes
+        // now, not when the same name comes round again. One that ended on its own has
+        // removed its own file; a file still under that name is someone else's (another
+        // front end that chose the same name at the same moment) and stays.
+        if (jobState != kKvJobIdle)
+            RemovePartialOutput(output);
         FailRow(index, reason, logged);
     }
 }

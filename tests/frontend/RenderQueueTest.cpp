@@ -21,7 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -150,6 +152,39 @@ TEST(RenderQueue, ASlotsEngineFindsTheWholeJobInItsOwnFolder)
     EXPECT_EQ(ReadFileBytes(seen + "wavfiles.dat"), ReadFileBytes(program.Tmp() + "wavfiles.dat"));
     EXPECT_EQ(ReadFileBytes(seen + "option.dat").size(), 84u);
     EXPECT_TRUE(queue.HeldSlots().empty()) << "a run's slots go back when it ends";
+}
+
+// Two front ends that chose the same output name at the same moment: the engine that
+// finds the other's partial file fails its row, and the other's file stays.
+TEST(RenderQueue, ARowThatFailsLeavesAnotherWritersPartialFileAlone)
+{
+    fetest::ProgramScope program;
+    TempFolder target("velmora-out");
+    const KvSourceRow source = ReadSourceRow(QString::fromStdString(fetest::Media().audioOnly));
+    ASSERT_TRUE(source.problem.isEmpty()) << source.problem.toStdString();
+
+    KvRenderQueue queue(KvFrontEndState::Instance());
+    std::string part;
+    bool planted = false;
+    // The engine is only just spawned when the row is announced: the other writer's
+    // file comes first.
+    QObject::connect(&queue, &KvRenderQueue::rowStarted, [&](int, const QString& output) {
+        part = KvRenderQueue::PartialOutputPath(output).toStdString();
+        const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0) {
+            planted = write(fd, "other", 5) == 5;
+            close(fd);
+        }
+    });
+    QSignalSpy ended(&queue, &KvRenderQueue::rowEnded);
+    QSignalSpy stopped(&queue, &KvRenderQueue::stopped);
+    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.cells, 0}}));
+    ASSERT_TRUE(stopped.wait(30000) || !queue.IsRunning());
+    if (!planted)
+        GTEST_SKIP() << "the engine made its file before the other writer";
+    ASSERT_EQ(ended.size(), 1);
+    EXPECT_FALSE(ended[0][1].toBool());
+    EXPECT_EQ(ReadFileBytes(part), "other");
 }
 
 // The queue's part of naming: what is taken in the target folder (a file, a dangling
