@@ -14,6 +14,7 @@
 #include <set>
 #include <sys/mman.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -46,7 +47,7 @@ KvEngineSlotLease::~KvEngineSlotLease()
     if (!m_jobFolder.empty() && DeleteFolderContents(m_jobFolder))
         rmdir(m_jobFolder.c_str());
     if (m_lockFd >= 0)
-        close(m_lockFd);
+        UnlockSlot(m_programFolder, m_slot, m_lockFd);
 }
 
 std::string KvEngineSlotLease::LockName(const std::string& programFolder, int slot)
@@ -61,15 +62,35 @@ std::string KvEngineSlotLease::LockPath(const std::string& programFolder, int sl
 
 int KvEngineSlotLease::LockSlot(const std::string& programFolder, int slot)
 {
-    // shm_open opens close-on-exec: an engine must not carry our lock beyond our life.
-    const int fd = shm_open(LockName(programFolder, slot).c_str(), O_RDWR | O_CREAT, 0600);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const std::string name = LockName(programFolder, slot);
+    const std::string path = LockPath(programFolder, slot);
+    while (true) {
+        // shm_open opens close-on-exec: an engine must not carry our lock beyond our life.
+        const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+        if (fd < 0)
+            return -1;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            return -1;
+        }
+        // The holder before us removes the object before it lets go: what we locked
+        // counts only while it is still the object under the name. Otherwise a newer
+        // one may be held already; look again.
+        struct stat held {};
+        struct stat named {};
+        if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev
+            && held.st_ino == named.st_ino)
+            return fd;
         close(fd);
-        return -1;
     }
-    return fd;
+}
+
+void KvEngineSlotLease::UnlockSlot(const std::string& programFolder, int slot, int fd)
+{
+    // Removed while still locked, so no lock object stays behind in /dev/shm, and
+    // whoever opened it meanwhile sees that it is gone once it gets the lock.
+    shm_unlink(LockName(programFolder, slot).c_str());
+    close(fd);
 }
 
 std::unique_ptr<KvEngineSlotLease> KvEngineSlotLease::Take(const std::string& programFolder, int slot,
@@ -125,7 +146,7 @@ bool EmptyWorkTmpFolder(const std::string& programFolder)
 {
     const std::string tmp = JobFolder(programFolder, 0);
     std::set<std::string> busy;
-    std::vector<int> held;
+    std::vector<std::pair<int, int>> held; // slot, lock
     if (DIR* dir = opendir(tmp.c_str())) {
         while (dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
@@ -136,13 +157,13 @@ bool EmptyWorkTmpFolder(const std::string& programFolder)
             if (fd < 0)
                 busy.insert(name);
             else
-                held.push_back(fd);
+                held.emplace_back(slot, fd);
         }
         closedir(dir);
     }
     const bool emptied = DeleteFolderContents(tmp, [&busy](const std::string& name) { return busy.count(name) != 0; });
-    for (int fd : held)
-        close(fd);
+    for (const auto& [slot, fd] : held)
+        KvEngineSlotLease::UnlockSlot(programFolder, slot, fd);
     return emptied;
 }
 

@@ -10,8 +10,10 @@
 // on a block name meet on its lock, whatever their work folders), and emptying tmp/
 // never removes a lock that is held. Whoever holds the lock alone may create the
 // slot's job block and write its job folder tmp/slot-k/; the system drops the lock
-// when the holder dies, so a crashed run never keeps a slot. The lock objects stay
-// (removing one could hand a slot to two holders); they are empty. Slot 0 is the
+// when the holder dies, so a crashed run never keeps a slot. A holder removes the
+// lock object before it lets go, and a lock counts only on the object that is under
+// the name, so removing never hands a slot to two holders; a crashed holder's empty
+// object stays until the next holder of that slot lets go. Slot 0 is the
 // window's: its single-instance lock already says that no other window uses it, and
 // a command-line run never takes it.
 //
@@ -50,6 +52,8 @@ public:
     // Locks the owner lock of slot without taking anything else; the descriptor to close
     // to let it go, or -1 when another holder has it (or it cannot be made).
     static int LockSlot(const std::string& programFolder, int slot);
+    // Lets go of a lock LockSlot gave, removing its object.
+    static void UnlockSlot(const std::string& programFolder, int slot, int fd);
 
     int Slot() const { return m_slot; }
     const std::string& ProgramFolder() const { return m_programFolder; }

@@ -22,6 +22,7 @@
 
 #include <filesystem>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,11 +76,18 @@ TEST(EngineSlotLease, EverySlotHasOneHolderAndGoesBackEmpty)
     ASSERT_EQ(more.size(), 1u);
     EXPECT_EQ(more[0]->Slot(), 4);
 
-    // What a holder leaves goes with it; a new holder never finds it.
+    // What a holder leaves goes with it, its lock object too; a new holder never finds it.
     WriteFileBytes(first[0]->JobFolder() + "option.dat", "old");
+    // Opened before the holder lets go: locking it afterwards holds nothing.
+    const int stale = open(KvEngineSlotLease::LockPath(folder, 1).c_str(), O_RDWR);
+    ASSERT_GE(stale, 0);
     first.clear();
     EXPECT_FALSE(BlockExists(folder, 1));
     EXPECT_FALSE(fs::exists(JobFolder(folder, 1)));
+    EXPECT_FALSE(fs::exists(KvEngineSlotLease::LockPath(folder, 1)));
+    EXPECT_EQ(flock(stale, LOCK_EX | LOCK_NB), 0);
+    EXPECT_NE(KvEngineSlotLease::Take(folder, 1), nullptr) << "the slot is free under its name";
+    close(stale);
     fs::create_directories(JobFolder(folder, 2));
     WriteFileBytes(JobFolder(folder, 2) + "kvengine.kvmmpj", "left by a crash");
     auto again = KvEngineSlotLease::Take(folder, 2);
