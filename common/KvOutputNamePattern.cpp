@@ -92,10 +92,21 @@ void FitValues(std::vector<std::wstring*>& values, std::size_t budget)
         CutToBytes(*value, low);
 }
 
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\xA0';
+}
+
+void TrimBlanks(std::wstring& text)
+{
+    const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
+    text = first < last ? std::wstring(first, last) : std::wstring();
+}
+
 bool IsUnusableName(std::wstring_view name)
 {
-    return name.empty() || name == L"." || name == L".."
-        || std::all_of(name.begin(), name.end(), [](wchar_t c) { return c == L' ' || c == L'\xA0'; });
+    return name.empty() || name == L"." || name == L".." || std::all_of(name.begin(), name.end(), IsBlank);
 }
 
 std::wstring NumberText(int number)
@@ -226,6 +237,9 @@ std::wstring KvOutputNamePattern::FileName(const KvOutputNameValues& values, int
     std::wstring name;
     for (const std::wstring& part : parts)
         name += part;
+    // A tag that is missing leaves its separator behind ("{artist} - {title}" without an
+    // artist): no name starts with blanks or has them before its extension.
+    TrimBlanks(name);
     if (IsUnusableName(name)) {
         name = CleanValue(values.name, false);
         CutToBytes(name, room);

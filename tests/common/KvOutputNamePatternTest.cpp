@@ -94,6 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                  L"AC_DC - Live_ 1_2 _edit__.mp3"},
         NameCase{"ControlCharacters", L"{name} {title}", L"a\x1b[31m", L"b\nc", L"", 1, 1, L"a_[31m b_c.mp3"},
         NameCase{"TitleFallsBackToTheName", L"{n} {title}", L"holiday clip", L"", L"", 2, 1, L"002 holiday clip.mp3"},
+        NameCase{"MissingTagLeavesNoBlanks", L"{artist} - {title} {artist}", L"x", L"Song", L"", 1, 2, L"- Song (2).mp3"},
         NameCase{"EmptyFallsBackToTheName", L"{artist}", L"holiday clip", L"", L"", 1, 3, L"holiday clip (3).mp3"},
         NameCase{"DotsFallBackToTheName", L"..", L"clip", L"", L"", 1, 1, L"clip.mp3"},
         NameCase{"NothingAtAll", L"{artist}", L"", L"", L"", 1, 1, L"output.mp3"},
