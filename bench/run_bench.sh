@@ -12,8 +12,9 @@
 # of the median) of the wall time and of the CPU time (user + system), and the ratios
 # of the medians. For MP3 it also times the ffmpeg tool with its sound rounded to 16
 # bits before the encoder, as the engine's mix is: LAME's own work depends on that.
-# Last, the engine's peak memory for a source a fifth as long (it should not grow
-# with the length of the source).
+# The engine's wall time includes playing every output back before it gets its name;
+# that check's share is printed with each format. Last, the engine's peak memory for a
+# source a fifth as long (it should not grow with the length of the source).
 #
 # BENCH_BASELINE=<program folder> also times the kvengine of that folder (an earlier
 # build) in the same rounds.
@@ -50,12 +51,14 @@ SECONDS_SHORT=$((SECONDS_LONG / 5))
 make_source "$SECONDS_LONG" "$WORK/long.m4a"
 make_source "$SECONDS_SHORT" "$WORK/short.m4a"
 
-# Each run prints "wall cpu peak".
+# Each run prints "wall cpu peak check" (check: the seconds the engine spent playing
+# its output back before giving it its name, part of the wall time).
 engine_run() { # program-folder source seconds extension
     rm -f "$WORK/engine.$4"
     line=$("$BUILD/bench/kvbench_job" "$1" "$2" "$3" "$WORK/engine.$4" "$WORK/engine.time")
     case "$line" in *"bConvertFailed=0"*) ;; *) echo "engine run failed: $line" >&2; exit 1 ;; esac
-    echo "$(echo "$line" | sed 's/^wall=\([0-9.]*\).*/\1/') $(cpu_s "$WORK/engine.time") $(peak_kb "$WORK/engine.time")"
+    echo "$(echo "$line" | sed 's/^wall=\([0-9.]*\).*/\1/') $(cpu_s "$WORK/engine.time") $(peak_kb "$WORK/engine.time")" \
+        "$(echo "$line" | sed -n 's/.*check=\([0-9.]*\).*/\1/p')"
 }
 ffmpeg_run() { # extension encoder [filter]
     start=$(date +%s.%N)
@@ -104,7 +107,7 @@ for FORMAT in mp3 wma; do
             echo "$g" >>"$WORK/ffmpeg16.runs"
             line="$line; ffmpeg 16-bit $g"
         fi
-        echo "$line  (wall s, cpu s, peak kB)"
+        echo "$line  (wall s, cpu s, peak kB; kvengine also check s)"
         i=$((i + 1))
     done
     echo "$FORMAT: ${MINUTES} min 48 kHz stereo AAC -> 128 kbit/s 44100 Hz stereo, median of $RUNS runs (range, spread):"
@@ -117,6 +120,8 @@ for FORMAT in mp3 wma; do
     FW=$(stats "$WORK/ffmpeg.runs" 1 | cut -d' ' -f1)
     FC=$(stats "$WORK/ffmpeg.runs" 2 | cut -d' ' -f1)
     echo "  kvengine / ffmpeg: wall $(ratio "$EW" "$FW"), cpu $(ratio "$EC" "$FC")"
+    CW=$(stats "$WORK/engine.runs" 4 | cut -d' ' -f1)
+    echo "  output check: $CW s of the engine's $EW s wall time ($(echo "scale=1; 100 * $CW / $EW" | bc)%)"
     if [ "$FORMAT" = mp3 ]; then
         GC=$(stats "$WORK/ffmpeg16.runs" 2 | cut -d' ' -f1)
         echo "  kvengine / ffmpeg with 16-bit sound: cpu $(ratio "$EC" "$GC")"

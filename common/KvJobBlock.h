@@ -19,8 +19,8 @@
 // Sharing: there is no lock. Each field has one writer at a time: the front end fills
 // the job before the engine exists, and afterwards writes only nState = 0 (stop) or
 // the preview fields before the next engine start; while the job runs, the engine
-// writes dPosition, nState, bGraphRunning, bPlayFailed, bEngineClosed and
-// bConvertFailed. Fields that one side writes while the other side polls are read and
+// writes dPosition, nState, bGraphRunning, bPlayFailed, bEngineClosed, bConvertFailed
+// and dSoundEnd. Fields that one side writes while the other side polls are read and
 // written with LoadAcquire / StoreRelease below.
 //
 // Field by field (offset, writer, meaning):
@@ -43,7 +43,11 @@
 //   32  dPosition      engine     Seconds from the start of the time line reached by
 //                                 the engine: the progress of a conversion, the play
 //                                 position of a preview. Written as one 64-bit value.
-//   40  dReserved40    front end  0.0 for a conversion; nobody reads it.
+//   40  dSoundEnd      both       The front end writes 0.0 before a conversion. The engine
+//                                 writes the seconds of the time line its output
+//                                 holds when the sources ran out of sound before the
+//                                 time line's end (a file shorter than its header
+//                                 says), and leaves 0 when the output is whole.
 //   48  dDuration      front end  Preview only: the time-line length in seconds, for the
 //                                 front end's own preview dialog. The engine ignores it.
 //   56  bConvertJob    front end  1 for a conversion, 0 for a preview. The engine
@@ -111,7 +115,7 @@ struct alignas(8) tagKvJobBlock
     std::int32_t nState;
     std::int32_t nReserved28;
     double dPosition;
-    double dReserved40;
+    double dSoundEnd;
     double dDuration;
     std::int32_t bConvertJob;
     char16_t szListFile[kKvJobPathUnits];
@@ -142,7 +146,7 @@ static_assert(offsetof(tagKvJobBlock, bEngineClosed) == 20);
 static_assert(offsetof(tagKvJobBlock, nState) == 24);
 static_assert(offsetof(tagKvJobBlock, nReserved28) == 28);
 static_assert(offsetof(tagKvJobBlock, dPosition) == 32);
-static_assert(offsetof(tagKvJobBlock, dReserved40) == 40);
+static_assert(offsetof(tagKvJobBlock, dSoundEnd) == 40);
 static_assert(offsetof(tagKvJobBlock, dDuration) == 48);
 static_assert(offsetof(tagKvJobBlock, bConvertJob) == 56);
 static_assert(offsetof(tagKvJobBlock, szListFile) == 60);

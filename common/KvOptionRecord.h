@@ -31,7 +31,9 @@
 //   68  nAudioBitrate    Audio bit rate in kbit/s (32 .. 640).
 //   72  nSampleRate      Audio sample rate in Hz (8000 .. 96000).
 //   76  nChannels        0 = mono, 1 = stereo; the engine takes 2 as stereo as well.
-//   80  nReserved80      Always 0.
+//   80  nJobFlags        Bits that ask the engine for less than its default work;
+//                        0 in files of earlier front ends. kKvJobSkipOutputCheck: the
+//                        finished output is not played back before it gets its name.
 //
 // The engine does not validate the values: the front end only offers valid ones.
 
@@ -67,12 +69,15 @@ struct tagKvOptionRecord
     std::int32_t nAudioBitrate;
     std::int32_t nSampleRate;
     std::int32_t nChannels;
-    std::int32_t nReserved80;
+    std::int32_t nJobFlags;
 
     bool operator==(const tagKvOptionRecord&) const = default;
 };
 
 inline constexpr std::size_t kKvOptionRecordSize = 84;
+
+// Bits of nJobFlags.
+inline constexpr std::int32_t kKvJobSkipOutputCheck = 1;
 
 static_assert(std::is_standard_layout_v<tagKvOptionRecord> && std::is_trivially_copyable_v<tagKvOptionRecord>);
 static_assert(sizeof(tagKvOptionRecord) == kKvOptionRecordSize);
@@ -96,7 +101,7 @@ static_assert(offsetof(tagKvOptionRecord, nOutputType) == 64);
 static_assert(offsetof(tagKvOptionRecord, nAudioBitrate) == 68);
 static_assert(offsetof(tagKvOptionRecord, nSampleRate) == 72);
 static_assert(offsetof(tagKvOptionRecord, nChannels) == 76);
-static_assert(offsetof(tagKvOptionRecord, nReserved80) == 80);
+static_assert(offsetof(tagKvOptionRecord, nJobFlags) == 80);
 
 // ---- Presets -------------------------------------------------------------------
 

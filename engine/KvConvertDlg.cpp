@@ -1,6 +1,7 @@
 #include "engine/KvConvertDlg.h"
 
 #include "common/KvProgramFolder.h"
+#include "common/KvText.h"
 #include "engine/KvEngineLog.h"
 
 #include <QCoreApplication>
@@ -121,8 +122,20 @@ void CKvConvertDlg::OnGraphNotify()
             // Every position published so far is at most the length, so this is the
             // last and largest; the file is already complete under its name. nState
             // follows in Close, once the converter is gone.
+            // A source that ran out early ended the output with it: its length is
+            // the position, and the front end is told where the sound ended.
             StoreRelease(m_block->bConvertFailed, 0);
-            StoreRelease(m_block->dPosition, m_duration);
+            const double soundEnd = m_pConverter->GetSoundEnd();
+            if (soundEnd >= 0.0) {
+                StoreRelease(m_block->dSoundEnd, soundEnd);
+                AppendEngineLog(m_programFolder, "the sources' sound ends at " + FormatDoubleAs("%.3f", soundEnd) +
+                                                     " s of the time line's " + FormatDoubleAs("%.3f", m_duration) +
+                                                     " s");
+            }
+            if (m_pConverter->OutputCheckSeconds() > 0.0)
+                AppendEngineLog(m_programFolder, "the output plays back in full (checked in " +
+                                                     FormatDoubleAs("%.3f", m_pConverter->OutputCheckSeconds()) + " s)");
+            StoreRelease(m_block->dPosition, soundEnd >= 0.0 ? soundEnd : m_duration);
             m_ended = true;
             Quit();
             return;

@@ -133,10 +133,15 @@ public:
     {
         m_running.erase(index);
         m_ended += m_rows[size_t(index)].length;
-        if (finished)
+        if (finished && !reason.isEmpty()) {
+            // Converted as far as the source goes, which is not as far as it says.
+            ++m_short;
+            Row(QStringLiteral("Short %1: %2").arg(output, reason), stdout);
+        } else if (finished) {
             Row(QStringLiteral("Finish %1").arg(output), stdout);
-        else
+        } else {
             Failed(m_rows[size_t(index)].source, reason);
+        }
     }
 
     // A file that failed, also one that never became a row.
@@ -147,6 +152,8 @@ public:
     }
 
     int FailedCount() const { return m_failed; }
+    // Files not converted whole: failed, or cut short by their sources.
+    int IncompleteCount() const { return m_failed + m_short; }
     bool Terminal() const { return m_terminal; }
 
     // The last word: the total stays on a terminal, and a stop is said everywhere.
@@ -255,6 +262,7 @@ private:
     double m_ended = 0.0;
     int m_finished = 0;
     int m_failed = 0;
+    int m_short = 0;
 };
 
 // ---- Arguments ----------------------------------------------------------------------
@@ -338,6 +346,10 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.help = true;
             return true;
+        }
+        if (arg == QLatin1String("--no-verify")) {
+            options.verify = false;
+            continue;
         }
         QString name = arg;
         QString value;
@@ -455,10 +467,13 @@ QString KvCommandLine::HelpText()
         "                     ({title} is the file's name where it has none); {{ and }}\n"
         "                     are braces. A taken name gets the next number, or, without\n"
         "                     {n}, \" (2)\", \" (3)\" ... before the extension\n"
+        "  --no-verify        do not play each output back before it gets its name\n"
         "  --help             print this text and end\n"
         "A combination the format cannot carry is refused with the values it can.\n"
-        "Exit status: 0 every file converted, 1 a file failed, 2 a usage error,\n"
-        "130 interrupted (the files being written are removed).\n")
+        "A file whose sound ends before its header says is converted as far as it goes\n"
+        "and reported as \"Short OUTPUT: reason\".\n"
+        "Exit status: 0 every file converted whole, 1 a file failed or was short,\n"
+        "2 a usage error, 130 interrupted (the files being written are removed).\n")
         .arg(KvFrontEndState::DefaultParallelConversions());
 }
 
@@ -482,6 +497,7 @@ int KvCommandLine::Run(const QStringList& args)
     if (!ApplyAudioChoice(state, options.audio, error))
         return UsageError(error);
     state.SetOutputNamePattern(options.names);
+    state.SetCheckEveryOutput(options.verify);
 
     std::string workError;
     if (!EnsureWorkFolder(programFolder, &workError)) {
@@ -590,7 +606,7 @@ int KvCommandLine::Run(const QStringList& args)
         return kExitFailed;
     }
     report.Close(report.Terminal() ? report.Total() : QString());
-    return report.FailedCount() > 0 ? kExitFailed : kExitDone;
+    return report.IncompleteCount() > 0 ? kExitFailed : kExitDone;
 }
 
 } // namespace velmora

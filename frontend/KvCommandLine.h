@@ -32,6 +32,7 @@ namespace velmora {
 struct KvRenderOptions
 {
     QString folder;     // absolute, an existing folder
+    bool verify = true; // play each output back before it gets its name (--no-verify)
     QStringList paths;  // files and folders as given
     KvAudioChoice audio;
     double start = 0.0;

@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kSettingsFile = "skin/frontend.ini";
 const QString kParallelKey = QStringLiteral("Queue/ParallelConversions");
 const QString kNamePatternKey = QStringLiteral("Queue/NamePattern");
+const QString kCheckOutputKey = QStringLiteral("Queue/CheckEveryOutput");
 
 } // namespace
 
@@ -40,6 +41,7 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_h264 = tagKvH264Settings();
     m_parallelConversions = DefaultParallelConversions();
     m_outputNamePattern = KvOutputNamePattern();
+    m_checkEveryOutput = true;
 }
 
 int KvFrontEndState::DefaultParallelConversions()
@@ -68,6 +70,9 @@ bool KvFrontEndState::LoadFrontEndSettings()
     const QVariant pattern = settings.value(kNamePatternKey);
     if (pattern.isValid())
         m_outputNamePattern.Parse(pattern.toString().toStdWString());
+    const QVariant check = settings.value(kCheckOutputKey);
+    if (check.isValid())
+        m_checkEveryOutput = check.toBool();
     return true;
 }
 
@@ -76,6 +81,7 @@ bool KvFrontEndState::SaveFrontEndSettings() const
     QSettings settings(QString::fromStdString(WritablePath(kSettingsFile)), QSettings::IniFormat);
     settings.setValue(kParallelKey, m_parallelConversions);
     settings.setValue(kNamePatternKey, QString::fromStdWString(m_outputNamePattern.Text()));
+    settings.setValue(kCheckOutputKey, m_checkEveryOutput);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -77,6 +77,10 @@ public:
     // How Render names its outputs; the default until the user chooses.
     const KvOutputNamePattern& OutputNamePattern() const { return m_outputNamePattern; }
     void SetOutputNamePattern(const KvOutputNamePattern& pattern) { m_outputNamePattern = pattern; }
+    // Every output is played back before it gets its name ("Check Every Output"); on
+    // until the user turns it off.
+    bool CheckEveryOutput() const { return m_checkEveryOutput; }
+    void SetCheckEveryOutput(bool check) { m_checkEveryOutput = check; }
     // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
     // them); writes them to the work folder's copy. Each returns whether it worked.
     bool LoadFrontEndSettings();
@@ -99,6 +103,7 @@ private:
     tagKvH264Settings m_h264;
     int m_parallelConversions = 1;
     KvOutputNamePattern m_outputNamePattern;
+    bool m_checkEveryOutput = true;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

@@ -60,7 +60,7 @@ const QString& StateFinish()
 
 bool IsFinished(const QString& state)
 {
-    return state.compare(StateFinish(), Qt::CaseInsensitive) == 0;
+    return KvMediaList::IsFinishState(state);
 }
 
 bool IsFailed(const QString& state)
@@ -873,7 +873,14 @@ void CKvMainDlg::OnRowProgress(int index, double percent)
 void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, const QString& detail)
 {
     const int row = m_queue->Rows()[size_t(index)].tag;
-    if (finished) {
+    if (finished && !reason.isEmpty()) {
+        // Converted, but the source ended before its header said: the row says so,
+        // and its Duration becomes what the source really holds.
+        m_mediaList->SetState(row, KvMediaList::StateFinishShort(), 100);
+        m_mediaList->SetRowToolTip(row, reason.left(1).toUpper() + reason.mid(1) + u'.');
+        if (const KvQueueShort* shortened = m_queue->FindShort(index))
+            m_mediaList->SetSourceLength(row, shortened->sourceSeconds);
+    } else if (finished) {
         m_mediaList->SetState(row, StateFinish(), 100);
         m_mediaList->SetRowToolTip(row, QString());
     } else {
@@ -891,8 +898,9 @@ void CKvMainDlg::OnQueueStopped(bool completed)
     emit queueStopped();
     if (!m_waitingFiles.isEmpty())
         AddWaitingFiles();
-    if (completed && !m_queue->Failures().empty())
-        KvMessageBox(FailureSummary(m_queue->Failures()), CKvMessageDlg::kStyleOk, this);
+    if (completed && (!m_queue->Failures().empty() || !m_queue->Shortened().empty()))
+        KvMessageBox(FailureSummary(m_queue->Failures(), m_queue->Shortened()),
+                     CKvMessageDlg::kStyleOk, this);
 }
 
 void CKvMainDlg::StopQueue()

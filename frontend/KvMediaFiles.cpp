@@ -118,6 +118,11 @@ KvSourceRow ReadSourceRow(const QString& file)
         row.problem = KvMediaList::ReasonNoSound();
         return row;
     }
+    // A file of sound alone converts what it holds, whatever its header says.
+    if (!info.nHasVideo) {
+        if (const double measured = MeasureSoundLength(path.toStdString()); measured > 0.0)
+            info.dDuration = measured;
+    }
     // The texts the list shows for a newly added file.
     const std::wstring duration = Utf8ToWide(FormatDoubleAs("%3.2lf", info.dDuration));
     row.cells.file = path.toStdWString();

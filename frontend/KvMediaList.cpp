@@ -1,5 +1,7 @@
 #include "frontend/KvMediaList.h"
 
+#include "frontend/KvLengthMeasurer.h"
+
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "frontend/KvMediaFiles.h"
@@ -131,6 +133,17 @@ const QString& KvMediaList::StateFinish()
 {
     static const QString text = QStringLiteral("Finish");
     return text;
+}
+
+const QString& KvMediaList::StateFinishShort()
+{
+    static const QString text = QStringLiteral("Finish \u26A0");
+    return text;
+}
+
+bool KvMediaList::IsFinishState(const QString& state)
+{
+    return state.compare(StateFinish(), Qt::CaseInsensitive) == 0 || state == StateFinishShort();
 }
 
 const QString& KvMediaList::StateFailed()
@@ -329,7 +342,51 @@ bool KvMediaList::AddFile(const QString& file)
     m_list->SetProgress(kColState, row, 0, false);
     RowExtra& extra = m_extras[serial];
     std::copy(std::begin(values), std::end(values), std::begin(extra.accepted));
+    // A file of sound alone may declare any length (a cut file keeps its header): what
+    // it holds is counted from its packets, after the row is shown.
+    if (!info.nHasVideo) {
+        if (!m_measurer)
+            m_measurer = std::make_unique<KvLengthMeasurer>(
+                [this](qint64 key, double seconds) { OnLengthMeasured(key, seconds); });
+        m_measurer->Measure(serial, utf8, -1);
+    }
     return true;
+}
+
+void KvMediaList::OnLengthMeasured(qint64 serial, double seconds)
+{
+    if (!m_list)
+        return;
+    for (int row = 0; row < RowCount(); ++row) {
+        if (m_list->GetRowData(row) == serial) {
+            SetSourceLength(row, seconds);
+            return;
+        }
+    }
+}
+
+void KvMediaList::SetSourceLength(int row, double seconds)
+{
+    RowExtra* extra = Extra(row);
+    if (!extra || !(seconds > 0.0) || !std::isfinite(seconds))
+        return;
+    const QString text = FromC(FormatDoubleAs("%3.2lf", seconds));
+    QString& duration = extra->accepted[kColDuration];
+    if (text == duration)
+        return;
+    double end = 0.0;
+    ParseCell(extra->accepted[kColEnd], end);
+    if (extra->accepted[kColEnd] == duration || end > seconds) {
+        extra->accepted[kColEnd] = text;
+        m_list->SetCellText(kColEnd, row, text, false);
+    }
+    duration = text;
+    m_list->SetCellText(kColDuration, row, text, true);
+}
+
+int KvMediaList::PendingMeasures() const
+{
+    return m_measurer ? m_measurer->Pending() : 0;
 }
 
 void KvMediaList::ShowTrackColumn()
@@ -621,9 +678,12 @@ void KvMediaList::SetState(int row, const QString& text, int progress, bool redr
     if (!m_list)
         return;
     m_list->SetCellText(kColState, row, text, false);
-    // A failed row stands out in the skin's danger colour.
+    // A failed row stands out in the skin's danger colour, a short one in amber.
     const bool failed = text.compare(StateFailed(), Qt::CaseInsensitive) == 0;
-    m_list->SetCellColor(kColState, row, failed ? DangerColorRef() : CKvUIManager::Colors().clrText, false);
+    const bool shortened = text == StateFinishShort();
+    m_list->SetCellColor(kColState, row,
+                         failed ? DangerColorRef() : shortened ? AccentColorRef() : CKvUIManager::Colors().clrText,
+                         false);
     m_list->SetProgress(kColState, row, progress, redraw);
 }
 
@@ -661,7 +721,7 @@ void KvMediaList::SetRowOutput(int row, const QString& path)
 QString KvMediaList::FinishedOutput(int row) const
 {
     const RowExtra* extra = Extra(row);
-    if (!extra || StateText(row).compare(StateFinish(), Qt::CaseInsensitive) != 0)
+    if (!extra || !IsFinishState(StateText(row)))
         return QString();
     return extra->output;
 }

@@ -11,7 +11,8 @@
 // information (pre-extracting the sound of Windows Media sources into tmp/ and the
 // WAV index), removes and reorders rows, checks in-place edits of the editable cells,
 // and turns a row into the cells a job is built from. The queue drives a row's state
-// through the setters below. GUI thread only.
+// through the setters below. GUI thread only, but for the worker that measures the
+// real length of sources of sound alone after they are added (KvLengthMeasurer).
 
 #include "frontend/KvMediaFiles.h"
 #include "project/KvJobProject.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ class CKvListCtrl;
 class CKvToolTipWnd;
 
 namespace velmora {
+
+class KvLengthMeasurer;
 
 enum KvMediaColumn : int {
     kColFile = 0,
@@ -169,6 +173,17 @@ public:
     // Every row back to "Ready", progress 0, no tip (after a settings change).
     void ResetAllToReady();
 
+    // The row's source lasts seconds (measured, or seen in a conversion): the Duration
+    // cell shows it, and an End at the old length (or past the new one) moves with it.
+    void SetSourceLength(int row, double seconds);
+    // Sources of sound alone still being measured (their lengths fill in as they are).
+    int PendingMeasures() const;
+
+    // The state of a finished row whose source ended before its header said.
+    static const QString& StateFinishShort(); // "Finish ⚠"
+    // "Finish" or "Finish ⚠".
+    static bool IsFinishState(const QString& state);
+
 private:
     struct RowExtra
     {
@@ -179,6 +194,7 @@ private:
     };
 
     bool AddFile(const QString& path);
+    void OnLengthMeasured(qint64 serial, double seconds);
     void PreExtractSound(const std::string& source, int audioStream);
     void ShowTrackColumn();
     bool ExtractInBackground(const std::string& source, const std::string& wav, int audioStream);
@@ -202,6 +218,7 @@ private:
     qint64 m_nextSerial = 1;
     QString m_tipText; // what the row tip shows, empty when hidden
     QPointer<CKvToolTipWnd> m_tipWnd;
+    std::unique_ptr<KvLengthMeasurer> m_measurer; // made at the first sound-only file
 };
 
 } // namespace velmora

@@ -15,6 +15,7 @@
 #include <QString>
 
 class CKvButton;
+class CKvCheck;
 class CKvComboBox;
 class CKvEdit;
 class CKvStatic;
@@ -30,7 +31,7 @@ class CKvMovieSettingsDlg : public CKvDialogBase
 
 public:
     static constexpr int kWidth = 500;
-    static constexpr int kHeight = 450;
+    static constexpr int kHeight = 480;
 
     // Control identifiers.
     static constexpr int kHelpId = 24;
@@ -51,6 +52,8 @@ public:
     static constexpr int kParallelId = 58;
     static constexpr int kNamesLabelId = 59;
     static constexpr int kNamesId = 60;
+    static constexpr int kCheckOutputLabelId = 61;
+    static constexpr int kCheckOutputId = 62;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -77,6 +80,7 @@ public:
 
     CKvComboBox* Combo(int id) const;
     CKvEdit* NamesEdit() const { return m_names; }
+    CKvCheck* CheckOutputBox() const { return m_checkOutput; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -115,6 +119,7 @@ private:
     CKvComboBox* m_channels = nullptr;
     CKvComboBox* m_parallel = nullptr;
     CKvEdit* m_names = nullptr;
+    CKvCheck* m_checkOutput = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

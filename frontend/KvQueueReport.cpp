@@ -18,6 +18,8 @@ QString FailureReason(KvFailure failure)
     case KvFailure::NoOutput: return QStringLiteral("no output file was written");
     case KvFailure::DiskFull: return QStringLiteral("the disk is full");
     case KvFailure::FolderNotWritable: return QStringLiteral("the target folder cannot be written");
+    case KvFailure::NotDecodable: return QStringLiteral("the sound track cannot be decoded");
+    case KvFailure::OutputUnplayable: return QStringLiteral("the written file does not play back in full");
     }
     return QString();
 }
@@ -32,13 +34,36 @@ QString ShortFailureReason(const QString& engineLine)
     if (has("Permission denied") || has("Read-only file system") || has("cannot write")
         || has("cannot rename"))
         return FailureReason(KvFailure::FolderNotWritable);
+    // The engine's own words, not the system's: the same in every locale.
+    if (has("cannot be decoded"))
+        return FailureReason(KvFailure::NotDecodable);
+    if (has("the written file"))
+        return FailureReason(KvFailure::OutputUnplayable);
     return FailureReason(KvFailure::ConversionFailed);
 }
 
-QString FailureSummary(const std::vector<KvQueueFailure>& failures)
+QString ShortOutputReason(double sourceEnd, double declared)
 {
-    if (failures.empty())
-        return QString();
+    return QStringLiteral("the source ends at %1 s; its header says %2 s")
+        .arg(QString::number(sourceEnd, 'f', 2), QString::number(declared, 'f', 2));
+}
+
+QString FailureSummary(const std::vector<KvQueueFailure>& failures, const std::vector<KvQueueShort>& shortened)
+{
+    QString partly;
+    if (!shortened.empty()) {
+        partly = QStringLiteral("Converted only in part (the source ends before its header says):");
+        for (const KvQueueShort& row : shortened)
+            partly += u'\n' + QFileInfo(row.file).fileName();
+    }
+    if (failures.empty()) {
+        if (partly.isEmpty())
+            return QString();
+        const QString count = shortened.size() == 1
+                                  ? QStringLiteral("One file was converted only in part.")
+                                  : QStringLiteral("%1 files were converted only in part.").arg(shortened.size());
+        return count + QStringLiteral("\n\n") + partly + QStringLiteral("\n\nPoint at its row in the list to see more.");
+    }
     QStringList reasons;
     for (const auto& failure : failures) {
         if (!reasons.contains(failure.second))
@@ -53,6 +78,8 @@ QString FailureSummary(const std::vector<KvQueueFailure>& failures)
                 text += u'\n' + QFileInfo(file).fileName();
         }
     }
+    if (!partly.isEmpty())
+        text += QStringLiteral("\n\n") + partly;
     return text + QStringLiteral("\n\nPoint at a failed row in the list to see more.");
 }
 

@@ -14,6 +14,18 @@ namespace velmora {
 // (file path, short reason) of a failed row.
 using KvQueueFailure = std::pair<QString, QString>;
 
+// A row that was converted only in part: its source ends before its header says.
+struct KvQueueShort
+{
+    int index = -1;             // in the run's rows
+    QString file;               // the source
+    QString reason;             // ShortOutputReason
+    double sourceSeconds = 0.0; // where the source's sound really ends
+};
+
+// "the source ends at 6.21 s; its header says 60.03 s"
+QString ShortOutputReason(double sourceEnd, double declared);
+
 // The short reasons the queue gives.
 enum class KvFailure {
     NothingToConvert,   // End is not after Start
@@ -26,6 +38,8 @@ enum class KvFailure {
     NoOutput,
     DiskFull,
     FolderNotWritable,
+    NotDecodable,       // not one frame of the sound track decodes
+    OutputUnplayable,   // the written file does not play back in full
 };
 QString FailureReason(KvFailure failure);
 
@@ -34,7 +48,8 @@ QString ShortFailureReason(const QString& engineLine);
 
 // The message after a run with failures: how many rows failed, then one group per
 // reason (in the order the reasons first came up) listing the file names, one a
-// line. Empty when nothing failed.
-QString FailureSummary(const std::vector<KvQueueFailure>& failures);
+// line; the rows converted only in part under a heading of their own. Empty when
+// nothing failed and nothing was short.
+QString FailureSummary(const std::vector<KvQueueFailure>& failures, const std::vector<KvQueueShort>& shortened = {});
 
 } // namespace velmora

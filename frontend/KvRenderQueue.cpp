@@ -169,6 +169,7 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     m_rows = std::move(rows);
     m_next = 0;
     m_failures.clear();
+    m_shortened.clear();
     ++m_runSerial;
     m_running = true;
     m_pollTimer = startTimer(m_pollInterval);
@@ -281,7 +282,7 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     block->bPlayMode = 0;
     block->bPreview = 0;
     StoreRelease(block->dPosition, 0.0);
-    block->dReserved40 = 0.0;
+    StoreRelease(block->dSoundEnd, 0.0);
     StoreRelease(block->bEngineClosed, 0);
     StoreRelease(block->bConvertFailed, 0);
     StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobRunning));
@@ -301,7 +302,9 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         if (QFileInfo::exists(wavIndex))
             written = QFile::copy(wavIndex, slotIndex);
     }
-    written = written && WriteOptionFileTo(record, jobFolder + "option.dat");
+    tagKvOptionRecord job = record;
+    job.nJobFlags = m_state.CheckEveryOutput() ? 0 : kKvJobSkipOutputCheck;
+    written = written && WriteOptionFileTo(job, jobFolder + "option.dat");
     std::unique_ptr<tagKvProjectData> project = BuildJobProject({row.cells});
     const double duration = GetAudioLineDuration(project.get());
     tagKvProjectWriteOptions options;
@@ -451,6 +454,8 @@ void KvRenderQueue::EndRow(Slot& slot)
     tagKvJobBlock* block = slot.lease->Block();
     const std::int32_t jobState = LoadAcquire(block->nState);
     const bool engineFailed = LoadAcquire(block->bConvertFailed) != 0;
+    const double soundEnd = LoadAcquire(block->dSoundEnd);
+    const double length = slot.duration;
     const int index = slot.index;
     const QString output = slot.output;
 
@@ -467,7 +472,18 @@ void KvRenderQueue::EndRow(Slot& slot)
         StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
     ClearSlot(slot);
 
-    if (reason.isEmpty()) {
+    if (reason.isEmpty() && soundEnd > 0.0 && soundEnd < length - kShortSlack) {
+        // Converted as far as the source goes: where is that in the source's own time?
+        const tagKvJobRow& cells = m_rows[size_t(index)].cells;
+        const double speed = CellSeconds(cells.speed) > 0.0 ? CellSeconds(cells.speed) : 1.0;
+        KvQueueShort shortened;
+        shortened.index = index;
+        shortened.file = QString::fromStdWString(cells.file);
+        shortened.sourceSeconds = CellSeconds(cells.start) + soundEnd * speed;
+        shortened.reason = ShortOutputReason(shortened.sourceSeconds, CellSeconds(cells.duration));
+        m_shortened.push_back(shortened);
+        emit rowEnded(index, true, shortened.reason, QString());
+    } else if (reason.isEmpty()) {
         emit rowEnded(index, true, QString(), QString());
     } else {
         // An engine that died mid-job could not remove what it wrote so far: it goes
@@ -478,6 +494,13 @@ void KvRenderQueue::EndRow(Slot& slot)
             RemovePartialOutput(output);
         FailRow(index, reason, logged);
     }
+}
+
+const KvQueueShort* KvRenderQueue::FindShort(int index) const
+{
+    const auto found = std::find_if(m_shortened.begin(), m_shortened.end(),
+                                    [index](const KvQueueShort& row) { return row.index == index; });
+    return found != m_shortened.end() ? &*found : nullptr;
 }
 
 void KvRenderQueue::FailRow(int index, const QString& reason, const QString& detail)

@@ -75,6 +75,10 @@ public:
     static constexpr int kExitGraceMs = 10000;
     // How long the destructor waits for killed engines, so their partial files go too.
     static constexpr int kExitReapMs = 2000;
+    // An output that ends this much before its row's length was cut short by its
+    // source; less is a header's rounding, or the one codec frame a cut file's last
+    // packet may promise and not hold.
+    static constexpr double kShortSlack = 0.3;
 
     explicit KvRenderQueue(KvFrontEndState& state, QObject* parent = nullptr);
     ~KvRenderQueue() override;
@@ -123,6 +127,10 @@ public:
     // (source, short reason) of the rows that failed in the last run, in the order
     // they failed.
     const std::vector<KvQueueFailure>& Failures() const { return m_failures; }
+    // The rows of the last run that were converted only in part (their sources end
+    // before their headers say), in the order they ended; FindShort by run index.
+    const std::vector<KvQueueShort>& Shortened() const { return m_shortened; }
+    const KvQueueShort* FindShort(int index) const;
 
     // The output file of the next row to start: the one place that names outputs, with
     // the name pattern the run started with.
@@ -149,7 +157,8 @@ public:
 signals:
     void rowStarted(int index, const QString& output);
     void rowProgress(int index, double percent, double speed);
-    // finished, or failed with a short reason and the engine's own sentence (may be empty).
+    // finished, or failed with a short reason and the engine's own sentence (may be
+    // empty). A finished row with a reason was converted only in part (Shortened).
     void rowEnded(int index, bool finished, const QString& reason, const QString& detail);
     // Something the user must be told at once, in the front end's words.
     void message(const QString& text);
@@ -189,6 +198,7 @@ private:
     std::vector<KvQueueRow> m_rows;
     size_t m_next = 0;
     std::vector<KvQueueFailure> m_failures;
+    std::vector<KvQueueShort> m_shortened;
     int m_outputCounter = 0;
     KvOutputNamePattern m_namePattern;
     QString m_targetFolder;

@@ -92,12 +92,22 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
     return true;
 }
 
-int64_t CKvFFMpegAudioReader::DecodeFirstStamp()
+void CKvFFMpegAudioReader::NoteDecodeError(int code)
+{
+    if (code >= 0 || code == AVERROR(EAGAIN) || code == AVERROR_EOF)
+        return;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    m_decodeError = text;
+}
+
+int64_t CKvFFMpegAudioReader::DecodeFirstStamp(bool& decoded)
 {
     // Bounded: a stream whose packets never decode must not be read to its end
     // just to open it.
     constexpr int kMaxPackets = 4096;
     int64_t found = AV_NOPTS_VALUE;
+    decoded = false;
     bool flushed = false;
     int tryAgain = 0;
     for (int packets = 0; found == AV_NOPTS_VALUE && !flushed && packets < kMaxPackets;) {
@@ -110,18 +120,23 @@ int64_t CKvFFMpegAudioReader::DecodeFirstStamp()
         } else {
             const bool audio = m_packet->stream_index == nAudioStream && m_packet->size > 0;
             if (audio) {
-                avcodec_send_packet(m_codec.get(), m_packet.get());
+                NoteDecodeError(avcodec_send_packet(m_codec.get(), m_packet.get()));
                 ++packets;
             }
             av_packet_unref(m_packet.get());
             if (!audio)
                 continue;
         }
-        while (found == AV_NOPTS_VALUE && avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
+        int got = 0;
+        while (found == AV_NOPTS_VALUE && (got = avcodec_receive_frame(m_codec.get(), m_frame.get())) >= 0) {
+            decoded = decoded || m_frame->nb_samples > 0;
             found = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp
                                                                      : m_frame->pts;
             av_frame_unref(m_frame.get());
         }
+        NoteDecodeError(got);
+        if (packets == 0 && flushed)
+            m_decodeError = "it holds no audio data";
     }
     return found;
 }
@@ -146,7 +161,17 @@ bool CKvFFMpegAudioReader::Open(const std::string& path, int audioStream)
     // audio that really starts after the picture is placed later; a transport
     // stream's clock offset or a decoder's trimmed priming is not.
     AVStream* stream = m_format->streams[nAudioStream];
-    const int64_t firstStamp = DecodeFirstStamp();
+    bool decoded = false;
+    const int64_t firstStamp = DecodeFirstStamp(decoded);
+    if (!decoded) {
+        // Not one frame comes out: converting it would only write silence.
+        std::string why = "has a sound track that cannot be decoded";
+        if (!m_decodeError.empty())
+            why += " (" + m_decodeError + ")";
+        Close();
+        m_error = why;
+        return false;
+    }
     int64_t reference = AV_NOPTS_VALUE;
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
         const AVStream* other = m_format->streams[i];
@@ -204,6 +229,8 @@ void CKvFFMpegAudioReader::Close()
     m_checkLanding = false;
     m_landingRetries = 0;
     m_resamplerFailed = false;
+    m_lastDelivered = 0;
+    m_decodeError.clear();
 }
 
 velmora::MediaTags CKvFFMpegAudioReader::ReadTags() const
@@ -536,7 +563,8 @@ int CKvFFMpegAudioReader::ConvertFrame(AVFrame* frame, int rate, double t)
 int CKvFFMpegAudioReader::ReceiveFrames(int rate)
 {
     int produced = 0;
-    while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
+    int got = 0;
+    while ((got = avcodec_receive_frame(m_codec.get(), m_frame.get())) >= 0) {
         const double t = FrameTime(m_frame.get());
         if (m_checkLanding) {
             m_checkLanding = false;
@@ -555,6 +583,7 @@ int CKvFFMpegAudioReader::ReceiveFrames(int rate)
         produced += ConvertFrame(m_frame.get(), rate, t);
         av_frame_unref(m_frame.get());
     }
+    NoteDecodeError(got);
     return produced;
 }
 
@@ -592,8 +621,10 @@ int CKvFFMpegAudioReader::DecodeNextPacket(int rate)
             sent = avcodec_send_packet(m_codec.get(), m_packet.get());
         }
         av_packet_unref(m_packet.get());
-        if (sent < 0)
+        if (sent < 0) {
+            NoteDecodeError(sent);
             return produced; // a damaged packet: the next step goes on with the next one
+        }
         return produced + ReceiveFrames(rate);
     }
 
@@ -609,6 +640,7 @@ int CKvFFMpegAudioReader::DecodeNextPacket(int rate)
 
 int CKvFFMpegAudioReader::Read(int16_t* dest, int frames, int rate)
 {
+    m_lastDelivered = 0;
     if (bFailed || dest == nullptr || frames <= 0 || rate <= 0)
         return 0;
 
@@ -630,6 +662,7 @@ int CKvFFMpegAudioReader::Read(int16_t* dest, int frames, int rate)
 
     const int silent = TakeSilence(dest, frames);
     const int copied = silent + TakeFrames(dest + static_cast<size_t>(silent) * 2, frames - silent);
+    m_lastDelivered = copied;
     if (copied < frames)
         std::memset(dest + static_cast<size_t>(copied) * 2, 0,
                     static_cast<size_t>(frames - copied) * 2 * sizeof(int16_t));

@@ -28,7 +28,8 @@
 // costs no more memory than one at its start.
 //
 // A reader is used by one thread at a time and holds no locks. A reader that could
-// not open (no file, no audio, no decoder) answers every request with nothing, so
+// not open (no file, no audio, no decoder, a sound track of which not one frame
+// decodes) answers every request with nothing, so
 // its item plays as silence; OpenError() says why, for callers that must not let
 // that pass. Times that are not finite or lie beyond kKvMaxMediaSeconds are refused
 // (logged through LogLine) and leave the reader failed, never cast.
@@ -120,6 +121,14 @@ public:
 
     bool IsFailed() const { return bFailed != 0; }
     bool IsEnd() const { return bEnd != 0; }
+    // Everything the source holds has been handed out: its stream ended and neither
+    // decoded audio nor leading silence is left.
+    bool IsExhausted() const { return bEnd != 0 && m_queue.empty() && m_silenceFrames == 0; }
+    // Frames of the last Read or GetBuffer that came from the source (its audio or
+    // the silence in front of it); what follows them in the buffer is padding.
+    int LastDeliveredFrames() const { return m_lastDelivered; }
+    // FFmpeg's words for the last packet the decoder refused; empty when none was.
+    const std::string& LastDecodeError() const { return m_decodeError; }
     // The stream ended because no resampler could be built for its frames.
     bool HasResamplerFailed() const { return m_resamplerFailed; }
     double GetReadPos() const { return dReadPos; }
@@ -141,7 +150,8 @@ public:
 
 private:
     bool OpenFile(const std::string& path);
-    int64_t DecodeFirstStamp();
+    int64_t DecodeFirstStamp(bool& decoded);
+    void NoteDecodeError(int code);
     int DecodeNextPacket(int rate);
     int ReceiveFrames(int rate);
     int ConvertFrame(AVFrame* frame, int rate, double t);
@@ -193,6 +203,8 @@ private:
     bool m_touched = false;          // packets were read since the last reposition
     int m_fileSeeks = 0;
     bool m_resamplerFailed = false;
+    int m_lastDelivered = 0;
+    std::string m_decodeError;
     // After a file seek the first decoded frame must not lie after the drop
     // time (a demuxer that lands late); if it does, seek further back.
     bool m_checkLanding = false;

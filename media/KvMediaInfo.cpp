@@ -7,9 +7,11 @@
 
 #include "common/KvNumeric.h"
 #include "common/KvText.h"
+#include "media/KvDecodedLength.h"
 #include "media/KvFFMpegStream.h"
 
 extern "C" {
+#include <libavutil/intreadwrite.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -113,6 +115,69 @@ double MeasureByPackets(AVFormatContext* format)
 
 } // namespace
 
+double MeasureSoundLength(const std::string& path, int audioStream, const std::atomic<bool>* cancel)
+{
+    QuietFFmpegLog();
+    ScopedFormatContext format;
+    if (!OpenMediaInput(path, format))
+        return 0.0;
+    int index = -1;
+    if (audioStream >= 0 && static_cast<unsigned>(audioStream) < format->nb_streams &&
+        format->streams[audioStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        index = audioStream;
+    for (unsigned i = 0; index < 0 && i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            index = static_cast<int>(i);
+    }
+    if (index < 0)
+        return 0.0;
+    DiscardOtherStreams(format.get(), index);
+    const AVStream* stream = format->streams[index];
+    ScopedPacket packet(av_packet_alloc());
+    if (!packet)
+        return 0.0;
+    int64_t first = AV_NOPTS_VALUE;
+    int64_t end = AV_NOPTS_VALUE;
+    int64_t packets = 0;
+    int64_t trimmed = 0; // samples the container tells the decoder to drop (priming, padding)
+    int tryAgain = 0;
+    for (;;) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            return 0.0;
+        const int ret = av_read_frame(format.get(), packet.get());
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < 1000)
+            continue;
+        if (ret < 0)
+            break;
+        if (packet->stream_index == index && packet->size > 0) {
+            ++packets;
+            const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            size_t size = 0;
+            if (const uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+                skip != nullptr && size >= 8)
+                trimmed += static_cast<int64_t>(AV_RL32(skip)) + static_cast<int64_t>(AV_RL32(skip + 4));
+            if (stamp != AV_NOPTS_VALUE) {
+                first = first == AV_NOPTS_VALUE ? stamp : std::min(first, stamp);
+                const int64_t last = stamp + std::max<int64_t>(packet->duration, 0);
+                end = end == AV_NOPTS_VALUE ? last : std::max(end, last);
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (end == AV_NOPTS_VALUE) {
+        // No packet says when it plays (a raw stream, Shorten): count what decodes.
+        DecodedLength decoded;
+        if (packets == 0 || !MeasureDecodedLength(path, decoded, index))
+            return 0.0;
+        return decoded.Seconds();
+    }
+    // What the decoder drops (an encoder's priming and padding) is not played.
+    double seconds = (static_cast<double>(end) - static_cast<double>(first)) * av_q2d(stream->time_base);
+    if (stream->codecpar->sample_rate > 0)
+        seconds -= static_cast<double>(trimmed) / stream->codecpar->sample_rate;
+    return std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
+}
+
 std::string AudioTrackLabel(const AudioTrackInfo& track)
 {
     std::string label = std::to_string(track.nStreamIndex) + ": ";
@@ -168,8 +233,9 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
                           ? static_cast<double>(format->duration) / AV_TIME_BASE
                           : 0.0;
     // A length guessed from the bit rate is wrong for variable-rate sources and
-    // would cut the end of a rip; count it out instead.
-    if (duration <= 0.0 || format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) {
+    // would cut the end of a rip; count it out instead. Sound alone is measured by
+    // the caller (MeasureSoundLength), where it costs the user no wait.
+    if (info.nHasVideo && (duration <= 0.0 || format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)) {
         const double measured = MeasureByPackets(format.get());
         if (measured > 0.0)
             duration = measured;

@@ -3,6 +3,7 @@
 // The media information of one file, as the media list shows it: which streams
 // it carries, the picture size and the length. Built on FFmpeg's probe.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,11 +37,19 @@ struct MediaInfo
     std::vector<AudioTrackInfo> audioTracks;
 };
 
-// Fills info for path (UTF-8). Returns false when the file cannot be opened or
-// probed as media; info is then all zero. When FFmpeg only estimates the length
-// from the bit rate (VBR MP3 without a Xing header, raw ADTS AAC) or knows none,
-// the packets are read through for the real length.
+// Fills info for path (UTF-8) from the file's header, quickly. Returns false when the
+// file cannot be opened or probed as media; info is then all zero. The length is the
+// container's; for a file with pictures whose container knows none or only estimates
+// it from the bit rate, the packets are read through for it. A file of sound alone
+// can declare anything (a cut file keeps its header): MeasureSoundLength tells what
+// it holds.
 bool GetMediaInfo(const std::string& path, MediaInfo& info);
+
+// How long the sound track audioStream (-1: the first) of path really lasts: from its
+// first packet to the end of its last packet that can be read, less what the
+// container tells the decoder to drop (priming, padding), without decoding. A track whose packets carry no times is decoded and
+// its samples counted. 0 when nothing can be measured, or when cancel turns true.
+double MeasureSoundLength(const std::string& path, int audioStream = -1, const std::atomic<bool>* cancel = nullptr);
 
 } // namespace velmora
 

@@ -2,8 +2,10 @@
 
 #include "common/KvLog.h"
 #include "common/KvMp3Rates.h"
+#include "common/KvText.h"
 #include "common/KvWmProfile.h"
 #include "media/KvCoverPicture.h"
+#include "media/KvDecodedLength.h"
 #include "media/KvFFMpegDeleters.h"
 #include "pipeline/KvAsfTagObjects.h"
 #include "pipeline/KvId3v2Tag.h"
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +135,8 @@ struct AudioEncoderChain::Impl
     AVStream* stream = nullptr;
     int frameSize = 1152;
     int64_t nextPts = 0;
+    bool checkOutput = true;
+    double checkSeconds = 0.0;
     std::optional<MediaTags> tags;
     std::vector<uint8_t> id3;      // written in front of the muxer's output
     AsfTagObjects asfTags;         // put into the header once the muxer is done
@@ -443,6 +448,34 @@ const std::string& AudioEncoderChain::LastError() const
     return m_impl->lastError;
 }
 
+double AudioEncoderChain::CheckSeconds() const
+{
+    return m_impl->checkSeconds;
+}
+
+void AudioEncoderChain::SetCheckOutput(bool check)
+{
+    m_impl->checkOutput = check;
+}
+
+std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize)
+{
+    DecodedLength decoded;
+    if (!MeasureDecodedLength(path, decoded))
+        return "the written file cannot be played back: it " + decoded.error;
+    if (sampleRate <= 0 || decoded.nSampleRate <= 0)
+        return "the written file cannot be played back: nothing in it decodes";
+    const double written = static_cast<double>(writtenFrames) / sampleRate;
+    const double slack = static_cast<double>(std::max(frameSize, 0)) / sampleRate + 0.001;
+    if (decoded.Seconds() + slack >= written)
+        return {};
+    std::string why = "the written file plays back only " + FormatDoubleAs("%.1f", decoded.Seconds()) + " s of " +
+                      FormatDoubleAs("%.1f", written) + " s";
+    if (!decoded.error.empty())
+        why += " (" + decoded.error + ")";
+    return why;
+}
+
 int64_t AudioEncoderChain::EncodedSamples() const
 {
     return m_impl->nextPts;
@@ -612,6 +645,20 @@ int AudioEncoderChain::Finish()
         return ret;
     }
     d.CloseFormat();
+    d.checkSeconds = 0.0;
+    if (d.checkOutput) {
+        ret = d.file.Close();
+        const auto started = std::chrono::steady_clock::now();
+        std::string why = ret < 0 ? d.file.Error()
+                                  : CheckWrittenLength(d.file.PartialPath(), d.nextPts, d.encoder->sample_rate,
+                                                       d.frameSize);
+        d.checkSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (!why.empty()) {
+            d.lastError = why;
+            Abort();
+            return ret < 0 ? ret : AVERROR_INVALIDDATA;
+        }
+    }
     ret = d.file.Commit();
     if (ret < 0) {
         d.lastError = d.file.Error();

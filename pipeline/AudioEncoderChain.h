@@ -16,7 +16,8 @@
 // last frame), in Abort and in the destructor; none is left behind on any path.
 //
 // The temporary file (CKvPartialOutputFile) is created exclusively beside the output
-// and moved to the output's name only once it is complete and closed, never over a
+// and moved to the output's name only once it is complete, closed and played back
+// in full (CheckWrittenLength), never over a
 // file that is there, so a file of the output's name is always whole and never one
 // that someone else put there. Abort() (and the destructor of an unfinished chain)
 // removes the temporary file.
@@ -67,6 +68,11 @@ constexpr std::size_t kMaxMp3CoverBytes = 4u << 20;
 constexpr int kMp3CoverSide = 1600;
 constexpr int kAsfCoverSide = 600;
 
+// Why a file that was given writtenFrames samples per channel at sampleRate does not
+// play them all back (its decode ends more than frameSize samples early, or it
+// cannot be decoded); empty when it does.
+std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize);
+
 class AudioEncoderChain
 {
 public:
@@ -77,6 +83,10 @@ public:
 
     // The tags the next Open writes into the file; nullopt writes none of ours.
     void SetTags(std::optional<MediaTags> tags);
+
+    // Finish plays the closed file back before it gets its name (on by default): a
+    // file that decodes to less than was written, within one codec frame, fails.
+    void SetCheckOutput(bool check);
 
     // Opens the encoder and creates the temporary file of outputPath (refused when
     // anything is at that name already). inputRate is the rate of the PCM
@@ -89,8 +99,8 @@ public:
     // AVERROR_EXIT once Interrupt was called.
     int Write(const int16_t* interleaved, int frames);
 
-    // Drains the resampler and the encoder, writes the trailer, closes the file and
-    // moves it to its final name. Returns 0 or a negative error code (the temporary
+    // Drains the resampler and the encoder, writes the trailer, closes the file, checks
+    // it (SetCheckOutput) and moves it to its final name. Returns 0 or a negative error code (the temporary
     // file is then removed); AVERROR(EEXIST) when the final name was taken meanwhile.
     int Finish();
 
@@ -107,6 +117,8 @@ public:
     const std::string& LastError() const;
     // Encoded samples per channel given to the encoder so far (at the output rate).
     int64_t EncodedSamples() const;
+    // Seconds the last Finish spent playing the file back; 0 when it did not.
+    double CheckSeconds() const;
 
 private:
     struct Impl;

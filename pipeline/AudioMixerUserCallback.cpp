@@ -108,6 +108,7 @@ HRESULT CAudioMixerUserCallback::MixAudioBuffer(std::int32_t, std::int32_t dataB
     double t = m_startOffset;
     if (format->nAvgBytesPerSec > 0)
         t += static_cast<double>(m_bytesDelivered) / static_cast<double>(format->nAvgBytesPerSec);
+    m_lastBufferEnd = t;
     m_clocks->audioClock.store(t, std::memory_order_relaxed);
     m_clocks->playClock.store(t, std::memory_order_relaxed);
     if (m_sharedLevels)
@@ -166,6 +167,13 @@ void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double buff
         return;
 
     const std::int16_t* pcm = audio.source->GetBuffer(frames, rate);
+    if (!audio.dry && audio.source->IsExhausted()) {
+        // What the source held ends inside this buffer (or at its start): the rest
+        // of the item is not the source's sound but padding.
+        audio.dry = true;
+        audio.soundEnd = bufferStart + (pcm != nullptr ? audio.source->LastDeliveredFrames() : 0) /
+                                           static_cast<double>(sampleRate);
+    }
     if (pcm == nullptr)
         return;
     const std::size_t count = static_cast<std::size_t>(frames) * 2;
@@ -191,6 +199,26 @@ void CAudioMixerUserCallback::MixItem(CKvEngineItem& item, double t, double buff
         samples = m_scratch.data();
     }
     MixSamples(mix + skip, samples, static_cast<int>(count - skip), gain);
+}
+
+std::optional<double> CAudioMixerUserCallback::SoundEnd() const
+{
+    const CKvEngineLine* line = m_setup.project != nullptr ? m_setup.project->FindLine(kLineAudio) : nullptr;
+    if (line == nullptr)
+        return std::nullopt;
+    std::optional<double> end;
+    for (const std::unique_ptr<CKvEngineItem>& item : line->items) {
+        if (!Sounds(*item))
+            continue;
+        const auto it = m_items.find(item.get());
+        double itemEnd = item->dEditorEndTime;
+        if (it != m_items.end() && it->second.dry)
+            itemEnd = std::min(itemEnd, it->second.soundEnd);
+        else if (m_lastBufferEnd < item->dEditorEndTime)
+            return std::nullopt; // still sounding, or not begun
+        end = std::max(end.value_or(itemEnd), itemEnd);
+    }
+    return end;
 }
 
 bool CAudioMixerUserCallback::OpenSources(std::string& why)

@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -119,6 +120,12 @@ public:
 
     velmora::KvEngineClocks& Clocks() const { return *m_clocks; }
 
+    // Where the sound of the time line ends when its sources run out before the
+    // time line does: once every item with sound has either reached its end or
+    // handed out all its source holds, the latest of those ends (time-line seconds).
+    // nullopt while any of them still sounds, or when none has sound.
+    std::optional<double> SoundEnd() const;
+
 private:
     struct ItemAudio
     {
@@ -126,6 +133,8 @@ private:
         double selfStart = 0.0;  // sound in-point after the delay was folded in
         double delay = 0.0;      // what is left of the delay: leading silence
         bool positioned = false; // lead-in given and sought (on the first fetch)
+        bool dry = false;        // the source ran out of sound ...
+        double soundEnd = 0.0;   // ... at this time-line time
     };
 
     void MixItem(CKvEngineItem& item, double t, double bufferStart, int frames, int sampleRate,
@@ -137,6 +146,7 @@ private:
     velmora::KvAudioMixerSetup m_setup;
     CKvVideoConverter* m_owner = nullptr;
     std::uint64_t m_bytesDelivered = 0;
+    double m_lastBufferEnd = 0.0;
     double m_startOffset = 0.0;
     bool m_vuMeter = false;
     bool m_sharedLevels = false;

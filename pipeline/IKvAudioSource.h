@@ -29,6 +29,11 @@ public:
     // owned by the source and valid until the next call; missing audio is silence.
     // nullptr when nothing can be delivered now.
     virtual const std::int16_t* GetBuffer(int frames, int rate) = 0;
+    // Frames at the front of the last GetBuffer that the source really held (its
+    // audio, or the silence before it); the rest of that buffer was padding.
+    virtual int LastDeliveredFrames() const = 0;
+    // The source has handed out all it holds: nothing more will come.
+    virtual bool IsExhausted() const = 0;
 };
 
 class IKvAudioSourceFactory

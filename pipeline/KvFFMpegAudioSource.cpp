@@ -36,6 +36,16 @@ const std::int16_t* CKvFFMpegAudioSource::GetBuffer(int frames, int rate)
     return m_reader->GetBuffer(frames, rate);
 }
 
+int CKvFFMpegAudioSource::LastDeliveredFrames() const
+{
+    return m_reader->LastDeliveredFrames();
+}
+
+bool CKvFFMpegAudioSource::IsExhausted() const
+{
+    return m_reader->IsExhausted();
+}
+
 std::unique_ptr<IKvAudioSource> CKvFFMpegAudioSourceFactory::Open(const std::string& path,
                                                                   double engineFrameRate, int audioStream)
 {

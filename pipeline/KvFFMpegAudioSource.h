@@ -20,6 +20,8 @@ public:
     void SetLeadIn(double seconds) override;
     void Seek(double seconds) override;
     const std::int16_t* GetBuffer(int frames, int rate) override;
+    int LastDeliveredFrames() const override;
+    bool IsExhausted() const override;
 
     const std::shared_ptr<CKvFFMpegAudioReader>& Reader() const { return m_reader; }
 

@@ -131,7 +131,7 @@ int CKvPartialOutputFile::CloseFile()
     return result;
 }
 
-int CKvPartialOutputFile::Commit()
+int CKvPartialOutputFile::Close()
 {
     if (!m_created)
         return Fail(AVERROR(EINVAL), "nothing was written");
@@ -139,8 +139,16 @@ int CKvPartialOutputFile::Commit()
     if (closed < 0) {
         char text[AV_ERROR_MAX_STRING_SIZE] = {};
         av_strerror(closed, text, sizeof text);
-        Discard();
         return Fail(closed, "writing " + m_partPath + " failed: " + text);
+    }
+    return 0;
+}
+
+int CKvPartialOutputFile::Commit()
+{
+    if (const int closed = Close(); closed < 0) {
+        Discard();
+        return closed;
     }
     const int moved = MoveNoReplace(m_partPath, m_finalPath);
     if (moved == -EEXIST) {

@@ -35,7 +35,10 @@ public:
     // (a short file is AVERROR(EIO)).
     int ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size);
     int WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t size);
-    // Closes the file and moves it to the final name. 0, or a negative AVERROR code
+    // Closes the file (what is written can then be read back under PartialPath). 0, or
+    // a negative AVERROR code for a write that failed (the file stays until Discard).
+    int Close();
+    // Closes the file if still open and moves it to the final name. 0, or a negative AVERROR code
     // (a write that failed, the final name taken: AVERROR(EEXIST)); the temporary
     // file is then removed.
     int Commit();

@@ -130,6 +130,8 @@ void CKvTimeLineSource::Stream(std::int64_t totalFrames, double frameRate, int s
         start = end;
         m_framesDelivered = end;
         ++m_buffersDelivered;
+        if (result == kEndsHere)
+            break;
     }
     if (m_stop)
         return;

@@ -27,11 +27,14 @@ class CKvTimeLineSource
 public:
     // Gets each buffer: pcm holds frames valid stereo frames and has room for
     // capacityFrames. The sink may rewrite it in place. A negative result stops the
-    // stream and is passed to the end sink.
+    // stream and is passed to the end sink; kEndsHere makes this buffer the last, as
+    // if the time line ended with it.
     using BufferSink = std::function<int(std::int16_t* pcm, int frames, int capacityFrames)>;
     // Called once when the stream ends by itself: 0 after the last buffer, or the
     // buffer sink's negative result. Not called when the owner stops the stream.
     using EndSink = std::function<void(int result)>;
+
+    static constexpr int kEndsHere = 1;
 
     CKvTimeLineSource() = default;
     ~CKvTimeLineSource();

@@ -289,12 +289,14 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     m_mixer->SetUserCallback(m_audioCallback.get());
 
     m_chain.SetTags(FirstItemTags(m_setup.project));
+    m_chain.SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     const int opened = m_chain.Open(outputPath, m_outputSettings, kTimeLineRate);
     if (opened < 0)
         return Fail(opened, m_chain.LastError());
 
     m_stopping = false;
     m_streamDone = false;
+    m_soundEnd = -1.0;
     m_duration = duration;
     m_hasGraph = true;
     const bool started = m_source.Start(
@@ -314,13 +316,25 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
 int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrames)
 {
     m_mixer->Process(pcm, frames, capacityFrames);
-    const int queued = m_chain.Write(pcm, frames);
+    // Sources that ran out early end the output with them: what would follow is
+    // silence that no source holds.
+    int keep = frames;
+    std::optional<double> soundEnd = m_audioCallback->SoundEnd();
+    if (soundEnd && *soundEnd >= m_duration)
+        soundEnd.reset();
+    if (soundEnd) {
+        const std::int64_t start = m_source.FramesDelivered();
+        const auto end = static_cast<std::int64_t>(std::llround(*soundEnd * kTimeLineRate));
+        keep = static_cast<int>(std::clamp<std::int64_t>(end - start, 0, frames));
+        m_soundEnd = static_cast<double>(start + keep) / kTimeLineRate;
+    }
+    const int queued = keep > 0 ? m_chain.Write(pcm, keep) : 0;
     if (queued < 0) {
         Fail(queued, m_chain.LastError());
         return queued;
     }
-    PublishPosition(LoadAcquire(m_shadowBlock.dPosition));
-    return 0;
+    PublishPosition(soundEnd ? m_soundEnd.load() : LoadAcquire(m_shadowBlock.dPosition));
+    return soundEnd ? CKvTimeLineSource::kEndsHere : 0;
 }
 
 void CKvVideoConverter::OnStreamEnd(int result)
@@ -328,6 +342,10 @@ void CKvVideoConverter::OnStreamEnd(int result)
     if (m_stopping) {
         m_streamDone = true;
         return;
+    }
+    if (result >= 0 && m_soundEnd.load() == 0.0) {
+        // Nothing of the sources lies inside the time line (a Start past the real end).
+        result = Fail(-1, "the sources hold no sound within the time line; their sound ends before it starts");
     }
     if (result >= 0) {
         result = m_chain.Finish();

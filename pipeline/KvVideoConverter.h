@@ -14,8 +14,11 @@
 // The graph runs unpaced: the source's streaming thread reads and mixes each buffer
 // and resamples it into the output chain's frames; the chain's own thread encodes and
 // writes them (AudioEncoderChain), so the sources' decoding and the encoder work side
-// by side. When the time line is
-// through, the file is finished and renamed first, and only then is EC_COMPLETE
+// by side. When every source has handed out all it holds before the time line's end
+// (a file that is shorter than its header says), the stream ends there: the output
+// holds what the sources hold and never silence in their place. When the time line is
+// through, the file is finished, played back (unless the job's flags skip that) and
+// renamed first, and only then is EC_COMPLETE
 // posted, so an owner that sees completion finds the file whole under its name. A
 // chain that fails while running posts EC_ERRORABORT and leaves no file behind.
 //
@@ -117,6 +120,13 @@ public:
     virtual double GetPosition() const;
     // D while a graph exists, else 0.
     virtual double GetDuration() const;
+    // Seconds the output holds when the sources ran out of sound before D (the
+    // stream then ended there); negative while it holds, or will hold, the whole
+    // time line.
+    double GetSoundEnd() const { return m_soundEnd.load(); }
+    // Seconds the finished output took to play back before it got its name; 0 when
+    // it was not checked.
+    double OutputCheckSeconds() const { return m_chain.CheckSeconds(); }
 
     // Builds the conversion graph for outputPath and runs it. 0 when it runs; a
     // negative code when it cannot be built (LastError() says why in one line; the
@@ -169,6 +179,7 @@ private:
     std::atomic<bool> m_stopping{false};
     // The stream's end is handled: the file finished or given up.
     std::atomic<bool> m_streamDone{false};
+    std::atomic<double> m_soundEnd{-1.0};
     velmora::AudioOutputSettings m_outputSettings;
     std::string m_settingsNote;
 

@@ -39,10 +39,23 @@ QColor DangerColor()
     return QColor(224, 92, 84);
 }
 
+namespace {
+
+uint32_t ToColorRef(const QColor& color)
+{
+    return uint32_t(color.red()) | uint32_t(color.green()) << 8 | uint32_t(color.blue()) << 16;
+}
+
+} // namespace
+
+uint32_t AccentColorRef()
+{
+    return ToColorRef(AccentColor());
+}
+
 uint32_t DangerColorRef()
 {
-    const QColor color = DangerColor();
-    return uint32_t(color.red()) | uint32_t(color.green()) << 8 | uint32_t(color.blue()) << 16;
+    return ToColorRef(DangerColor());
 }
 
 QFont FontFromEntry(const tagKvFontData& entry)

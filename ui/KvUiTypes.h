@@ -93,6 +93,7 @@ QColor ShiftColorRef(uint32_t colorRef, int amount, int alpha = 255);
 // progress and the one thing to do next, and the red of a failure.
 QColor AccentColor();
 QColor DangerColor();
+uint32_t AccentColorRef();
 uint32_t DangerColorRef();
 
 // The face, pixel size, weight, slant and underline of a font table entry; an

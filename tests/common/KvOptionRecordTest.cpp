@@ -49,7 +49,7 @@ TEST(PresetTableTest, FrontEndStartsEveryPresetWithTheAudioDefaults)
         EXPECT_EQ(r.bForceResize, 0);
         EXPECT_EQ(r.bFlipVideo, 0);
         EXPECT_EQ(r.nReserved12, 0);
-        EXPECT_EQ(r.nReserved80, 0);
+        EXPECT_EQ(r.nJobFlags, 0);
         EXPECT_EQ(r.nSizeMode, 2);
         EXPECT_EQ(r.nFileSizeMB, 100);
     }

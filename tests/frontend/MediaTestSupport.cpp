@@ -2,10 +2,12 @@
 
 #include "common/KvProgramFolder.h"
 #include "frontend/KvFrontEndState.h"
+#include "frontend/KvMediaList.h"
 #include "project/KvUiColors.h"
 #include "ui/KvUIManager.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 
 #include <filesystem>
 #include <memory>
@@ -13,6 +15,16 @@
 namespace fs = std::filesystem;
 
 namespace velmora::fetest {
+
+bool WaitForMeasuredLengths(const KvMediaList& list)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (list.PendingMeasures() > 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return list.PendingMeasures() == 0;
+}
+
 
 void EnsureApplication()
 {

@@ -8,10 +8,18 @@
 
 #include <string>
 
+namespace velmora {
+class KvMediaList;
+}
+
 namespace velmora::fetest {
 
 // Makes sure a QApplication exists (offscreen unless the caller chose a platform).
 void EnsureApplication();
+
+// Runs events until the list has measured every source it is measuring (10 s at
+// most); true when it has.
+bool WaitForMeasuredLengths(const KvMediaList& list);
 
 // A copy of the built program folder (skin/ included) that the front-end state, the
 // program folder and the skin loader point at while the object lives.

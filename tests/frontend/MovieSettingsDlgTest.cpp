@@ -14,6 +14,7 @@
 #include "frontend/KvMovieSettingsDlg.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvSideFiles.h"
+#include "ui/KvCheck.h"
 #include "ui/KvComboBox.h"
 #include "ui/KvEdit.h"
 #include "ui/KvStatic.h"
@@ -92,7 +93,7 @@ TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
 
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
-    EXPECT_EQ(dialog.size(), QSize(500, 450));
+    EXPECT_EQ(dialog.size(), QSize(500, 480));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
     EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
@@ -284,7 +285,8 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
     EXPECT_EQ(dialog.HelpTextAt(QPoint(5, 240)), QString()); // outside the 10-pixel margin
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 270)).startsWith(QLatin1String("How many files Render converts")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 300)).contains(QLatin1String("{title} and {artist}")));
-    QTest::mouseMove(&dialog, QPoint(250, 325));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 330)).startsWith(QLatin1String("Plays every file back")));
+    QTest::mouseMove(&dialog, QPoint(250, 355));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 
@@ -310,7 +312,7 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
 
 // "Parallel Conversions" starts at the processor cores, and a choice made there is
 // what the next start of the window uses.
-TEST(MovieSettingsDlg, ParallelConversionsAreKeptForTheNextStart)
+TEST(MovieSettingsDlg, ParallelConversionsAndTheOutputCheckAreKeptForTheNextStart)
 {
     DialogFixture f;
     const int cores = KvFrontEndState::DefaultParallelConversions();
@@ -318,13 +320,19 @@ TEST(MovieSettingsDlg, ParallelConversionsAreKeptForTheNextStart)
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kParallelId)->GetCaption(), QString::number(cores));
     f.Choose(CKvMovieSettingsDlg::kParallelId, f.IndexOf(CKvMovieSettingsDlg::kParallelId, QStringLiteral("1")));
+    // "Check Every Output" is on until turned off, and then stays off.
+    ASSERT_TRUE(dialog.CheckOutputBox()->IsChecked());
+    dialog.CheckOutputBox()->OnClick(QPoint(2, 2));
     dialog.OnOK();
     EXPECT_EQ(f.state.ParallelConversions(), 1);
+    EXPECT_FALSE(f.state.CheckEveryOutput());
 
     f.state.Reset(f.program.Path());
     EXPECT_EQ(f.state.ParallelConversions(), cores);
+    EXPECT_TRUE(f.state.CheckEveryOutput());
     ASSERT_TRUE(f.state.LoadFrontEndSettings());
     EXPECT_EQ(f.state.ParallelConversions(), 1);
+    EXPECT_FALSE(f.state.CheckEveryOutput());
     // A hand-edited file cannot ask for more than the queue takes.
     test::WriteFileBytes(f.program.Work() + "skin/frontend.ini", "[Queue]\nParallelConversions=500\n");
     ASSERT_TRUE(f.state.LoadFrontEndSettings());

@@ -338,6 +338,7 @@ protected:
             return CKvMessageDlg::kIdOk;
         });
         ASSERT_EQ(m_dialog->MediaList()->AddFiles({QString::fromStdString(Media().audioOnly)}), 1);
+        ASSERT_TRUE(WaitForMeasuredLengths(*m_dialog->MediaList()));
         m_dialog->ListControl()->SetSelectedRow(0, false);
     }
 

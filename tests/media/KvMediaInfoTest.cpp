@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cctype>
 #include <cmath>
 #include <memory>
 
@@ -42,6 +44,19 @@ protected:
                                   " -map 0 -map 1 -c:a libmp3lame -c:v png -disposition:v attached_pic",
                               dir + "with-cover.mp3", false));
         velmora::test::WriteFileBytes(dir + "notes.dat", std::string(4000, 'z'));
+
+        // Files whose headers promise more (or other) than their packets hold.
+        const std::string tone = "-f lavfi -i sine=f=440:r=44100:d=20";
+        ASSERT_TRUE(MakeMedia(tone + " -c:a libmp3lame -q:a 4", dir + "xing.mp3"));
+        ASSERT_TRUE(MakeMedia(tone + " -c:a flac", dir + "whole.flac"));
+        ASSERT_TRUE(MakeMedia(tone + " -c:a aac -movflags +faststart", dir + "whole.m4a"));
+        for (const char* name : {"xing.mp3", "whole.flac", "whole.m4a"}) {
+            const std::string bytes = velmora::test::ReadFileBytes(dir + name);
+            const std::string ext = std::string(name).substr(std::string(name).find('.'));
+            velmora::test::WriteFileBytes(dir + "cut10" + ext, bytes.substr(0, bytes.size() / 10));
+        }
+        ASSERT_TRUE(MakeMedia("-f lavfi -i sine=f=440:r=48000:d=3 -c:a libopus", dir + "preskip.opus"));
+        ASSERT_TRUE(MakeMedia("-f lavfi -i sine=f=440:r=8000:d=3 -c:a libmp3lame -b:a 16k", dir + "mpeg25.mp3"));
     }
     static std::string Path(const std::string& name) { return s_folder->Path() + name; }
 
@@ -81,9 +96,50 @@ INSTANTIATE_TEST_SUITE_P(Files, MediaInfoFileTest,
                          ::testing::Values(InfoCase{"movie clip ü.mp4", 1, 1, 320, 240, 2.0},
                                            InfoCase{"clip.wmv", 1, 1, 176, 144, 3.09},
                                            InfoCase{"video-only.avi", 1, 0, 160, 120, 2.0},
-                                           InfoCase{"vbr.mp3", 0, 1, 0, 0, 12.0},
-                                           InfoCase{"raw.aac", 0, 1, 0, 0, 10.0},
                                            InfoCase{"with-cover.mp3", 0, 1, 0, 0, 2.0}));
+
+// Sound alone is measured from its packets, whatever its header declares: the length
+// is what a decoder gives, within one codec frame.
+struct LengthCase
+{
+    const char* file;
+    double frameSeconds; // one codec frame of the file
+};
+
+class SoundLengthTest : public MediaInfoTest, public ::testing::WithParamInterface<LengthCase>
+{
+};
+
+TEST_P(SoundLengthTest, IsWhatTheToolDecodesWithinOneCodecFrame)
+{
+    const LengthCase c = GetParam();
+    const double decoded = static_cast<double>(velmora::test::DecodeWithTool(Path(c.file), 44100).size()) / 2 / 44100;
+    ASSERT_GT(decoded, 0.5);
+    EXPECT_NEAR(velmora::MeasureSoundLength(Path(c.file)), decoded, c.frameSeconds + 0.002) << c.file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SoundLengthTest,
+                         ::testing::Values(LengthCase{"vbr.mp3", 1152 / 44100.0},     // no Xing header
+                                           LengthCase{"raw.aac", 1024 / 44100.0},     // no length at all
+                                           LengthCase{"cut10.mp3", 1152 / 44100.0},   // Xing header of 20 s
+                                           LengthCase{"cut10.flac", 4608 / 44100.0},  // STREAMINFO of 20 s
+                                           LengthCase{"cut10.m4a", 1024 / 44100.0},   // an index of 20 s
+                                           LengthCase{"preskip.opus", 960 / 48000.0}, // stamped from -312
+                                           LengthCase{"mpeg25.mp3", 576 / 8000.0}),
+                         [](const ::testing::TestParamInfo<LengthCase>& info) {
+                             std::string name = info.param.file;
+                             for (char& ch : name)
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
+
+TEST_F(MediaInfoTest, SoundLengthOfWhatIsNoSoundIsZero)
+{
+    EXPECT_EQ(velmora::MeasureSoundLength(Path("video-only.avi")), 0.0);
+    EXPECT_EQ(velmora::MeasureSoundLength(Path("notes.dat")), 0.0);
+    const std::atomic<bool> cancelled{true};
+    EXPECT_EQ(velmora::MeasureSoundLength(Path("vbr.mp3"), -1, &cancelled), 0.0);
+}
 
 TEST_F(MediaInfoTest, WideEntryPointFillsAllSixValues)
 {

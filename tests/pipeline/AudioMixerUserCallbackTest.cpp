@@ -229,6 +229,35 @@ TEST_F(MixerFixture, TrimmedItemAheadOfItsStartStaysSilentUntilItBegins)
     ExpectRamp(pcm, kRate, kRate, 3 * kRate);
 }
 
+TEST_F(MixerFixture, SoundEndsWhereTheLastSourceRunsOutNotWhereItsItemSaysItEnds)
+{
+    // A 10 s item whose source holds 2.5 s, beside a 4 s item that plays to its end:
+    // the time line's sound ends at 4 s, not 10 s.
+    sources.Add("short", Ramp(), 0.0, 2.5);
+    sources.Add("whole", Constant(0, 0));
+    AddItem("short", 0.0, 10.0);
+    AddItem("whole", 0.0, 4.0);
+    const auto first = Run(90); // 3 s: the short one ran out, the other still sounds
+    EXPECT_FALSE(Callback().SoundEnd().has_value());
+    ExpectRamp(first, 0, kRate * 5 / 2, 0);
+    Run(30); // 4 s: both ended
+    ASSERT_TRUE(Callback().SoundEnd().has_value());
+    EXPECT_DOUBLE_EQ(*Callback().SoundEnd(), 4.0);
+}
+
+TEST_F(MixerFixture, SoundEndOfASourceThatRunsOutIsExactToTheFrame)
+{
+    // Runs out 100 frames into buffer 30, and the one item sets the end there.
+    const double seconds = (30.0 * kFramesPerBuffer + 100) / kRate;
+    sources.Add("src", Ramp(), 0.0, seconds);
+    AddItem("src", 0.0, 60.0);
+    Run(30);
+    EXPECT_FALSE(Callback().SoundEnd().has_value());
+    Run(1);
+    ASSERT_TRUE(Callback().SoundEnd().has_value());
+    EXPECT_NEAR(*Callback().SoundEnd() * kRate, 30.0 * kFramesPerBuffer + 100, 1e-6);
+}
+
 TEST_F(MixerFixture, SpeedIsAResamplingRate)
 {
     auto log = sources.Add("src", Ramp());

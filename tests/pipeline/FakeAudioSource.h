@@ -47,9 +47,11 @@ struct FakeSourceLog
 class FakeAudioSource : public IKvAudioSource
 {
 public:
+    // seconds: how long the source's audio lasts (after its lead-in); negative: endless.
     FakeAudioSource(SampleFunction samples, std::shared_ptr<FakeSourceLog> log, bool failing,
-                    double firstAudioTime = 0.0)
-        : m_samples(std::move(samples)), m_log(std::move(log)), m_failing(failing), m_firstAudio(firstAudioTime)
+                    double firstAudioTime = 0.0, double seconds = -1.0)
+        : m_samples(std::move(samples)), m_log(std::move(log)), m_failing(failing), m_firstAudio(firstAudioTime),
+          m_seconds(seconds)
     {
     }
 
@@ -79,22 +81,35 @@ public:
             m_next = std::llround((m_position - m_leadIn) * rate);
             m_started = true;
         }
+        const std::int64_t end = m_seconds < 0.0 ? INT64_MAX : std::llround(m_seconds * rate);
+        if (m_next >= end) {
+            m_delivered = 0;
+            return nullptr;
+        }
         m_buffer.assign(static_cast<std::size_t>(frames) * 2, 0);
-        for (int i = 0; i < frames; ++i, ++m_next) {
+        m_delivered = 0;
+        for (int i = 0; i < frames && m_next < end; ++i, ++m_next, ++m_delivered) {
             if (m_next < 0)
                 continue;
             auto [l, r] = m_samples(m_next, rate);
             m_buffer[2 * i] = l;
             m_buffer[2 * i + 1] = r;
         }
+        m_exhausted = m_next >= end;
         return m_buffer.data();
     }
+
+    int LastDeliveredFrames() const override { return m_delivered; }
+    bool IsExhausted() const override { return m_exhausted; }
 
 private:
     SampleFunction m_samples;
     std::shared_ptr<FakeSourceLog> m_log;
     bool m_failing;
     double m_firstAudio;
+    double m_seconds;
+    int m_delivered = 0;
+    bool m_exhausted = false;
     double m_leadIn = 0.0;
     double m_position = 0.0;
     bool m_started = false;
@@ -111,14 +126,17 @@ public:
     {
         SampleFunction samples;
         double firstAudioTime = 0.0;
+        double seconds = -1.0;
         std::shared_ptr<FakeSourceLog> log = std::make_shared<FakeSourceLog>();
     };
 
-    std::shared_ptr<FakeSourceLog> Add(const std::string& path, SampleFunction samples, double firstAudioTime = 0.0)
+    std::shared_ptr<FakeSourceLog> Add(const std::string& path, SampleFunction samples, double firstAudioTime = 0.0,
+                                       double seconds = -1.0)
     {
         Entry entry;
         entry.samples = std::move(samples);
         entry.firstAudioTime = firstAudioTime;
+        entry.seconds = seconds;
         m_entries[path] = entry;
         return entry.log;
     }
@@ -132,7 +150,7 @@ public:
         if (it == m_entries.end())
             return std::make_unique<FakeAudioSource>(Constant(0, 0), std::make_shared<FakeSourceLog>(), true);
         return std::make_unique<FakeAudioSource>(it->second.samples, it->second.log, false,
-                                                 it->second.firstAudioTime);
+                                                 it->second.firstAudioTime, it->second.seconds);
     }
 
     std::vector<std::string> opens;

@@ -1,0 +1,94 @@
+#include "media/KvDecodedLength.h"
+
+#include "media/KvFFMpegStream.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace velmora {
+
+namespace {
+
+std::string ErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream)
+{
+    out = DecodedLength{};
+    QuietFFmpegLog();
+    ScopedFormatContext format;
+    if (!OpenMediaInput(path, format)) {
+        out.error = "cannot be opened as media";
+        return false;
+    }
+    int index = -1;
+    if (audioStream >= 0 && static_cast<unsigned>(audioStream) < format->nb_streams &&
+        format->streams[audioStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        index = audioStream;
+    for (unsigned i = 0; index < 0 && i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            index = static_cast<int>(i);
+    }
+    if (index < 0) {
+        out.error = "has no sound track";
+        return false;
+    }
+    DiscardOtherStreams(format.get(), index);
+    ScopedCodecContext codec;
+    if (!OpenStreamDecoder(format->streams[index], codec)) {
+        out.error = std::string("has no decoder for ") + avcodec_get_name(format->streams[index]->codecpar->codec_id);
+        return false;
+    }
+    ScopedPacket packet(av_packet_alloc());
+    ScopedFrame frame(av_frame_alloc());
+    if (!packet || !frame) {
+        out.error = "cannot be read: out of memory";
+        return false;
+    }
+
+    const auto receive = [&] {
+        int got = 0;
+        while ((got = avcodec_receive_frame(codec.get(), frame.get())) >= 0) {
+            out.nFrames += frame->nb_samples;
+            if (frame->sample_rate > 0)
+                out.nSampleRate = frame->sample_rate;
+            av_frame_unref(frame.get());
+        }
+        if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) {
+            ++out.nBadPackets;
+            out.error = ErrorText(got);
+        }
+    };
+    // A demuxer that keeps answering "try again" must not hold the caller forever.
+    int tryAgain = 0;
+    for (;;) {
+        const int ret = av_read_frame(format.get(), packet.get());
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < 1000)
+            continue;
+        if (ret < 0)
+            break;
+        if (packet->stream_index == index) {
+            const int sent = avcodec_send_packet(codec.get(), packet.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                ++out.nBadPackets;
+                out.error = ErrorText(sent);
+            }
+            receive();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(codec.get(), nullptr);
+    receive();
+    if (out.nSampleRate <= 0)
+        out.nSampleRate = codec->sample_rate;
+    return true;
+}
+
+} // namespace velmora
