@@ -73,6 +73,14 @@ double Duration(const std::string& path)
     return std::atof(Probe(path, "format=duration").c_str());
 }
 
+// How much sound the ffmpeg tool decodes of path.
+double DecodedSeconds(const std::string& path)
+{
+    std::string pcm;
+    RunCommand("ffmpeg -v quiet -i " + ShellQuote(path) + " -vn -ac 1 -ar 8000 -f s16le -", &pcm);
+    return static_cast<double>(pcm.size()) / 2 / 8000;
+}
+
 std::string EngineProgram()
 {
     return fs::canonical(VELMORA_PROGRAM_DIR "kvengine").string();
@@ -180,6 +188,42 @@ TEST(CommandLine, AFailedRowAmongGoodOnesIsNamedAndEndsWithStatusOne)
     EXPECT_TRUE(clip > 0.9 && clip < 1.25) << clip << " s: the whole second or so of the file, no more than --end";
 }
 
+// Files that hold less than their headers say. Sound alone is measured before it
+// converts, so its output is whole; a video's sound that ends early is converted as
+// far as it goes and reported as short, with status 1.
+TEST(CommandLine, AFileShorterThanItsHeaderSaysIsConvertedAsFarAsItGoesAndReportedShort)
+{
+    TempFolder sources("velmora-cut");
+    const std::string video = sources.Path() + "video.mp4";
+    const std::string sound = sources.Path() + "sound.mp3";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i testsrc2=s=160x120:r=25:d=6 -f lavfi -i sine=f=440:d=6 -c:v mpeg4 "
+                                  "-c:a aac -movflags +faststart",
+                                  sources.Path() + "whole.mp4"));
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=f=440:d=6 -c:a libmp3lame", sources.Path() + "whole.mp3"));
+    for (const auto& [from, to] : {std::pair{"whole.mp4", video}, std::pair{"whole.mp3", sound}}) {
+        const std::string bytes = ReadFileBytes(sources.Path() + from);
+        WriteFileBytes(to, bytes.substr(0, bytes.size() / 2));
+    }
+    TempFolder target("velmora-out");
+    const Result run = Render({"--render", "--format", "mp3", "--jobs", "1", QString::fromStdString(target.Path()),
+                               QString::fromStdString(sound), QString::fromStdString(video)});
+    EXPECT_EQ(run.code, 1) << run.out.toStdString() << run.err.toStdString();
+    const QStringList lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2) << run.out.toStdString();
+    const std::string soundOut = target.Path() + "(output001)sound.mp3";
+    const std::string videoOut = target.Path() + "(output002)video.mp3";
+    EXPECT_EQ(lines.value(0), QString::fromStdString("Finish " + soundOut));
+    EXPECT_TRUE(lines.value(1).startsWith(QString::fromStdString("Short " + videoOut + ": the source ends at ")))
+        << lines.value(1).toStdString();
+    EXPECT_TRUE(lines.value(1).endsWith(QLatin1String("; its header says 6.00 s"))) << lines.value(1).toStdString();
+    // Each as long as what the tool decodes of its source's sound: nothing padded.
+    for (const auto& [source, output] : {std::pair{sound, soundOut}, std::pair{video, videoOut}}) {
+        const double holds = DecodedSeconds(source);
+        ASSERT_GT(holds, 1.0) << source;
+        EXPECT_NEAR(DecodedSeconds(output), holds, 0.08) << output;
+    }
+}
+
 // Named by the file's name alone: a name already in the folder, and two rows of the
 // same name converting side by side, get " (2)" and " (3)"; the file that was there stays.
 TEST(CommandLine, NamesOutputsByThePatternGiven)
@@ -266,7 +310,8 @@ TEST(CommandLine, HelpNamesTheOptions)
 {
     const Result render = Render({"--render", "--help"}, 30000);
     EXPECT_EQ(render.code, 0);
-    for (const char* option : {"--format mp3|wma", "--bitrate", "--rate", "--channels", "--start", "--end", "--jobs", "--name PATTERN"})
+    for (const char* option : {"--format mp3|wma", "--bitrate", "--rate", "--channels", "--start", "--end", "--jobs",
+                               "--name PATTERN", "--no-verify", "Short OUTPUT"})
         EXPECT_TRUE(render.out.contains(QLatin1String(option))) << option;
     const Result help = Render({"--help"}, 30000);
     EXPECT_EQ(help.code, 0);

@@ -184,6 +184,34 @@ TEST(MediaList, AddFillsEveryColumnAndReportsTheSkippedFilesInOneMessage)
     EXPECT_EQ(f.Cell(kColFile, 3), QString::fromStdString(m.audioOnly));
 }
 
+// A file of sound alone whose header promises more than it holds: the row is there at
+// once, and its Duration (and an End at it) become what it holds once measured.
+TEST(MediaList, TheLengthOfSoundAloneFillsInAsItIsMeasured)
+{
+    test::TempFolder folder("velmora-measure");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i sine=f=440:d=20 -c:a flac", folder.Path() + "whole.flac"));
+    const std::string bytes = test::ReadFileBytes(folder.Path() + "whole.flac");
+    const std::string cut = folder.Path() + "cut.flac";
+    test::WriteFileBytes(cut, bytes.substr(0, bytes.size() / 4));
+    ListFixture f;
+    ASSERT_EQ(f.AddOne(cut), 1);
+    ASSERT_EQ(f.AddOne(cut), 1);
+    f.Edit(kColEnd, 1, QStringLiteral("2.50"));
+    ASSERT_TRUE(WaitForMeasuredLengths(*f.media));
+    const double measured = ParseDouble(f.Cell(kColDuration, 0).toStdString());
+    EXPECT_GT(measured, 4.0);
+    EXPECT_LT(measured, 6.0) << "the header's 20 s";
+    EXPECT_EQ(f.Cell(kColEnd, 0), f.Cell(kColDuration, 0));
+    EXPECT_EQ(f.Cell(kColDuration, 1), f.Cell(kColDuration, 0));
+    EXPECT_EQ(f.Cell(kColEnd, 1), QStringLiteral("2.50")) << "a trimmed End within the real length stays";
+    // A row removed while its file is measured takes nothing with it.
+    ASSERT_EQ(f.AddOne(cut), 1);
+    f.host.list->SetSelectedRow(2, false);
+    EXPECT_TRUE(f.media->Remove());
+    EXPECT_TRUE(WaitForMeasuredLengths(*f.media));
+    EXPECT_EQ(f.media->RowCount(), 2);
+}
+
 TEST(MediaList, StartAndEndTakeOnlyCLocaleNumbersThatKeepEndAfterStart)
 {
     const MediaSet& m = Media();

@@ -76,6 +76,11 @@ TEST(QueueReport, ShortReasonsAndASummaryGroupedByReason)
               FailureReason(KvFailure::FolderNotWritable));
     EXPECT_EQ(ShortFailureReason("job failed: the project's time line has no length"), FailureReason(KvFailure::ConversionFailed));
     EXPECT_EQ(ShortFailureReason(QString()), FailureReason(KvFailure::ConversionFailed));
+    EXPECT_EQ(ShortFailureReason("job failed: the conversion to /x/a.mp3 cannot start: the source /x/a.flac has a "
+                                 "sound track that cannot be decoded (Invalid data found when processing input)"),
+              FailureReason(KvFailure::NotDecodable));
+    EXPECT_EQ(ShortFailureReason("job failed: the conversion aborted: the written file plays back only 41.2 s of 60.0 s"),
+              FailureReason(KvFailure::OutputUnplayable));
 
     EXPECT_EQ(FailureSummary({}), QString());
     EXPECT_EQ(FailureSummary({{"/a/one.mp4", FailureReason(KvFailure::EngineStopped)}}),
@@ -86,4 +91,14 @@ TEST(QueueReport, ShortReasonsAndASummaryGroupedByReason)
                                             {"/c/three.wav", "reason a"}});
     EXPECT_TRUE(grouped.startsWith("3 files could not be converted.\n\nReason a:\none.mp4\nthree.wav\n\nReason b:\ntwo.mkv"))
         << grouped.toStdString();
+
+    // Rows converted only in part are no failures, but are listed under their own heading.
+    const KvQueueShort shortened{0, "/d/cut.mp4", ShortOutputReason(6.214, 60.034), 6.214};
+    EXPECT_EQ(shortened.reason, "the source ends at 6.21 s; its header says 60.03 s");
+    EXPECT_EQ(FailureSummary({}, {shortened}),
+              "One file was converted only in part.\n\nConverted only in part (the source ends before its header "
+              "says):\ncut.mp4\n\nPoint at its row in the list to see more.");
+    const QString both = FailureSummary({{"/a/one.mp4", "reason a"}}, {shortened});
+    EXPECT_TRUE(both.startsWith("One file could not be converted.\n\nReason a:\none.mp4\n\nConverted only in part"))
+        << both.toStdString();
 }

@@ -119,6 +119,11 @@ protected:
         const std::string flac = velmora::test::ReadFileBytes(dir + "ramp.flac");
         velmora::test::WriteFileBytes(dir + "truncated.flac", flac.substr(0, flac.size() / 2 + 333));
         velmora::test::WriteFileBytes(dir + "notes.dat", std::string(5000, 'x') + "not a media file\n");
+        // A FLAC header (its one block marked the last) whose frames are gone: a sound
+        // track of which not one frame decodes.
+        std::string header = flac.substr(0, 42);
+        header[4] = static_cast<char>(header[4] | 0x80);
+        velmora::test::WriteFileBytes(dir + "no-frames.flac", header + std::string(20000, '\x5a'));
         std::filesystem::create_directories(dir + "a folder with spaces");
         std::filesystem::copy_file(dir + "ramp.wav", dir + "a folder with spaces/Ünïcødé 音 file.wav");
     }
@@ -347,6 +352,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AudioReaderCodecTest,
                                            CodecCase{"opus.mkv", "-c:a libopus -b:a 96k"},
                                            CodecCase{"vorbis.mkv", "-c:a libvorbis"},
                                            CodecCase{"mp3.mp3", "-c:a libmp3lame -b:a 128k"},
+                                           CodecCase{"opus.opus", "-c:a libopus -b:a 96k"},
+                                           CodecCase{"aac.m4a", "-c:a aac -b:a 128k -movflags +faststart"},
                                            CodecCase{"mp2.ts", "-c:a mp2 -b:a 192k"}));
 
 TEST_F(AudioReaderTest, MonoSoundsOnBothSidesAtItsOwnLevel)
@@ -493,7 +500,9 @@ TEST_P(AudioReaderUnreadableTest, FailsQuietly)
 INSTANTIATE_TEST_SUITE_P(Files, AudioReaderUnreadableTest,
                          ::testing::Values(UnreadableCase{"missing.wav", "cannot be opened as media"},
                                            UnreadableCase{"notes.dat", "cannot be opened as media"},
-                                           UnreadableCase{"video-only.mp4", "has no sound track"}));
+                                           UnreadableCase{"video-only.mp4", "has no sound track"},
+                                           UnreadableCase{"no-frames.flac", "has a sound track that cannot be "
+                                                                            "decoded (it holds no audio data)"}));
 
 class AudioReaderTruncatedTest : public AudioReaderTest, public ::testing::WithParamInterface<const char*>
 {
@@ -510,7 +519,10 @@ TEST_P(AudioReaderTruncatedTest, ServesWhatIsThereThenNothing)
     EXPECT_GT(served, 10);
     EXPECT_LT(served, 90);
     EXPECT_TRUE(reader.IsEnd());
+    // The last buffer says how much of it the source filled; then nothing is left.
+    EXPECT_TRUE(reader.IsExhausted());
     EXPECT_EQ(reader.GetBuffer(kBuffer, kRate), nullptr);
+    EXPECT_EQ(reader.LastDeliveredFrames(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AudioReaderTruncatedTest, ::testing::Values("truncated.wav", "truncated.flac"));

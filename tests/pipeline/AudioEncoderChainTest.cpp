@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -257,6 +258,33 @@ TEST(EncoderChain, EveryLegalisedCombinationIsAcceptedByTheEncoder)
             fs::remove(folder.Path() + "a.mp3");
             fs::remove(folder.Path() + "a.wma");
         }
+    }
+}
+
+// The check a finished file passes before it gets its name: it must play back, to
+// within one codec frame, as long as what was written into it.
+TEST(EncoderChain, TheOutputCheckPassesAWholeFileAndCatchesOneThatStopsEarly)
+{
+    test::TempFolder folder;
+    const auto pcm = MakeSignal(44100, 3.0);
+    for (const auto& [name, settings, frameSize] :
+         {std::tuple{"whole.mp3", AudioOutputSettings{AudioOutputCodec::Mp3, 128000, 44100, 2}, 1152},
+          std::tuple{"whole.wma", AudioOutputSettings{AudioOutputCodec::WmaStandard, 128000, 44100, 2}, 2048}}) {
+        SCOPED_TRACE(name);
+        const std::string path = folder.Path() + name;
+        std::string error;
+        ASSERT_EQ(Encode(path, settings, pcm, &error), 0) << error;
+        const int64_t written = 3 * 44100;
+        EXPECT_EQ(CheckWrittenLength(path, written, 44100, frameSize), "");
+        const std::string bytes = test::ReadFileBytes(path);
+        const std::string cut = folder.Path() + "cut-" + name;
+        test::WriteFileBytes(cut, bytes.substr(0, bytes.size() / 2));
+        const std::string why = CheckWrittenLength(cut, written, 44100, frameSize);
+        EXPECT_EQ(why.rfind("the written file plays back only 1.", 0), 0u) << why;
+        EXPECT_NE(why.find(" s of 3.0 s"), std::string::npos) << why;
+        test::WriteFileBytes(cut, std::string(4000, 'x'));
+        EXPECT_EQ(CheckWrittenLength(cut, written, 44100, frameSize).rfind("the written file cannot be played back", 0),
+                  0u);
     }
 }
 
