@@ -2,7 +2,8 @@
 // engine: writes the option file (and for a Windows Media output the profile) and the
 // job project, creates and fills the job block, starts "<program folder>/kvengine"
 // under /usr/bin/time -v, waits for it and reports the wall time, the job block's
-// end state and the seconds the engine spent playing its output back. An OUTPUT ending in ".wma" makes a WMA job (128 kbit/s, 44100 Hz,
+// end state and what the engine's check of its output (played back in full before it
+// gets its name) costs: the same check, timed here on the finished file. An OUTPUT ending in ".wma" makes a WMA job (128 kbit/s, 44100 Hz,
 // stereo), any other an MP3 job (the same).
 //
 //   kvbench_job PROGRAM_FOLDER SOURCE SECONDS OUTPUT TIME_REPORT [SECOND_START [SECOND_SOURCE]]
@@ -17,13 +18,14 @@
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
+#include "pipeline/AudioEncoderChain.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -131,13 +133,14 @@ int main(int argc, char* argv[])
         return 1;
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    // The engine logs how long playing the output back took: its share of the wall time.
-    double check = 0.0;
-    std::ifstream log(ProgramPath(folder, "tmp/kvengine.log"));
-    for (std::string line; std::getline(log, line);) {
-        if (const std::size_t at = line.rfind("(checked in "); at != std::string::npos)
-            check = ParseDouble(line.substr(at + 12));
-    }
+    // The engine played its output back before naming it; the same check once more
+    // here, on the same file, is what that cost.
+    const auto checkStarted = std::chrono::steady_clock::now();
+    const std::string why = CheckWrittenLength(output, std::llround(ParseDouble(argv[3]) * 44100), 44100,
+                                               wma ? 2048 : 1152);
+    const double check = std::chrono::duration<double>(std::chrono::steady_clock::now() - checkStarted).count();
+    if (!why.empty())
+        std::fprintf(stderr, "the output does not play back in full: %s\n", why.c_str());
     std::printf("wall=%.3f exit=%d nState=%d bConvertFailed=%d dPosition=%.3f check=%.3f\n", wall,
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, LoadAcquire(block.nState),
                 LoadAcquire(block.bConvertFailed), LoadAcquire(block.dPosition), check);

@@ -51,8 +51,9 @@ SECONDS_SHORT=$((SECONDS_LONG / 5))
 make_source "$SECONDS_LONG" "$WORK/long.m4a"
 make_source "$SECONDS_SHORT" "$WORK/short.m4a"
 
-# Each run prints "wall cpu peak check" (check: the seconds the engine spent playing
-# its output back before giving it its name, part of the wall time).
+# Each run prints "wall cpu peak check" (check: what the engine's playing back of its
+# output before naming it costs, part of the wall time; kvbench_job times the same
+# check on the finished file).
 engine_run() { # program-folder source seconds extension
     rm -f "$WORK/engine.$4"
     line=$("$BUILD/bench/kvbench_job" "$1" "$2" "$3" "$WORK/engine.$4" "$WORK/engine.time")

@@ -132,9 +132,6 @@ void CKvConvertDlg::OnGraphNotify()
                                                      " s of the time line's " + FormatDoubleAs("%.3f", m_duration) +
                                                      " s");
             }
-            if (m_pConverter->OutputCheckSeconds() > 0.0)
-                AppendEngineLog(m_programFolder, "the output plays back in full (checked in " +
-                                                     FormatDoubleAs("%.3f", m_pConverter->OutputCheckSeconds()) + " s)");
             StoreRelease(m_block->dPosition, soundEnd >= 0.0 ? soundEnd : m_duration);
             m_ended = true;
             Quit();

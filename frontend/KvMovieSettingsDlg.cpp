@@ -185,7 +185,7 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_parallel->Move(fieldLeft, 263, kShortField, kRowHeight);
     m_names->Move(fieldLeft, 293, longField, kRowHeight);
     m_checkOutput->Move(fieldLeft, 323, kShortField, kRowHeight);
-    m_help->Move(kLabelLeft, 360, w - 22, h - 400);
+    m_help->Move(kLabelLeft, 364, w - 22, h - 404);
 }
 
 void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
@@ -197,9 +197,9 @@ void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawRect(QRect(10, 40, w - 22, 284));
+    painter.drawRect(QRect(10, 40, w - 22, 314));
     painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
-    painter.drawRect(QRect(11, 41, w - 24, 282));
+    painter.drawRect(QRect(11, 41, w - 24, 312));
     painter.restore();
 }
 

@@ -158,7 +158,9 @@ double MeasureSoundLength(const std::string& path, int audioStream, const std::a
                 trimmed += static_cast<int64_t>(AV_RL32(skip)) + static_cast<int64_t>(AV_RL32(skip + 4));
             if (stamp != AV_NOPTS_VALUE) {
                 first = first == AV_NOPTS_VALUE ? stamp : std::min(first, stamp);
-                const int64_t last = stamp + std::max<int64_t>(packet->duration, 0);
+                int64_t last = 0;
+                if (__builtin_add_overflow(stamp, std::max<int64_t>(packet->duration, 0), &last))
+                    last = stamp; // a crafted stamp: its length cannot be counted
                 end = end == AV_NOPTS_VALUE ? last : std::max(end, last);
             }
         }

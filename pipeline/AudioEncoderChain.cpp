@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -136,7 +135,6 @@ struct AudioEncoderChain::Impl
     int frameSize = 1152;
     int64_t nextPts = 0;
     bool checkOutput = true;
-    double checkSeconds = 0.0;
     std::optional<MediaTags> tags;
     std::vector<uint8_t> id3;      // written in front of the muxer's output
     AsfTagObjects asfTags;         // put into the header once the muxer is done
@@ -448,11 +446,6 @@ const std::string& AudioEncoderChain::LastError() const
     return m_impl->lastError;
 }
 
-double AudioEncoderChain::CheckSeconds() const
-{
-    return m_impl->checkSeconds;
-}
-
 void AudioEncoderChain::SetCheckOutput(bool check)
 {
     m_impl->checkOutput = check;
@@ -645,14 +638,11 @@ int AudioEncoderChain::Finish()
         return ret;
     }
     d.CloseFormat();
-    d.checkSeconds = 0.0;
     if (d.checkOutput) {
         ret = d.file.Close();
-        const auto started = std::chrono::steady_clock::now();
         std::string why = ret < 0 ? d.file.Error()
                                   : CheckWrittenLength(d.file.PartialPath(), d.nextPts, d.encoder->sample_rate,
                                                        d.frameSize);
-        d.checkSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (!why.empty()) {
             d.lastError = why;
             Abort();

@@ -117,8 +117,6 @@ public:
     const std::string& LastError() const;
     // Encoded samples per channel given to the encoder so far (at the output rate).
     int64_t EncodedSamples() const;
-    // Seconds the last Finish spent playing the file back; 0 when it did not.
-    double CheckSeconds() const;
 
 private:
     struct Impl;

@@ -124,9 +124,6 @@ public:
     // stream then ended there); negative while it holds, or will hold, the whole
     // time line.
     double GetSoundEnd() const { return m_soundEnd.load(); }
-    // Seconds the finished output took to play back before it got its name; 0 when
-    // it was not checked.
-    double OutputCheckSeconds() const { return m_chain.CheckSeconds(); }
 
     // Builds the conversion graph for outputPath and runs it. 0 when it runs; a
     // negative code when it cannot be built (LastError() says why in one line; the

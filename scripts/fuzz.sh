@@ -61,6 +61,18 @@ fi
 logs="$BUILD_DIR/fuzz-logs"
 mkdir -p "$logs"
 
+# The media target starts from small files of the common formats, made here with the
+# ffmpeg tool (media is never committed), kept with the corpus it grows.
+media_seeds="$BUILD_DIR/fuzz-corpus/media_length"
+if command -v ffmpeg >/dev/null 2>&1 && [ ! -e "$media_seeds/.made" ]; then
+  mkdir -p "$media_seeds"
+  for spec in "mp3:-c:a libmp3lame" "flac:-c:a flac" "m4a:-c:a aac" "opus:-c:a libopus" "ogg:-c:a libvorbis" \
+              "wma:-c:a wmav2" "wav:-c:a pcm_s16le" "mka:-c:a ac3"; do
+    ffmpeg -v error -y -f lavfi -i sine=f=440:r=8000:d=0.3 ${spec#*:} "$media_seeds/seed.${spec%%:*}" || true
+  done
+  touch "$media_seeds/.made"
+fi
+
 # LeakSanitizer needs to stop the process's threads; where the machine does not let
 # it (some containers), leaks are left out rather than reported as findings.
 probe_input=$(mktemp)

@@ -8,6 +8,7 @@
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
+#include "common/KvText.h"
 #include "common/KvWmProfile.h"
 #include "frontend/KvDesktopOpener.h"
 #include "frontend/KvEngineSlotLease.h"
@@ -294,6 +295,44 @@ TEST_F(QueueTest, RendersEveryRowToItsOwnFileAndKeepsCountingAcrossRuns)
     const auto* bytes = reinterpret_cast<const unsigned char*>(KvFrontEndState::Instance().JobBlock());
     EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(tagKvJobBlock), [](unsigned char b) { return b == 0; }));
     again.ExitInstance();
+}
+
+// A video cut half-way keeps its header's length; its sound ends at the cut. The row
+// converts as far as the sound goes, ends "Finish" with a mark, says why and shows the
+// real length, and the summary after the run names it under a heading of its own.
+TEST_F(QueueTest, ARowWhoseSourceEndsEarlyFinishesMarkedWithItsRealLength)
+{
+    const std::string whole = m_target.Path() + "whole.mp4";
+    const std::string cut = m_target.Path() + "cut.mp4";
+    RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=6 -f lavfi -i "
+               "sine=frequency=440:duration=6 -c:v mpeg4 -c:a aac -movflags +faststart " + ShellQuote(whole));
+    const std::string bytes = ReadFileBytes(whole);
+    ASSERT_GT(bytes.size(), 1000u);
+    WriteFileBytes(cut, bytes.substr(0, bytes.size() / 2));
+    fs::remove(whole);
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(cut)}), 1);
+    EXPECT_EQ(List().JobRow(0).duration, L"6.00");
+
+    ASSERT_TRUE(RenderAndWait());
+    EXPECT_EQ(List().StateText(0), KvMediaList::StateFinishShort());
+    EXPECT_FALSE(List().FinishedOutput(0).isEmpty()) << "a short row still offers its output";
+    EXPECT_TRUE(List().RowToolTip(0).startsWith("The source ends at ")) << List().RowToolTip(0).toStdString();
+    EXPECT_TRUE(List().RowToolTip(0).endsWith("; its header says 6.00 s.")) << List().RowToolTip(0).toStdString();
+    const double real = ParseDouble(WideToUtf8(List().JobRow(0).duration));
+    EXPECT_GT(real, 1.5);
+    EXPECT_LT(real, 4.5);
+    EXPECT_NEAR(ProbeAudio(List().FinishedOutput(0)).duration, real, 0.15);
+    ASSERT_EQ(m_messages.size(), 1) << m_messages.join('\n').toStdString();
+    EXPECT_TRUE(m_messages[0].startsWith("One file was converted only in part.")) << m_messages[0].toStdString();
+    ASSERT_EQ(Queue().Shortened().size(), 1u);
+    EXPECT_TRUE(Queue().Failures().empty());
+
+    // The picture, for looking at: VELMORA_SCREENSHOT_DIR names where it goes.
+    if (const QString shots = qEnvironmentVariable("VELMORA_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        m_dialog->Manager()->Paint();
+        QDir().mkpath(shots);
+        m_dialog->grab().save(shots + QStringLiteral("/short-row.png"));
+    }
 }
 
 TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
