@@ -10,32 +10,10 @@ namespace velmora {
 
 namespace {
 
-std::string ErrorText(int code)
+// Decodes the sound track audioStream of an opened file to its end.
+bool MeasureOpened(ScopedFormatContext& format, DecodedLength& out, int audioStream)
 {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-} // namespace
-
-bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream)
-{
-    out = DecodedLength{};
-    QuietFFmpegLog();
-    ScopedFormatContext format;
-    if (!OpenMediaInput(path, format)) {
-        out.error = "cannot be opened as media";
-        return false;
-    }
-    int index = -1;
-    if (audioStream >= 0 && static_cast<unsigned>(audioStream) < format->nb_streams &&
-        format->streams[audioStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-        index = audioStream;
-    for (unsigned i = 0; index < 0 && i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            index = static_cast<int>(i);
-    }
+    const int index = FindAudioStream(format.get(), audioStream);
     if (index < 0) {
         out.error = "has no sound track";
         return false;
@@ -63,7 +41,7 @@ bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audio
         }
         if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) {
             ++out.nBadPackets;
-            out.error = ErrorText(got);
+            out.error = FFmpegErrorText(got);
         }
     };
     // A demuxer that keeps answering "try again" must not hold the caller forever.
@@ -78,7 +56,7 @@ bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audio
             const int sent = avcodec_send_packet(codec.get(), packet.get());
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 ++out.nBadPackets;
-                out.error = ErrorText(sent);
+                out.error = FFmpegErrorText(sent);
             }
             receive();
         }
@@ -89,6 +67,32 @@ bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audio
     if (out.nSampleRate <= 0)
         out.nSampleRate = codec->sample_rate;
     return true;
+}
+
+} // namespace
+
+bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream)
+{
+    out = DecodedLength{};
+    QuietFFmpegLog();
+    ScopedFormatContext format;
+    if (!OpenMediaInput(path, format)) {
+        out.error = "cannot be opened as media";
+        return false;
+    }
+    return MeasureOpened(format, out, audioStream);
+}
+
+bool MeasureDecodedLength(AVIOContext* io, DecodedLength& out)
+{
+    out = DecodedLength{};
+    QuietFFmpegLog();
+    ScopedFormatContext format;
+    if (!OpenMediaInput(io, format)) {
+        out.error = "cannot be opened as media";
+        return false;
+    }
+    return MeasureOpened(format, out, -1);
 }
 
 } // namespace velmora

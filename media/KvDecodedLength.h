@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+struct AVIOContext;
+
 namespace velmora {
 
 struct DecodedLength
@@ -19,9 +21,11 @@ struct DecodedLength
     double Seconds() const { return nSampleRate > 0 ? static_cast<double>(nFrames) / nSampleRate : 0.0; }
 };
 
-// Decodes path's (UTF-8) first sound track, or stream audioStream when it is one.
+// Decodes path's (UTF-8) sound track audioStream (-1: the first) from start to end.
 // False when the file cannot be opened or has no decodable sound track (error says
 // why); a file that decodes in part is measured to where it stops.
 bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream = -1);
+// The same over the bytes io reads (a file still being written, read as it grows).
+bool MeasureDecodedLength(AVIOContext* io, DecodedLength& out);
 
 } // namespace velmora

@@ -53,24 +53,12 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         return false;
     }
 
-    if (m_wantedStream >= 0) {
-        if (static_cast<unsigned>(m_wantedStream) < m_format->nb_streams &&
-            m_format->streams[m_wantedStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            nAudioStream = m_wantedStream;
-        if (nAudioStream < 0) {
-            const int wanted = m_wantedStream;
-            Close();
-            m_error = "has no sound track at stream " + std::to_string(wanted);
-            return false;
-        }
-    }
-    for (unsigned i = 0; nAudioStream < 0 && i < m_format->nb_streams; ++i) {
-        if (m_format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            nAudioStream = static_cast<int32_t>(i);
-    }
+    nAudioStream = velmora::FindAudioStream(m_format.get(), m_wantedStream);
     if (nAudioStream < 0) {
+        // A named track is never swapped for another.
+        const int wanted = m_wantedStream;
         Close();
-        m_error = "has no sound track";
+        m_error = wanted >= 0 ? "has no sound track at stream " + std::to_string(wanted) : "has no sound track";
         return false;
     }
     // Nothing but the audio is needed; let the demuxer skip the rest.
@@ -96,9 +84,7 @@ void CKvFFMpegAudioReader::NoteDecodeError(int code)
 {
     if (code >= 0 || code == AVERROR(EAGAIN) || code == AVERROR_EOF)
         return;
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    m_decodeError = text;
+    m_decodeError = velmora::FFmpegErrorText(code);
 }
 
 int64_t CKvFFMpegAudioReader::DecodeFirstStamp(bool& decoded)

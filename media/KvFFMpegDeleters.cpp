@@ -18,4 +18,11 @@ void QuietFFmpegLog()
     });
 }
 
+std::string FFmpegErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
 } // namespace velmora

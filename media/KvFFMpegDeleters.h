@@ -4,6 +4,7 @@
 // early return releases what was allocated so far.
 
 #include <memory>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -56,5 +57,8 @@ using ScopedAvBuffer = std::unique_ptr<uint8_t, AvMallocDeleter>;
 // unless VELMORA_FFMPEG_LOG is set in the environment (then it leaves the level
 // as FFmpeg has it). Safe to call from any thread, any number of times.
 void QuietFFmpegLog();
+
+// FFmpeg's words for an error code ("Invalid data found when processing input").
+std::string FFmpegErrorText(int code);
 
 } // namespace velmora

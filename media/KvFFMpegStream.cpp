@@ -16,6 +16,41 @@ bool OpenMediaInput(const std::string& path, ScopedFormatContext& format)
     return true;
 }
 
+int FindAudioStream(const AVFormatContext* format, int wanted)
+{
+    const auto isAudio = [format](unsigned i) {
+        return format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    };
+    if (wanted >= 0)
+        return static_cast<unsigned>(wanted) < format->nb_streams && isAudio(static_cast<unsigned>(wanted)) ? wanted : -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (isAudio(i))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool OpenMediaInput(AVIOContext* io, ScopedFormatContext& format)
+{
+    format.reset(avformat_alloc_context());
+    if (!format || io == nullptr) {
+        format.reset();
+        return false;
+    }
+    format->pb = io;
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVFormatContext* raw = format.release();
+    // On failure avformat_open_input frees the context (not io).
+    if (avformat_open_input(&raw, nullptr, nullptr, nullptr) < 0)
+        return false;
+    format.reset(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        format.reset();
+        return false;
+    }
+    return true;
+}
+
 void DiscardOtherStreams(AVFormatContext* format, int keep)
 {
     for (unsigned i = 0; i < format->nb_streams; ++i) {

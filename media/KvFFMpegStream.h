@@ -11,6 +11,12 @@ namespace velmora {
 // Opens path and reads its stream information. False when either fails; format is
 // then empty.
 bool OpenMediaInput(const std::string& path, ScopedFormatContext& format);
+// The same over bytes that io reads (io stays the caller's: format never frees it).
+bool OpenMediaInput(AVIOContext* io, ScopedFormatContext& format);
+
+// The sound track to read: wanted when that is a sound track's index, the first sound
+// track when wanted is -1; -1 when there is none (or wanted names something else).
+int FindAudioStream(const AVFormatContext* format, int wanted);
 
 // Lets the demuxer skip every stream but keep, so packets of the others are never read.
 void DiscardOtherStreams(AVFormatContext* format, int keep);

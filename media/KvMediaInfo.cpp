@@ -121,14 +121,7 @@ double MeasureSoundLength(const std::string& path, int audioStream, const std::a
     ScopedFormatContext format;
     if (!OpenMediaInput(path, format))
         return 0.0;
-    int index = -1;
-    if (audioStream >= 0 && static_cast<unsigned>(audioStream) < format->nb_streams &&
-        format->streams[audioStream]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-        index = audioStream;
-    for (unsigned i = 0; index < 0 && i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            index = static_cast<int>(i);
-    }
+    const int index = FindAudioStream(format.get(), audioStream);
     if (index < 0)
         return 0.0;
     DiscardOtherStreams(format.get(), index);

@@ -9,6 +9,7 @@
 #include "media/KvFFMpegDeleters.h"
 #include "pipeline/KvAsfTagObjects.h"
 #include "pipeline/KvId3v2Tag.h"
+#include "pipeline/KvOutputCheck.h"
 #include "pipeline/KvPartialOutputFile.h"
 
 #include <algorithm>
@@ -33,13 +34,6 @@ extern "C" {
 namespace velmora {
 
 namespace {
-
-std::string ErrorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // The legal value closest to wanted. Distances are taken in 64 bits: an option file
 // may hold any int, and INT_MIN minus a rate does not fit in an int.
@@ -135,6 +129,7 @@ struct AudioEncoderChain::Impl
     int frameSize = 1152;
     int64_t nextPts = 0;
     bool checkOutput = true;
+    CKvOutputCheck check;          // plays the file back as it is written
     std::optional<MediaTags> tags;
     std::vector<uint8_t> id3;      // written in front of the muxer's output
     AsfTagObjects asfTags;         // put into the header once the muxer is done
@@ -161,7 +156,7 @@ struct AudioEncoderChain::Impl
 
     int Fail(int code, const std::string& what)
     {
-        lastError = what + (code < 0 ? ": " + ErrorText(code) : std::string());
+        lastError = what + (code < 0 ? ": " + FFmpegErrorText(code) : std::string());
         return code < 0 ? code : AVERROR_UNKNOWN;
     }
 
@@ -239,14 +234,14 @@ struct AudioEncoderChain::Impl
             if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
                 return 0;
             if (ret < 0) {
-                why = "encoding failed: " + ErrorText(ret);
+                why = "encoding failed: " + FFmpegErrorText(ret);
                 return ret;
             }
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             ret = av_interleaved_write_frame(format, packet.get());
             if (ret < 0) {
-                why = "writing the output failed: " + ErrorText(ret);
+                why = "writing the output failed: " + FFmpegErrorText(ret);
                 return ret;
             }
         }
@@ -256,7 +251,7 @@ struct AudioEncoderChain::Impl
     {
         const int ret = avcodec_send_frame(encoder.get(), frame);
         if (ret < 0) {
-            why = (frame ? "encoding failed: " : "flushing the encoder failed: ") + ErrorText(ret);
+            why = (frame ? "encoding failed: " : "flushing the encoder failed: ") + FFmpegErrorText(ret);
             return ret;
         }
         return DrainPackets(why);
@@ -451,10 +446,9 @@ void AudioEncoderChain::SetCheckOutput(bool check)
     m_impl->checkOutput = check;
 }
 
-std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize)
+std::string JudgeWrittenLength(const DecodedLength& decoded, int64_t writtenFrames, int sampleRate, int frameSize)
 {
-    DecodedLength decoded;
-    if (!MeasureDecodedLength(path, decoded))
+    if (decoded.nSampleRate <= 0 && !decoded.error.empty() && decoded.nFrames == 0)
         return "the written file cannot be played back: it " + decoded.error;
     if (sampleRate <= 0 || decoded.nSampleRate <= 0)
         return "the written file cannot be played back: nothing in it decodes";
@@ -467,6 +461,13 @@ std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, i
     if (!decoded.error.empty())
         why += " (" + decoded.error + ")";
     return why;
+}
+
+std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize)
+{
+    DecodedLength decoded;
+    MeasureDecodedLength(path, decoded);
+    return JudgeWrittenLength(decoded, writtenFrames, sampleRate, frameSize);
 }
 
 int64_t AudioEncoderChain::EncodedSamples() const
@@ -554,6 +555,10 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
         d.lastError = d.file.Error();
         return ret;
     }
+    d.check.Stop();
+    d.file.SetGrowthListener({});
+    if (d.checkOutput && d.check.Start(d.file.PartialPath()))
+        d.file.SetGrowthListener([&d](std::int64_t bytes) { d.check.Grow(bytes); });
     d.format->pb = d.file.Io();
     d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
     // The muxer takes its positions from the file, so what stands before its own
@@ -641,8 +646,7 @@ int AudioEncoderChain::Finish()
     if (d.checkOutput) {
         ret = d.file.Close();
         std::string why = ret < 0 ? d.file.Error()
-                                  : CheckWrittenLength(d.file.PartialPath(), d.nextPts, d.encoder->sample_rate,
-                                                       d.frameSize);
+                                  : JudgeWrittenLength(d.check.Finish(), d.nextPts, d.encoder->sample_rate, d.frameSize);
         if (!why.empty()) {
             d.lastError = why;
             Abort();
@@ -674,6 +678,7 @@ void AudioEncoderChain::Abort()
 {
     Impl& d = *m_impl;
     d.StopWorker(false);
+    d.check.Stop();
     d.CloseFormat();
     d.headerWritten = false;
     if (!d.finished)

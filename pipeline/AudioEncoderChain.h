@@ -17,7 +17,7 @@
 //
 // The temporary file (CKvPartialOutputFile) is created exclusively beside the output
 // and moved to the output's name only once it is complete, closed and played back
-// in full (CheckWrittenLength), never over a
+// in full (JudgeWrittenLength), never over a
 // file that is there, so a file of the output's name is always whole and never one
 // that someone else put there. Abort() (and the destructor of an unfinished chain)
 // removes the temporary file.
@@ -30,6 +30,7 @@
 // within kMp3CoverSide or kAsfCoverSide pixels. A cover that cannot be fitted is left
 // out (and logged); the sound is never lost for it.
 
+#include "media/KvDecodedLength.h"
 #include "media/KvMediaTags.h"
 
 #include <cstddef>
@@ -70,7 +71,8 @@ constexpr int kAsfCoverSide = 600;
 
 // Why a file that was given writtenFrames samples per channel at sampleRate does not
 // play them all back (its decode ends more than frameSize samples early, or it
-// cannot be decoded); empty when it does.
+// cannot be decoded); empty when it does. Judge takes what the file decoded to.
+std::string JudgeWrittenLength(const DecodedLength& decoded, int64_t writtenFrames, int sampleRate, int frameSize);
 std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize);
 
 class AudioEncoderChain
@@ -84,8 +86,10 @@ public:
     // The tags the next Open writes into the file; nullopt writes none of ours.
     void SetTags(std::optional<MediaTags> tags);
 
-    // Finish plays the closed file back before it gets its name (on by default): a
-    // file that decodes to less than was written, within one codec frame, fails.
+    // Finish makes sure the file plays back before it gets its name (on by default): a
+    // file that decodes to less than was written, within one codec frame, fails. The
+    // file is played back as it is written (CKvOutputCheck), so the check costs
+    // Finish little more than the decoding of its last part. Set before Open.
     void SetCheckOutput(bool check);
 
     // Opens the encoder and creates the temporary file of outputPath (refused when

@@ -46,6 +46,7 @@ int CKvPartialOutputFile::Create(const std::string& finalPath)
     }
     m_fd = fd;
     m_created = true;
+    m_size = 0;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
     if (buffer != nullptr)
         m_io = avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr, &WritePacket, &SeekTo);
@@ -68,6 +69,13 @@ int CKvPartialOutputFile::WritePacket(void* opaque, std::uint8_t* data, int size
         if (n <= 0)
             return AVERROR(n < 0 ? errno : EIO);
         done += static_cast<int>(n);
+    }
+    if (self->m_onGrowth) {
+        const off_t at = lseek(self->m_fd, 0, SEEK_CUR);
+        if (at > self->m_size) {
+            self->m_size = at;
+            self->m_onGrowth(self->m_size);
+        }
     }
     return done;
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct AVIOContext;
@@ -28,6 +29,9 @@ public:
     // Creates the temporary file of finalPath (discarding an earlier one of this
     // object). 0, or a negative AVERROR code with Error() saying why.
     int Create(const std::string& finalPath);
+    // Told the size the file has reached after each write that made it longer, on the
+    // writing thread (set before the first write).
+    void SetGrowthListener(std::function<void(std::int64_t bytes)> listener) { m_onGrowth = std::move(listener); }
     // What the muxer writes through (seekable); null before Create.
     AVIOContext* Io() const { return m_io; }
     // Flush what the muxer wrote, then read or overwrite size bytes at offset in place
@@ -61,6 +65,8 @@ private:
     int m_fd = -1;
     AVIOContext* m_io = nullptr;
     bool m_created = false;  // the temporary file at m_partPath is ours
+    std::int64_t m_size = 0; // how far the file reaches
+    std::function<void(std::int64_t)> m_onGrowth;
 };
 
 } // namespace velmora

@@ -1,10 +1,12 @@
 #include "pipeline/AudioEncoderChain.h"
 #include "common/KvOutputFile.h"
+#include "pipeline/KvOutputCheck.h"
 #include "support/TempFolder.h"
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -286,6 +288,43 @@ TEST(EncoderChain, TheOutputCheckPassesAWholeFileAndCatchesOneThatStopsEarly)
         EXPECT_EQ(CheckWrittenLength(cut, written, 44100, frameSize).rfind("the written file cannot be played back", 0),
                   0u);
     }
+}
+
+// The check reads the file as it grows, waits where the writer has not got to yet, and
+// gives what the whole file decodes to once the writer is done: the same length as a
+// decode of the finished file, or of only what was written when the writer stopped.
+TEST(EncoderChain, TheOutputCheckPlaysAFileBackAsItIsWritten)
+{
+    test::TempFolder folder;
+    const std::string source = folder.Path() + "source.mp3";
+    std::string error;
+    ASSERT_EQ(Encode(source, {AudioOutputCodec::Mp3, 128000, 44100, 2}, MakeSignal(44100, 3.0), &error), 0) << error;
+    const std::string bytes = test::ReadFileBytes(source);
+    for (const std::size_t stop : {bytes.size(), bytes.size() / 3}) {
+        SCOPED_TRACE(stop);
+        const std::string path = folder.Path() + "growing.mp3";
+        test::WriteFileBytes(path, "");
+        CKvOutputCheck check;
+        ASSERT_TRUE(check.Start(path));
+        for (std::size_t at = 0; at < stop; at += 4096) {
+            const std::string part = bytes.substr(at, std::min<std::size_t>(4096, stop - at));
+            std::FILE* out = std::fopen(path.c_str(), "ab");
+            ASSERT_NE(out, nullptr);
+            std::fwrite(part.data(), 1, part.size(), out);
+            std::fclose(out);
+            check.Grow(static_cast<std::int64_t>(at + part.size()));
+        }
+        const DecodedLength grown = check.Finish();
+        DecodedLength whole;
+        ASSERT_TRUE(MeasureDecodedLength(path, whole));
+        EXPECT_GT(grown.nFrames, 0);
+        EXPECT_NEAR(static_cast<double>(grown.nFrames), static_cast<double>(whole.nFrames), 2.0 * 1152);
+    }
+    // Given up before the file is done, it ends at once.
+    CKvOutputCheck abandoned;
+    ASSERT_TRUE(abandoned.Start(source));
+    abandoned.Stop();
+    EXPECT_FALSE(abandoned.IsRunning());
 }
 
 TEST(EncoderChain, FailureLeavesNoFileBehind)
