@@ -121,9 +121,9 @@ void CKvConvertDlg::OnGraphNotify()
             StopTimers();
             // Every position published so far is at most the length, so this is the
             // last and largest; the file is already complete under its name. nState
-            // follows in Close, once the converter is gone.
-            // A source that ran out early ended the output with it: its length is
-            // the position, and the front end is told where the sound ended.
+            // follows in Close, once the converter is gone. Sources that ran out early
+            // ended the output with them: then its length is the position, and the
+            // front end is told where the sound ended.
             StoreRelease(m_block->bConvertFailed, 0);
             const double soundEnd = m_pConverter->GetSoundEnd();
             if (soundEnd >= 0.0) {

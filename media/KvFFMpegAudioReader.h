@@ -127,8 +127,6 @@ public:
     // Frames of the last Read or GetBuffer that came from the source (its audio or
     // the silence in front of it); what follows them in the buffer is padding.
     int LastDeliveredFrames() const { return m_lastDelivered; }
-    // FFmpeg's words for the last packet the decoder refused; empty when none was.
-    const std::string& LastDecodeError() const { return m_decodeError; }
     // The stream ended because no resampler could be built for its frames.
     bool HasResamplerFailed() const { return m_resamplerFailed; }
     double GetReadPos() const { return dReadPos; }
@@ -204,7 +202,7 @@ private:
     int m_fileSeeks = 0;
     bool m_resamplerFailed = false;
     int m_lastDelivered = 0;
-    std::string m_decodeError;
+    std::string m_decodeError;       // FFmpeg's words for the last packet the decoder refused
     // After a file seek the first decoded frame must not lie after the drop
     // time (a demuxer that lands late); if it does, seek further back.
     bool m_checkLanding = false;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 extern "C" {
@@ -17,6 +19,10 @@ namespace velmora {
 namespace {
 
 constexpr int kReadBufferBytes = 64 * 1024;
+// The decoder catches up in runs of this much (about a minute of a 128 kbit/s file),
+// not at every write: a thread that woke at each one would take turns with the
+// encoder's and cost more in switching than in decoding.
+constexpr std::int64_t kBatchBytes = 1 << 20;
 
 } // namespace
 
@@ -33,6 +39,8 @@ bool CKvOutputCheck::Start(const std::string& path)
         return false;
     m_available = 0;
     m_position = 0;
+    m_batch = kBatchBytes;
+    m_wakeAt = kBatchBytes;
     m_done = false;
     m_abandoned = false;
     m_result = DecodedLength{};
@@ -47,6 +55,9 @@ void CKvOutputCheck::Grow(std::int64_t bytes)
         if (bytes <= m_available)
             return;
         m_available = bytes;
+        // Woken only once the reader has a run to read, not at every write.
+        if (m_available < m_wakeAt)
+            return;
     }
     m_grown.notify_all();
 }
@@ -89,14 +100,17 @@ int CKvOutputCheck::ReadPacket(void* opaque, std::uint8_t* data, int size)
     bool done = false;
     {
         std::unique_lock<std::mutex> lock(self->m_lock);
+        self->m_wakeAt = self->m_position + self->m_batch;
         self->m_grown.wait(lock, [self] {
-            return self->m_abandoned || self->m_done || self->m_available > self->m_position;
+            return self->m_abandoned || self->m_done || self->m_available >= self->m_wakeAt;
         });
         if (self->m_abandoned)
             return AVERROR_EXIT;
         available = self->m_available;
         done = self->m_done;
     }
+    // Read on to where the writer is, then wait for the next run.
+    self->m_batch = available - self->m_position > kReadBufferBytes ? 1 : kBatchBytes;
     // Once the writer is done, everything in the file counts, whatever was announced.
     const std::int64_t room = done ? size : std::min<std::int64_t>(size, available - self->m_position);
     for (;;) {
@@ -114,6 +128,8 @@ int CKvOutputCheck::ReadPacket(void* opaque, std::uint8_t* data, int size)
 
 void CKvOutputCheck::Run()
 {
+    // The writer's threads come first: the check takes what time they leave.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kReadBufferBytes));
     AVIOContext* io =
         buffer != nullptr ? avio_alloc_context(buffer, kReadBufferBytes, 0, this, &ReadPacket, nullptr, nullptr) : nullptr;

@@ -2,8 +2,9 @@
 
 // Plays an output back while it is being written, so that checking a finished file
 // costs next to nothing on top of writing it: a thread of its own decodes the file
-// from its start as far as the writer has got (Grow), waits there for more, and ends
-// at the file's end once the writer is done (Finish).
+// from its start as far as the writer has got (Grow), waits there until the writer is
+// a run of bytes further, and ends at the file's end once the writer is done
+// (Finish). It runs at the lowest priority, on the time the writer leaves.
 //
 // The decoder reads the file as a stream from its first byte and never seeks: what
 // the muxer rewrites in place at the end (the length fields of an MP3's Xing frame or
@@ -53,7 +54,9 @@ private:
     std::mutex m_lock;
     std::condition_variable m_grown;
     std::int64_t m_available = 0; // under m_lock
+    std::int64_t m_wakeAt = 0;    // the reader waits until the file reaches this far (under m_lock)
     std::int64_t m_position = 0;  // the decoder thread's own
+    std::int64_t m_batch = 1;     // how far ahead the writer must be before it reads on (its own)
     bool m_done = false;          // no more bytes will come (under m_lock)
     bool m_abandoned = false;     // under m_lock
     DecodedLength m_result;       // written by the thread, read after it is joined
