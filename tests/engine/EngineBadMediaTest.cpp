@@ -105,6 +105,21 @@ bool MakeInput(const std::string& file, const std::string& dir)
         WriteFileBytes(path, bytes);
         return true;
     }
+    if (file == "stub.m4a") {
+        // An index of three hours (ten seconds, copied over and over) ahead of the data,
+        // cut 100 kB into the data: the stub a broken download of an audiobook leaves.
+        if (!Make("-f lavfi -i sine=f=440:r=8000:d=10 -ac 1 -c:a aac -b:a 12k", dir + "ten.m4a") ||
+            !Make("-stream_loop 1079 -i " + ShellQuote(dir + "ten.m4a") + " -c copy -movflags +faststart",
+                  dir + "hours.m4a"))
+            return false;
+        std::string bytes = ReadFileBytes(dir + "hours.m4a");
+        const std::size_t data = bytes.find("mdat");
+        if (data == std::string::npos)
+            return false;
+        bytes.resize(data + 100000);
+        WriteFileBytes(path, bytes);
+        return true;
+    }
     if (file == "hours.wav") {
         // A WAV whose data chunk claims 3.4 hours and holds 4 s.
         if (!Make(tone + " -c:a pcm_s16le", dir + "whole.wav"))
@@ -229,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadMediaCase{"FlacCutAt10", "truncated.flac", nullptr},
                       BadMediaCase{"FlacDeclaringFiveHours", "hours.flac", nullptr, 18000.0},
                       BadMediaCase{"WavDeclaringHours", "hours.wav", nullptr, 12173.0},
+                      BadMediaCase{"M4aStubWhoseIndexClaimsThreeHours", "stub.m4a", nullptr, 10921.0},
                       BadMediaCase{"FlacFramesOverwrittenWithNoise", "noise.flac", "cannot be decoded"},
                       BadMediaCase{"RandomBytesNamedMp4", "noise.mp4", "cannot be opened as media"},
                       BadMediaCase{"ZeroByteFile", "empty.mp3", "cannot be opened as media"},
