@@ -1,9 +1,8 @@
 #include "frontend/KvMediaList.h"
 
-#include "frontend/KvLengthMeasurer.h"
-
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
+#include "frontend/KvLengthMeasurer.h"
 #include "frontend/KvMediaFiles.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvWaitingDlg.h"
