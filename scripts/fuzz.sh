@@ -66,9 +66,9 @@ mkdir -p "$logs"
 media_seeds="$BUILD_DIR/fuzz-corpus/media_length"
 if command -v ffmpeg >/dev/null 2>&1 && [ ! -e "$media_seeds/.made" ]; then
   mkdir -p "$media_seeds"
-  for spec in "mp3:-c:a libmp3lame" "flac:-c:a flac" "m4a:-c:a aac" "opus:-c:a libopus" "ogg:-c:a libvorbis" \
+  for seed in "mp3:-c:a libmp3lame" "flac:-c:a flac" "m4a:-c:a aac" "opus:-c:a libopus" "ogg:-c:a libvorbis" \
               "wma:-c:a wmav2" "wav:-c:a pcm_s16le" "mka:-c:a ac3"; do
-    ffmpeg -v error -y -f lavfi -i sine=f=440:r=8000:d=0.3 ${spec#*:} "$media_seeds/seed.${spec%%:*}" || true
+    ffmpeg -v error -y -f lavfi -i sine=f=440:r=8000:d=0.3 ${seed#*:} "$media_seeds/seed.${seed%%:*}" || true
   done
   touch "$media_seeds/.made"
 fi
