@@ -9,6 +9,7 @@
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvMediaFiles.h"
 #include "frontend/KvRenderQueue.h"
+#include "frontend/KvStopSignals.h"
 #include "media/ExtractAudioToWav.h"
 
 #include <QDir>
@@ -34,35 +35,6 @@
 namespace velmora {
 
 namespace {
-
-// ---- Signals ----------------------------------------------------------------------
-
-volatile std::sig_atomic_t g_interrupted = 0;
-int g_signalPipe[2] = {-1, -1};
-
-void OnStopSignal(int)
-{
-    const int saved = errno;
-    g_interrupted = 1;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-// Ctrl-C, a kill and a closed terminal all end the run the same way: engines gone,
-// partial files removed. A reader that went away (| head) only loses the output.
-bool InstallStopSignals()
-{
-    if (g_signalPipe[0] < 0 && pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 // ---- Output -----------------------------------------------------------------------
 
@@ -531,7 +503,7 @@ int KvCommandLine::Run(const QStringList& args)
                       .arg(options.folder, Settings(state, int(leases.size()))));
     std::vector<KvQueueRow> rows;
     for (const QString& file : files) {
-        if (g_interrupted) {
+        if (StopSignalReceived()) {
             report.Close(QStringLiteral("stopped before any conversion started."));
             return kExitInterrupted;
         }
@@ -555,7 +527,7 @@ int KvCommandLine::Run(const QStringList& args)
     queue.SetSlots(std::move(leases));
     queue.SetPollInterval(isatty(STDOUT_FILENO) ? 250 : KvRenderQueue::kPollInterval);
     // After a stop signal no further engine starts, whatever ends meanwhile.
-    queue.SetHoldStarts([] { return g_interrupted != 0; });
+    queue.SetHoldStarts([] { return StopSignalReceived(); });
     if (const QString problem = queue.CheckTarget(options.folder, rows); !problem.isEmpty()) {
         Print(stderr, QStringLiteral("velmora: %1\n").arg(problem));
         return kExitFailed;
@@ -573,7 +545,7 @@ int KvCommandLine::Run(const QStringList& args)
                      [&](int index, bool finished, const QString& reason, const QString&) {
                          // Ctrl-C on a terminal reaches the engines as well: a row they
                          // end that way was stopped, not failed.
-                         if (!finished && g_interrupted)
+                         if (!finished && StopSignalReceived())
                              return;
                          if (finished)
                              report.CountFinished();
@@ -583,17 +555,15 @@ int KvCommandLine::Run(const QStringList& args)
                      [](const QString& text) { Print(stderr, QStringLiteral("velmora: %1\n").arg(text)); });
     QEventLoop loop;
     QObject::connect(&queue, &KvRenderQueue::stopped, &loop, [&loop] { loop.quit(); });
-    QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QSocketNotifier stopNotifier(StopSignalFd(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &queue, [&] {
-        char bytes[16];
-        while (read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        DrainStopSignals();
         queue.Stop();
     });
 
-    if (!g_interrupted && queue.Start(options.folder, rows) && queue.IsRunning())
+    if (!StopSignalReceived() && queue.Start(options.folder, rows) && queue.IsRunning())
         loop.exec();
-    if (g_interrupted) {
+    if (StopSignalReceived()) {
         queue.Stop();
         report.Close(QStringLiteral("stopped with %1 of %2 files finished; the files being written were removed.")
                          .arg(report.FinishedCount())

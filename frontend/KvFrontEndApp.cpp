@@ -7,6 +7,7 @@
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMainDlg.h"
 #include "frontend/KvMessageDlg.h"
+#include "frontend/KvStopSignals.h"
 #include "project/KvDecoderSettings.h"
 #include "project/KvUiColors.h"
 #include "ui/KvUIManager.h"
@@ -18,6 +19,7 @@
 #include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -416,6 +418,17 @@ int CKvLumoApp::InitInstance(const QStringList& files)
         return 0;
     }
     CKvMainDlg* dialog = CreateMainWindow();
+    // A desktop's logout (SIGTERM), a closed terminal (SIGHUP) or Ctrl-C ends the window
+    // as Close does, with nothing left behind: no engine, no partial file, no tmp/
+    // file, no shared-memory object, the lock given back.
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (InstallStopSignals()) {
+        stopNotifier = std::make_unique<QSocketNotifier>(StopSignalFd(), QSocketNotifier::Read);
+        connect(stopNotifier.get(), &QSocketNotifier::activated, dialog, [dialog] {
+            DrainStopSignals();
+            dialog->EndOnStopSignal();
+        });
+    }
     // Files named on the command line arrive once the window is up, so the message
     // about skipped files has a window to belong to.
     QTimer::singleShot(0, dialog, [this, dialog] {

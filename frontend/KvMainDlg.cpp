@@ -21,6 +21,7 @@
 
 
 #include <QApplication>
+#include <QDialog>
 #include <QCursor>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -757,6 +758,20 @@ void CKvMainDlg::OnCancel()
             return;
         StopQueue();
     }
+    m_notices->Stop();
+    CKvDialogBase::OnCancel();
+}
+
+void CKvMainDlg::EndOnStopSignal()
+{
+    // No question to answer: whatever asks one now is closed unanswered, the running
+    // conversions end and take their partial files with them, and the window closes.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* other = qobject_cast<QDialog*>(widget);
+        if (other != nullptr && other != this && other->isVisible())
+            other->reject();
+    }
+    StopQueue();
     m_notices->Stop();
     CKvDialogBase::OnCancel();
 }

@@ -71,6 +71,9 @@ public:
     // The exit path (close button, "&Exit", window close). Esc never takes it: on the
     // main window Esc only cancels an edit or closes a popup.
     void OnCancel() override;
+    // A stop signal (logout, a closed terminal, Ctrl-C): the exit path without its
+    // question, with every dialog in front of the window closed unanswered.
+    void EndOnStopSignal();
     bool InDragStrip(const QPoint& point) const override;
 
     velmora::KvMediaList* MediaList() const { return m_mediaList.get(); }

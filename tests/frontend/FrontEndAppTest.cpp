@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -243,6 +244,59 @@ TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)
     QFile::remove(channel);
     QFile::remove(CKvLumoApp::LockPath(folder.Path()));
 }
+
+// A desktop's logout (SIGTERM), a closed terminal (SIGHUP) and Ctrl-C end the window
+// program as Close does: status 0, tmp/ emptied, the job block's object and the
+// hand-over channel gone, the lock free for the next start.
+class FrontEndStopSignal : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(FrontEndStopSignal, EndsTheWindowAsCloseDoesWithNothingLeftBehind)
+{
+    TempProgramFolder folder(true);
+    const QString program = QString::fromStdString(folder.Path() + "velmora");
+    if (!QFileInfo::exists(program))
+        GTEST_SKIP() << "velmora is not built into the program folder";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.start(program, {});
+    ASSERT_TRUE(window.waitForStarted(5000));
+    const QString channel = CKvLumoApp::ChannelPath(folder.Path());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(channel));
+    QThread::msleep(300); // the window's loop is running
+    WriteFileBytes(folder.Work() + "tmp/marker", "left by a job");
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(window.processId()), GetParam()), 0);
+    ASSERT_TRUE(window.waitForFinished(10000));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), 0);
+    EXPECT_FALSE(fs::exists(folder.Work() + "tmp/marker"));
+    EXPECT_FALSE(QFileInfo::exists(channel));
+    const std::string block = SharedObjectName(kKvJobBlockGuid, folder.Path());
+    const int fd = shm_open(block.c_str(), O_RDONLY, 0);
+    EXPECT_LT(fd, 0) << "the job block's object is still there";
+    if (fd >= 0) {
+        close(fd);
+        shm_unlink(block.c_str());
+    }
+    const int lock = open(CKvLumoApp::LockPath(folder.Path()).toStdString().c_str(), O_RDWR | O_CLOEXEC);
+    if (lock >= 0) {
+        EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0) << "the instance lock is still held";
+        close(lock);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, FrontEndStopSignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM ? "Term" : info.param == SIGHUP ? "Hangup" : "Interrupt");
+                         });
 
 TEST(FrontEndApp, AWorkFolderThatCannotBeMadeIsExplainedAndNothingStarts)
 {

@@ -335,6 +335,25 @@ TEST_F(QueueTest, ARowWhoseSourceEndsEarlyFinishesMarkedWithItsRealLength)
     }
 }
 
+// A stop signal while a row converts and a question is up: the question closes
+// unanswered, the engine is killed, its partial file goes, and the window closes.
+TEST_F(QueueTest, AStopSignalEndsTheWindowWhileBusyWithNothingLeftBehind)
+{
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(TestMedia().LongSound())}), 1);
+    m_dialog->OnRender();
+    ASSERT_FALSE(m_dialog->IsIdle());
+    const QString part = Current().output + ".part";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(part); }, 20000)) << "the engine never started writing";
+    const pid_t engine = Current().pid;
+    m_dialog->EndOnStopSignal();
+    EXPECT_TRUE(m_dialog->IsIdle());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_dialog->isVisible(); }, 5000)) << "the window stays open";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
+    EXPECT_FALSE(IsProcessAlive(engine));
+    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(m_messages.isEmpty()) << "nothing asked: " << m_messages.join('\n').toStdString();
+}
+
 TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
 {
     const Media& media = TestMedia();
