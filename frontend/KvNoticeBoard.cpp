@@ -5,6 +5,7 @@
 #include "frontend/KvNoticeFeed.h"
 #include "frontend/KvNoticeThread.h"
 #include "ui/KvADListBox.h"
+#include "ui/KvUiTypes.h"
 #include "xml/KvXmlNode.h"
 
 #include <QApplication>
@@ -133,11 +134,19 @@ void CKvNoticeBoard::Fill()
         const QByteArray bytes = feed.read(kMaxNoticeFeedBytes + 1);
         for (const tagKvNoticeItem& item : UsableNoticeItems(std::string_view(bytes.constData(), bytes.size()))) {
             const QString picture = folder + QString::fromStdWString(item.save);
-            const int index = m_list->AddItem(0, 0, picture, QString::fromStdWString(item.link),
-                                              QString::fromStdWString(item.title), QString::fromStdWString(item.disp));
+            const QString link = QString::fromStdWString(item.link);
+            // Shown only what works: a notice whose picture did not come (the feed's
+            // budget ran out before it) or whose link would not open is left out.
+            if (!QFileInfo::exists(picture) || (!link.isEmpty() && !IsOpenableLink(link)))
+                continue;
+            const int index = m_list->AddItem(0, 0, picture, link, QString::fromStdWString(item.title),
+                                              QString::fromStdWString(item.disp));
             // A path too long for the item's field still shows its picture.
             if (picture.size() > CKvADListBox::kMaxText)
-                m_list->SetItemImage(index, QImage(picture), false);
+                m_list->SetItemImage(index,
+                                     LoadPictureWithin(picture, QSize(CKvADListBox::kThumbnailSide, CKvADListBox::kThumbnailSide),
+                                                       kMaxNoticePictureSide),
+                                     false);
         }
     }
     emit listChanged();
@@ -180,12 +189,14 @@ bool CKvNoticeBoard::OpenItem(int index)
     return item && OpenLink(item->szText2);
 }
 
+bool CKvNoticeBoard::IsOpenableLink(const QString& address)
+{
+    return IsNoticeWebAddress(address.toStdWString()) && IsWebUrl(QUrl(address, QUrl::StrictMode));
+}
+
 bool CKvNoticeBoard::OpenLink(const QString& address)
 {
-    if (!IsNoticeWebAddress(address.toStdWString()))
-        return false;
-    const QUrl url(address, QUrl::StrictMode);
-    return IsWebUrl(url) && m_opener && m_opener(url);
+    return IsOpenableLink(address) && m_opener && m_opener(QUrl(address, QUrl::StrictMode));
 }
 
 bool CKvNoticeBoard::OpenWithDesktop(const QUrl& url)

@@ -60,8 +60,9 @@ public:
 
     // The first-run report (see above). Returns how many tool runs were started.
     int FirstRunReport();
-    // Refills the list from the stored feed; items that break the feed's rules are
-    // left out. Emits listChanged.
+    // Refills the list from the stored feed: its first kMaxNotices usable items whose
+    // pictures are there and whose links would open, each keeping only a thumbnail.
+    // Emits listChanged.
     void Fill();
     // Starts the download thread when a host is set; returns whether it started.
     bool Start();
@@ -73,6 +74,8 @@ public:
     bool OpenItem(int index);
     // Opens address when it is an http or https address; false (nothing started) otherwise.
     bool OpenLink(const QString& address);
+    // What OpenLink would open; Fill leaves out notices whose link it would not.
+    static bool IsOpenableLink(const QString& address);
     void SetOpener(Opener opener) { m_opener = std::move(opener); }
     // The default opener: the desktop's handler, then "xdg-open" with the address as
     // its one argument.

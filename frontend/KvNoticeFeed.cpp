@@ -89,6 +89,8 @@ std::vector<tagKvNoticeItem> UsableNoticeItems(std::string_view feedBytes)
     std::vector<tagKvNoticeItem> items = ReadNoticeFeed(feedBytes);
     items.erase(std::remove_if(items.begin(), items.end(), [](const auto& item) { return !IsUsableNoticeItem(item); }),
                 items.end());
+    if (items.size() > kMaxNotices)
+        items.resize(kMaxNotices);
     return items;
 }
 

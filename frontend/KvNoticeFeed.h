@@ -37,6 +37,11 @@ struct tagKvNoticeItem
 // Sizes a download may have at most: the feed and one picture.
 inline constexpr std::size_t kMaxNoticeFeedBytes = 1024 * 1024;
 inline constexpr std::size_t kMaxNoticePictureBytes = 5 * 1024 * 1024;
+// What one feed may bring: its first notices only, and their pictures together.
+inline constexpr std::size_t kMaxNotices = 20;
+inline constexpr std::size_t kMaxNoticeFeedPictureBytes = 20 * 1024 * 1024;
+// A picture whose header gives a side over this is refused before it is decoded.
+inline constexpr int kMaxNoticePictureSide = 4096;
 // Longest "save" name, in UTF-8 bytes.
 inline constexpr std::size_t kMaxNoticeNameBytes = 100;
 // Longest link a notice keeps (the list's text fields hold 259 characters).
@@ -59,7 +64,7 @@ bool IsNoticePicture(std::string_view head);
 // Acceptable: a plain "save", a web address as "pic", and a "link" that is empty
 // or a web address of at most 259 characters.
 bool IsUsableNoticeItem(const tagKvNoticeItem& item);
-// The usable items of a feed, in order.
+// The usable items of a feed, in order, the first kMaxNotices of them.
 std::vector<tagKvNoticeItem> UsableNoticeItems(std::string_view feedBytes);
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -59,8 +61,10 @@ CKvNoticeThread::CKvNoticeThread(const QString& feedAddress, const QString& stag
 CKvNoticeThread::~CKvNoticeThread() = default;
 
 bool CKvNoticeThread::Download(QNetworkAccessManager& manager, const QString& address, const QString& path,
-                               qint64 maxBytes, const std::atomic<bool>& stop)
+                               qint64 maxBytes, const std::atomic<bool>& stop, bool* tooLarge)
 {
+    if (tooLarge != nullptr)
+        *tooLarge = false;
     if (!IsNoticeWebAddress(address.toStdWString()))
         return false;
     const QUrl url(address, QUrl::StrictMode);
@@ -105,7 +109,13 @@ bool CKvNoticeThread::Download(QNetworkAccessManager& manager, const QString& ad
             const qint64 count = reply->read(chunk, sizeof chunk);
             if (count <= 0)
                 break;
-            if (written + count > maxBytes || out.write(chunk, count) != count) {
+            if (written + count > maxBytes) {
+                if (tooLarge != nullptr)
+                    *tooLarge = true;
+                refuse();
+                return;
+            }
+            if (out.write(chunk, count) != count) {
                 refuse();
                 return;
             }
@@ -162,22 +172,42 @@ bool CKvNoticeThread::FetchAndSwap()
     if (items.empty())
         return false;
 
+    // The first notices whose pictures fit the feed's budget: a picture that would
+    // take it over ends the feed there (the board shows only notices whose pictures
+    // came); any other failed or refused picture leaves the shown notices as they are.
     QStringList names;
+    qint64 budget = static_cast<qint64>(kMaxNoticeFeedPictureBytes);
     for (const tagKvNoticeItem& item : items) {
         const QString name = QString::fromStdWString(item.save);
+        if (names.contains(name))
+            continue;
         const QString staged = m_stagingFolder + name;
-        if (m_stop.load()
-            || !Download(manager, QString::fromStdWString(item.pic), staged, kMaxNoticePictureBytes, m_stop))
+        const qint64 limit = std::min(static_cast<qint64>(kMaxNoticePictureBytes), budget);
+        bool tooLarge = false;
+        if (m_stop.load())
             return false;
+        if (!Download(manager, QString::fromStdWString(item.pic), staged, limit, m_stop, &tooLarge)) {
+            QFile::remove(staged);
+            if (tooLarge && limit < static_cast<qint64>(kMaxNoticePictureBytes))
+                break;
+            return false;
+        }
         QFile picture(staged);
         if (!picture.open(QIODevice::ReadOnly))
             return false;
         const QByteArray head = picture.read(8);
         if (!IsNoticePicture(std::string_view(head.constData(), head.size())))
             return false;
-        if (!names.contains(name))
-            names << name;
+        // Its size from the header, before anything decodes it: a picture bomb of a
+        // few kilobytes would take gigabytes to draw.
+        const QSize size = QImageReader(staged).size();
+        if (!size.isValid() || size.width() > kMaxNoticePictureSide || size.height() > kMaxNoticePictureSide)
+            return false;
+        budget -= picture.size();
+        names << name;
     }
+    if (names.isEmpty())
+        return false;
     if (m_stop.load())
         return false;
 
@@ -203,6 +233,12 @@ bool CKvNoticeThread::FetchAndSwap()
         if (std::rename(QFile::encodeName(copies[i]).constData(), QFile::encodeName(m_noticeFolder + names[i]).constData())
             != 0)
             return false;
+    }
+    copies.clear();
+    // The pictures of the feed this one replaced go with it.
+    for (const QString& old : QDir(m_noticeFolder).entryList(QDir::Files | QDir::Hidden)) {
+        if (!names.contains(old))
+            QFile::remove(m_noticeFolder + old);
     }
     return true;
 }

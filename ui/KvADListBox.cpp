@@ -84,8 +84,9 @@ int CKvADListBox::AddItem(int value1, int value2, const QString& text1, const QS
     item->szText3 = Limited(text3);
     if (!extra.isEmpty())
         item->pExtra = std::make_unique<QString>(extra);
+    // Only a thumbnail is kept: what the list and its tip draw, never the whole file.
     if (!item->szText1.isEmpty())
-        item->thumbnail = QImage(PicturePath(item->szText1));
+        item->thumbnail = LoadPictureWithin(PicturePath(item->szText1), QSize(kThumbnailSide, kThumbnailSide));
     m_items.push_back(std::move(item));
     return GetItemCount() - 1;
 }

@@ -33,6 +33,9 @@ public:
     static constexpr int kMaxText = 259;
     static constexpr int kPageButtonWidth = 24;
     static constexpr int kItemWidth = 150;
+    // The largest side of the picture an item keeps: room for a high-DPI screen and
+    // the picture tip, a small fraction of what a full-size picture would hold.
+    static constexpr int kThumbnailSide = 512;
 
     CKvADListBox();
     ~CKvADListBox() override;

@@ -1,5 +1,7 @@
 #include "ui/KvUiTypes.h"
 
+#include <QImageReader>
+
 #include <algorithm>
 
 namespace velmora {
@@ -56,6 +58,18 @@ uint32_t AccentColorRef()
 uint32_t DangerColorRef()
 {
     return ToColorRef(DangerColor());
+}
+
+QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > maxSide || size.height() > maxSide)
+        return QImage();
+    if (size.width() > fit.width() || size.height() > fit.height())
+        reader.setScaledSize(size.scaled(fit, Qt::KeepAspectRatio));
+    return reader.read();
 }
 
 QFont FontFromEntry(const tagKvFontData& entry)

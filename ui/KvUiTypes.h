@@ -96,6 +96,11 @@ QColor DangerColor();
 uint32_t AccentColorRef();
 uint32_t DangerColorRef();
 
+// A picture read no larger than fit (aspect kept; a smaller one as it is), decoded at
+// that size where the format allows, so a large file never sits in memory whole. Null
+// when it cannot be read or its header gives a side over maxSide (a picture bomb).
+QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide = 4096);
+
 // The face, pixel size, weight, slant and underline of a font table entry; an
 // entry without a face name uses Arial.
 QFont FontFromEntry(const tagKvFontData& entry);

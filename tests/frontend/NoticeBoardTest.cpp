@@ -61,6 +61,29 @@ QByteArray Feed(const QList<QByteArray>& items)
     return feed + "</msg>\n";
 }
 
+// A PNG whose header says width x height: what a decoder would allocate for, whatever
+// the few bytes behind it hold.
+QByteArray PictureClaiming(int width, int height)
+{
+    QByteArray png = Picture("PNG", Qt::green);
+    // IHDR's width and height (big-endian) follow the signature, length and type.
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = char((width >> (24 - 8 * i)) & 0xFF);
+        png[20 + i] = char((height >> (24 - 8 * i)) & 0xFF);
+    }
+    // The chunk's CRC-32 over type and data.
+    quint32 crc = 0xFFFFFFFFu;
+    for (int i = 12; i < 12 + 4 + 13; ++i) {
+        crc ^= quint8(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char((crc >> (24 - 8 * i)) & 0xFF);
+    return png;
+}
+
 // Every file of a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& folder)
 {
@@ -153,8 +176,8 @@ TEST_F(NoticeTest, AGoodFeedSwapsInAndSkipsItemsThatBreakTheRules)
     const auto files = Snapshot(Internet());
     EXPECT_EQ(files.at("a.png"), Picture("PNG", Qt::red).toStdString());
     EXPECT_EQ(files.count("b.jpg"), 1u);
-    EXPECT_EQ(files.count("old.png"), 1u) << "pictures of the old feed may stay";
-    EXPECT_EQ(files.size(), 4u) << "no copies left beside the targets";
+    EXPECT_EQ(files.count("old.png"), 0u) << "the old feed's pictures go with it";
+    EXPECT_EQ(files.size(), 3u) << "no copies left beside the targets";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(m_program.Path() + "skin/escape.png")));
     EXPECT_FALSE(QFileInfo::exists("/tmp/abs.png"));
 }
@@ -200,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SecondPictureIsAWebPage",
                     [](LoopbackHttpServer& s) { s.SetBody("/2.png", "<html>Sign in first</html>"); }},
         FailureCase{"SecondPictureEmpty", [](LoopbackHttpServer& s) { s.Set("/2.png", Response{200, "", -2}); }},
+        FailureCase{"SecondPictureIsABomb",
+                    [](LoopbackHttpServer& s) { s.SetBody("/2.png", PictureClaiming(40000, 40000)); }},
         FailureCase{"SecondPictureTooLarge",
                     [](LoopbackHttpServer& s) {
                         s.Set("/2.png", Response{200, Picture("PNG", Qt::green)
@@ -214,6 +239,57 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FeedWithoutItems", [](LoopbackHttpServer& s) { s.SetBody("/free/msgfree.xml", Feed({})); }},
         FailureCase{"FeedNotXml", [](LoopbackHttpServer& s) { s.SetBody("/free/msgfree.xml", "<msg><item"); }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A feed brings its first 20 notices and 20 MB of pictures at most; the list keeps
+// thumbnails, never the pictures themselves.
+TEST_F(NoticeTest, AFeedBringsAtMostTwentyNoticesAndTwentyMegabytesOfPictures)
+{
+    QList<QByteArray> items;
+    for (int i = 1; i <= 30; ++i)
+        items << Item(Url(QStringLiteral("/%1.png").arg(i)), QStringLiteral("%1.png").arg(i), "https://example.org/",
+                      QStringLiteral("Notice %1").arg(i));
+    m_server.SetBody("/free/msgfree.xml", Feed(items));
+    QImage large(1100, 1100, QImage::Format_RGB32);
+    quint32 state = 1;
+    for (int y = 0; y < large.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(large.scanLine(y));
+        for (int x = 0; x < large.width(); ++x)
+            line[x] = (state = state * 1664525u + 1013904223u) >> 8;
+    }
+    QByteArray largePng;
+    QBuffer buffer(&largePng);
+    buffer.open(QIODevice::WriteOnly);
+    large.save(&buffer, "PNG");
+    ASSERT_GT(largePng.size(), 3 * 1024 * 1024);
+    ASSERT_LT(largePng.size(), qsizetype(kMaxNoticePictureBytes));
+    for (int i = 1; i <= 30; ++i)
+        m_server.SetBody(QStringLiteral("/%1.png").arg(i), i <= 3 ? largePng : Picture("PNG", Qt::red));
+
+    {
+        // Three large pictures and small ones after them: 20 notices, the rest never asked for.
+        CKvNoticeBoard board(&m_list);
+        ASSERT_TRUE(RunDownload(board));
+        EXPECT_EQ(m_list.GetItemCount(), 20);
+        EXPECT_TRUE(m_server.WasRequested("/20.png"));
+        EXPECT_FALSE(m_server.WasRequested("/21.png"));
+        for (int i = 0; i < m_list.GetItemCount(); ++i) {
+            const QSize kept = m_list.Item(i)->thumbnail.size();
+            EXPECT_LE(std::max(kept.width(), kept.height()), CKvADListBox::kThumbnailSide) << i;
+        }
+    }
+    // Large pictures all the way: the budget ends the feed after the pictures it holds.
+    for (int i = 1; i <= 30; ++i)
+        m_server.SetBody(QStringLiteral("/%1.png").arg(i), largePng);
+    CKvNoticeBoard board(&m_list);
+    ASSERT_TRUE(RunDownload(board));
+    const int fit = int(kMaxNoticeFeedPictureBytes / std::size_t(largePng.size()));
+    EXPECT_EQ(m_list.GetItemCount(), fit);
+    qint64 stored = 0;
+    for (const QFileInfo& file : QDir(QString::fromStdString(Internet())).entryInfoList(QDir::Files))
+        stored += file.fileName() == "msg.xml" ? 0 : file.size();
+    EXPECT_LE(stored, qint64(kMaxNoticeFeedPictureBytes));
+    EXPECT_EQ(stored, qint64(fit) * largePng.size()) << "the small pictures of the feed before are gone";
+}
 
 TEST_F(NoticeTest, ExitDuringAStalledDownloadEndsAtOnceAndKeepsTheNotices)
 {
@@ -263,6 +339,8 @@ TEST_F(NoticeTest, OnlyWebLinksReachTheOpenerWhole)
                    Feed({Item(Url("/x.png"), "x.png", "javascript:alert(1)", "Script"),
                          Item(Url("/y.png"), "y.png", "https://example.org/y", "Fine")})
                        .toStdString());
+    for (const char* name : {"x.png", "y.png"})
+        WriteFileBytes(Internet() + name, Picture("PNG", Qt::gray).toStdString());
     board.Fill();
     ASSERT_EQ(m_list.GetItemCount(), 1);
     EXPECT_TRUE(board.OpenItem(0));
