@@ -50,6 +50,29 @@ bool IsAllZero(const tagKvJobBlock* block)
     return true;
 }
 
+QProcessEnvironment OffscreenEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+// Starts the window program of folder offscreen; true once it holds the lock and
+// listens for hand-overs.
+bool StartWindow(QProcess& window, const TempProgramFolder& folder)
+{
+    window.setProcessEnvironment(OffscreenEnvironment());
+    window.start(QString::fromStdString(folder.Path() + "velmora"), {});
+    if (!window.waitForStarted(5000))
+        return false;
+    const QString channel = CKvLumoApp::ChannelPath(folder.Path());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    return QFileInfo::exists(channel);
+}
+
 // Points the front end at a program folder for the life of the object.
 struct ProgramFolderScope
 {
@@ -212,24 +235,16 @@ TEST(FrontEndApp, SecondProcessExitsAtOnceAndTheFirstRunsOn)
     const QString program = QString::fromStdString(folder.Path() + "velmora");
     if (!QFileInfo::exists(program))
         GTEST_SKIP() << "velmora is not built into the program folder";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    const QProcessEnvironment env = OffscreenEnvironment();
     QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(program, {});
-    ASSERT_TRUE(first.waitForStarted(5000));
-    // Ready once it holds the lock and listens for hand-overs.
+    ASSERT_TRUE(StartWindow(first, folder));
     const QString channel = CKvLumoApp::ChannelPath(folder.Path());
-    QElapsedTimer clock;
-    clock.start();
-    while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
-        QThread::msleep(50);
-    ASSERT_TRUE(QFileInfo::exists(channel));
     WriteFileBytes(folder.Work() + "tmp/marker", "first");
+    QElapsedTimer clock;
 
     QProcess second;
     second.setProcessEnvironment(env);
-    clock.restart();
+    clock.start();
     second.start(program, {QString::fromStdString(folder.Path() + "no-such-file.mp4")});
     ASSERT_TRUE(second.waitForFinished(5000));
     EXPECT_LT(clock.elapsed(), 5000);
@@ -255,21 +270,11 @@ class FrontEndStopSignal : public ::testing::TestWithParam<int>
 TEST_P(FrontEndStopSignal, EndsTheWindowAsCloseDoesWithNothingLeftBehind)
 {
     TempProgramFolder folder(true);
-    const QString program = QString::fromStdString(folder.Path() + "velmora");
-    if (!QFileInfo::exists(program))
+    if (!QFileInfo::exists(QString::fromStdString(folder.Path() + "velmora")))
         GTEST_SKIP() << "velmora is not built into the program folder";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess window;
-    window.setProcessEnvironment(env);
-    window.start(program, {});
-    ASSERT_TRUE(window.waitForStarted(5000));
+    ASSERT_TRUE(StartWindow(window, folder));
     const QString channel = CKvLumoApp::ChannelPath(folder.Path());
-    QElapsedTimer clock;
-    clock.start();
-    while (!QFileInfo::exists(channel) && clock.elapsed() < 10000)
-        QThread::msleep(50);
-    ASSERT_TRUE(QFileInfo::exists(channel));
     QThread::msleep(300); // the window's loop is running
     WriteFileBytes(folder.Work() + "tmp/marker", "left by a job");
 
