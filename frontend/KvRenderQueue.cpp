@@ -4,6 +4,7 @@
 #include "common/KvOptionRecord.h"
 #include "common/KvOutputFile.h"
 #include "common/KvProcess.h"
+#include "common/KvUniqueFd.h"
 #include "common/KvText.h"
 #include "frontend/KvEngineLogReader.h"
 #include "frontend/KvEngineSlotLease.h"
@@ -66,7 +67,7 @@ struct KvRenderQueue::Slot
     std::unique_ptr<KvEngineSlotLease> lease;
     int index = -1; // the row it converts; -1 while free
     pid_t pid = -1;
-    int pidFd = -1;
+    KvUniqueFd pidFd; // the engine's pidfd, watched by the notifier
     std::unique_ptr<QSocketNotifier> notifier;
     QString output;
     double duration = 0.0;
@@ -331,8 +332,8 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     slot.index = index;
     slot.output = output;
     slot.duration = duration;
-    slot.pidFd = OpenProcessFd(slot.pid);
-    if (slot.pidFd >= 0) {
+    slot.pidFd.reset(OpenProcessFd(slot.pid));
+    if (slot.pidFd.valid()) {
         if (!slot.notifier) {
             slot.notifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
             connect(slot.notifier.get(), &QSocketNotifier::activated, this, [this, notifier = slot.notifier.get()] {
@@ -341,7 +342,7 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
                 Pump();
             });
         }
-        slot.notifier->setSocket(slot.pidFd);
+        slot.notifier->setSocket(slot.pidFd.get());
         slot.notifier->setEnabled(true);
     } else if (!m_watchTimer) {
         m_watchTimer = startTimer(kWatchInterval);
@@ -410,7 +411,7 @@ void KvRenderQueue::timerEvent(QTimerEvent* event)
     if (event->timerId() == m_watchTimer) {
         // Where no pidfd tells us, look often whether an engine has ended.
         for (const auto& slot : m_slots) {
-            if (slot->index >= 0 && slot->pidFd < 0 && !IsProcessAlive(slot->pid)) {
+            if (slot->index >= 0 && !slot->pidFd.valid() && !IsProcessAlive(slot->pid)) {
                 Pump();
                 break;
             }
@@ -514,9 +515,7 @@ void KvRenderQueue::ClearSlot(Slot& slot)
     // The notifier stays for the slot's next engine (it may be the one calling us).
     if (slot.notifier)
         slot.notifier->setEnabled(false);
-    if (slot.pidFd >= 0)
-        close(slot.pidFd);
-    slot.pidFd = -1;
+    slot.pidFd.reset();
     slot.pid = -1;
     slot.index = -1;
     slot.output.clear();

@@ -21,6 +21,15 @@ namespace velmora {
 struct FormatContextDeleter {
     void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
 };
+// An output context whose I/O belongs to someone else (AVFMT_FLAG_CUSTOM_IO): it is
+// freed, its pb left alone.
+struct OutputFormatDeleter {
+    void operator()(AVFormatContext* p) const
+    {
+        p->pb = nullptr;
+        avformat_free_context(p);
+    }
+};
 struct CodecContextDeleter {
     void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
 };
@@ -44,6 +53,7 @@ struct AvMallocDeleter {
 };
 
 using ScopedFormatContext = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using ScopedOutputFormat = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 using ScopedCodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using ScopedFrame = std::unique_ptr<AVFrame, FrameDeleter>;
 using ScopedPacket = std::unique_ptr<AVPacket, PacketDeleter>;

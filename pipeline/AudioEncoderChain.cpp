@@ -119,7 +119,7 @@ struct AudioEncoderChain::Impl
     std::string finalPath;
     std::string lastError;
     CKvPartialOutputFile file;
-    AVFormatContext* format = nullptr;
+    ScopedOutputFormat format;     // writes through file's I/O
     bool headerWritten = false;
     bool finished = false;
     ScopedCodecContext encoder;
@@ -218,14 +218,7 @@ struct AudioEncoderChain::Impl
     }
 
     // Frees the muxer; the file itself belongs to file.
-    void CloseFormat()
-    {
-        if (format) {
-            format->pb = nullptr;
-            avformat_free_context(format);
-            format = nullptr;
-        }
-    }
+    void CloseFormat() { format.reset(); }
 
     int DrainPackets(std::string& why)
     {
@@ -239,7 +232,7 @@ struct AudioEncoderChain::Impl
             }
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
-            ret = av_interleaved_write_frame(format, packet.get());
+            ret = av_interleaved_write_frame(format.get(), packet.get());
             if (ret < 0) {
                 why = "writing the output failed: " + FFmpegErrorText(ret);
                 return ret;
@@ -500,7 +493,9 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     if (!codec)
         return d.Fail(AVERROR_ENCODER_NOT_FOUND, std::string("no ") + codecName + " encoder");
 
-    int ret = avformat_alloc_output_context2(&d.format, nullptr, isMp3 ? "mp3" : "asf", outputPath.c_str());
+    AVFormatContext* output = nullptr;
+    int ret = avformat_alloc_output_context2(&output, nullptr, isMp3 ? "mp3" : "asf", outputPath.c_str());
+    d.format.reset(output);
     if (ret < 0 || !d.format)
         return d.Fail(ret, "cannot set up the output format");
     d.PrepareTags(isMp3);
@@ -532,7 +527,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
         enc->frame_size = 1152;
     d.frameSize = enc->frame_size;
 
-    d.stream = avformat_new_stream(d.format, nullptr);
+    d.stream = avformat_new_stream(d.format.get(), nullptr);
     if (!d.stream)
         return d.Fail(AVERROR(ENOMEM), "out of memory");
     d.stream->time_base = enc->time_base;
@@ -565,7 +560,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     // header (the Xing frame it later updates) stays where it says.
     if (!d.id3.empty())
         avio_write(d.format->pb, d.id3.data(), static_cast<int>(d.id3.size()));
-    ret = avformat_write_header(d.format, nullptr);
+    ret = avformat_write_header(d.format.get(), nullptr);
     if (ret < 0) {
         d.Fail(ret, "cannot write the file header");
         Abort();
@@ -632,7 +627,7 @@ int AudioEncoderChain::Finish()
             d.lastError = why;
     }
     if (ret >= 0) {
-        ret = av_write_trailer(d.format);
+        ret = av_write_trailer(d.format.get());
         if (ret < 0)
             d.Fail(ret, "writing the end of the file failed");
     }
