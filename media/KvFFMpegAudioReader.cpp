@@ -20,6 +20,16 @@ namespace {
 
 // A demuxer that keeps answering "try again" must not hang the mixer thread.
 constexpr int kMaxTryAgain = 1000;
+// Beyond any real recording (DXD is 352.8 kHz, the fastest converters 768 kHz, and
+// FFmpeg's own channel layouts stop at 64): a header that claims more is crafted, and
+// a resampler built for it would take gigabytes.
+constexpr int kMaxSourceRate = 768000;
+constexpr int kMaxSourceChannels = 64;
+
+bool IsPlausibleSound(int rate, int channels)
+{
+    return rate > 0 && rate <= kMaxSourceRate && channels > 0 && channels <= kMaxSourceChannels;
+}
 
 } // namespace
 
@@ -59,6 +69,14 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         const int wanted = m_wantedStream;
         Close();
         m_error = wanted >= 0 ? "has no sound track at stream " + std::to_string(wanted) : "has no sound track";
+        return false;
+    }
+    const AVCodecParameters* params = m_format->streams[nAudioStream]->codecpar;
+    if (params->sample_rate > kMaxSourceRate || params->ch_layout.nb_channels > kMaxSourceChannels) {
+        const std::string what = std::to_string(params->sample_rate) + " Hz, " +
+                                 std::to_string(params->ch_layout.nb_channels) + " channels";
+        Close();
+        m_error = "has a sound track that cannot be decoded (its header claims " + what + ")";
         return false;
     }
     // Nothing but the audio is needed; let the demuxer skip the rest.
@@ -397,6 +415,10 @@ bool CKvFFMpegAudioReader::EnsureResampler(const AVFrame* frame, int rate)
         av_channel_layout_default(&inLayout, channels);
     }
     const int inRate = frame->sample_rate > 0 ? frame->sample_rate : m_codec->sample_rate;
+    if (!IsPlausibleSound(inRate, channels) || rate <= 0) {
+        av_channel_layout_uninit(&inLayout);
+        return false;
+    }
 
     if (m_swr && m_swrOutRate == rate && m_swrInRate == inRate && m_swrInFormat == frame->format &&
         av_channel_layout_compare(&inLayout, &m_swrInLayout) == 0) {

@@ -124,6 +124,15 @@ protected:
         std::string header = flac.substr(0, 42);
         header[4] = static_cast<char>(header[4] | 0x80);
         velmora::test::WriteFileBytes(dir + "no-frames.flac", header + std::string(20000, '\x5a'));
+        // A WAV header that claims a billion samples a second: a resampler built for it
+        // would take gigabytes.
+        const auto le32 = [](uint32_t v) {
+            return std::string{char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF)};
+        };
+        const std::string wavHeader = "RIFF" + le32(36 + 40000) + "WAVEfmt " + le32(16) + std::string("\x01\x00\x02\x00", 4) +
+                                      le32(0x40000000) + le32(0x40000000u * 4) + std::string("\x04\x00\x10\x00", 4) +
+                                      "data" + le32(40000);
+        velmora::test::WriteFileBytes(dir + "absurd-rate.wav", wavHeader + std::string(40000, '\x11'));
         std::filesystem::create_directories(dir + "a folder with spaces");
         std::filesystem::copy_file(dir + "ramp.wav", dir + "a folder with spaces/Ünïcødé 音 file.wav");
     }
@@ -502,7 +511,10 @@ INSTANTIATE_TEST_SUITE_P(Files, AudioReaderUnreadableTest,
                                            UnreadableCase{"notes.dat", "cannot be opened as media"},
                                            UnreadableCase{"video-only.mp4", "has no sound track"},
                                            UnreadableCase{"no-frames.flac", "has a sound track that cannot be "
-                                                                            "decoded (it holds no audio data)"}));
+                                                                            "decoded (it holds no audio data)"},
+                                           UnreadableCase{"absurd-rate.wav", "has a sound track that cannot be decoded "
+                                                                             "(its header claims 1073741824 Hz, 2 "
+                                                                             "channels)"}));
 
 class AudioReaderTruncatedTest : public AudioReaderTest, public ::testing::WithParamInterface<const char*>
 {
