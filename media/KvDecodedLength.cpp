@@ -44,11 +44,10 @@ bool MeasureOpened(ScopedFormatContext& format, DecodedLength& out, int audioStr
             out.error = FFmpegErrorText(got);
         }
     };
-    // A demuxer that keeps answering "try again" must not hold the caller forever.
     int tryAgain = 0;
     for (;;) {
         const int ret = av_read_frame(format.get(), packet.get());
-        if (ret == AVERROR(EAGAIN) && ++tryAgain < 1000)
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
             continue;
         if (ret < 0)
             break;
@@ -69,30 +68,30 @@ bool MeasureOpened(ScopedFormatContext& format, DecodedLength& out, int audioStr
     return true;
 }
 
-} // namespace
-
-bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream)
+// Opens input (a path or an I/O context) and measures its sound track audioStream.
+template <typename Input>
+bool MeasureInput(const Input& input, DecodedLength& out, int audioStream)
 {
     out = DecodedLength{};
     QuietFFmpegLog();
     ScopedFormatContext format;
-    if (!OpenMediaInput(path, format)) {
+    if (!OpenMediaInput(input, format)) {
         out.error = "cannot be opened as media";
         return false;
     }
     return MeasureOpened(format, out, audioStream);
 }
 
+} // namespace
+
+bool MeasureDecodedLength(const std::string& path, DecodedLength& out, int audioStream)
+{
+    return MeasureInput(path, out, audioStream);
+}
+
 bool MeasureDecodedLength(AVIOContext* io, DecodedLength& out)
 {
-    out = DecodedLength{};
-    QuietFFmpegLog();
-    ScopedFormatContext format;
-    if (!OpenMediaInput(io, format)) {
-        out.error = "cannot be opened as media";
-        return false;
-    }
-    return MeasureOpened(format, out, -1);
+    return MeasureInput(io, out, -1);
 }
 
 } // namespace velmora

@@ -18,8 +18,6 @@ extern "C" {
 
 namespace {
 
-// A demuxer that keeps answering "try again" must not hang the mixer thread.
-constexpr int kMaxTryAgain = 1000;
 // Beyond any real recording (DXD is 352.8 kHz, the fastest converters 768 kHz, and
 // FFmpeg's own channel layouts stop at 64): a header that claims more is crafted, and
 // a resampler built for it would take gigabytes.
@@ -116,7 +114,7 @@ int64_t CKvFFMpegAudioReader::DecodeFirstStamp(bool& decoded)
     int tryAgain = 0;
     for (int packets = 0; found == AV_NOPTS_VALUE && !flushed && packets < kMaxPackets;) {
         const int ret = av_read_frame(m_format.get(), m_packet.get());
-        if (ret == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < velmora::kMaxTryAgain)
             continue;
         if (ret < 0) {
             avcodec_send_packet(m_codec.get(), nullptr);
@@ -608,7 +606,7 @@ int CKvFFMpegAudioReader::DecodeNextPacket(int rate)
     int tryAgain = 0;
     for (;;) {
         const int ret = av_read_frame(m_format.get(), m_packet.get());
-        if (ret == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < velmora::kMaxTryAgain)
             continue;
         m_touched = true;
         if (ret < 0)

@@ -13,12 +13,6 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
-namespace {
-
-constexpr int kMaxTryAgain = 1000;
-
-} // namespace
-
 CKvFFMpegCapture::CKvFFMpegCapture(const std::string& path, int outWidth, int outHeight, bool flip)
     : m_requestedWidth(outWidth)
     , m_requestedHeight(outHeight)
@@ -206,7 +200,7 @@ bool CKvFFMpegCapture::DecodePicture(bool countFrame)
             return false;
 
         const int ret = av_read_frame(m_format.get(), m_packet.get());
-        if (ret == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < velmora::kMaxTryAgain)
             continue;
         if (ret < 0) {
             if (m_inputEnded)

@@ -8,6 +8,10 @@
 
 namespace velmora {
 
+// How many "try again" answers of a demuxer in a row a reader takes before it treats
+// them as the end: one that keeps answering so must not hang its caller.
+inline constexpr int kMaxTryAgain = 1000;
+
 // Opens path and reads its stream information. False when either fails; format is
 // then empty.
 bool OpenMediaInput(const std::string& path, ScopedFormatContext& format);

@@ -138,7 +138,7 @@ double MeasureSoundLength(const std::string& path, int audioStream, const std::a
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
             return 0.0;
         const int ret = av_read_frame(format.get(), packet.get());
-        if (ret == AVERROR(EAGAIN) && ++tryAgain < 1000)
+        if (ret == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
             continue;
         if (ret < 0)
             break;
