@@ -1,8 +1,7 @@
 // Plays the front end's part for one conversion, so the benchmark can time the real
 // engine: writes the option file (and for a Windows Media output the profile) and the
-// job project, creates and fills the job block, starts "<program folder>/kvengine"
-// under /usr/bin/time -v, waits for it and reports the wall time and the job block's
-// end state. KVBENCH_NO_CHECK=1 makes a job that does not play its output back
+// job project, and has a KvEngineJob run "<program folder>/kvengine" under
+// /usr/bin/time -v, then reports the wall time and how the job ended. KVBENCH_NO_CHECK=1 makes a job that does not play its output back
 // before naming it (what --no-verify asks for), so the check's cost can be timed. An OUTPUT ending in ".wma" makes a WMA job (128 kbit/s, 44100 Hz,
 // stereo), any other an MP3 job (the same).
 //
@@ -18,6 +17,7 @@
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
+#include "project/KvEngineJob.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 
@@ -74,10 +74,6 @@ int main(int argc, char* argv[])
     // KVBENCH_NO_CHECK=1: the job skips playing its output back, as --no-verify does.
     if (const char* noCheck = std::getenv("KVBENCH_NO_CHECK"); noCheck != nullptr && std::string(noCheck) == "1")
         record.nJobFlags = kKvJobSkipOutputCheck;
-    if (!WriteOptionFile(record, folder)) {
-        std::fprintf(stderr, "cannot write the option file\n");
-        return 1;
-    }
     if (wma && !WriteBenchProfile(ProgramPath(folder, "tmp/wmv.prx"))) {
         std::fprintf(stderr, "cannot write the Windows Media profile\n");
         return 1;
@@ -107,35 +103,29 @@ int main(int argc, char* argv[])
         second.dEditorStartTime = std::atof(argv[6]);
         second.dEditorEndTime = second.dEditorStartTime + length;
     }
-    tagKvProjectWriteOptions writeOptions;
-    writeOptions.programFolder = folder;
-    if (!WriteProject(project.get(), ProgramPath(folder, "tmp/kvengine.kvmmpj"), writeOptions)) {
-        std::fprintf(stderr, "cannot write the project\n");
-        return 1;
-    }
-
     CKvJobBlockOwner owner;
     if (!owner.Create(folder)) {
         std::fprintf(stderr, "cannot create the job block (errno %d)\n", owner.Error());
         return 1;
     }
-    tagKvJobBlock& block = *owner.Block();
-    SetJobPathUtf8(block.szOutputFile, output);
-    block.nPreset = record.nPreset;
-    block.bConvertJob = 1;
-    block.nState = kKvJobRunning;
-    StoreRelease(block.bStartConvert, 1);
-
+    KvEngineJob job(folder, 0, owner.Block(), {"/usr/bin/time", "-v", "-o", timeReport, folder + "kvengine"});
+    KvEngineJobFiles files;
+    files.record = record;
+    files.project = project.get();
+    std::string why;
+    if (!job.WriteFiles(files, &why)) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
     const auto started = std::chrono::steady_clock::now();
-    const pid_t pid = SpawnProgram("/usr/bin/time", {"-v", "-o", timeReport, folder + "kvengine"});
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid) {
+    if (job.Start(output, record.nPreset, GetAudioLineDuration(project.get())) != KvEngineJob::StartError::None) {
         std::fprintf(stderr, "cannot run the engine\n");
         return 1;
     }
+    const KvEngineJobResult result = job.Wait(std::chrono::hours(1));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("wall=%.3f exit=%d nState=%d bConvertFailed=%d dPosition=%.3f\n", wall,
-                WIFEXITED(status) ? WEXITSTATUS(status) : -1, LoadAcquire(block.nState),
-                LoadAcquire(block.bConvertFailed), LoadAcquire(block.dPosition));
-    return LoadAcquire(block.bConvertFailed) == 0 && LoadAcquire(block.nState) == 0 ? 0 : 1;
+    const bool finished = result.status == KvEngineJobStatus::Finished;
+    std::printf("wall=%.3f exit=%d bConvertFailed=%d failure=%s dPosition=%.3f\n", wall, result.exitStatus,
+                finished ? 0 : 1, std::string(JobFailureName(result.failure)).c_str(), result.position);
+    return finished ? 0 : 1;
 }

@@ -19,9 +19,9 @@
 // Sharing: there is no lock. Each field has one writer at a time: the front end fills
 // the job before the engine exists, and afterwards writes only nState = 0 (stop) or
 // the preview fields before the next engine start; while the job runs, the engine
-// writes dPosition, nState, bGraphRunning, bPlayFailed, bEngineClosed, bConvertFailed
-// and dSoundEnd. Fields that one side writes while the other side polls are read and
-// written with LoadAcquire / StoreRelease below.
+// writes dPosition, nState, bGraphRunning, bPlayFailed, bEngineClosed, bConvertFailed,
+// nFailureCode and dSoundEnd. Fields that one side writes while the other side polls
+// are read and written with LoadAcquire / StoreRelease below.
 //
 // Field by field (offset, writer, meaning):
 //
@@ -65,7 +65,10 @@
 //                                 one). List mode: replaces nVideoBitrate.
 // 1108  nFileSizeOverride         List mode: replaces nFileSizeMB.
 // 1112  nQualityOverride          List mode: replaces nQuality.
-// 1116  nReserved1116             Zero.
+// 1116  nFailureCode   engine     Why a failed conversion failed: a KvJobFailure code
+//                                 (KvJobFailure.h), written before bConvertFailed = 1.
+//                                 The front end clears it before each job; an older
+//                                 engine leaves it 0 (the field was reserved, zero).
 // 1120  bPlayFailed    engine     1 when a preview cannot start or its graph never ran;
 //                                 the front end clears it before each preview.
 // 1124  bConvertFailed engine     1 when a conversion job fails (the output is missing
@@ -127,7 +130,7 @@ struct alignas(8) tagKvJobBlock
     };
     std::int32_t nFileSizeOverride;
     std::int32_t nQualityOverride;
-    std::int32_t nReserved1116;
+    std::int32_t nFailureCode;
     std::int32_t bPlayFailed;
     std::int32_t bConvertFailed;
 };
@@ -158,7 +161,7 @@ static_assert(offsetof(tagKvJobBlock, hPreviewWnd) == 1104);
 static_assert(offsetof(tagKvJobBlock, nVideoBitrateOverride) == 1104);
 static_assert(offsetof(tagKvJobBlock, nFileSizeOverride) == 1108);
 static_assert(offsetof(tagKvJobBlock, nQualityOverride) == 1112);
-static_assert(offsetof(tagKvJobBlock, nReserved1116) == 1116);
+static_assert(offsetof(tagKvJobBlock, nFailureCode) == 1116);
 static_assert(offsetof(tagKvJobBlock, bPlayFailed) == 1120);
 static_assert(offsetof(tagKvJobBlock, bConvertFailed) == 1124);
 

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -238,6 +239,16 @@ bool IsProcessAlive(pid_t pid)
         return false;
     char state = StateOf(pid);
     return state != 0 && state != 'Z' && state != 'X';
+}
+
+int OpenProcessFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return pid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, pid, 0)) : -1;
+#else
+    (void)pid;
+    return -1;
+#endif
 }
 
 } // namespace velmora

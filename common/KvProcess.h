@@ -46,4 +46,8 @@ pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args
 // that is not our child counts as ended too. pid <= 0 is never alive.
 bool IsProcessAlive(pid_t pid);
 
+// A descriptor that becomes readable when the child pid ends (a pidfd), or -1 where
+// the system has none. The caller closes it.
+int OpenProcessFd(pid_t pid);
+
 } // namespace velmora

@@ -23,6 +23,7 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
         // of those are 0: a job made from that is not the one the user chose.
         m_loadError = "the option file " + ProgramPath(m_programFolder, "tmp/option.dat") + " holds " +
                       std::to_string(options.nBytesRead) + " of " + std::to_string(kKvOptionRecordSize) + " bytes";
+        m_loadFailure = KvJobFailure::SettingsRefused;
     } else if (LoadJobProject(projectPath, options, optionsLoaded, false)) {
         option = m_project.option;
         if (!(option == options.Current()))
@@ -32,8 +33,8 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
         m_duration = GetProjectDuration(&m_project);
         if (!std::isfinite(m_duration) || m_duration <= 0.0)
             m_loadError = "the project's time line has no length (" + std::to_string(m_duration) + " s)";
-        else
-            m_loadError = FindUnreadableSource();
+        else if (m_loadError = FindUnreadableSource(); !m_loadError.empty())
+            m_loadFailure = KvJobFailure::SourceUnreadable;
     }
 
     KvConverterSetup setup;
@@ -54,7 +55,7 @@ void CKvConvertDlg::OnInitDialog()
     if (!m_loadError.empty()) {
         // Nothing could come of waiting for the go flag: end the job now, so the front
         // end is not left polling a job that can never start.
-        QMetaObject::invokeMethod(this, [this] { FailJob(m_loadError); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { FailJob(m_loadError, m_loadFailure); }, Qt::QueuedConnection);
         return;
     }
     m_startTimer = startTimer(kStartTimerMs);
@@ -99,7 +100,7 @@ void CKvConvertDlg::StartConversion()
     // The source may have gone while the engine waited for the go flag.
     const std::string unreadable = FindUnreadableSource();
     if (!unreadable.empty()) {
-        FailJob(unreadable);
+        FailJob(unreadable, KvJobFailure::SourceUnreadable);
         return;
     }
     m_pConverter->SetOutputPath(outputPath);
@@ -109,7 +110,8 @@ void CKvConvertDlg::StartConversion()
     if (!m_pConverter->SettingsNote().empty())
         AppendEngineLog(m_programFolder, "output settings adjusted: " + m_pConverter->SettingsNote());
     if (Failed(hr))
-        FailJob("the conversion to " + outputPath + " cannot start: " + m_pConverter->LastError());
+        FailJob("the conversion to " + outputPath + " cannot start: " + m_pConverter->LastError(),
+                m_pConverter->LastFailure());
 }
 
 void CKvConvertDlg::OnGraphNotify()
@@ -138,22 +140,26 @@ void CKvConvertDlg::OnGraphNotify()
             return;
         }
         const std::string why = m_pConverter->LastError();
-        FailJob("the conversion aborted" + (why.empty() ? std::string() : ": " + why));
+        FailJob("the conversion aborted" + (why.empty() ? std::string() : ": " + why), m_pConverter->LastFailure());
     });
 }
 
-void CKvConvertDlg::FailJob(const std::string& reason)
+void CKvConvertDlg::FailJob(const std::string& reason, KvJobFailure kind)
 {
     if (m_ended)
         return;
     m_ended = true;
     StopTimers();
-    AppendEngineLog(m_programFolder, "job failed: " + reason);
+    if (kind == KvJobFailure::None)
+        kind = KvJobFailure::Internal;
+    // The bracketed name reads the same in every locale, for whoever greps the log.
+    AppendEngineLog(m_programFolder, "job failed [" + std::string(JobFailureName(kind)) + "]: " + reason);
     if (m_pConverter) {
         m_pConverter->Stop();
         m_pConverter->TearDown();
     }
     // Written before nState (in Close): whoever sees nState = 0 also sees why.
+    StoreRelease(m_block->nFailureCode, static_cast<std::int32_t>(kind));
     StoreRelease(m_block->bConvertFailed, 1);
     Quit();
 }

@@ -64,7 +64,8 @@ private:
     void CheckGoFlag();
     void StartConversion();
     void OnGraphNotify() override;
-    void FailJob(const std::string& reason);
+    // Ends the job as failed: the reason goes to the log, kind to the job block.
+    void FailJob(const std::string& reason, velmora::KvJobFailure kind);
 
     int m_bListMode = 0;
     double m_duration = 0.0;

@@ -55,6 +55,8 @@ protected:
     std::string m_programFolder;
     CKvEngineProject m_project;
     std::string m_loadError;
+    // What kind of failure m_loadError is.
+    velmora::KvJobFailure m_loadFailure = velmora::KvJobFailure::Internal;
     tagKvGLCaps m_glCaps;
     int m_startTimer = 0;
     int m_positionTimer = 0;

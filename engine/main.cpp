@@ -26,8 +26,10 @@ int main(int argc, char* argv[])
 
     QCoreApplication app(argc, argv);
     // Qt switches to the user's locale; every number the engine reads or writes as
-    // text is in the C locale.
+    // text is in the C locale, and the system's messages in its log (strerror,
+    // FFmpeg's error texts) are in English, so the log reads the same everywhere.
     std::setlocale(LC_NUMERIC, "C");
+    std::setlocale(LC_MESSAGES, "C");
 
     CKvEngineApp engine;
     engine.InitInstance();

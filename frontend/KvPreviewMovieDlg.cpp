@@ -2,11 +2,11 @@
 
 #include "common/KvOptionRecord.h"
 #include "common/KvProcess.h"
-#include "frontend/KvEngineLogReader.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvWaitingThread.h"
+#include "project/KvEngineJob.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 #include "ui/KvButton.h"
@@ -399,7 +399,7 @@ void CKvPreviewMovieDlg::OnStartTimer()
 void CKvPreviewMovieDlg::OnFollowTimer()
 {
     if (LoadAcquire(m_block->bPlayFailed) != 0) {
-        const QString logged = EngineLogReason(LogPath().toStdString(), m_logOffset)
+        const QString logged = QString::fromStdString(EngineLogReason(LogPath().toStdString(), m_logOffset))
                                    .remove(QStringLiteral("preview failed: "));
         EndPlaying(QStringLiteral("The preview could not be played")
                    + (logged.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + logged));
@@ -414,7 +414,7 @@ void CKvPreviewMovieDlg::OnFollowTimer()
         ForgetPreviewEngine(m_enginePid);
         m_enginePid = -1;
         StoreRelease(m_block->nState, static_cast<std::int32_t>(kKvJobIdle));
-        const QString logged = EngineLogReason(LogPath().toStdString(), m_logOffset);
+        const QString logged = QString::fromStdString(EngineLogReason(LogPath().toStdString(), m_logOffset));
         EndPlaying(QStringLiteral("The preview program ended before the preview was over")
                    + (logged.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + logged));
         return;

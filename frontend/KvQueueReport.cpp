@@ -20,25 +20,27 @@ QString FailureReason(KvFailure failure)
     case KvFailure::FolderNotWritable: return QStringLiteral("the target folder cannot be written");
     case KvFailure::NotDecodable: return QStringLiteral("the sound track cannot be decoded");
     case KvFailure::OutputUnplayable: return QStringLiteral("the written file does not play back in full");
+    case KvFailure::SourceUnreadable: return QStringLiteral("the source cannot be read");
+    case KvFailure::NoSoundInTrim: return QStringLiteral("the source's sound ends before Start");
+    case KvFailure::SettingsRefused: return QStringLiteral("the output settings were refused");
     }
     return QString();
 }
 
-QString ShortFailureReason(const QString& engineLine)
+QString EngineFailureReason(KvJobFailure failure)
 {
-    const auto has = [&engineLine](const char* text) {
-        return engineLine.contains(QLatin1String(text), Qt::CaseInsensitive);
-    };
-    if (has("No space left") || has("quota"))
-        return FailureReason(KvFailure::DiskFull);
-    if (has("Permission denied") || has("Read-only file system") || has("cannot write")
-        || has("cannot rename"))
-        return FailureReason(KvFailure::FolderNotWritable);
-    // The engine's own words, not the system's: the same in every locale.
-    if (has("cannot be decoded"))
-        return FailureReason(KvFailure::NotDecodable);
-    if (has("the written file"))
-        return FailureReason(KvFailure::OutputUnplayable);
+    switch (failure) {
+    case KvJobFailure::DiskFull: return FailureReason(KvFailure::DiskFull);
+    case KvJobFailure::FolderNotWritable: return FailureReason(KvFailure::FolderNotWritable);
+    case KvJobFailure::SourceUnreadable: return FailureReason(KvFailure::SourceUnreadable);
+    case KvJobFailure::NotDecodable: return FailureReason(KvFailure::NotDecodable);
+    case KvJobFailure::SourceEndedEarly: return FailureReason(KvFailure::NoSoundInTrim);
+    case KvJobFailure::SettingsRefused: return FailureReason(KvFailure::SettingsRefused);
+    case KvJobFailure::Stopped: return FailureReason(KvFailure::EngineStopped);
+    case KvJobFailure::OutputUnplayable: return FailureReason(KvFailure::OutputUnplayable);
+    case KvJobFailure::None:
+    case KvJobFailure::Internal: break;
+    }
     return FailureReason(KvFailure::ConversionFailed);
 }
 

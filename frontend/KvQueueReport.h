@@ -4,6 +4,8 @@
 // words a user understands (the engine's own sentence stays in the row's tip), and
 // the one summary after a run, with the rows grouped by reason. No widgets.
 
+#include "common/KvJobFailure.h"
+
 #include <QString>
 
 #include <utility>
@@ -40,11 +42,15 @@ enum class KvFailure {
     FolderNotWritable,
     NotDecodable,       // not one frame of the sound track decodes
     OutputUnplayable,   // the written file does not play back in full
+    SourceUnreadable,
+    NoSoundInTrim,      // the source's sound ends before Start
+    SettingsRefused,
 };
 QString FailureReason(KvFailure failure);
 
-// The short reason for a line the engine logged when it failed.
-QString ShortFailureReason(const QString& engineLine);
+// The short reason for the failure code an engine left in its job block (None, from
+// an engine too old to give one, reads as "the conversion failed").
+QString EngineFailureReason(KvJobFailure failure);
 
 // The message after a run with failures: how many rows failed, then one group per
 // reason (in the order the reasons first came up) listing the file names, one a

@@ -4,14 +4,13 @@
 #include "common/KvOptionRecord.h"
 #include "common/KvOutputFile.h"
 #include "common/KvProcess.h"
-#include "common/KvUniqueFd.h"
 #include "common/KvText.h"
-#include "frontend/KvEngineLogReader.h"
 #include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvTargetFolder.h"
 #include "media/KvMediaTags.h"
+#include "project/KvEngineJob.h"
 #include "project/KvProjectWriter.h"
 #include "project/KvWavIndex.h"
 
@@ -27,23 +26,11 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
-
-// A descriptor that becomes readable when pid ends, or -1 where the system has none.
-int OpenProcessFd(pid_t pid)
-{
-#ifdef SYS_pidfd_open
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    return -1;
-#endif
-}
 
 // A time cell as the job reads it: what does not parse is 0.
 double CellSeconds(const std::wstring& text)
@@ -64,18 +51,24 @@ bool NameTaken(const QString& path)
 
 struct KvRenderQueue::Slot
 {
+    explicit Slot(std::unique_ptr<KvEngineSlotLease> held)
+        : lease(std::move(held))
+        , job(lease->ProgramFolder(), lease->Slot(), lease->Block(), [this] {
+            std::vector<std::string> command{lease->ProgramFolder() + "kvengine"};
+            for (std::string& argument : lease->EngineArguments())
+                command.push_back(std::move(argument));
+            return command;
+        }())
+    {
+    }
+
     std::unique_ptr<KvEngineSlotLease> lease;
+    KvEngineJob job;
     int index = -1; // the row it converts; -1 while free
-    pid_t pid = -1;
-    KvUniqueFd pidFd; // the engine's pidfd, watched by the notifier
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<QSocketNotifier> notifier; // on the engine's pidfd
     QString output;
-    double duration = 0.0;
-    qint64 logOffset = 0;
     qint64 endSeenAt = -1; // ms since epoch when nState 0 was first seen
     QElapsedTimer clock;   // since the engine started
-
-    std::string LogPath() const { return lease->JobFolder() + "kvengine.log"; }
 };
 
 KvRenderQueue::KvRenderQueue(KvFrontEndState& state, QObject* parent)
@@ -113,9 +106,7 @@ void KvRenderQueue::SetSlots(std::vector<std::unique_ptr<KvEngineSlotLease>> lea
         return;
     m_slots.clear();
     for (auto& lease : leases) {
-        auto slot = std::make_unique<Slot>();
-        slot->lease = std::move(lease);
-        m_slots.push_back(std::move(slot));
+        m_slots.push_back(std::make_unique<Slot>(std::move(lease)));
     }
     m_keepSlots = !m_slots.empty();
 }
@@ -185,9 +176,7 @@ bool KvRenderQueue::AcquireSlots(int rows)
     m_slots.clear();
     std::string error;
     for (auto& lease : KvEngineSlotLease::TakeFree(m_state.ProgramFolder(), std::min(m_parallel, rows), &error)) {
-        auto slot = std::make_unique<Slot>();
-        slot->lease = std::move(lease);
-        m_slots.push_back(std::move(slot));
+        m_slots.push_back(std::make_unique<Slot>(std::move(lease)));
     }
     if (m_slots.empty()) {
         m_lastError = QStringLiteral("No conversion can start: %1.").arg(QString::fromStdString(error));
@@ -199,8 +188,8 @@ bool KvRenderQueue::AcquireSlots(int rows)
 void KvRenderQueue::Pump()
 {
     if (m_pumping) {
-        // A message shown while a row starts runs its own event loop: what happened
-        // meanwhile is looked at once that row is done with.
+        // A handler of what the pump reports ran an event loop of its own: what
+        // happened meanwhile is looked at once this pump is done.
         m_pumpAgain = true;
         return;
     }
@@ -232,10 +221,10 @@ void KvRenderQueue::StartRows()
             QString reason;
             if (StartRow(*slot, index, reason))
                 break;
-            // Stopped (and perhaps started anew) under a message: nothing here is ours.
+            FailRow(index, reason);
+            // A handler of the failure stopped the run (and perhaps started anew).
             if (!m_running || run != m_runSerial)
                 return;
-            FailRow(index, reason);
         }
     }
 }
@@ -244,9 +233,7 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
 {
     const KvQueueRow& row = m_rows[size_t(index)];
     const std::string& folder = m_state.ProgramFolder();
-    const std::string& jobFolder = slot.lease->JobFolder();
     const tagKvOptionRecord& record = m_state.CurrentRecord();
-    tagKvJobBlock* block = slot.lease->Block();
 
     // Tell the user before the engine starts: a row with nothing to convert would
     // only produce an empty file.
@@ -254,86 +241,52 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         reason = FailureReason(KvFailure::NothingToConvert);
         return false;
     }
-    if (!block) {
-        reason = QStringLiteral("The job block is not available.");
-        return false;
-    }
-
-    const int run = m_runSerial;
     QString profileFailure;
-    if (!WriteJobWmProfile(m_state, jobFolder + "wmv.prx", &profileFailure)) {
+    if (!WriteJobWmProfile(m_state, slot.job.JobFolder() + "wmv.prx", &profileFailure)) {
         if (profileFailure == QStringLiteral("Add Audio Stream To Profile Fialed"))
-            emit message(profileFailure);
-        emit message(QStringLiteral("Save Wmv Profile Failed!"));
+            Tell(profileFailure);
+        Tell(QStringLiteral("Save Wmv Profile Failed!"));
         reason = FailureReason(KvFailure::ProfileNotSaved);
         return false;
     }
-    // Stopped while a message was up: this row is not started any more.
-    if (!m_running || run != m_runSerial)
-        return false;
-
-    const QString output = NextOutputPath(row.cells);
-
-    // The job block: everything first, the "go" flag last.
-    std::memset(block->szListFile, 0, sizeof(block->szListFile));
-    if (!SetJobPathUtf8(block->szOutputFile, output.toStdString())) {
-        reason = FailureReason(KvFailure::PathTooLong);
-        return false;
-    }
-    block->bPlayMode = 0;
-    block->bPreview = 0;
-    StoreRelease(block->dPosition, 0.0);
-    StoreRelease(block->dSoundEnd, 0.0);
-    StoreRelease(block->bEngineClosed, 0);
-    StoreRelease(block->bConvertFailed, 0);
-    StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobRunning));
-    block->bConvertJob = 1;
-    block->nPreset = record.nPreset;
-    StoreRelease(block->bStartConvert, 1);
-    auto idle = qScopeGuard([block] { StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle)); });
 
     m_state.SaveH264();
+    KvEngineJobFiles files;
+    files.record = record;
+    files.record.nJobFlags = m_state.CheckEveryOutput() ? 0 : kKvJobSkipOutputCheck;
     // Windows Media sources read the sound this front end extracted ahead; the slot's
     // engine finds it through the slot's own copy of the index.
-    const QString wavIndex = QString::fromStdString(WavIndexPath(folder));
-    const QString slotIndex = QString::fromStdString(jobFolder + "wavfiles.dat");
-    bool written = true;
-    if (wavIndex != slotIndex) {
-        QFile::remove(slotIndex);
-        if (QFileInfo::exists(wavIndex))
-            written = QFile::copy(wavIndex, slotIndex);
-    }
-    tagKvOptionRecord job = record;
-    job.nJobFlags = m_state.CheckEveryOutput() ? 0 : kKvJobSkipOutputCheck;
-    written = written && WriteOptionFileTo(job, jobFolder + "option.dat");
+    files.wavIndex = WavIndexPath(folder);
     std::unique_ptr<tagKvProjectData> project = BuildJobProject({row.cells});
     const double duration = GetAudioLineDuration(project.get());
-    tagKvProjectWriteOptions options;
-    options.programFolder = folder;
-    options.vensettingIndex = m_state.CurrentPresetIndex();
-    written = written && WriteProject(project.get(), jobFolder + "kvengine.kvmmpj", options);
+    files.project = project.get();
+    files.projectOptions.programFolder = folder;
+    files.projectOptions.vensettingIndex = m_state.CurrentPresetIndex();
+    const bool written = slot.job.WriteFiles(files);
     FreeProject(project, folder);
     if (!written) {
         reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
 
-    // Only the reason this run appends to the engine's log belongs to this row.
-    slot.logOffset = EngineLogSize(slot.LogPath());
-    slot.endSeenAt = -1;
-    slot.pid = SpawnProgram(folder + "kvengine", slot.lease->EngineArguments());
-    if (slot.pid <= 0) {
-        slot.pid = -1;
+    const QString output = NextOutputPath(row.cells);
+    switch (slot.job.Start(output.toStdString(), record.nPreset, duration)) {
+    case KvEngineJob::StartError::None: break;
+    case KvEngineJob::StartError::NoBlock:
+        reason = QStringLiteral("The job block is not available.");
+        return false;
+    case KvEngineJob::StartError::PathTooLong:
+        reason = FailureReason(KvFailure::PathTooLong);
+        return false;
+    case KvEngineJob::StartError::EngineNotStarted:
         reason = FailureReason(KvFailure::EngineNotStarted);
         return false;
     }
-    idle.dismiss();
+    slot.endSeenAt = -1;
     slot.clock.start();
     slot.index = index;
     slot.output = output;
-    slot.duration = duration;
-    slot.pidFd.reset(OpenProcessFd(slot.pid));
-    if (slot.pidFd.valid()) {
+    if (slot.job.PidFd() >= 0) {
         if (!slot.notifier) {
             slot.notifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
             connect(slot.notifier.get(), &QSocketNotifier::activated, this, [this, notifier = slot.notifier.get()] {
@@ -342,13 +295,20 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
                 Pump();
             });
         }
-        slot.notifier->setSocket(slot.pidFd.get());
+        slot.notifier->setSocket(slot.job.PidFd());
         slot.notifier->setEnabled(true);
     } else if (!m_watchTimer) {
         m_watchTimer = startTimer(kWatchInterval);
     }
     emit rowStarted(index, output);
     return true;
+}
+
+void KvRenderQueue::Tell(const QString& text)
+{
+    // Shown once the row's start is over: a message box runs its own event loop, and
+    // nothing of the queue may run inside a start.
+    QMetaObject::invokeMethod(this, [this, text] { emit message(text); }, Qt::QueuedConnection);
 }
 
 QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
@@ -411,7 +371,7 @@ void KvRenderQueue::timerEvent(QTimerEvent* event)
     if (event->timerId() == m_watchTimer) {
         // Where no pidfd tells us, look often whether an engine has ended.
         for (const auto& slot : m_slots) {
-            if (slot->index >= 0 && !slot->pidFd.valid() && !IsProcessAlive(slot->pid)) {
+            if (slot->index >= 0 && slot->job.PidFd() < 0 && slot->job.HasEnded()) {
                 Pump();
                 break;
             }
@@ -427,15 +387,14 @@ void KvRenderQueue::timerEvent(QTimerEvent* event)
 
 void KvRenderQueue::FollowSlot(Slot& slot)
 {
-    if (!IsProcessAlive(slot.pid)) {
+    if (slot.job.HasEnded()) {
         EndRow(slot);
         return;
     }
-    tagKvJobBlock* block = slot.lease->Block();
-    if (LoadAcquire(block->nState) != kKvJobIdle) {
-        const double position = LoadAcquire(block->dPosition);
-        const double percent =
-            std::clamp(slot.duration > 0.0 ? position * 100.0 / slot.duration : 0.0, 0.0, 100.0);
+    if (!slot.job.HasReportedEnd()) {
+        const double position = slot.job.Position();
+        const double duration = slot.job.Duration();
+        const double percent = std::clamp(duration > 0.0 ? position * 100.0 / duration : 0.0, 0.0, 100.0);
         const qint64 ms = slot.clock.elapsed();
         const double speed = ms > 0 && position > 0.0 ? position * 1000.0 / double(ms) : 0.0;
         emit rowProgress(slot.index, percent, speed);
@@ -447,40 +406,35 @@ void KvRenderQueue::FollowSlot(Slot& slot)
     if (slot.endSeenAt < 0)
         slot.endSeenAt = now;
     else if (now - slot.endSeenAt > kExitGraceMs)
-        ::kill(slot.pid, SIGKILL); // its end is seen like any other
+        slot.job.Kill(); // its end is seen like any other
 }
 
 void KvRenderQueue::EndRow(Slot& slot)
 {
-    tagKvJobBlock* block = slot.lease->Block();
-    const std::int32_t jobState = LoadAcquire(block->nState);
-    const bool engineFailed = LoadAcquire(block->bConvertFailed) != 0;
-    const double soundEnd = LoadAcquire(block->dSoundEnd);
-    const double length = slot.duration;
+    const double length = slot.job.Duration();
+    const KvEngineJobResult result = slot.job.Finish();
     const int index = slot.index;
     const QString output = slot.output;
-
-    // The user gets a short reason; the engine's own sentence goes with it.
-    const QString logged = EngineLogReason(slot.LogPath(), slot.logOffset);
-    QString reason;
-    if (jobState != kKvJobIdle)
-        reason = FailureReason(KvFailure::EngineStopped);
-    else if (engineFailed)
-        reason = ShortFailureReason(logged);
-    else if (!QFileInfo::exists(output))
-        reason = FailureReason(KvFailure::NoOutput);
-    if (jobState != kKvJobIdle)
-        StoreRelease(block->nState, static_cast<std::int32_t>(kKvJobIdle));
     ClearSlot(slot);
 
-    if (reason.isEmpty() && soundEnd > 0.0 && soundEnd < length - kShortSlack) {
+    // The user gets a short reason; the engine's own sentence goes with it.
+    const QString logged = QString::fromStdString(result.logLine);
+    QString reason;
+    if (result.status == KvEngineJobStatus::Died)
+        reason = FailureReason(KvFailure::EngineStopped);
+    else if (result.status == KvEngineJobStatus::Failed)
+        reason = EngineFailureReason(result.failure);
+    else if (!QFileInfo::exists(output))
+        reason = FailureReason(KvFailure::NoOutput);
+
+    if (reason.isEmpty() && result.soundEnd > 0.0 && result.soundEnd < length - kShortSlack) {
         // Converted as far as the source goes: where is that in the source's own time?
         const tagKvJobRow& cells = m_rows[size_t(index)].cells;
         const double speed = CellSeconds(cells.speed) > 0.0 ? CellSeconds(cells.speed) : 1.0;
         KvQueueShort shortened;
         shortened.index = index;
         shortened.file = QString::fromStdWString(cells.file);
-        shortened.sourceSeconds = CellSeconds(cells.start) + soundEnd * speed;
+        shortened.sourceSeconds = CellSeconds(cells.start) + result.soundEnd * speed;
         shortened.reason = ShortOutputReason(shortened.sourceSeconds, CellSeconds(cells.duration));
         m_shortened.push_back(shortened);
         emit rowEnded(index, true, shortened.reason, QString());
@@ -491,7 +445,7 @@ void KvRenderQueue::EndRow(Slot& slot)
         // now, not when the same name comes round again. One that ended on its own has
         // removed its own file; a file still under that name is someone else's (another
         // front end that chose the same name at the same moment) and stays.
-        if (jobState != kKvJobIdle)
+        if (result.status == KvEngineJobStatus::Died)
             RemovePartialOutput(output);
         FailRow(index, reason, logged);
     }
@@ -515,11 +469,8 @@ void KvRenderQueue::ClearSlot(Slot& slot)
     // The notifier stays for the slot's next engine (it may be the one calling us).
     if (slot.notifier)
         slot.notifier->setEnabled(false);
-    slot.pidFd.reset();
-    slot.pid = -1;
     slot.index = -1;
     slot.output.clear();
-    slot.duration = 0.0;
 }
 
 std::vector<KvRunningRow> KvRenderQueue::Running() const
@@ -531,7 +482,7 @@ std::vector<KvRunningRow> KvRenderQueue::Running() const
         KvRunningRow row;
         row.index = slot->index;
         row.slot = slot->lease->Slot();
-        row.pid = slot->pid;
+        row.pid = slot->job.Pid();
         row.output = slot->output;
         rows.push_back(row);
     }
@@ -549,15 +500,16 @@ void KvRenderQueue::KillEngines()
     for (const auto& slot : m_slots) {
         if (slot->index < 0)
             continue;
-        if (IsProcessAlive(slot->pid)) {
+        const pid_t pid = slot->job.Pid();
+        if (!slot->job.HasEnded()) {
             // SIGKILL cannot be refused, but the process may take a moment to go; until
             // then it may still hold its file, so the file goes when the process has.
-            ::kill(slot->pid, SIGKILL);
-            m_dying.push_back({slot->pid, slot->output});
+            slot->job.Kill();
+            m_dying.push_back({pid, slot->output});
         } else {
             RemovePartialOutput(slot->output);
         }
-        StoreRelease(slot->lease->Block()->nState, static_cast<std::int32_t>(kKvJobIdle));
+        slot->job.Finish();
         ClearSlot(*slot);
     }
     if (!m_dying.empty() && !m_reapTimer)

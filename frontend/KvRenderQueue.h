@@ -5,9 +5,8 @@
 //
 // A run converts its rows top to bottom into one target folder, up to Parallel() of
 // them at once, each by a fresh engine in an engine slot of its own (KvEngineSlotLease):
-// for every row the queue writes the slot's job files (option record, project, the
-// Windows Media profile, the WAV index), fills the slot's job block, names the output
-// and starts "kvengine --slot=k". Output names are given when a row starts, and rows
+// for every row the queue writes the Windows Media profile, names the output and hands
+// the rest to the slot's KvEngineJob (job files, job block, "kvengine --slot=k"). Output names are given when a row starts, and rows
 // start in row order, so the numbers follow the rows whatever finishes first. The names
 // follow the front-end state's name pattern (KvOutputNamePattern) as it was when the run
 // started.
@@ -177,6 +176,7 @@ private:
     void FollowSlot(Slot& slot);
     void EndRow(Slot& slot);
     void FailRow(int index, const QString& reason, const QString& detail = QString());
+    void Tell(const QString& text);
     void ClearSlot(Slot& slot);
     void KillEngines();
     void ReapEngines();

@@ -58,6 +58,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
     if (!velmora::OpenMediaInput(path, m_format)) {
         Close();
         m_error = "cannot be opened as media";
+        m_failure = velmora::KvJobFailure::SourceUnreadable;
         return false;
     }
 
@@ -67,6 +68,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         const int wanted = m_wantedStream;
         Close();
         m_error = wanted >= 0 ? "has no sound track at stream " + std::to_string(wanted) : "has no sound track";
+        m_failure = velmora::KvJobFailure::SourceUnreadable;
         return false;
     }
     const AVCodecParameters* params = m_format->streams[nAudioStream]->codecpar;
@@ -75,6 +77,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
                                  std::to_string(params->ch_layout.nb_channels) + " channels";
         Close();
         m_error = "has a sound track that cannot be decoded (its header claims " + what + ")";
+        m_failure = velmora::KvJobFailure::NotDecodable;
         return false;
     }
     // Nothing but the audio is needed; let the demuxer skip the rest.
@@ -83,6 +86,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
         const char* codec = avcodec_get_name(m_format->streams[nAudioStream]->codecpar->codec_id);
         Close();
         m_error = std::string("has a sound track that cannot be decoded (") + codec + ")";
+        m_failure = velmora::KvJobFailure::NotDecodable;
         return false;
     }
     m_frame.reset(av_frame_alloc());
@@ -90,6 +94,7 @@ bool CKvFFMpegAudioReader::OpenFile(const std::string& path)
     if (!m_frame || !m_packet) {
         Close();
         m_error = "cannot be read: out of memory";
+        m_failure = velmora::KvJobFailure::Internal;
         return false;
     }
 
@@ -153,8 +158,10 @@ bool CKvFFMpegAudioReader::Open(const std::string& path, int audioStream)
     m_error.clear();
     if (!OpenFile(path)) {
         const std::string why = m_error;
+        const velmora::KvJobFailure failure = m_failure;
         Close();
         m_error = why;
+        m_failure = failure;
         return false;
     }
 
@@ -172,6 +179,7 @@ bool CKvFFMpegAudioReader::Open(const std::string& path, int audioStream)
             why += " (" + m_decodeError + ")";
         Close();
         m_error = why;
+        m_failure = velmora::KvJobFailure::NotDecodable;
         return false;
     }
     int64_t reference = AV_NOPTS_VALUE;
@@ -197,6 +205,7 @@ bool CKvFFMpegAudioReader::Open(const std::string& path, int audioStream)
     if (!m_format) {
         Close();
         m_error = "could not be opened a second time";
+        m_failure = velmora::KvJobFailure::SourceUnreadable;
         return false;
     }
     bFailed = 0;
@@ -208,6 +217,7 @@ void CKvFFMpegAudioReader::Close()
     ClearQueue();
     m_silenceFrames = 0;
     m_error.clear();
+    m_failure = velmora::KvJobFailure::None;
     m_swr.reset();
     av_channel_layout_uninit(&m_swrInLayout);
     m_swrInRate = 0;

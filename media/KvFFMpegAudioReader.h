@@ -40,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/KvJobFailure.h"
 #include "media/KvFFMpegDeleters.h"
 #include "media/KvMediaTags.h"
 
@@ -109,6 +110,9 @@ public:
     // Why the reader is failed, in words ("has no sound track", ...); empty while it
     // is not.
     const std::string& OpenError() const { return m_error; }
+    // What kind of failure OpenError is: NotDecodable for a sound track that gives no
+    // frame, SourceUnreadable for a file that is not media or has no such track.
+    velmora::KvJobFailure OpenFailure() const { return m_failure; }
 
     // Time in seconds of the first decoded audio frame that carries a time stamp
     // (a negative one counts as 0); 0 when there is none. Measured when the file
@@ -185,6 +189,7 @@ private:
     int64_t m_queuedFrames = 0;
     int64_t m_silenceFrames = 0;     // leading silence not yet handed out
     std::string m_error;
+    velmora::KvJobFailure m_failure = velmora::KvJobFailure::None;
     std::vector<int16_t> m_convertBuf;
 
     // What the resampler was built for; a frame that differs rebuilds it.

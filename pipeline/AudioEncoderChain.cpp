@@ -118,6 +118,7 @@ struct AudioEncoderChain::Impl
 {
     std::string finalPath;
     std::string lastError;
+    KvJobFailure lastFailure = KvJobFailure::None;
     CKvPartialOutputFile file;
     ScopedOutputFormat format;     // writes through file's I/O
     bool headerWritten = false;
@@ -157,7 +158,15 @@ struct AudioEncoderChain::Impl
     int Fail(int code, const std::string& what)
     {
         lastError = what + (code < 0 ? ": " + FFmpegErrorText(code) : std::string());
+        lastFailure = FailureOfOutputError(code);
         return code < 0 ? code : AVERROR_UNKNOWN;
+    }
+
+    // Records a failure whose text was made elsewhere.
+    void Note(std::string text, KvJobFailure kind)
+    {
+        lastError = std::move(text);
+        lastFailure = kind;
     }
 
     // Readies the tags for the muxer: the MP3's own tag, or the room in the Windows
@@ -333,10 +342,10 @@ struct AudioEncoderChain::Impl
     int StoppedResult()
     {
         if (workerError < 0) {
-            lastError = workerErrorText;
+            Note(workerErrorText, FailureOfOutputError(workerError));
             return workerError;
         }
-        lastError = "the conversion was stopped";
+        Note("the conversion was stopped", KvJobFailure::Stopped);
         return AVERROR_EXIT;
     }
 
@@ -434,6 +443,11 @@ const std::string& AudioEncoderChain::LastError() const
     return m_impl->lastError;
 }
 
+KvJobFailure AudioEncoderChain::LastFailure() const
+{
+    return m_impl->lastFailure;
+}
+
 void AudioEncoderChain::SetCheckOutput(bool check)
 {
     m_impl->checkOutput = check;
@@ -474,6 +488,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     Abort();
     d.finalPath = outputPath;
     d.lastError.clear();
+    d.lastFailure = KvJobFailure::None;
     d.headerWritten = false;
     d.finished = false;
     d.encoder.reset();
@@ -520,9 +535,12 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     if (d.format->oformat->flags & AVFMT_GLOBALHEADER)
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(enc, codec, nullptr);
-    if (ret < 0)
-        return d.Fail(ret, std::string("the ") + codecName + " encoder refused " + std::to_string(settings.nBitrate / 1000)
+    if (ret < 0) {
+        d.Fail(ret, std::string("the ") + codecName + " encoder refused " + std::to_string(settings.nBitrate / 1000)
                 + " kbit/s, " + std::to_string(settings.nSampleRate) + " Hz, " + std::to_string(settings.nChannels) + " channel(s)");
+        d.lastFailure = KvJobFailure::SettingsRefused;
+        return ret;
+    }
     if (enc->frame_size <= 0)
         enc->frame_size = 1152;
     d.frameSize = enc->frame_size;
@@ -547,7 +565,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
 
     ret = d.file.Create(outputPath);
     if (ret < 0) {
-        d.lastError = d.file.Error();
+        d.Note(d.file.Error(), FailureOfOutputError(ret));
         return ret;
     }
     d.check.Stop();
@@ -624,7 +642,7 @@ int AudioEncoderChain::Finish()
         std::string why;
         ret = d.Encode(nullptr, why);
         if (ret < 0)
-            d.lastError = why;
+            d.Note(why, FailureOfOutputError(ret));
     }
     if (ret >= 0) {
         ret = av_write_trailer(d.format.get());
@@ -643,14 +661,14 @@ int AudioEncoderChain::Finish()
         std::string why = ret < 0 ? d.file.Error()
                                   : JudgeWrittenLength(d.check.Finish(), d.nextPts, d.encoder->sample_rate, d.frameSize);
         if (!why.empty()) {
-            d.lastError = why;
+            d.Note(why, ret < 0 ? FailureOfOutputError(ret) : KvJobFailure::OutputUnplayable);
             Abort();
             return ret < 0 ? ret : AVERROR_INVALIDDATA;
         }
     }
     ret = d.file.Commit();
     if (ret < 0) {
-        d.lastError = d.file.Error();
+        d.Note(d.file.Error(), FailureOfOutputError(ret));
         Abort();
         return ret;
     }

@@ -30,6 +30,7 @@
 // within kMp3CoverSide or kAsfCoverSide pixels. A cover that cannot be fitted is left
 // out (and logged); the sound is never lost for it.
 
+#include "common/KvJobFailure.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvMediaTags.h"
 
@@ -119,6 +120,9 @@ public:
     void Interrupt();
 
     const std::string& LastError() const;
+    // What kind of failure LastError is (a full disk, a folder that refuses the file,
+    // settings the encoder refuses, an output that does not play back, ...).
+    KvJobFailure LastFailure() const;
     // Encoded samples per channel given to the encoder so far (at the output rate).
     int64_t EncodedSamples() const;
 

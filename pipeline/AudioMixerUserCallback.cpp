@@ -221,7 +221,7 @@ std::optional<double> CAudioMixerUserCallback::SoundEnd() const
     return end;
 }
 
-bool CAudioMixerUserCallback::OpenSources(std::string& why)
+bool CAudioMixerUserCallback::OpenSources(std::string& why, KvJobFailure* failure)
 {
     why.clear();
     if (m_setup.project == nullptr)
@@ -236,12 +236,16 @@ bool CAudioMixerUserCallback::OpenSources(std::string& why)
         const std::string unusable = UnusableItemValue(*item);
         if (!unusable.empty()) {
             why = "the item of " + path + " has an unusable " + unusable;
+            if (failure)
+                *failure = KvJobFailure::SettingsRefused;
             return false;
         }
         const ItemAudio& audio = PrepareItem(*item);
         const std::string error = audio.source ? audio.source->OpenError() : "cannot be read";
         if (!error.empty()) {
             why = "the source " + path + " " + error;
+            if (failure)
+                *failure = audio.source ? audio.source->OpenFailure() : KvJobFailure::SourceUnreadable;
             return false;
         }
     }

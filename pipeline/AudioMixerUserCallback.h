@@ -99,8 +99,9 @@ public:
     // bDisableAudio clear) and has none yet. False at the first item whose values
     // cannot be placed on a time line (not finite, beyond any media) or whose source
     // gives no sound (cannot be opened, no sound track, no decoder); why then names
-    // the item's file and the reason. Call before the stream starts.
-    bool OpenSources(std::string& why);
+    // the item's file and the reason, and failure (when given) what kind of failure it
+    // is. Call before the stream starts.
+    bool OpenSources(std::string& why, velmora::KvJobFailure* failure = nullptr);
 
     // The graph owner that holds the callback (kept for it, not used here).
     void SetOwner(CKvVideoConverter* owner) { m_owner = owner; }

@@ -4,6 +4,8 @@
 // lead-in, positioned once, and then asked for consecutive blocks of stereo frames.
 // The FFmpeg reader satisfies it (KvFFMpegAudioSource.h); tests use a fake.
 
+#include "common/KvJobFailure.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +20,11 @@ public:
     // Why the source can deliver no sound at all ("cannot be opened as media", "has
     // no sound track", ...); empty when it can.
     virtual std::string OpenError() const = 0;
+    // What kind of failure OpenError is; a source that says nothing more is unreadable.
+    virtual KvJobFailure OpenFailure() const
+    {
+        return OpenError().empty() ? KvJobFailure::None : KvJobFailure::SourceUnreadable;
+    }
     // Time of the source's first audio, measured when it was opened (so asking costs
     // no second open); 0 when it has none.
     virtual double FirstAudioTime() = 0;

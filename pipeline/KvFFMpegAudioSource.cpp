@@ -16,6 +16,14 @@ std::string CKvFFMpegAudioSource::OpenError() const
     return m_reader->OpenError().empty() ? std::string("cannot be read") : m_reader->OpenError();
 }
 
+KvJobFailure CKvFFMpegAudioSource::OpenFailure() const
+{
+    if (!m_reader->IsFailed())
+        return KvJobFailure::None;
+    const KvJobFailure failure = m_reader->OpenFailure();
+    return failure == KvJobFailure::None ? KvJobFailure::SourceUnreadable : failure;
+}
+
 double CKvFFMpegAudioSource::FirstAudioTime()
 {
     return m_reader->ProbeFirstAudioTime();

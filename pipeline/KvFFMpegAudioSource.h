@@ -16,6 +16,7 @@ public:
     explicit CKvFFMpegAudioSource(std::shared_ptr<CKvFFMpegAudioReader> reader);
 
     std::string OpenError() const override;
+    KvJobFailure OpenFailure() const override;
     double FirstAudioTime() override;
     void SetLeadIn(double seconds) override;
     void Seek(double seconds) override;

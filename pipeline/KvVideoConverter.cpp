@@ -194,11 +194,18 @@ double CKvVideoConverter::GetDuration() const
     return m_hasGraph ? m_duration : 0.0;
 }
 
-HRESULT CKvVideoConverter::Fail(HRESULT code, const std::string& why)
+HRESULT CKvVideoConverter::Fail(HRESULT code, const std::string& why, KvJobFailure kind)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     m_lastError = why;
+    m_lastFailure = kind;
     return code;
+}
+
+KvJobFailure CKvVideoConverter::LastFailure() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_lastFailure;
 }
 
 std::string CKvVideoConverter::LastError() const
@@ -217,7 +224,7 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
         // smallest legal values and pass as a success: that is a failed job.
         if (option.nAudioBitrate <= 0 || option.nSampleRate <= 0) {
             Fail(-1, "the job's audio settings are missing (" + std::to_string(option.nAudioBitrate) + " kbit/s, " +
-                         std::to_string(option.nSampleRate) + " Hz)");
+                         std::to_string(option.nSampleRate) + " Hz)", KvJobFailure::SettingsRefused);
             return false;
         }
         m_outputSettings = LegaliseMp3Settings(option.nAudioBitrate, option.nSampleRate, option.nChannels, &m_settingsNote);
@@ -226,28 +233,29 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
     const std::string path = ProgramPath(m_setup.programFolder, "tmp/wmv.prx");
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        Fail(-1, "the Windows Media profile " + path + " is missing");
+        Fail(-1, "the Windows Media profile " + path + " is missing", KvJobFailure::SettingsRefused);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        Fail(-1, "the Windows Media profile " + path + " is not a file");
+        Fail(-1, "the Windows Media profile " + path + " is not a file", KvJobFailure::SettingsRefused);
         return false;
     }
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) {
-        Fail(-1, "the Windows Media profile " + path + " cannot be read");
+        Fail(-1, "the Windows Media profile " + path + " cannot be read", KvJobFailure::SettingsRefused);
         return false;
     }
     WmProfileStream stream;
     if (!ParseWmProfile(bytes, stream)) {
-        Fail(-1, "the Windows Media profile " + path + " describes no audio stream");
+        Fail(-1, "the Windows Media profile " + path + " describes no audio stream", KvJobFailure::SettingsRefused);
         return false;
     }
     if (stream.nBitrate <= 0 || stream.nSampleRate <= 0 || stream.nChannels <= 0) {
         Fail(-1, "the Windows Media profile " + path + " gives no audio settings (" + std::to_string(stream.nBitrate) +
                      " bit/s, " + std::to_string(stream.nSampleRate) + " Hz, " + std::to_string(stream.nChannels) +
-                     " channels)");
+                     " channels)",
+             KvJobFailure::SettingsRefused);
         return false;
     }
     m_outputSettings = LegaliseWmaSettings(stream.wFormatTag, stream.nBitrate, stream.nSampleRate, stream.nChannels,
@@ -264,6 +272,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_lastError.clear();
+        m_lastFailure = KvJobFailure::None;
     }
 
     // An empty or endless time line would be "finished" as an empty file or never.
@@ -280,8 +289,9 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     // Before any file is written: a source without sound would mix as silence and
     // pass as a finished file.
     std::string why;
-    if (!m_audioCallback->OpenSources(why))
-        return Fail(-1, why);
+    KvJobFailure failure = KvJobFailure::Internal;
+    if (!m_audioCallback->OpenSources(why, &failure))
+        return Fail(-1, why, failure);
 
     if (m_audioCallback->HasVuMeter())
         m_levelMap.Create(m_setup.programFolder, duration, m_frameRate); // without it the meter stays still
@@ -292,7 +302,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     m_chain.SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     const int opened = m_chain.Open(outputPath, m_outputSettings, kTimeLineRate);
     if (opened < 0)
-        return Fail(opened, m_chain.LastError());
+        return Fail(opened, m_chain.LastError(), m_chain.LastFailure());
 
     m_stopping = false;
     m_streamDone = false;
@@ -330,7 +340,7 @@ int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrame
     }
     const int queued = keep > 0 ? m_chain.Write(pcm, keep) : 0;
     if (queued < 0) {
-        Fail(queued, m_chain.LastError());
+        Fail(queued, m_chain.LastError(), m_chain.LastFailure());
         return queued;
     }
     PublishPosition(soundEnd ? m_soundEnd.load() : LoadAcquire(m_shadowBlock.dPosition));
@@ -345,12 +355,13 @@ void CKvVideoConverter::OnStreamEnd(int result)
     }
     if (result >= 0 && m_soundEnd.load() == 0.0) {
         // Nothing of the sources lies inside the time line (a Start past the real end).
-        result = Fail(-1, "the sources hold no sound within the time line; their sound ends before it starts");
+        result = Fail(-1, "the sources hold no sound within the time line; their sound ends before it starts",
+                      KvJobFailure::SourceEndedEarly);
     }
     if (result >= 0) {
         result = m_chain.Finish();
         if (result < 0)
-            Fail(result, m_chain.LastError());
+            Fail(result, m_chain.LastError(), m_chain.LastFailure());
     } else {
         m_chain.Abort();
     }

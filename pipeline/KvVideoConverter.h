@@ -141,6 +141,8 @@ public:
 
     // Why the last build or run failed, in one line.
     std::string LastError() const;
+    // What kind of failure LastError is, for the job block's failure code.
+    velmora::KvJobFailure LastFailure() const;
     // What the build used instead of settings the encoder cannot take; empty when the
     // settings were used as they are.
     const std::string& SettingsNote() const { return m_settingsNote; }
@@ -151,7 +153,8 @@ public:
 
 protected:
     // Records why the build or run failed (LastError) and returns code.
-    velmora::HRESULT Fail(velmora::HRESULT code, const std::string& why);
+    velmora::HRESULT Fail(velmora::HRESULT code, const std::string& why,
+                          velmora::KvJobFailure kind = velmora::KvJobFailure::Internal);
     // Queues a graph event and announces it through the notify callback. Any thread.
     void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
     const velmora::KvConverterSetup& Setup() const { return m_setup; }
@@ -198,4 +201,5 @@ private:
     };
     std::deque<GraphEvent> m_events;
     std::string m_lastError;
+    velmora::KvJobFailure m_lastFailure = velmora::KvJobFailure::None;
 };

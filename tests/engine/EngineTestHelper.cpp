@@ -3,6 +3,7 @@
 #include "common/KvEngineSlot.h"
 #include "common/KvProcess.h"
 #include "common/KvText.h"
+#include "project/KvEngineJob.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 
@@ -170,16 +171,7 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
 
 void EngineJob::FillConversion(const std::string& outputPath, bool startConvert, int preset)
 {
-    tagKvJobBlock& block = Block();
-    SetJobPath(block.szListFile, u"");
-    SetJobPathUtf8(block.szOutputFile, outputPath);
-    block.bPlayMode = 0;
-    block.dPosition = 0.0;
-    block.nState = kKvJobRunning;
-    block.bConvertJob = 1;
-    block.nPreset = preset;
-    block.bConvertFailed = 0;
-    StoreRelease(block.bStartConvert, startConvert ? 1 : 0);
+    KvEngineJob::FillConversionBlock(Block(), outputPath, preset, startConvert);
 }
 
 void EngineJob::FillPreview(double duration, int preset)

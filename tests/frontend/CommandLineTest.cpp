@@ -15,9 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -42,10 +44,10 @@ struct Result
     QString err;
 };
 
-Result Render(const QStringList& args, int timeoutMs = 180000)
+Result Render(const QStringList& args, int timeoutMs = 180000, const QProcessEnvironment& environment = NoDisplay())
 {
     QProcess process;
-    process.setProcessEnvironment(NoDisplay());
+    process.setProcessEnvironment(environment);
     process.start(kProgram, args);
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
@@ -352,6 +354,60 @@ TEST_P(CommandLineStop, EndsTheEnginesAndLeavesNoPartialFile)
         EXPECT_FALSE(IsEngine(engine)) << "engine " << engine << " outlived the run";
     EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("stopped"));
     EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 1)));
+}
+
+// A small file system of its own (tmpfs: only root may mount one; CI runs as root).
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const std::string& size)
+        : m_folder("velmora-small")
+    {
+        m_mounted = geteuid() == 0
+                    && RunCommand("mount -t tmpfs -o size=" + size + " velmora-test " + ShellQuote(m_folder.Path())) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            RunCommand("umount " + ShellQuote(m_folder.Path()));
+    }
+    bool Mounted() const { return m_mounted; }
+    const std::string& Path() const { return m_folder.Path(); }
+
+private:
+    TempFolder m_folder;
+    bool m_mounted = false;
+};
+
+// The engine's failure reaches the front end as a code, so the user's language changes
+// nothing: a disk that fills while the second row converts reads "the disk is full",
+// with the same exit status, and what the engine logs is English.
+TEST(CommandLine, ADiskThatFillsMidJobReadsTheDiskIsFullUnderAGermanLocale)
+{
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    std::setlocale(LC_ALL, "C");
+    SmallDisk disk("600k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    TempFolder sources("velmora-src");
+    const std::string small = sources.Path() + "a small.wav";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=440:sample_rate=8000:duration=2 -ac 1", small));
+
+    QProcessEnvironment german = NoDisplay();
+    for (const char* name : {"LANG", "LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+        german.insert(QString::fromLatin1(name), QStringLiteral("de_DE.UTF-8"));
+    german.insert(QStringLiteral("LANGUAGE"), QStringLiteral("de"));
+    // The small file passes the room check up front; the long one fills the disk.
+    const Result run = Render({"--render", QString::fromStdString(disk.Path()), "--format", "mp3", "--bitrate", "128",
+                               "--jobs", "1", QString::fromStdString(small), QString::fromStdString(LongSound())},
+                              180000, german);
+    EXPECT_EQ(run.code, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QString::fromStdString("Failed " + LongSound() + ": the disk is full")))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Finish ")) << run.out.toStdString();
+    const QDir folder(QString::fromStdString(disk.Path()));
+    EXPECT_TRUE(folder.entryList({"*.part"}, QDir::Files).isEmpty()) << folder.entryList().join(' ').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, CommandLineStop, ::testing::Values(SIGINT, SIGTERM),

@@ -11,6 +11,7 @@
 
 #include <QDir>
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -68,19 +69,18 @@ TEST(TargetFolder, EstimatesAnOutputFromItsLengthAndTheBitRateThatWillBeWritten)
     EXPECT_EQ(OutputBitrate(record), 0);
 }
 
-TEST(QueueReport, ShortReasonsAndASummaryGroupedByReason)
+TEST(QueueReport, FailureCodesAndASummaryGroupedByReason)
 {
-    EXPECT_EQ(ShortFailureReason("job failed: the conversion aborted: writing the output failed: No space left on device"),
-              FailureReason(KvFailure::DiskFull));
-    EXPECT_EQ(ShortFailureReason("job failed: cannot write /x/(output001)a.mp3.part: Permission denied"),
-              FailureReason(KvFailure::FolderNotWritable));
-    EXPECT_EQ(ShortFailureReason("job failed: the project's time line has no length"), FailureReason(KvFailure::ConversionFailed));
-    EXPECT_EQ(ShortFailureReason(QString()), FailureReason(KvFailure::ConversionFailed));
-    EXPECT_EQ(ShortFailureReason("job failed: the conversion to /x/a.mp3 cannot start: the source /x/a.flac has a "
-                                 "sound track that cannot be decoded (Invalid data found when processing input)"),
-              FailureReason(KvFailure::NotDecodable));
-    EXPECT_EQ(ShortFailureReason("job failed: the conversion aborted: the written file plays back only 41.2 s of 60.0 s"),
-              FailureReason(KvFailure::OutputUnplayable));
+    // The engine's code, never its words: a system error number is sorted the same
+    // whatever language the system speaks, and codes an older or newer engine writes
+    // still read as a failure.
+    EXPECT_EQ(EngineFailureReason(FailureOfOutputError(-ENOSPC)), FailureReason(KvFailure::DiskFull));
+    EXPECT_EQ(EngineFailureReason(FailureOfOutputError(EDQUOT)), FailureReason(KvFailure::DiskFull));
+    EXPECT_EQ(EngineFailureReason(FailureOfOutputError(-EROFS)), FailureReason(KvFailure::FolderNotWritable));
+    EXPECT_EQ(EngineFailureReason(FailureOfOutputError(-EIO)), FailureReason(KvFailure::ConversionFailed));
+    EXPECT_EQ(EngineFailureReason(JobFailureFromCode(4)), FailureReason(KvFailure::NotDecodable));
+    EXPECT_EQ(EngineFailureReason(JobFailureFromCode(0)), FailureReason(KvFailure::ConversionFailed));
+    EXPECT_EQ(EngineFailureReason(JobFailureFromCode(77)), FailureReason(KvFailure::ConversionFailed));
 
     EXPECT_EQ(FailureSummary({}), QString());
     EXPECT_EQ(FailureSummary({{"/a/one.mp4", FailureReason(KvFailure::EngineStopped)}}),

@@ -1,12 +1,11 @@
 // Plays the front end's part for one MP3 conversion against an installed program
-// folder, as whoever runs it: makes that user's work folder, writes the option file
-// and the job project into it, creates the job block, starts the installed engine and
-// waits for it. The install test runs it as unprivileged users.
+// folder, as whoever runs it: makes that user's work folder and the job block, and
+// has a KvEngineJob write the job files, start the installed engine and wait for it. The install test runs it as unprivileged users.
 //
 //   velmora_installed_job [--slot=k] PROGRAM_FOLDER SOURCE SECONDS OUTPUT
 //
-// Prints "work=<work folder> block=<job block name>" and then the job block's end
-// state; exits 0 when the engine finished the job.
+// Prints "work=<work folder> block=<job block name>" and then how the job ended;
+// exits 0 when the engine finished the job.
 
 #include "common/KvEngineSlot.h"
 #include "common/KvJobBlockMapping.h"
@@ -14,14 +13,13 @@
 #include "common/KvProcess.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
+#include "project/KvEngineJob.h"
 #include "project/KvJobProject.h"
 #include "project/KvProjectWriter.h"
 
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 using namespace velmora;
@@ -32,19 +30,6 @@ int Fail(const std::string& text)
 {
     std::fprintf(stderr, "velmora_installed_job: %s\n", text.c_str());
     return 1;
-}
-
-// The engine's exit status, or -1 when it did not end within the time.
-int WaitFor(pid_t pid, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
 }
 
 } // namespace
@@ -77,9 +62,6 @@ int main(int argc, char* argv[])
     record.nAudioBitrate = 128;
     record.nSampleRate = 44100;
     record.nChannels = 2;
-    if (!WriteOptionFile(record, folder))
-        return Fail("cannot write " + ProgramPath(folder, "tmp/option.dat"));
-
     tagKvJobRow row;
     row.file = Utf8ToWide(args[1]);
     row.duration = seconds;
@@ -92,28 +74,23 @@ int main(int argc, char* argv[])
     row.sourceWidth = L"0";
     row.sourceHeight = L"0";
     auto project = BuildJobProject({row});
-    tagKvProjectWriteOptions writeOptions;
-    writeOptions.programFolder = folder;
-    const std::string projectPath = ProgramPath(folder, "tmp/kvengine.kvmmpj");
-    if (!WriteProject(project.get(), projectPath, writeOptions))
-        return Fail("cannot write " + projectPath);
 
     CKvJobBlockOwner owner;
     if (!owner.Create(folder, slot))
         return Fail("cannot create the job block " + owner.Name() + ", errno " + std::to_string(owner.Error()));
     std::printf("work=%s block=%s\n", WorkFolderOf(folder).c_str(), owner.Name().c_str());
-    tagKvJobBlock& block = *owner.Block();
-    SetJobPathUtf8(block.szOutputFile, args[3]);
-    block.nPreset = record.nPreset;
-    block.bConvertJob = 1;
-    block.nState = kKvJobRunning;
-    StoreRelease(block.bStartConvert, 1);
-
-    const int status = WaitFor(SpawnProgram(folder + "kvengine", EngineSlotArguments(slot)), std::chrono::seconds(120));
-    std::printf("exit=%d nState=%d bConvertFailed=%d bEngineClosed=%d dPosition=%.3f\n", status,
-                LoadAcquire(block.nState), LoadAcquire(block.bConvertFailed), LoadAcquire(block.bEngineClosed),
-                LoadAcquire(block.dPosition));
-    const bool done = status == 0 && LoadAcquire(block.nState) == kKvJobIdle && LoadAcquire(block.bConvertFailed) == 0
-        && LoadAcquire(block.bEngineClosed) == 1;
+    KvEngineJob job(folder, slot, owner.Block());
+    KvEngineJobFiles files;
+    files.record = record;
+    files.project = project.get();
+    std::string why;
+    if (!job.WriteFiles(files, &why))
+        return Fail(why);
+    if (job.Start(args[3], record.nPreset, GetAudioLineDuration(project.get())) != KvEngineJob::StartError::None)
+        return Fail("cannot start the engine");
+    const KvEngineJobResult result = job.Wait(std::chrono::seconds(120));
+    std::printf("exit=%d status=%d failure=%s dPosition=%.3f\n", result.exitStatus, static_cast<int>(result.status),
+                std::string(JobFailureName(result.failure)).c_str(), result.position);
+    const bool done = result.exitStatus == 0 && result.status == KvEngineJobStatus::Finished;
     return done ? 0 : 1;
 }
