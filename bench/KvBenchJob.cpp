@@ -55,7 +55,7 @@ int main(int argc, char* argv[])
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     const std::string source = argv[2];
-    const std::wstring seconds = Utf8ToWide(argv[3]);
+    const double seconds = ParseDouble(argv[3]);
     const std::string output = argv[4];
     const std::string timeReport = argv[5];
 
@@ -82,14 +82,7 @@ int main(int argc, char* argv[])
     tagKvJobRow row;
     row.file = Utf8ToWide(source);
     row.duration = seconds;
-    row.start = L"0";
     row.end = seconds;
-    row.syncAudio = L"0";
-    row.volume = L"1.00";
-    row.speed = L"1";
-    row.hasAudio = L"1";
-    row.sourceWidth = L"0";
-    row.sourceHeight = L"0";
     std::vector<tagKvJobRow> rows{row};
     if (argc >= 7) {
         rows.push_back(row);

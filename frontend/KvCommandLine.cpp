@@ -513,12 +513,12 @@ int KvCommandLine::Run(const QStringList& args)
             continue;
         }
         if (IsWindowsMediaPath(file))
-            PreExtractSound(programFolder, QString::fromStdWString(source.cells.file).toStdString(), -1, ExtractAudioToWav);
+            PreExtractSound(programFolder, source.item.source.toStdString(), -1, ExtractAudioToWav);
         if (options.start > 0.0)
-            source.cells.start = Seconds(options.start).toStdWString();
-        if (options.end >= 0.0 && options.end < ParseDoubleW(source.cells.duration))
-            source.cells.end = Seconds(options.end).toStdWString();
-        rows.push_back({source.cells, int(rows.size())});
+            source.item.start = options.start;
+        if (options.end >= 0.0 && options.end < source.item.Length())
+            source.item.end = options.end;
+        rows.push_back({source.item.JobRow(), int(rows.size())});
     }
     if (rows.empty())
         return report.FailedCount() > 0 ? kExitFailed : kExitDone;

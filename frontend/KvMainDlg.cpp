@@ -54,19 +54,9 @@ QString SkinPath(const char* relative)
     return CKvUIManager::ResolvePath(QString::fromLatin1(relative));
 }
 
-const QString& StateFinish()
+bool IsFinished(KvRowState state)
 {
-    return KvMediaList::StateFinish();
-}
-
-bool IsFinished(const QString& state)
-{
-    return KvMediaList::IsFinishState(state);
-}
-
-bool IsFailed(const QString& state)
-{
-    return state.compare(KvMediaList::StateFailed(), Qt::CaseInsensitive) == 0;
+    return state == KvRowState::Finished || state == KvRowState::FinishedShort;
 }
 
 // The files are read where they lie: a copy is all a drop may stand for, never a move
@@ -804,7 +794,7 @@ std::vector<int> CKvMainDlg::RowsToConvert() const
 {
     std::vector<int> rows;
     for (int row = 0; row < m_mediaList->RowCount(); ++row) {
-        if (!IsFinished(m_mediaList->StateText(row)))
+        if (!IsFinished(m_mediaList->Model().At(row).state))
             rows.push_back(row);
     }
     return rows;
@@ -829,7 +819,7 @@ bool CKvMainDlg::StartQueue(const QString& folder)
     // Whatever an earlier run left on a row (a "Failed" and its reason), this run
     // starts every row it converts afresh.
     for (const KvQueueRow& row : rows) {
-        m_mediaList->SetState(row.tag, KvMediaList::StateReady(), 0, false);
+        m_mediaList->SetState(row.tag, KvRowState::Ready, 0, false);
         m_mediaList->SetRowToolTip(row.tag, QString());
     }
     SetBusy(true);
@@ -863,9 +853,9 @@ void CKvMainDlg::SetBusy(bool busy)
         // Rows that were waiting or running go back to waiting; finished rows and
         // rows that failed keep their state (a failed row shows why until the next run).
         for (int row = 0; row < m_mediaList->RowCount(); ++row) {
-            const QString state = m_mediaList->StateText(row);
-            if (!IsFinished(state) && !IsFailed(state))
-                m_mediaList->SetState(row, KvMediaList::StateReady(), 0, false);
+            const KvRowState state = m_mediaList->Model().At(row).state;
+            if (!IsFinished(state) && state != KvRowState::Failed)
+                m_mediaList->SetState(row, KvRowState::Ready, 0, false);
         }
     }
     Manager()->Invalidate();
@@ -877,12 +867,12 @@ void CKvMainDlg::OnRowStarted(int index, const QString& output)
     const int row = m_queue->Rows()[size_t(index)].tag;
     m_mediaList->SetRowToolTip(row, QString());
     m_mediaList->SetRowOutput(row, output);
-    m_mediaList->SetState(row, KvMediaList::ProgressText(0.0), 0);
+    m_mediaList->SetState(row, KvRowState::Running, 0.0);
 }
 
 void CKvMainDlg::OnRowProgress(int index, double percent)
 {
-    m_mediaList->SetState(m_queue->Rows()[size_t(index)].tag, KvMediaList::ProgressText(percent), static_cast<int>(percent));
+    m_mediaList->SetState(m_queue->Rows()[size_t(index)].tag, KvRowState::Running, percent);
 }
 
 void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, const QString& detail)
@@ -891,16 +881,16 @@ void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, con
     if (finished && !reason.isEmpty()) {
         // Converted, but the source ended before its header said: the row says so,
         // and its Duration becomes what the source really holds.
-        m_mediaList->SetState(row, KvMediaList::StateFinishShort(), 100);
+        m_mediaList->SetState(row, KvRowState::FinishedShort);
         m_mediaList->SetRowToolTip(row, reason.left(1).toUpper() + reason.mid(1) + u'.');
         if (const KvQueueShort* shortened = m_queue->FindShort(index))
             m_mediaList->SetSourceLength(row, shortened->sourceSeconds);
     } else if (finished) {
-        m_mediaList->SetState(row, StateFinish(), 100);
+        m_mediaList->SetState(row, KvRowState::Finished);
         m_mediaList->SetRowToolTip(row, QString());
     } else {
         // The short reason for the user, the engine's own sentence below it.
-        m_mediaList->SetState(row, KvMediaList::StateFailed(), 0);
+        m_mediaList->SetState(row, KvRowState::Failed);
         const QString tip = reason.left(1).toUpper() + reason.mid(1) + u'.';
         m_mediaList->SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
     }

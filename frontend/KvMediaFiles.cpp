@@ -123,18 +123,8 @@ KvSourceRow ReadSourceRow(const QString& file)
         if (const double measured = MeasureSoundLength(path.toStdString()); measured > 0.0)
             info.dDuration = measured;
     }
-    // The texts the list shows for a newly added file.
-    const std::wstring duration = Utf8ToWide(FormatDoubleAs("%3.2lf", info.dDuration));
-    row.cells.file = path.toStdWString();
-    row.cells.duration = duration;
-    row.cells.start = L"0.00";
-    row.cells.end = duration;
-    row.cells.syncAudio = L"0.00";
-    row.cells.volume = L"1.00";
-    row.cells.speed = L"1.00";
-    row.cells.hasAudio = FormatIntW(info.nHasAudio);
-    row.cells.sourceWidth = FormatIntW(info.nWidth);
-    row.cells.sourceHeight = FormatIntW(info.nHeight);
+    // The row the list makes of a newly added file.
+    row.item = KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight);
     return row;
 }
 

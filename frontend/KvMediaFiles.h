@@ -6,6 +6,7 @@
 // and anything else that takes files (folders dropped on the window) share these, so
 // they all turn a file into the same row.
 
+#include "frontend/KvQueueModel.h"
 #include "project/KvJobProject.h"
 
 #include <QList>
@@ -51,11 +52,11 @@ struct KvDroppedFiles
 };
 KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls);
 
-// A file read as a row: the cells the media list gives a newly added file, or why it
+// A file read as a row: the row the media list makes of a newly added file, or why it
 // cannot be one (KvMediaList::ReasonUnreadable, ReasonNoSound).
 struct KvSourceRow
 {
-    tagKvJobRow cells;
+    KvQueueItem item;
     QString problem;
 };
 KvSourceRow ReadSourceRow(const QString& path);

@@ -38,7 +38,6 @@ namespace {
 
 struct ColumnSpec
 {
-    const char* header;
     int width;
     int kind;
 };
@@ -46,25 +45,25 @@ struct ColumnSpec
 constexpr ColumnSpec kColumns[kMediaColumnCount] = {
     // The time columns hold values like "3723.46" (an hour-long film) in the list's
     // cell font; they take what the file and state columns can spare.
-    {"File", 360, CKvListCtrl::KindText},
-    {"State", 240, CKvListCtrl::KindProgress},
-    {"Duration", 110, CKvListCtrl::KindText},
-    {"Start", 110, CKvListCtrl::KindEdit},
-    {"End", 110, CKvListCtrl::KindEdit},
-    {"Sync Audio", 100, CKvListCtrl::KindEdit},
-    {"Volume", 60, CKvListCtrl::KindEdit},
-    {"Speed", 60, CKvListCtrl::KindEdit},
-    {"New Width", 100, CKvListCtrl::KindEdit},
-    {"New Height", 100, CKvListCtrl::KindEdit},
-    {"Crop X", 60, CKvListCtrl::KindEdit},
-    {"Crop Y", 60, CKvListCtrl::KindEdit},
-    {"Crop W", 60, CKvListCtrl::KindEdit},
-    {"Crop H", 60, CKvListCtrl::KindEdit},
-    {"Has Video", 60, CKvListCtrl::KindText},
-    {"Has Audio", 60, CKvListCtrl::KindText},
-    {"Source W", 60, CKvListCtrl::KindText},
-    {"Source H", 60, CKvListCtrl::KindText},
-    {"Track", 170, CKvListCtrl::KindChoice},
+    {360, CKvListCtrl::KindText},   // File
+    {240, CKvListCtrl::KindProgress}, // State
+    {110, CKvListCtrl::KindText},   // Duration
+    {110, CKvListCtrl::KindEdit},   // Start
+    {110, CKvListCtrl::KindEdit},   // End
+    {100, CKvListCtrl::KindEdit},   // Sync Audio
+    {60, CKvListCtrl::KindEdit},    // Volume
+    {60, CKvListCtrl::KindEdit},    // Speed
+    {100, CKvListCtrl::KindEdit},   // New Width
+    {100, CKvListCtrl::KindEdit},   // New Height
+    {60, CKvListCtrl::KindEdit},    // Crop X
+    {60, CKvListCtrl::KindEdit},    // Crop Y
+    {60, CKvListCtrl::KindEdit},    // Crop W
+    {60, CKvListCtrl::KindEdit},    // Crop H
+    {60, CKvListCtrl::KindText},    // Has Video
+    {60, CKvListCtrl::KindText},    // Has Audio
+    {60, CKvListCtrl::KindText},    // Source W
+    {60, CKvListCtrl::KindText},    // Source H
+    {170, CKvListCtrl::KindChoice}, // Track
 };
 
 constexpr int kFirstHiddenColumn = kColSyncAudio;
@@ -73,29 +72,10 @@ constexpr int kFirstHiddenColumn = kColSyncAudio;
 constexpr int kLastOfferedColumn = kColSpeed;
 // How long the tip about a refused edit stays.
 constexpr int kProblemTipMs = 6000;
-// Volume and Speed are factors; beyond these the result is noise or a file of hours.
-constexpr double kMaxVolume = 10.0;
-constexpr double kMinSpeed = 0.1;
-constexpr double kMaxSpeed = 10.0;
 
 QString FromC(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-QString IntText(int value)
-{
-    return FromC(FormatInt(value));
-}
-
-bool ParseCell(const QString& text, double& value)
-{
-    return TryParseDouble(text.toStdString(), value);
-}
-
-QString Seconds(double value)
-{
-    return FromC(FormatDoubleAs("%.2f", value));
 }
 
 // Holds the wait cursor while a long main-thread step runs.
@@ -124,20 +104,17 @@ private:
 
 const QString& KvMediaList::StateReady()
 {
-    static const QString text = QStringLiteral("Ready");
-    return text;
+    return KvQueueModel::StateReady();
 }
 
 const QString& KvMediaList::StateFinish()
 {
-    static const QString text = QStringLiteral("Finish");
-    return text;
+    return KvQueueModel::StateFinish();
 }
 
 const QString& KvMediaList::StateFinishShort()
 {
-    static const QString text = QStringLiteral("Finish \u26A0");
-    return text;
+    return KvQueueModel::StateFinishShort();
 }
 
 bool KvMediaList::IsFinishState(const QString& state)
@@ -147,13 +124,12 @@ bool KvMediaList::IsFinishState(const QString& state)
 
 const QString& KvMediaList::StateFailed()
 {
-    static const QString text = QStringLiteral("Failed");
-    return text;
+    return KvQueueModel::StateFailed();
 }
 
 QString KvMediaList::ProgressText(double percent)
 {
-    return FromC(FormatDoubleAs("%3.3lf%%", percent));
+    return KvQueueModel::ProgressText(percent);
 }
 
 const QString& KvMediaList::ReasonNoSound()
@@ -194,6 +170,7 @@ KvMediaList::KvMediaList(CKvListCtrl* list, std::string programFolder)
 {
     if (!m_programFolder.empty() && m_programFolder.back() != '/')
         m_programFolder += '/';
+    m_model.SetListener([this](int row) { ShowRow(row); });
 }
 
 KvMediaList::~KvMediaList()
@@ -206,8 +183,8 @@ void KvMediaList::CreateColumns()
 {
     if (!m_list)
         return;
-    for (const ColumnSpec& column : kColumns)
-        m_list->InsertColumn(column.kind, column.width, QString::fromLatin1(column.header));
+    for (int column = 0; column < kMediaColumnCount; ++column)
+        m_list->InsertColumn(kColumns[column].kind, kColumns[column].width, KvQueueModel::ColumnHeader(column));
     for (int column = kFirstHiddenColumn; column < kMediaColumnCount; ++column)
         m_list->ShowColumn(column, false, false);
     for (int column = kLastOfferedColumn + 1; column < kMediaColumnCount; ++column)
@@ -300,47 +277,27 @@ bool KvMediaList::AddFile(const QString& file)
     if (IsWindowsMediaPath(path))
         PreExtractSound(utf8, -1);
 
-    const qint64 serial = m_nextSerial++;
-    const int row = m_list->AddRow(path, serial);
+    std::vector<KvTrackChoice> tracks;
+    for (const AudioTrackInfo& track : info.audioTracks)
+        tracks.push_back({FromC(AudioTrackLabel(track)), track.nStreamIndex});
+    const int row = m_list->AddRow(path);
     if (row < 0)
         return false;
-    const QString duration = FromC(FormatDoubleAs("%3.2lf", info.dDuration));
-    const QString width = IntText(info.nWidth);
-    const QString height = IntText(info.nHeight);
-    const QString values[kMediaColumnCount] = {
-        path,
-        StateReady(),
-        duration,
-        QStringLiteral("0.00"),
-        duration,
-        QStringLiteral("0.00"),
-        QStringLiteral("1.00"),
-        QStringLiteral("1.00"),
-        width,
-        height,
-        QStringLiteral("0"),
-        QStringLiteral("0"),
-        width,
-        height,
-        IntText(info.nHasVideo),
-        IntText(info.nHasAudio),
-        width,
-        height,
-        // A single sound track leaves nothing to choose.
-        info.audioTracks.size() > 1 ? FromC(AudioTrackLabel(info.audioTracks.front())) : QString(),
-    };
-    for (int column = 1; column < kMediaColumnCount; ++column)
-        m_list->SetCellText(column, row, values[column], false);
-    if (info.audioTracks.size() > 1) {
-        std::vector<tagKvListCtrlItemComboData> tracks;
-        for (const AudioTrackInfo& track : info.audioTracks)
-            tracks.push_back({FromC(AudioTrackLabel(track)), track.nStreamIndex});
-        m_list->SetCellChoices(kColTrack, row, tracks);
-        ShowTrackColumn();
+    // A single sound track leaves nothing to choose.
+    const bool choose = tracks.size() > 1;
+    if (choose) {
+        std::vector<tagKvListCtrlItemComboData> choices;
+        for (const KvTrackChoice& track : tracks)
+            choices.push_back({track.label, track.streamIndex});
+        m_list->SetCellChoices(kColTrack, row, choices);
     }
-    m_list->SetProgress(kColState, row, 0, false);
-    RowExtra& extra = m_extras[serial];
-    std::copy(std::begin(values), std::end(values), std::begin(extra.accepted));
+    const bool redraw = std::exchange(m_redraw, false); // the add draws the list once at its end
+    m_model.Add(KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight,
+                                      choose ? std::move(tracks) : std::vector<KvTrackChoice>{}));
+    m_redraw = redraw;
+    const qint64 serial = m_model.Serial(row);
+    if (choose)
+        ShowTrackColumn();
     // A file of sound alone may declare any length (a cut file keeps its header): what
     // it holds is counted from its packets, after the row is shown.
     if (!info.nHasVideo) {
@@ -352,35 +309,44 @@ bool KvMediaList::AddFile(const QString& file)
     return true;
 }
 
-void KvMediaList::OnLengthMeasured(qint64 serial, double seconds)
+void KvMediaList::ShowRow(int row)
 {
     if (!m_list)
         return;
-    for (int row = 0; row < RowCount(); ++row) {
-        if (m_list->GetRowData(row) == serial) {
-            SetSourceLength(row, seconds);
-            return;
-        }
+    if (row < 0) {
+        for (int each = 0; each < m_model.Count() && each < m_list->GetRowCount(); ++each)
+            ShowRow(each);
+        if (CKvUIManager* manager = m_list->Manager())
+            manager->RedrawControl(m_list);
+        return;
     }
+    if (row >= m_list->GetRowCount())
+        return;
+    for (int column = 0; column < kMediaColumnCount; ++column)
+        m_list->SetCellText(column, row, m_model.CellText(column, row), false);
+    // A failed row stands out in the skin's danger colour, a short one in amber.
+    const KvQueueItem& item = m_model.At(row);
+    m_list->SetCellColor(kColState, row,
+                         item.state == KvRowState::Failed          ? DangerColorRef()
+                         : item.state == KvRowState::FinishedShort ? AccentColorRef()
+                                                                   : CKvUIManager::Colors().clrText,
+                         false);
+    const bool finished = item.state == KvRowState::Finished || item.state == KvRowState::FinishedShort;
+    m_list->SetProgress(kColState, row,
+                        item.state == KvRowState::Running ? int(item.percent) : finished ? 100 : 0, m_redraw);
+}
+
+void KvMediaList::OnLengthMeasured(qint64 serial, double seconds)
+{
+    if (m_list)
+        SetSourceLength(m_model.FindSerial(serial), seconds);
 }
 
 void KvMediaList::SetSourceLength(int row, double seconds)
 {
-    RowExtra* extra = Extra(row);
-    if (!extra || !(seconds > 0.0) || !std::isfinite(seconds))
-        return;
-    const QString text = FromC(FormatDoubleAs("%3.2lf", seconds));
-    QString& duration = extra->accepted[kColDuration];
-    if (text == duration)
-        return;
-    double end = 0.0;
-    ParseCell(extra->accepted[kColEnd], end);
-    if (extra->accepted[kColEnd] == duration || end > seconds) {
-        extra->accepted[kColEnd] = text;
-        m_list->SetCellText(kColEnd, row, text, false);
-    }
-    duration = text;
-    m_list->SetCellText(kColDuration, row, text, true);
+    m_model.SetMeasuredLength(row, seconds);
+    if (m_list && row >= 0 && row < m_list->GetRowCount())
+        m_list->SetCellText(kColDuration, row, m_model.CellText(kColDuration, row), true);
 }
 
 int KvMediaList::PendingMeasures() const
@@ -456,9 +422,8 @@ bool KvMediaList::Remove()
     const int row = m_list->GetSelectedRow();
     if (row < 0 || row >= RowCount())
         return false;
-    const qint64 serial = m_list->GetRowData(row);
     m_list->DeleteRow(row);
-    m_extras.erase(serial);
+    m_model.Remove(row);
     HideRowTip();
     return true;
 }
@@ -468,7 +433,7 @@ bool KvMediaList::RemoveAll()
     if (!m_list || m_list->GetSelectedRow() < 0)
         return false;
     m_list->DeleteAllRows();
-    m_extras.clear();
+    m_model.Clear();
     HideRowTip();
     return true;
 }
@@ -481,7 +446,7 @@ bool KvMediaList::MoveUp()
     if (row <= 0)
         return false;
     HideRowTip();
-    return m_list->MoveRowUp(row);
+    return m_list->MoveRowUp(row) && m_model.MoveUp(row);
 }
 
 bool KvMediaList::MoveDown()
@@ -492,7 +457,7 @@ bool KvMediaList::MoveDown()
     if (row < 0 || row + 1 >= RowCount())
         return false;
     HideRowTip();
-    return m_list->MoveRowDown(row);
+    return m_list->MoveRowDown(row) && m_model.MoveDown(row);
 }
 
 bool KvMediaList::OnCellTextChanged(qint64 param)
@@ -501,85 +466,36 @@ bool KvMediaList::OnCellTextChanged(qint64 param)
         return false;
     const int column = int(param / 65536);
     const int row = int(param % 65536);
-    RowExtra* extra = Extra(row);
-    if (!extra || column < 0 || column >= kMediaColumnCount)
+    if (row < 0 || row >= m_model.Count() || column < 0 || column >= kMediaColumnCount)
         return false;
-    const QString typed = Cell(column, row).trimmed();
-    if (m_list->Column(column)->nKind == CKvListCtrl::KindEdit) {
-        double start = 0;
-        double end = 0;
-        double duration = 0;
-        ParseCell(extra->accepted[kColStart], start);
-        ParseCell(extra->accepted[kColEnd], end);
-        ParseCell(extra->accepted[kColDuration], duration);
-        const QString problem = CheckCellValue(column, typed, start, end, duration);
+    const QString typed = m_list->GetCellText(column, row);
+    if (column == kColTrack) {
+        if (!m_model.ChooseTrack(row, typed)) {
+            ShowRow(row);
+            return false;
+        }
+        // Another sound track of a Windows Media source is extracted as the first one was.
+        if (IsWindowsMediaPath(FilePath(row)))
+            PreExtractSound(FilePath(row).toStdString(), AudioStream(row));
+    } else {
+        const QString problem = m_model.Edit(column, row, typed);
         if (!problem.isEmpty()) {
             // The old value stays, and the user is told why: a bad edit must neither
             // reach the next job nor vanish without a word.
-            m_list->SetCellText(column, row, extra->accepted[column], true);
+            ShowRow(row);
             ShowProblem(column, row, problem);
             return false;
         }
-        m_list->SetCellText(column, row, typed, true);
     }
-    extra->accepted[column] = typed;
-    extra->toolTip.clear();
-    // Another sound track of a Windows Media source is extracted as the first one was.
-    if (column == kColTrack && IsWindowsMediaPath(FilePath(row)))
-        PreExtractSound(FilePath(row).toStdString(), AudioStream(row));
     m_lastEditProblem.clear();
     if (m_problemTip)
         m_problemTip->hide();
-    SetState(row, StateReady(), 0);
     return true;
 }
 
 QString KvMediaList::CheckCellValue(int column, const QString& text, double start, double end, double duration)
 {
-    const QString header = column >= 0 && column < kMediaColumnCount ? QString::fromLatin1(kColumns[column].header)
-                                                                     : QString();
-    // A plain decimal number written the C way: no exponent, no hexadecimal, no
-    // thousands separator, so what the user sees is what the job gets.
-    static const QRegularExpression plain(QStringLiteral("^[+-]?(\\d+(\\.\\d*)?|\\.\\d+)$"));
-    double value = 0;
-    if (!plain.match(text).hasMatch() || !ParseCell(text, value)) {
-        QString fixed = text;
-        fixed.replace(u',', u'.');
-        if (text.contains(u',') && plain.match(fixed).hasMatch())
-            return QStringLiteral("%1: \"%2\" is not a number here: write it with a dot, as %3.").arg(header, text, fixed);
-        if (text.isEmpty())
-            return QStringLiteral("%1 needs a number.").arg(header);
-        return QStringLiteral("%1: \"%2\" is not a number.").arg(header, text);
-    }
-    switch (column) {
-    case kColStart:
-        if (value < 0 || value >= end)
-            return QStringLiteral("Start must be from 0 up to End (%1).").arg(Seconds(end));
-        break;
-    case kColEnd:
-        if (value <= start || value > duration)
-            return QStringLiteral("End must be after Start (%1) and at most the length of the file (%2).")
-                .arg(Seconds(start), Seconds(duration));
-        break;
-    case kColSyncAudio:
-        if (std::abs(value) > duration)
-            return QStringLiteral("Sync Audio must be between -%1 and %1 seconds (the length of the file).")
-                .arg(Seconds(duration));
-        break;
-    case kColVolume:
-        if (value < 0 || value > kMaxVolume)
-            return QStringLiteral("Volume must be from 0 (silent) to %1; 1 keeps the sound as it is.")
-                .arg(FromC(FormatDoubleAs("%g", kMaxVolume)));
-        break;
-    case kColSpeed:
-        if (value < kMinSpeed || value > kMaxSpeed)
-            return QStringLiteral("Speed must be from %1 to %2; 1 keeps the sound as it is.")
-                .arg(FromC(FormatDoubleAs("%g", kMinSpeed)), FromC(FormatDoubleAs("%g", kMaxSpeed)));
-        break;
-    default:
-        break;
-    }
-    return QString();
+    return KvQueueModel::CheckCellValue(column, text, start, end, duration);
 }
 
 CKvToolTipWnd* KvMediaList::ProblemTip() const
@@ -608,48 +524,22 @@ void KvMediaList::ShowProblem(int column, int row, const QString& text)
 
 int KvMediaList::RowCount() const
 {
-    return m_list ? m_list->GetRowCount() : 0;
-}
-
-QString KvMediaList::Cell(int column, int row) const
-{
-    return m_list ? m_list->GetCellText(column, row) : QString();
+    return m_model.Count();
 }
 
 QString KvMediaList::FilePath(int row) const
 {
-    return Cell(kColFile, row);
+    return row >= 0 && row < m_model.Count() ? m_model.At(row).source : QString();
 }
 
 tagKvJobRow KvMediaList::JobRow(int row) const
 {
-    tagKvJobRow job;
-    job.file = Cell(kColFile, row).toStdWString();
-    job.duration = Cell(kColDuration, row).toStdWString();
-    job.start = Cell(kColStart, row).toStdWString();
-    job.end = Cell(kColEnd, row).toStdWString();
-    job.syncAudio = Cell(kColSyncAudio, row).toStdWString();
-    job.volume = Cell(kColVolume, row).toStdWString();
-    job.speed = Cell(kColSpeed, row).toStdWString();
-    job.hasAudio = Cell(kColHasAudio, row).toStdWString();
-    job.sourceWidth = Cell(kColSourceW, row).toStdWString();
-    job.sourceHeight = Cell(kColSourceH, row).toStdWString();
-    job.audioStream = AudioStream(row);
-    return job;
+    return row >= 0 && row < m_model.Count() ? m_model.At(row).JobRow() : tagKvJobRow{};
 }
 
 int KvMediaList::AudioStream(int row) const
 {
-    const tagKvListCtrlItemData* cell = m_list ? m_list->Cell(kColTrack, row) : nullptr;
-    if (!cell)
-        return -1;
-    // The first track is what a job reads when it names none, so it is not named: the
-    // project file stays as it was for everyone who never chose.
-    for (size_t i = 1; i < cell->combo.size(); ++i) {
-        if (cell->combo[i].szText == cell->szText)
-            return static_cast<int>(cell->combo[i].nData);
-    }
-    return -1;
+    return row >= 0 && row < m_model.Count() ? m_model.At(row).AudioStream() : -1;
 }
 
 double KvMediaList::RowLength(int row) const
@@ -664,7 +554,7 @@ double KvMediaList::RowLength(int row) const
 
 QString KvMediaList::StateText(int row) const
 {
-    return Cell(kColState, row);
+    return m_model.CellText(kColState, row);
 }
 
 int KvMediaList::Progress(int row) const
@@ -672,57 +562,38 @@ int KvMediaList::Progress(int row) const
     return m_list ? m_list->GetProgress(kColState, row) : 0;
 }
 
-void KvMediaList::SetState(int row, const QString& text, int progress, bool redraw)
+void KvMediaList::SetState(int row, KvRowState state, double percent, bool redraw)
 {
-    if (!m_list)
-        return;
-    m_list->SetCellText(kColState, row, text, false);
-    // A failed row stands out in the skin's danger colour, a short one in amber.
-    const bool failed = text.compare(StateFailed(), Qt::CaseInsensitive) == 0;
-    const bool shortened = text == StateFinishShort();
-    m_list->SetCellColor(kColState, row,
-                         failed ? DangerColorRef() : shortened ? AccentColorRef() : CKvUIManager::Colors().clrText,
-                         false);
-    m_list->SetProgress(kColState, row, progress, redraw);
-}
-
-void KvMediaList::SetStateText(int row, const QString& text, bool redraw)
-{
-    if (m_list)
-        m_list->SetCellText(kColState, row, text, redraw);
-}
-
-void KvMediaList::SetProgress(int row, int value, bool redraw)
-{
-    if (m_list)
-        m_list->SetProgress(kColState, row, value, redraw);
+    m_redraw = redraw;
+    m_model.SetState(row, state, percent);
+    m_redraw = true;
 }
 
 void KvMediaList::SetRowToolTip(int row, const QString& text)
 {
-    if (RowExtra* extra = Extra(row))
-        extra->toolTip = text;
+    const bool redraw = std::exchange(m_redraw, false);
+    m_model.SetReason(row, text);
+    m_redraw = redraw;
     HideRowTip();
 }
 
 QString KvMediaList::RowToolTip(int row) const
 {
-    const RowExtra* extra = Extra(row);
-    return extra ? extra->toolTip : QString();
+    return row >= 0 && row < m_model.Count() ? m_model.At(row).reason : QString();
 }
 
 void KvMediaList::SetRowOutput(int row, const QString& path)
 {
-    if (RowExtra* extra = Extra(row))
-        extra->output = path;
+    m_model.SetOutput(row, path);
 }
 
 QString KvMediaList::FinishedOutput(int row) const
 {
-    const RowExtra* extra = Extra(row);
-    if (!extra || !IsFinishState(StateText(row)))
+    if (row < 0 || row >= m_model.Count())
         return QString();
-    return extra->output;
+    const KvQueueItem& item = m_model.At(row);
+    const bool finished = item.state == KvRowState::Finished || item.state == KvRowState::FinishedShort;
+    return finished ? item.output : QString();
 }
 
 QString KvMediaList::ToolTipAt(int x, int y) const
@@ -772,27 +643,8 @@ void KvMediaList::HideRowTip()
 
 void KvMediaList::ResetAllToReady()
 {
-    for (int row = 0; row < RowCount(); ++row) {
-        SetState(row, StateReady(), 0, false);
-        if (RowExtra* extra = Extra(row))
-            extra->toolTip.clear();
-    }
+    m_model.ResetAllToReady();
     HideRowTip();
-    if (m_list && m_list->Manager())
-        m_list->Manager()->RedrawControl(m_list);
-}
-
-KvMediaList::RowExtra* KvMediaList::Extra(int row)
-{
-    if (!m_list || row < 0 || row >= RowCount())
-        return nullptr;
-    const auto found = m_extras.find(m_list->GetRowData(row));
-    return found == m_extras.end() ? nullptr : &found->second;
-}
-
-const KvMediaList::RowExtra* KvMediaList::Extra(int row) const
-{
-    return const_cast<KvMediaList*>(this)->Extra(row);
 }
 
 } // namespace velmora

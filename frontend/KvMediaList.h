@@ -1,20 +1,21 @@
 #pragma once
 
-// The media list: the rows of the conversion queue, held in the skinned list control
-// that the main window creates and hands in. One row per added source file, 19
-// columns (File, State, Duration, Start and End shown; Track shown once a file with
-// several sound tracks is added; the rest hidden but carrying their values). Every
-// cell is text; numbers are written and read in the C locale so a decimal comma of
-// the user's locale never reaches a job file.
+// The media list: the rows of the conversion queue (a KvQueueModel), drawn by the
+// skinned list control that the main window creates and hands in. One row per added
+// source file, 19 columns (File, State, Duration, Start and End shown; Track shown
+// once a file with several sound tracks is added; the rest hidden but carrying their
+// values). The list control only shows the model's cell texts; edits go back through
+// the model, which keeps the rows' values.
 //
 // The controller owns no widget. It fills the columns, adds files with their media
 // information (pre-extracting the sound of Windows Media sources into tmp/ and the
-// WAV index), removes and reorders rows, checks in-place edits of the editable cells,
-// and turns a row into the cells a job is built from. The queue drives a row's state
+// WAV index), removes and reorders rows, hands in-place edits to the model, and gives
+// the job row of a row. The queue drives a row's state
 // through the setters below. GUI thread only, but for the worker that measures the
 // real length of sources of sound alone after they are added (KvLengthMeasurer).
 
 #include "frontend/KvMediaFiles.h"
+#include "frontend/KvQueueModel.h"
 #include "project/KvJobProject.h"
 
 #include <QPointer>
@@ -35,30 +36,6 @@ namespace velmora {
 
 class KvLengthMeasurer;
 
-enum KvMediaColumn : int {
-    kColFile = 0,
-    kColState = 1,
-    kColDuration = 2,
-    kColStart = 3,
-    kColEnd = 4,
-    kColSyncAudio = 5,
-    kColVolume = 6,
-    kColSpeed = 7,
-    kColNewWidth = 8,
-    kColNewHeight = 9,
-    kColCropX = 10,
-    kColCropY = 11,
-    kColCropW = 12,
-    kColCropH = 13,
-    kColHasVideo = 14,
-    kColHasAudio = 15,
-    kColSourceW = 16,
-    kColSourceH = 17,
-    // The sound track a row converts, chosen in place from the file's tracks ("2: deu,
-    // AC-3 5.1"); empty for a file with one sound track.
-    kColTrack = 18,
-    kMediaColumnCount = 19,
-};
 
 class KvMediaList
 {
@@ -67,7 +44,7 @@ public:
     static const QString& StateReady();  // "Ready"
     static const QString& StateFinish(); // "Finish"
     static const QString& StateFailed(); // "Failed"
-    // The running state: percent as "%3.3lf%%" in the C locale, e.g. " 42.500%".
+    // The running state: percent as "%3.3lf%%" in the C locale, e.g. "42.500%".
     static QString ProgressText(double percent);
 
     // The reasons a file is skipped.
@@ -89,6 +66,7 @@ public:
     KvMediaList& operator=(const KvMediaList&) = delete;
 
     CKvListCtrl* List() const { return m_list; }
+    const KvQueueModel& Model() const { return m_model; }
 
     // Inserts the 19 columns with their headers, widths and kinds and hides 5..18.
     void CreateColumns();
@@ -152,9 +130,7 @@ public:
     // The queue's view of a row's state.
     QString StateText(int row) const;
     int Progress(int row) const;
-    void SetState(int row, const QString& text, int progress, bool redraw = true);
-    void SetStateText(int row, const QString& text, bool redraw = true);
-    void SetProgress(int row, int value, bool redraw = true);
+    void SetState(int row, KvRowState state, double percent = 0.0, bool redraw = true);
     // A per-row tip (why a row failed); it travels with the row when rows move and is
     // shown as the list's tool tip while the pointer is over that row.
     void SetRowToolTip(int row, const QString& text);
@@ -185,14 +161,6 @@ public:
     static bool IsFinishState(const QString& state);
 
 private:
-    struct RowExtra
-    {
-        // The last accepted text of every cell, for refusing a bad edit.
-        QString accepted[kMediaColumnCount];
-        QString toolTip;
-        QString output;
-    };
-
     bool AddFile(const QString& path);
     void OnLengthMeasured(qint64 serial, double seconds);
     void PreExtractSound(const std::string& source, int audioStream);
@@ -200,9 +168,8 @@ private:
     bool ExtractInBackground(const std::string& source, const std::string& wav, int audioStream);
     void HideRowTip();
     void ShowProblem(int column, int row, const QString& text);
-    RowExtra* Extra(int row);
-    const RowExtra* Extra(int row) const;
-    QString Cell(int column, int row) const;
+    // Shows the model's row in the list (-1: every row).
+    void ShowRow(int row);
 
     CKvListCtrl* m_list = nullptr;
     std::string m_programFolder;
@@ -213,9 +180,8 @@ private:
     std::vector<KvSkippedFile> m_leftOut;
     QString m_lastEditProblem;
     QPointer<CKvToolTipWnd> m_problemTip;
-    // Keyed by the row data given to AddRow (a serial): it moves with the row's cells.
-    std::map<qint64, RowExtra> m_extras;
-    qint64 m_nextSerial = 1;
+    KvQueueModel m_model;
+    bool m_redraw = true; // whether showing a changed row draws it at once
     QString m_tipText; // what the row tip shows, empty when hidden
     QPointer<CKvToolTipWnd> m_tipWnd;
     std::unique_ptr<KvLengthMeasurer> m_measurer; // made at the first sound-only file

@@ -32,13 +32,6 @@ namespace velmora {
 
 namespace {
 
-// A time cell as the job reads it: what does not parse is 0.
-double CellSeconds(const std::wstring& text)
-{
-    const double value = ParseDoubleW(text);
-    return std::isfinite(value) ? value : 0.0;
-}
-
 bool NameTaken(const QString& path)
 {
     // A dangling link still holds its name: exists() alone would miss it.
@@ -123,8 +116,8 @@ double KvRenderQueue::RowLength(const tagKvJobRow& cells)
 {
     // A Start at or beyond the End (or the source's end) converts nothing, however
     // the job's item would be clamped.
-    const double start = CellSeconds(cells.start);
-    const double end = std::min(CellSeconds(cells.end), CellSeconds(cells.duration));
+    const double start = cells.start;
+    const double end = std::min(cells.end, cells.duration);
     if (!(start < end))
         return 0.0;
     // Measured on the item the job will really carry, so the check and the engine
@@ -430,12 +423,12 @@ void KvRenderQueue::EndRow(Slot& slot)
     if (reason.isEmpty() && result.soundEnd > 0.0 && result.soundEnd < length - kShortSlack) {
         // Converted as far as the source goes: where is that in the source's own time?
         const tagKvJobRow& cells = m_rows[size_t(index)].cells;
-        const double speed = CellSeconds(cells.speed) > 0.0 ? CellSeconds(cells.speed) : 1.0;
+        const double speed = cells.speed > 0.0 ? cells.speed : 1.0;
         KvQueueShort shortened;
         shortened.index = index;
         shortened.file = QString::fromStdWString(cells.file);
-        shortened.sourceSeconds = CellSeconds(cells.start) + result.soundEnd * speed;
-        shortened.reason = ShortOutputReason(shortened.sourceSeconds, CellSeconds(cells.duration));
+        shortened.sourceSeconds = cells.start + result.soundEnd * speed;
+        shortened.reason = ShortOutputReason(shortened.sourceSeconds, cells.duration);
         m_shortened.push_back(shortened);
         emit rowEnded(index, true, shortened.reason, QString());
     } else if (reason.isEmpty()) {

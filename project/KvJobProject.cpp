@@ -15,9 +15,9 @@ namespace {
 // Identifies items inside this process; also names their temporary pictures.
 std::atomic<int> g_nextItemId{1};
 
-double ParseTime(const std::wstring& text)
+// What is not a finite number counts as 0.
+double Finite(double value)
 {
-    const double value = velmora::ParseDoubleW(text);
     return std::isfinite(value) ? value : 0.0;
 }
 
@@ -49,18 +49,18 @@ std::unique_ptr<tagKvProjectData> BuildJobProject(const std::vector<tagKvJobRow>
     double dPreviousEnd = 0.0;
     for (const tagKvJobRow& row : rows) {
         auto item = std::make_unique<tagKvMediaData>();
-        const double dDuration = ParseTime(row.duration);
-        const double dEndCell = ParseTime(row.end);
+        const double dDuration = Finite(row.duration);
+        const double dEndCell = Finite(row.end);
         const double dOut = std::min(dEndCell, dDuration);
         // The in-point stays 0.1 s before the End cell and, when the End cell lies
         // beyond the source, before the source's end too: a start past the duration
         // would otherwise give an item of negative length.
-        double dIn = std::min(ParseTime(row.start), dEndCell - 0.1);
+        double dIn = std::min(Finite(row.start), dEndCell - 0.1);
         if (dIn > dOut - 0.1)
             dIn = std::max(0.0, dOut - 0.1);
         if (dIn < 0.001)
             dIn = 0.0;
-        double dRate = velmora::ParseDoubleW(row.speed);
+        double dRate = row.speed;
         if (!std::isfinite(dRate) || dRate < 0.01)
             dRate = 0.01;
 
@@ -68,12 +68,12 @@ std::unique_ptr<tagKvProjectData> BuildJobProject(const std::vector<tagKvJobRow>
         item->dVSelfDuration = item->dASelfDuration = dDuration;
         item->dVSelfStartTime = item->dASelfStartTime = dIn;
         item->dVSelfEndTime = item->dASelfEndTime = dOut;
-        item->dAudioDelay = ParseTime(row.syncAudio);
-        item->dVoiceScale = ParseTime(row.volume);
+        item->dAudioDelay = Finite(row.syncAudio);
+        item->dVoiceScale = Finite(row.volume);
         item->dPlaybackRate = dRate;
-        item->bHadAudio = velmora::ParseIntW(row.hasAudio);
-        item->nVideoWidth = velmora::ParseIntW(row.sourceWidth);
-        item->nVideoHeight = velmora::ParseIntW(row.sourceHeight);
+        item->bHadAudio = row.hasAudio ? 1 : 0;
+        item->nVideoWidth = row.sourceWidth;
+        item->nVideoHeight = row.sourceHeight;
         item->nAudioStream = row.audioStream < 0 ? -1 : row.audioStream;
         item->dEditorStartTime = dPreviousEnd;
         item->dEditorEndTime = (dOut - dIn) / dRate + item->dEditorStartTime;

@@ -12,17 +12,17 @@
 // them (text). Numbers that do not parse read as 0.
 struct tagKvJobRow
 {
-    std::wstring file;        // column 0: full path of the source
-    std::wstring duration;    // column 2
-    std::wstring start;       // column 3: in point
-    std::wstring end;         // column 4: out point
-    std::wstring syncAudio;   // column 5: "dAudioDelay"
-    std::wstring volume;      // column 6: "dVoiceScale"
-    std::wstring speed;       // column 7: "dPlaybackRate"
-    std::wstring hasAudio;    // column 15
-    std::wstring sourceWidth; // column 16
-    std::wstring sourceHeight; // column 17
-    int audioStream = -1;      // the chosen sound track's stream index; -1: the first
+    std::wstring file;       // full path of the source
+    double duration = 0.0;   // seconds the source holds
+    double start = 0.0;      // in point
+    double end = 0.0;        // out point
+    double syncAudio = 0.0;  // "dAudioDelay"
+    double volume = 1.0;     // "dVoiceScale"
+    double speed = 1.0;      // "dPlaybackRate"
+    bool hasAudio = true;
+    int sourceWidth = 0;
+    int sourceHeight = 0;
+    int audioStream = -1;    // the chosen sound track's stream index; -1: the first
 };
 
 // A project with one line of kind 1 holding one item per row, in row order. Returns

@@ -209,12 +209,8 @@ bool WriteEmptyProject(const std::string& folder)
 {
     tagKvJobRow row;
     row.file = L"/nowhere.wav";
-    row.duration = L"1";
-    row.start = L"0";
-    row.end = L"1";
-    row.volume = L"1";
-    row.speed = L"1";
-    row.hasAudio = L"1";
+    row.duration = 1;
+    row.end = 1;
     auto project = BuildJobProject({row});
     for (auto& line : project->lines)
         line->items.clear();

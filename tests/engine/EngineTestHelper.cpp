@@ -149,15 +149,12 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
     for (const JobRow& row : rows) {
         tagKvJobRow cell;
         cell.file = Utf8ToWide(row.file);
-        cell.duration = Utf8ToWide(FormatDouble(row.duration));
-        cell.start = Utf8ToWide(FormatDouble(row.start));
-        cell.end = Utf8ToWide(FormatDouble(row.end));
-        cell.syncAudio = Utf8ToWide(FormatDouble(row.syncAudio));
-        cell.volume = Utf8ToWide(FormatDouble(row.volume));
-        cell.speed = Utf8ToWide(FormatDouble(row.speed));
-        cell.hasAudio = L"1";
-        cell.sourceWidth = L"0";
-        cell.sourceHeight = L"0";
+        cell.duration = row.duration;
+        cell.start = row.start;
+        cell.end = row.end;
+        cell.syncAudio = row.syncAudio;
+        cell.volume = row.volume;
+        cell.speed = row.speed;
         cell.audioStream = row.audioStream;
         cells.push_back(cell);
     }

@@ -311,14 +311,14 @@ TEST_F(QueueTest, ARowWhoseSourceEndsEarlyFinishesMarkedWithItsRealLength)
     WriteFileBytes(cut, bytes.substr(0, bytes.size() / 2));
     fs::remove(whole);
     ASSERT_EQ(List().AddFiles({QString::fromStdString(cut)}), 1);
-    EXPECT_EQ(List().JobRow(0).duration, L"6.00");
+    EXPECT_EQ(List().JobRow(0).duration, 6.0);
 
     ASSERT_TRUE(RenderAndWait());
     EXPECT_EQ(List().StateText(0), KvMediaList::StateFinishShort());
     EXPECT_FALSE(List().FinishedOutput(0).isEmpty()) << "a short row still offers its output";
     EXPECT_TRUE(List().RowToolTip(0).startsWith("The source ends at ")) << List().RowToolTip(0).toStdString();
     EXPECT_TRUE(List().RowToolTip(0).endsWith("; its header says 6.00 s.")) << List().RowToolTip(0).toStdString();
-    const double real = ParseDouble(WideToUtf8(List().JobRow(0).duration));
+    const double real = List().JobRow(0).duration;
     EXPECT_GT(real, 1.5);
     EXPECT_LT(real, 4.5);
     EXPECT_NEAR(ProbeAudio(List().FinishedOutput(0)).duration, real, 0.15);
@@ -471,24 +471,29 @@ TEST_F(QueueTest, ATargetFolderThatCannotTakeTheOutputsIsRefusedBeforeAnyEngineS
 TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
 {
     const Media& media = TestMedia();
-    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(media.song),
-                               QString::fromStdString(media.clip), QString::fromStdString(media.clip)}),
+    // Rows 1 and 3 lose their sources once added: their engines say so.
+    TempFolder gone("velmora-gone");
+    const std::string song = gone.Path() + "song.wav";
+    const std::string clip = gone.Path() + "clip.mp4";
+    fs::copy_file(media.song, song);
+    fs::copy_file(media.clip, clip);
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song), QString::fromStdString(song),
+                               QString::fromStdString(media.clip), QString::fromStdString(clip)}),
               4);
-    // Rows 1 and 3 convert nothing: End at Start.
-    m_dialog->ListControl()->SetCellText(kColEnd, 1, "0.00");
-    m_dialog->ListControl()->SetCellText(kColEnd, 3, "0.00");
+    fs::remove(song);
+    fs::remove(clip);
     ASSERT_TRUE(RenderAndWait());
     EXPECT_EQ(List().StateText(0), "Finish") << List().RowToolTip(0).toStdString();
     EXPECT_EQ(List().StateText(2), "Finish") << List().RowToolTip(2).toStdString();
     for (int row : {1, 3}) {
         EXPECT_EQ(List().StateText(row), "Failed") << row;
-        EXPECT_EQ(List().RowToolTip(row), "Nothing to convert: End must be after Start.") << row;
+        EXPECT_TRUE(List().RowToolTip(row).startsWith("The source cannot be read.\n")) << row;
     }
     ASSERT_EQ(m_messages.size(), 1) << "one message after the queue";
-    EXPECT_TRUE(m_messages[0].startsWith("2 files could not be converted.\n\nNothing to convert: End must be after "
-                                         "Start:\nsong.wav\nclip.mp4\n"))
+    EXPECT_TRUE(m_messages[0].startsWith("2 files could not be converted.\n\nThe source cannot be read:"
+                                         "\nsong.wav\nclip.mp4\n"))
         << m_messages[0].toStdString();
-    EXPECT_EQ(Queue().OutputCounter(), 2);
+    EXPECT_EQ(Queue().OutputCounter(), 4) << "every row that reached an engine took a number";
 
     // The next run is stopped while its first row converts (an engine that never
     // ends): the failed rows it never reached still read "Ready", without a reason.
@@ -496,11 +501,10 @@ TEST_F(QueueTest, FailedRowsAreSummedUpByReasonAndANewRenderResetsThem)
     fs::remove(engine);
     WriteFileBytes(engine, "#!/bin/sh\nexec sleep 30\n");
     chmod(engine.c_str(), 0755);
-    m_dialog->ListControl()->SetCellText(kColEnd, 1, "1.00");
     m_dialog->MediaList()->ResetAllToReady();
-    List().SetState(1, KvMediaList::StateFailed(), 0);
+    List().SetState(1, KvRowState::Failed);
     List().SetRowToolTip(1, "from the last run");
-    List().SetState(0, KvMediaList::StateReady(), 0);
+    List().SetState(0, KvRowState::Ready);
     m_dialog->OnRender();
     ASSERT_FALSE(m_dialog->IsIdle());
     EXPECT_EQ(CurrentListRow(), 0);
@@ -611,7 +615,7 @@ TEST_F(QueueTest, ARunBesideTheWindowKeepsItsSlotAndItsEngine)
     KvRenderQueue other(KvFrontEndState::Instance());
     other.SetSlots(KvEngineSlotLease::TakeFree(m_program.Path(), 1));
     const KvSourceRow source = ReadSourceRow(QString::fromStdString(media.LongSound()));
-    ASSERT_TRUE(other.Start(QString::fromStdString(otherTarget.Path()), {{source.cells, 0}}));
+    ASSERT_TRUE(other.Start(QString::fromStdString(otherTarget.Path()), {{source.item.JobRow(), 0}}));
     ASSERT_EQ(other.HeldSlots(), std::vector<int>{1});
     const KvRunningRow theirs = other.Running().front();
 

@@ -251,7 +251,7 @@ TEST(MediaList, StartAndEndTakeOnlyCLocaleNumbersThatKeepEndAfterStart)
     EXPECT_NEAR(f.media->RowLength(0), 0.25, 1e-9);
 
     // An accepted edit sets a finished row back to "Ready"; a refused one leaves it.
-    f.media->SetState(0, KvMediaList::StateFinish(), 100);
+    f.media->SetState(0, KvRowState::Finished);
     f.Edit(kColStart, 0, QStringLiteral("x"));
     EXPECT_EQ(f.media->StateText(0), QStringLiteral("Finish"));
     f.Edit(kColStart, 0, QStringLiteral("0.75"));
@@ -288,7 +288,7 @@ TEST(MediaList, MovesAndRemovalsKeepEachRowWithItsOwnData)
     EXPECT_EQ(f.media->FilePath(2), files[0]);
     EXPECT_EQ(f.media->RowToolTip(2), QStringLiteral("tip of the first"));
     EXPECT_TRUE(f.media->RowToolTip(0).isEmpty());
-    EXPECT_EQ(f.media->JobRow(2).start, L"0.4");
+    EXPECT_EQ(f.media->JobRow(2).start, 0.4);
     EXPECT_EQ(f.media->JobRow(2).file, files[0].toStdWString());
 
     // A refused edit of the moved row restores that row's own last value.
@@ -319,8 +319,8 @@ TEST(MediaList, QueueStatesProgressTextAndResetToReady)
     ASSERT_EQ(f.media->AddFiles({QString::fromStdString(m.audioOnly), QString::fromStdString(m.audioOnly)}), 2);
     EXPECT_EQ(KvMediaList::ProgressText(42.5), QStringLiteral("42.500%"));
     EXPECT_EQ(KvMediaList::ProgressText(7.25), QStringLiteral("7.250%"));
-    f.media->SetState(0, KvMediaList::ProgressText(42.5), 42);
-    f.media->SetState(1, KvMediaList::StateFailed(), 0);
+    f.media->SetState(0, KvRowState::Running, 42.5);
+    f.media->SetState(1, KvRowState::Failed);
     f.media->SetRowToolTip(1, QStringLiteral("the engine stopped"));
     EXPECT_EQ(f.media->Progress(0), 42);
     f.media->ResetAllToReady();
@@ -409,7 +409,7 @@ TEST(MediaList, AFileWithSeveralSoundTracksOffersThemInItsTrackCell)
     EXPECT_EQ(f.media->JobRow(1).audioStream, -1); // the first track is not named
 
     // Choosing the German track, as the cell's list does it.
-    f.media->SetState(1, KvMediaList::StateFinish(), 100);
+    f.media->SetState(1, KvRowState::Finished);
     f.host.list->SetCellText(kColTrack, 1, QStringLiteral("2: deu, AC-3 5.1"));
     f.media->OnCellTextChanged(kColTrack * 65536 + 1);
     EXPECT_EQ(f.media->JobRow(1).audioStream, 2);
@@ -480,7 +480,7 @@ TEST(MediaList, EditableCellsCheckTheirValueAndSayWhatIsWrong)
     f.host.list->ShowColumn(kColSpeed, true);
     f.host.show();
     QApplication::processEvents();
-    f.media->SetState(0, KvMediaList::StateFinish(), 100);
+    f.media->SetState(0, KvRowState::Finished);
     f.Edit(kColSpeed, 0, QStringLiteral("abc"));
     EXPECT_EQ(f.Cell(kColSpeed, 0), QStringLiteral("1.00"));
     EXPECT_EQ(f.media->StateText(0), QStringLiteral("Finish"));
@@ -493,7 +493,7 @@ TEST(MediaList, EditableCellsCheckTheirValueAndSayWhatIsWrong)
     EXPECT_TRUE(f.media->LastEditProblem().contains(QLatin1String("1.5")));
     f.Edit(kColSpeed, 0, QStringLiteral("1.5"));
     EXPECT_EQ(f.Cell(kColSpeed, 0), QStringLiteral("1.5"));
-    EXPECT_EQ(f.media->JobRow(0).speed, L"1.5");
+    EXPECT_EQ(f.media->JobRow(0).speed, 1.5);
     EXPECT_EQ(f.media->StateText(0), QStringLiteral("Ready"));
     EXPECT_FALSE(f.media->ProblemTip()->isVisible());
     EXPECT_TRUE(f.media->LastEditProblem().isEmpty());

@@ -151,7 +151,7 @@ TEST(RenderQueue, ASlotsEngineFindsTheWholeJobInItsOwnFolder)
     KvRenderQueue queue(state);
     QSignalSpy ended(&queue, &KvRenderQueue::rowEnded);
     QSignalSpy stopped(&queue, &KvRenderQueue::stopped);
-    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.cells, 0}}));
+    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.item.JobRow(), 0}}));
     ASSERT_TRUE(stopped.wait(10000) || !queue.IsRunning());
     ASSERT_EQ(ended.size(), 1);
     EXPECT_FALSE(ended[0][1].toBool()) << "the stand-in writes no output";
@@ -186,7 +186,7 @@ TEST(RenderQueue, ARowThatFailsLeavesAnotherWritersPartialFileAlone)
     });
     QSignalSpy ended(&queue, &KvRenderQueue::rowEnded);
     QSignalSpy stopped(&queue, &KvRenderQueue::stopped);
-    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.cells, 0}}));
+    ASSERT_TRUE(queue.Start(QString::fromStdString(target.Path()), {{source.item.JobRow(), 0}}));
     ASSERT_TRUE(stopped.wait(30000) || !queue.IsRunning());
     if (!planted)
         GTEST_SKIP() << "the engine made its file before the other writer";

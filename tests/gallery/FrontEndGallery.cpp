@@ -172,17 +172,17 @@ int main(int argc, char* argv[])
 
         // Busy: the first row done earlier, the second converting.
         KvMediaList& list = *window->MediaList();
-        list.SetState(0, KvMediaList::StateFinish(), 100);
+        list.SetState(0, KvRowState::Finished);
         window->OnRender();
-        list.SetState(1, KvMediaList::ProgressText(42.5), 42);
+        list.SetState(1, KvRowState::Running, 42.5);
         ok &= Save(Grab(*window), output, "main-busy.png");
         window->OnRender();
 
         // Done: three converted, one failed with its reason.
-        list.SetState(1, KvMediaList::StateFinish(), 100);
-        list.SetState(2, KvMediaList::StateFailed(), 0);
+        list.SetState(1, KvRowState::Finished);
+        list.SetState(2, KvRowState::Failed);
         list.SetRowToolTip(2, QStringLiteral("The disk is full."));
-        list.SetState(3, KvMediaList::StateFinish(), 100);
+        list.SetState(3, KvRowState::Finished);
         ok &= Save(Grab(*window), output, "main-done.png");
 
         // The finished row's menu, its output there.

@@ -49,7 +49,7 @@ int main(int argc, char* argv[])
     std::string folder = args[0];
     if (folder.back() != '/')
         folder += '/';
-    const std::wstring seconds = Utf8ToWide(args[2]);
+    const double seconds = ParseDouble(args[2]);
 
     std::string error;
     if (!EnsureWorkFolder(folder, &error) || !EnsureJobFolder(folder, slot))
@@ -65,14 +65,7 @@ int main(int argc, char* argv[])
     tagKvJobRow row;
     row.file = Utf8ToWide(args[1]);
     row.duration = seconds;
-    row.start = L"0";
     row.end = seconds;
-    row.syncAudio = L"0";
-    row.volume = L"1.00";
-    row.speed = L"1";
-    row.hasAudio = L"1";
-    row.sourceWidth = L"0";
-    row.sourceHeight = L"0";
     auto project = BuildJobProject({row});
 
     CKvJobBlockOwner owner;

@@ -5,6 +5,7 @@
 
 #include "project/KvJobProject.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -15,21 +16,20 @@ using velmora::test::ProjectFiles;
 
 namespace {
 
-tagKvJobRow Row(std::wstring start, std::wstring end, std::wstring speed, std::wstring duration = L"100.00")
+tagKvJobRow Row(double start, double end, double speed, double duration = 100.0)
 {
     tagKvJobRow row;
     row.file = L"/media/clip.mp4";
-    row.duration = std::move(duration);
-    row.start = std::move(start);
-    row.end = std::move(end);
-    row.syncAudio = L"0.00";
-    row.volume = L"1.00";
-    row.speed = std::move(speed);
-    row.hasAudio = L"1";
-    row.sourceWidth = L"640";
-    row.sourceHeight = L"360";
+    row.duration = duration;
+    row.start = start;
+    row.end = end;
+    row.speed = speed;
+    row.sourceWidth = 640;
+    row.sourceHeight = 360;
     return row;
 }
+
+const double kNan = std::nan("");
 
 } // namespace
 
@@ -41,9 +41,9 @@ TEST(JobProject, EmptyListBuildsNothing)
 
 struct TrimCase
 {
-    const wchar_t* start;
-    const wchar_t* end;
-    const wchar_t* speed;
+    double start;
+    double end;
+    double speed;
     double in;
     double out;
     double rate;
@@ -78,19 +78,19 @@ TEST_P(JobProjectTrim, RowBecomesAudioLineItem)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JobProjectTrim,
-    ::testing::Values(TrimCase{L"10", L"70", L"2", 10, 70, 2, 30},          // speed halves the length
-                      TrimCase{L"0", L"250", L"1", 0, 100, 1, 100},         // end beyond the duration
-                      TrimCase{L"150", L"250", L"1", 99.9, 100, 1, 0.1},    // start beyond the duration
-                      TrimCase{L"69.95", L"70", L"1", 69.9, 70, 1, 0.1},    // start pulled back to end - 0.1
-                      TrimCase{L"80", L"70", L"1", 69.9, 70, 1, 0.1},       // start beyond end
-                      TrimCase{L"0.0005", L"70", L"1", 0, 70, 1, 70},       // a start this small is 0
-                      TrimCase{L"abc", L"xyz", L"fast", 0, 0, 0.01, 0},     // nothing parses: zeros, speed 0.01
-                      TrimCase{L"0", L"10", L"0.001", 0, 10, 0.01, 1000},   // speed held at 0.01
-                      TrimCase{L"0", L"10", L"nan", 0, 10, 0.01, 1000}));   // so is a speed that is no number
+    ::testing::Values(TrimCase{10, 70, 2, 10, 70, 2, 30},          // speed halves the length
+                      TrimCase{0, 250, 1, 0, 100, 1, 100},         // end beyond the duration
+                      TrimCase{150, 250, 1, 99.9, 100, 1, 0.1},    // start beyond the duration
+                      TrimCase{69.95, 70, 1, 69.9, 70, 1, 0.1},    // start pulled back to end - 0.1
+                      TrimCase{80, 70, 1, 69.9, 70, 1, 0.1},       // start beyond end
+                      TrimCase{0.0005, 70, 1, 0, 70, 1, 70},       // a start this small is 0
+                      TrimCase{kNan, kNan, kNan, 0, 0, 0.01, 0},            // no numbers: zeros, speed 0.01
+                      TrimCase{0, 10, 0.001, 0, 10, 0.01, 1000},   // speed held at 0.01
+                      TrimCase{0, 10, kNan, 0, 10, 0.01, 1000}));   // so is a speed that is no number
 
 TEST(JobProject, RowsChainOnTheLineAndDurationIsTheLastEnd)
 {
-    auto project = BuildJobProject({Row(L"0", L"10", L"1"), Row(L"5", L"25", L"2"), Row(L"0", L"4", L"1")});
+    auto project = BuildJobProject({Row(0, 10, 1), Row(5, 25, 2), Row(0, 4, 1)});
     const auto& items = project->lines[0]->items;
     ASSERT_EQ(items.size(), 3u);
     EXPECT_DOUBLE_EQ(items[1]->dEditorStartTime, 10);
@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, AudioFadeFitting,
 TEST(JobProject, FreeProjectDeletesOnlyTheItemsPictures)
 {
     ProjectFiles files;
-    auto project = BuildJobProject({Row(L"0", L"10", L"1")});
+    auto project = BuildJobProject({Row(0, 10, 1)});
     const std::string id = std::to_string(project->lines[0]->items[0]->dwselptrinmainapp);
     const std::string tmp = files.Work() + "tmp/";
     for (const std::string& name : {"vum_" + id + ".png", "shape_" + id + ".png", "vum_" + id + "0.png",
@@ -165,15 +165,12 @@ TEST(JobProject, WrittenTextMatchesTheFormatByteForByte)
     ProjectFiles files;
     tagKvJobRow row;
     row.file = L"/media/Live <2019> & \"Friends\".mkv";
-    row.duration = L"3723.456";
-    row.start = L"0.0005";
-    row.end = L"3723.456";
-    row.syncAudio = L"59.9999999";
-    row.volume = L"1.00";
-    row.speed = L"1.00";
-    row.hasAudio = L"1";
-    row.sourceWidth = L"640";
-    row.sourceHeight = L"360";
+    row.duration = 3723.456;
+    row.start = 0.0005;
+    row.end = 3723.456;
+    row.syncAudio = 59.9999999;
+    row.sourceWidth = 640;
+    row.sourceHeight = 360;
     auto project = BuildJobProject({row});
     project->lines[0]->items[0]->dwselptrinmainapp = 7;
     ASSERT_TRUE(files.Write(*project, 4));
@@ -213,7 +210,7 @@ TEST(JobProject, WrittenTextMatchesTheFormatByteForByte)
 TEST(JobProject, ChosenSoundTrackIsOneAttributeThatComesBack)
 {
     ProjectFiles files;
-    tagKvJobRow row = Row(L"0", L"10", L"1");
+    tagKvJobRow row = Row(0, 10, 1);
     row.audioStream = 2;
     ASSERT_TRUE(files.Write(*BuildJobProject({row}), 4));
     const std::string bytes = velmora::test::ReadFileBytes(files.ProjectPath());
@@ -240,7 +237,7 @@ TEST(JobProject, NumbersIgnoreACommaDecimalLocale)
         GTEST_SKIP() << "de_DE.UTF-8 is not installed";
 
     ProjectFiles files;
-    auto project = BuildJobProject({Row(L"1.5", L"3723.456", L"1.25", L"4000.5")});
+    auto project = BuildJobProject({Row(1.5, 3723.456, 1.25, 4000.5)});
     const bool bWritten = files.Write(*project);
     CKvEngineProject engine;
     const bool bRead = files.Read(engine);
