@@ -1,8 +1,11 @@
 #include "frontend/KvMainDlg.h"
 
 #include "frontend/KvDesktopOpener.h"
+#include "frontend/KvFileDrop.h"
 #include "frontend/KvFrontEndState.h"
+#include "frontend/KvHowToPage.h"
 #include "frontend/KvJobWmProfile.h"
+#include "frontend/KvMainFrame.h"
 #include "frontend/KvMediaFiles.h"
 #include "frontend/KvMediaList.h"
 #include "frontend/KvMessageDlg.h"
@@ -11,6 +14,7 @@
 #include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
 #include "frontend/KvRenderQueue.h"
+#include "frontend/KvWindowMaximizer.h"
 #include "ui/KvADListBox.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -19,7 +23,6 @@
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
-
 #include <QApplication>
 #include <QDialog>
 #include <QCursor>
@@ -27,18 +30,11 @@
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLinearGradient>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
-#include <QPointer>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
@@ -58,42 +54,6 @@ bool IsFinished(KvRowState state)
 {
     return state == KvRowState::Finished || state == KvRowState::FinishedShort;
 }
-
-// The files are read where they lie: a copy is all a drop may stand for, never a move
-// (a source told "moved" may delete its files).
-Qt::DropAction CopyActionOf(const QDropEvent& event)
-{
-    if (event.possibleActions() & Qt::CopyAction)
-        return Qt::CopyAction;
-    if (event.possibleActions() & Qt::LinkAction)
-        return Qt::LinkAction;
-    return Qt::IgnoreAction;
-}
-
-// A drag of links (files, folders, web addresses) that can be taken as a copy.
-bool NamesFiles(const QDropEvent& event)
-{
-    return event.mimeData() && event.mimeData()->hasUrls() && CopyActionOf(event) != Qt::IgnoreAction;
-}
-
-// The how-to page of the help button: written next to the job files and opened in
-// the default browser.
-const char* kHowTo =
-    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Velmora - How to use</title>"
-    "<style>body{font-family:Arial,sans-serif;background:#242a2d;color:#ece6e2;max-width:46em;"
-    "margin:2em auto;line-height:1.5}h1{color:#f2a93b}</style></head><body>"
-    "<h1>Velmora: how to use</h1><ol>"
-    "<li>Press <b>Add...</b> and choose video or audio files, drop files or whole folders on the window, or open "
-    "them with Velmora from your file manager.</li>"
-    "<li>Optionally edit <b>Start</b> and <b>End</b> (seconds) of a row to convert only a part of it.</li>"
-    "<li>Press <b>Settings</b> to choose MP3 or WMA and the bit rate, sample rate and channels.</li>"
-    "<li>Press <b>Render</b> and choose the target folder. Each row is converted in turn; the State column "
-    "shows the progress and then <b>Finish</b> (or <b>Failed</b> - point at the row to see why).</li>"
-    "<li>Press <b>Render</b> again while it runs to stop.</li>"
-    "<li>Right-click a finished row for <b>Show in Folder</b> and <b>Play</b>.</li></ol>"
-    "<p>Output files are named (output001)name.wma, (output002)name.wma, ... unless <b>Settings</b> gives "
-    "other <b>Output Names</b> (with {name}, {n}, {title} and {artist}); an existing file is never "
-    "overwritten.</p></body></html>";
 
 } // namespace
 
@@ -246,54 +206,16 @@ void CKvMainDlg::ChooseInitialWindowsMedia()
     ApplyInitialWindowsMediaChoice(KvFrontEndState::Instance().CurrentRecord());
 }
 
-// ---- Drawing ---------------------------------------------------------------------
-
 void CKvMainDlg::DrawFrame(QPainter& painter)
 {
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    const int w = width();
-    const int h = height();
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-
-    QLinearGradient band(0, 0, 0, 32);
-    band.setColorAt(0, ShiftColorRef(colors.clrDlgBK, -30));
-    band.setColorAt(1, ShiftColorRef(colors.clrDlgBK, 5));
-    painter.fillRect(QRect(0, 0, w, kCaptionHeight), band);
-
-    const QImage gold(SkinPath("skin/btn/gold.png"));
-    if (!gold.isNull())
-        painter.drawImage(QRect(2, 2, 26, 26), gold);
-
-    const QString title = windowTitle();
-    if (!title.isEmpty()) {
-        QFont font(QStringLiteral("Arial"));
-        font.setPixelSize(15);
-        font.setBold(true);
-        const QFontMetrics metrics(font);
-        const int textWidth = metrics.horizontalAdvance(title);
-        const int baseline = (kCaptionHeight - metrics.height()) / 2 + metrics.ascent();
-        QPainterPath path;
-        path.addText((w - textWidth) / 2.0, baseline, font, title);
-        QLinearGradient fill(0, 0, 0, 15);
-        fill.setColorAt(0, ShiftColorRef(colors.clrText, -30));
-        fill.setColorAt(1, ShiftColorRef(colors.clrText, 50));
-        painter.fillPath(path, fill);
-    }
-
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRect(0, 0, w - 1, h - 1));
-    painter.restore();
+    KvMainFrame::Draw(painter, size(), windowTitle(), kCaptionHeight, SkinPath("skin/btn/gold.png"));
 }
 
 // ---- Window commands -------------------------------------------------------------
 
 bool CKvMainDlg::InDragStrip(const QPoint& point) const
 {
-    return !m_maximized && point.y() < kCaptionHeight && point.x() >= 60 && point.x() <= width() - 74;
+    return !m_maximizer.IsMaximized() && point.y() < kCaptionHeight && point.x() >= 60 && point.x() <= width() - 74;
 }
 
 void CKvMainDlg::mouseDoubleClickEvent(QMouseEvent* event)
@@ -301,7 +223,7 @@ void CKvMainDlg::mouseDoubleClickEvent(QMouseEvent* event)
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::LeftButton && point.y() < kCaptionHeight && point.x() >= 60
         && point.x() <= width() - 74) {
-        if (m_maximized)
+        if (m_maximizer.IsMaximized())
             Restore();
         else
             Maximize();
@@ -321,41 +243,22 @@ void CKvMainDlg::mouseMoveEvent(QMouseEvent* event)
 
 void CKvMainDlg::Maximize()
 {
-    if (m_maximized)
-        return;
-    m_normalGeometry = geometry();
-    m_maximized = true;
-    if (CKvButton* button = Control(kIdMaximize)) {
-        button->LoadImage(SkinPath("skin/btn/dia-max.png"));
-        button->SetToolTip(QStringLiteral("Restore"));
-    }
-    // Cover the screen except the panels (the available geometry leaves them out).
-    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    setUpdatesEnabled(false);
-    if (screen)
-        setGeometry(screen->availableGeometry());
-    setUpdatesEnabled(true);
-    Manager()->Invalidate();
-    update();
+    if (m_maximizer.Maximize())
+        ShowMaximized(true);
 }
 
 void CKvMainDlg::Restore()
 {
-    if (isMinimized()) {
-        showNormal();
-        return;
-    }
-    if (!m_maximized)
-        return;
-    m_maximized = false;
+    if (m_maximizer.Restore(QSize(kWidth, kHeight)))
+        ShowMaximized(false);
+}
+
+void CKvMainDlg::ShowMaximized(bool maximized)
+{
     if (CKvButton* button = Control(kIdMaximize)) {
-        button->LoadImage(SkinPath("skin/btn/dia-max1.png"));
-        button->SetToolTip(QStringLiteral("Maximize"));
+        button->LoadImage(SkinPath(maximized ? "skin/btn/dia-max.png" : "skin/btn/dia-max1.png"));
+        button->SetToolTip(maximized ? QStringLiteral("Restore") : QStringLiteral("Maximize"));
     }
-    if (m_normalGeometry.isValid())
-        setGeometry(m_normalGeometry);
-    else
-        resize(kWidth, kHeight);
     Manager()->Invalidate();
     update();
 }
@@ -368,12 +271,8 @@ void CKvMainDlg::Minimize()
 void CKvMainDlg::changeEvent(QEvent* event)
 {
     CKvDialogBase::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && m_maximized && !isMinimized()) {
-        // Back from the taskbar while maximized: cover the screen again.
-        if (QScreen* screen = this->screen())
-            if (geometry() != screen->availableGeometry())
-                setGeometry(screen->availableGeometry());
-    }
+    if (event->type() == QEvent::WindowStateChange)
+        m_maximizer.StateChanged();
 }
 
 void CKvMainDlg::keyPressEvent(QKeyEvent* event)
@@ -395,7 +294,7 @@ void CKvMainDlg::OnCommand(int id)
 {
     switch (id) {
     case kIdClose: OnCancel(); break;
-    case kIdMaximize: m_maximized ? Restore() : Maximize(); break;
+    case kIdMaximize: m_maximizer.IsMaximized() ? Restore() : Maximize(); break;
     case kIdMinimize: Minimize(); break;
     case kIdHelp: OpenHelp(); break;
     case kIdAdd:
@@ -474,12 +373,10 @@ QString CKvMainDlg::HelpPagePath()
 void CKvMainDlg::OpenHelp()
 {
     const QString path = HelpPagePath();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(kHowTo) < 0) {
+    if (!WriteHowToPage(path)) {
         KvMessageBox(QStringLiteral("The guide could not be written to %1.").arg(path), CKvMessageDlg::kStyleOk, this);
         return;
     }
-    file.close();
     const QUrl page = QUrl::fromLocalFile(path);
     KvSystemDesktopOpener::OpenUrl(page, [this, page] { ShowNoBrowser(page); }, this);
 }
@@ -556,57 +453,25 @@ QString CKvMainDlg::DropRefusal() const
 
 void CKvMainDlg::dragEnterEvent(QDragEnterEvent* event)
 {
-    // Taken whenever it names files, even while they cannot be added now: a widget that
-    // refuses the enter hears nothing more of the drag, not even its leaving. The move
-    // that always follows answers yes or no, and that is what the pointer shows.
-    if (NamesFiles(*event)) {
-        event->setDropAction(CopyActionOf(*event));
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    m_drop.Enter(*event);
 }
 
 void CKvMainDlg::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!NamesFiles(*event)) {
-        SetDropHint(QString(), false);
-        event->ignore();
-        return;
-    }
-    // Asked again on every move: a Render that ends while the pointer waits over the
-    // window makes the drop welcome from then on.
-    const QString refusal = DropRefusal();
-    SetDropHint(refusal.isEmpty() ? QStringLiteral("Drop files or folders to add them") : refusal, !refusal.isEmpty());
-    if (refusal.isEmpty()) {
-        event->setDropAction(CopyActionOf(*event));
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    m_drop.Move(*event);
 }
 
 void CKvMainDlg::dragLeaveEvent(QDragLeaveEvent* event)
 {
-    SetDropHint(QString(), false);
-    event->accept();
+    m_drop.Leave(*event);
 }
 
 void CKvMainDlg::dropEvent(QDropEvent* event)
 {
-    SetDropHint(QString(), false);
-    if (!NamesFiles(*event)) {
-        event->ignore();
+    QList<QUrl> urls;
+    QString refusal;
+    if (!m_drop.Drop(*event, urls, refusal))
         return;
-    }
-    const QString refusal = DropRefusal();
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (refusal.isEmpty()) {
-        event->setDropAction(CopyActionOf(*event));
-        event->accept();
-    } else {
-        event->ignore();
-    }
     // The files are read (and any message shown) once the drop has been answered, so
     // the program they came from is not kept waiting meanwhile.
     QMetaObject::invokeMethod(this, [this, urls, refusal] {
@@ -637,35 +502,13 @@ void CKvMainDlg::AddDroppedFiles(const QList<QUrl>& urls)
     update();
 }
 
-void CKvMainDlg::SetDropHint(const QString& text, bool refused)
-{
-    if (text == m_dropHint && refused == m_dropRefused)
-        return;
-    m_dropHint = text;
-    m_dropRefused = refused;
-    update();
-}
-
 void CKvMainDlg::paintEvent(QPaintEvent* event)
 {
     CKvDialogBase::paintEvent(event);
-    if (m_dropHint.isEmpty() || !m_list)
+    if (m_drop.Hint().isEmpty() || !m_list)
         return;
-    // Over the list, where the rows will appear: the accent frame when the files are
-    // welcome, the danger colour and the reason when they are not.
-    const QRect area = m_list->Rect().adjusted(1, 1, -2, -2);
-    const QColor edge = m_dropRefused ? DangerColor() : AccentColor();
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(ColorFromRef(CKvUIManager::Colors().clrDlgBK, 200));
-    painter.setPen(QPen(edge, 2, Qt::DashLine));
-    painter.drawRoundedRect(QRectF(area), 6, 6);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(m_dropRefused ? edge : ColorFromRef(CKvUIManager::Colors().clrText));
-    painter.drawText(area.adjusted(20, 0, -20, 0), Qt::AlignCenter | Qt::TextWordWrap, m_dropHint);
+    m_drop.Paint(painter, m_list->Rect().adjusted(1, 1, -2, -2));
 }
 
 // ---- Finished rows -----------------------------------------------------------------
@@ -674,69 +517,26 @@ void CKvMainDlg::OpenRowMenu(int row)
 {
     CKvMenuEx menu;
     menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
-    const QString output = m_mediaList->FinishedOutput(row);
-    if (!output.isEmpty()) {
-        // A file moved or deleted since the Render is said so on the items themselves,
-        // rather than the items doing nothing.
-        const bool there = QFileInfo(output).isFile();
-        const QString gone = there ? QString() : QStringLiteral(" (file is gone)");
-        menu.AddItem(0, QString());
-        menu.AddItem(kIdShowInFolder, QStringLiteral("Show in &Folder") + gone);
-        menu.AddItem(kIdPlayOutput, QStringLiteral("P&lay") + gone);
-        menu.EnableItem(kIdShowInFolder, there);
-        menu.EnableItem(kIdPlayOutput, there);
-    }
+    m_outputs.AddMenuItems(menu, row, kIdShowInFolder, kIdPlayOutput);
     const unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
     const int command = menu.TrackMenu(flags, QCursor::pos(), this);
     if (command > 0)
         ForwardCommand(command);
 }
 
-QString CKvMainDlg::OutputToOpen(int row)
-{
-    const QString output = m_mediaList ? m_mediaList->FinishedOutput(row) : QString();
-    if (output.isEmpty() || QFileInfo(output).isFile())
-        return output;
-    KvMessageBox(QStringLiteral("The output file is gone:\n%1").arg(output), CKvMessageDlg::kStyleOk, this);
-    return QString();
-}
-
-std::function<void()> CKvMainDlg::TellLater(const QString& text)
-{
-    // The desktop may answer after the window has gone.
-    return [self = QPointer<CKvMainDlg>(this), text] {
-        if (self)
-            KvMessageBox(text, CKvMessageDlg::kStyleOk, self);
-    };
-}
-
 void CKvMainDlg::ShowOutputInFolder(int row)
 {
-    const QString output = OutputToOpen(row);
-    if (!output.isEmpty())
-        DesktopOpener().ShowInFolder(
-            output, TellLater(QStringLiteral("No file manager could be opened. The output file is here:\n%1").arg(output)));
+    m_outputs.ShowInFolder(row);
 }
 
 void CKvMainDlg::PlayOutput(int row)
 {
-    const QString output = OutputToOpen(row);
-    if (!output.isEmpty())
-        DesktopOpener().Open(
-            output, TellLater(QStringLiteral("No program could be opened to play the output file:\n%1").arg(output)));
+    m_outputs.Play(row);
 }
 
 void CKvMainDlg::SetDesktopOpener(std::unique_ptr<KvDesktopOpener> opener)
 {
-    m_desktopOpener = std::move(opener);
-}
-
-KvDesktopOpener& CKvMainDlg::DesktopOpener()
-{
-    // Made on first use: the session bus is not touched by a window that never asks.
-    if (!m_desktopOpener)
-        m_desktopOpener = std::make_unique<KvSystemDesktopOpener>();
-    return *m_desktopOpener;
+    m_outputs.SetDesktopOpener(std::move(opener));
 }
 
 void CKvMainDlg::OnCancel()
@@ -864,10 +664,7 @@ void CKvMainDlg::SetBusy(bool busy)
 
 void CKvMainDlg::OnRowStarted(int index, const QString& output)
 {
-    const int row = m_queue->Rows()[size_t(index)].tag;
-    m_mediaList->SetRowToolTip(row, QString());
-    m_mediaList->SetRowOutput(row, output);
-    m_mediaList->SetState(row, KvRowState::Running, 0.0);
+    m_mediaList->ShowRowStarted(m_queue->Rows()[size_t(index)].tag, output);
 }
 
 void CKvMainDlg::OnRowProgress(int index, double percent)
@@ -878,22 +675,8 @@ void CKvMainDlg::OnRowProgress(int index, double percent)
 void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, const QString& detail)
 {
     const int row = m_queue->Rows()[size_t(index)].tag;
-    if (finished && !reason.isEmpty()) {
-        // Converted, but the source ended before its header said: the row says so,
-        // and its Duration becomes what the source really holds.
-        m_mediaList->SetState(row, KvRowState::FinishedShort);
-        m_mediaList->SetRowToolTip(row, reason.left(1).toUpper() + reason.mid(1) + u'.');
-        if (const KvQueueShort* shortened = m_queue->FindShort(index))
-            m_mediaList->SetSourceLength(row, shortened->sourceSeconds);
-    } else if (finished) {
-        m_mediaList->SetState(row, KvRowState::Finished);
-        m_mediaList->SetRowToolTip(row, QString());
-    } else {
-        // The short reason for the user, the engine's own sentence below it.
-        m_mediaList->SetState(row, KvRowState::Failed);
-        const QString tip = reason.left(1).toUpper() + reason.mid(1) + u'.';
-        m_mediaList->SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
-    }
+    const KvQueueShort* shortened = finished && !reason.isEmpty() ? m_queue->FindShort(index) : nullptr;
+    m_mediaList->ShowRowEnded(row, finished, reason, detail, shortened ? shortened->sourceSeconds : 0.0);
     emit rowEnded(row, finished);
 }
 

@@ -8,6 +8,9 @@
 // Nothing here makes the GUI thread wait: a stopped engine is killed and its partial
 // output removed once the process has gone.
 
+#include "frontend/KvFileDrop.h"
+#include "frontend/KvFinishedOutputs.h"
+#include "frontend/KvWindowMaximizer.h"
 #include "ui/KvDialogBase.h"
 
 #include <QString>
@@ -93,7 +96,7 @@ public:
     QString DropRefusal() const;
     // What the window says over the list while something is dragged over it (empty
     // when nothing is).
-    QString DropHint() const { return m_dropHint; }
+    QString DropHint() const { return m_drop.Hint(); }
 
     // The finished rows' commands: the output shown in its folder, or played.
     void ShowOutputInFolder(int row);
@@ -119,7 +122,7 @@ public:
     // The conversion queue the window drives.
     velmora::KvRenderQueue* Queue() const { return m_queue.get(); }
     QString TargetFolder() const { return m_targetFolder; }
-    bool IsMaximized() const { return m_maximized; }
+    bool IsMaximized() const { return m_maximizer.IsMaximized(); }
 
     // Where the target folder comes from (the folder picker by default; tests set
     // their own). An empty result cancels.
@@ -135,6 +138,7 @@ public:
     // Window commands.
     void Maximize();
     void Restore();
+    void ShowMaximized(bool maximized);
     void Minimize();
 
 signals:
@@ -175,12 +179,8 @@ private:
     void LayoutListAndNotices(int width, int height);
     void OpenRowMenu(int row);
     // The finished output of row when it is still there; tells the user when it is gone.
-    QString OutputToOpen(int row);
     // A message the window shows when asked later, unless it has gone by then.
-    std::function<void()> TellLater(const QString& text);
     void AddDroppedFiles(const QList<QUrl>& urls);
-    void SetDropHint(const QString& text, bool refused);
-    velmora::KvDesktopOpener& DesktopOpener();
 
     std::unique_ptr<velmora::KvMediaList> m_mediaList;
     CKvListCtrl* m_list = nullptr;
@@ -192,12 +192,10 @@ private:
     std::function<bool()> m_settingsRunner;
 
     bool m_idle = true;
-    bool m_maximized = false;
-    QRect m_normalGeometry;
+    velmora::KvWindowMaximizer m_maximizer{this};
     QString m_targetFolder;
     std::unique_ptr<velmora::KvRenderQueue> m_queue;
     QStringList m_waitingFiles;
-    QString m_dropHint;
-    bool m_dropRefused = false;
-    std::unique_ptr<velmora::KvDesktopOpener> m_desktopOpener;
+    velmora::KvFileDrop m_drop{[this] { return DropRefusal(); }, [this] { update(); }};
+    velmora::KvFinishedOutputs m_outputs{this, [this] { return m_mediaList.get(); }};
 };

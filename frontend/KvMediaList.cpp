@@ -569,6 +569,31 @@ void KvMediaList::SetState(int row, KvRowState state, double percent, bool redra
     m_redraw = true;
 }
 
+void KvMediaList::ShowRowStarted(int row, const QString& output)
+{
+    SetRowToolTip(row, QString());
+    SetRowOutput(row, output);
+    SetState(row, KvRowState::Running, 0.0);
+}
+
+void KvMediaList::ShowRowEnded(int row, bool finished, const QString& reason, const QString& detail,
+                               double shortSourceSeconds)
+{
+    const QString tip = reason.isEmpty() ? QString() : reason.left(1).toUpper() + reason.mid(1) + u'.';
+    if (finished && !reason.isEmpty()) {
+        SetState(row, KvRowState::FinishedShort);
+        SetRowToolTip(row, tip);
+        if (shortSourceSeconds > 0.0)
+            SetSourceLength(row, shortSourceSeconds);
+    } else if (finished) {
+        SetState(row, KvRowState::Finished);
+        SetRowToolTip(row, QString());
+    } else {
+        SetState(row, KvRowState::Failed);
+        SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);
+    }
+}
+
 void KvMediaList::SetRowToolTip(int row, const QString& text)
 {
     const bool redraw = std::exchange(m_redraw, false);

@@ -131,6 +131,12 @@ public:
     QString StateText(int row) const;
     int Progress(int row) const;
     void SetState(int row, KvRowState state, double percent = 0.0, bool redraw = true);
+    // What a run shows on its rows: started (into output), ended (finished; or
+    // finished only in part, with the source's real end as its new length; or failed
+    // with a short reason and the engine's own sentence below it in the row's tip).
+    void ShowRowStarted(int row, const QString& output);
+    void ShowRowEnded(int row, bool finished, const QString& reason, const QString& detail,
+                      double shortSourceSeconds = 0.0);
     // A per-row tip (why a row failed); it travels with the row when rows move and is
     // shown as the list's tool tip while the pointer is over that row.
     void SetRowToolTip(int row, const QString& text);

@@ -1,9 +1,7 @@
 #include "ui/KvListCtrl.h"
 
-#include "ui/KvComboBoxList.h"
-#include "ui/KvEditCtrl.h"
-#include "ui/KvListCtrlListWnd.h"
-#include "ui/KvMenuEx.h"
+#include "ui/KvListHeader.h"
+#include "ui/KvListCtrlPainter.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -20,11 +18,7 @@ using namespace velmora;
 
 namespace {
 
-constexpr int kCellPadding = 6;
 constexpr int kDividerGrip = 3;
-constexpr int kMinColumnWidth = 10;
-// The progress bar sits this far inside its cell on every side.
-constexpr double kBarInset = 3.5;
 
 // The sizes the list is described with are line heights (a 20-pixel cell
 // font fills 20 pixels from ascent to descent), so pick the largest pixel
@@ -41,31 +35,18 @@ QFont FontWithLineHeight(const QString& family, int lineHeight)
     return font;
 }
 
-qint64 CellParam(int column, int row)
-{
-    return qint64(column) * 65536 + row;
-}
-
 } // namespace
 
 CKvListCtrl::CKvListCtrl()
     : m_headerFont(FontWithLineHeight(QStringLiteral("Arial"), 16))
     , m_cellFont(FontWithLineHeight(QApplication::font().family(), 20))
     , m_progressFont(FontWithLineHeight(QApplication::font().family(), kRowHeight - int(2 * kBarInset) - 1))
+    , m_editor(std::make_unique<CKvListCellEditor>(*this))
+    , m_header(std::make_unique<CKvListHeader>(*this))
 {
 }
 
-CKvListCtrl::~CKvListCtrl()
-{
-    if (m_edit) {
-        m_edit->disconnect();
-        delete m_edit.data();
-    }
-    if (m_choiceWnd) {
-        m_choiceWnd->disconnect();
-        delete m_choiceWnd.data();
-    }
-}
+CKvListCtrl::~CKvListCtrl() = default;
 
 // ---- table -------------------------------------------------------------------
 
@@ -89,7 +70,7 @@ int CKvListCtrl::InsertColumn(int kind, int width, const QString& header)
         column->items.push_back(std::move(cell));
     }
     m_columns.push_back(std::move(column));
-    m_viewMenuItems << header;
+    m_header->AddViewMenuItem(header);
     FitColumns();
     return GetColumnCount() - 1;
 }
@@ -264,8 +245,7 @@ void CKvListCtrl::DeleteRow(int row)
     if (row < 0 || row >= GetRowCount())
         return;
     EndEdit(false);
-    if (m_choiceWnd)
-        m_choiceWnd->close();
+    m_editor->CloseChoiceList();
     for (auto& column : m_columns)
         column->items.erase(column->items.begin() + row);
     RenumberRows();
@@ -286,8 +266,7 @@ void CKvListCtrl::DeleteRow(int row)
 void CKvListCtrl::DeleteAllRows()
 {
     EndEdit(false);
-    if (m_choiceWnd)
-        m_choiceWnd->close();
+    m_editor->CloseChoiceList();
     for (auto& column : m_columns)
         column->items.clear();
     FitColumns();
@@ -362,7 +341,7 @@ void CKvListCtrl::Move(int x, int y, int width, int height, bool redraw)
 void CKvListCtrl::FitColumns()
 {
     // Not while a divider is dragged: the column under the mouse keeps its width.
-    if (!m_fillWidth || m_resizeColumn >= 0)
+    if (!m_fillWidth || m_header->IsResizing())
         return;
     int base = 0;
     for (const auto& column : m_columns) {
@@ -499,31 +478,8 @@ bool CKvListCtrl::OnMouseMessage(int message, const QPoint& point)
 {
     if (!m_visible || !m_enabled)
         return false;
-    if (m_resizeColumn >= 0) {
-        tagKvListCtrlColumnData& column = *m_columns[size_t(m_resizeColumn)];
-        if (message == kMouseMove) {
-            column.nWidth = std::max(kMinColumnWidth, m_resizeStartWidth + point.x() - m_resizeStartX);
-            m_resizeX = HeaderRect(m_resizeColumn).left() + column.nWidth;
-            return true;
-        }
-        if (message == kLButtonUp) {
-            m_resizeColumn = -1;
-            m_resizeX = -1;
-            // The widths as the user left them are the new proportions to fill with.
-            for (auto& shown : m_columns) {
-                if (shown->bShow)
-                    shown->nBaseWidth = shown->nWidth;
-            }
-            FitColumns();
-            if (m_manager)
-                m_manager->SetCapture(false);
-            if (m_parent)
-                m_parent->unsetCursor();
-            SetScroll(ScrollX(), ScrollY());
-            return true;
-        }
-        return false;
-    }
+    if (m_header->IsResizing())
+        return m_header->OnResizeMouse(message, point);
     // The edit box does not scroll with the rows: finish editing first.
     if (message == kLButtonDown && HitScrollBar(point) != PartNone)
         EndEdit(true);
@@ -542,15 +498,8 @@ bool CKvListCtrl::OnItemMouse(int message, const QPoint& point)
     const bool captured = m_manager && m_manager->HasCapture();
     switch (message) {
     case kMouseMove:
-        if (m_parent && !captured) {
-            if (inside && HitDivider(point) >= 0) {
-                m_parent->setCursor(Qt::SizeHorCursor);
-                m_dividerCursor = true;
-            } else if (m_dividerCursor) {
-                m_parent->unsetCursor();
-                m_dividerCursor = false;
-            }
-        }
+        if (!captured)
+            m_header->ShowDividerCursor(inside && HitDivider(point) >= 0);
         return false;
     case kLButtonDown:
         if (!inside)
@@ -572,7 +521,7 @@ bool CKvListCtrl::OnItemMouse(int message, const QPoint& point)
         if (!inside)
             return false;
         if (point.y() < m_y + kHeaderHeight) {
-            OpenViewMenu(point);
+            m_header->OpenViewMenu(point);
             return true;
         }
         if (m_manager) {
@@ -587,70 +536,13 @@ bool CKvListCtrl::OnItemMouse(int message, const QPoint& point)
     }
 }
 
-void CKvListCtrl::OpenViewMenu(const QPoint& point)
-{
-    if (m_columns.empty() || !m_parent)
-        return;
-    CKvMenuEx menu;
-    CKvMenuEx view;
-    for (int i = 0; i < GetColumnCount(); ++i) {
-        if (!m_columns[size_t(i)]->bOffered)
-            continue;
-        view.AddItem(i + 1, m_viewMenuItems.value(i));
-        view.CheckItem(i + 1, m_columns[size_t(i)]->bShow != 0);
-    }
-    menu.AddSubMenu(view, QStringLiteral("&View"));
-    if (m_manager)
-        m_manager->SendNotify(kMsgListHeaderContext, this, reinterpret_cast<qint64>(&menu));
-    const int chosen = menu.TrackMenu(CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON,
-                                      m_parent->mapToGlobal(point), m_parent);
-    if (chosen >= 1 && chosen <= GetColumnCount() && m_columns[size_t(chosen - 1)]->bOffered) {
-        const int column = chosen - 1;
-        ShowColumn(column, !m_columns[size_t(column)]->bShow, true);
-    }
-}
-
-void CKvListCtrl::ToggleHeaderCheck(int column)
-{
-    tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
-    data.bHeaderCheck = data.bHeaderCheck ? 0 : 1;
-    for (auto& cell : data.items)
-        cell->bCheck = data.bHeaderCheck;
-    if (m_manager)
-        m_manager->SendNotify(kMsgCheckToggled, this, column);
-}
-
 void CKvListCtrl::OnLeftDown(const QPoint& point)
 {
     if (m_manager)
         m_manager->SetFocusControl(this, m_typeCode);
 
-    const bool captured = m_manager && m_manager->HasCapture();
-    const int divider = HitDivider(point);
-    if (divider >= 0 && !captured) {
-        EndEdit(true);
-        m_resizeColumn = divider;
-        m_resizeStartX = point.x();
-        m_resizeStartWidth = m_columns[size_t(divider)]->nWidth;
-        m_resizeX = HeaderRect(divider).left() + m_resizeStartWidth;
-        if (m_manager)
-            m_manager->SetCapture(true);
-        if (m_parent)
-            m_parent->setCursor(Qt::SizeHorCursor);
+    if (m_header->OnLeftDown(point))
         return;
-    }
-    if (point.y() < m_y + kHeaderHeight) {
-        if (!m_headerClick)
-            return;
-        for (int column = 0; column < GetColumnCount(); ++column) {
-            if (HeaderRect(column).contains(point)) {
-                if (!m_columns[size_t(column)]->bLocked)
-                    ToggleHeaderCheck(column);
-                break;
-            }
-        }
-        return;
-    }
 
     const CellPos cell = HitCell(point);
     bool checkHit = false;
@@ -679,7 +571,7 @@ void CKvListCtrl::OnLeftDown(const QPoint& point)
             EndEdit(true);
             OpenChoiceList(cell.column, cell.row);
         } else if (kind == KindEdit) {
-            if (!m_edit)
+            if (!EditWindow())
                 BeginEdit(cell.column, cell.row);
         } else {
             EndEdit(true);
@@ -738,7 +630,7 @@ void CKvListCtrl::KillFocus()
     CKvWindow::KillFocus();
     // The edit box is a window of its own: focus moving into it is no reason
     // to stop editing.
-    if (m_edit && m_edit->hasFocus())
+    if (EditWindow() && EditWindow()->hasFocus())
         return;
     EndEdit(true);
 }
@@ -747,113 +639,12 @@ void CKvListCtrl::Enable(bool enable, bool redraw)
 {
     if (!enable) {
         EndEdit(true);
-        if (m_choiceWnd)
-            m_choiceWnd->close();
+        m_editor->CloseChoiceList();
     }
     CKvWindow::Enable(enable, redraw);
 }
 
 // ---- in-place editing and in-cell lists ----------------------------------------
-
-void CKvListCtrl::BeginEdit(int column, int row)
-{
-    const tagKvListCtrlItemData* cell = Cell(column, row);
-    if (!cell || !m_parent)
-        return;
-    if (m_edit) {
-        if (m_editCell.column == column && m_editCell.row == row)
-            return;
-        EndEdit(true);
-    }
-    EnsureVisible(QRect(ColumnLeft(column), row * kRowHeight, m_columns[size_t(column)]->nWidth, kRowHeight));
-    const QRect box = CellRect(column, row).intersected(ViewRect()).adjusted(1, 1, -1, -1);
-    if (box.isEmpty())
-        return;
-
-    auto* edit = new CKvEditCtrl(m_parent);
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, ShiftColorRef(colors.clrCtrlBK, -10));
-    palette.setColor(QPalette::Text, ColorFromRef(colors.clrText));
-    palette.setColor(QPalette::Highlight, ShiftColorRef(colors.clrDlgEdge, 20));
-    palette.setColor(QPalette::HighlightedText, ColorFromRef(colors.clrText));
-    edit->setPalette(palette);
-    edit->setFont(m_cellFont);
-    edit->setTextMargins(kCellPadding - 3, 0, 0, 0);
-    edit->setGeometry(box);
-    edit->setText(cell->szText);
-    edit->selectAll();
-    m_edit = edit;
-    m_editCell = CellPos{column, row};
-    m_editOldText = cell->szText;
-    QObject::connect(edit, &CKvEditCtrl::editingEnded, edit, [this, edit](bool committed) {
-        if (m_edit == edit)
-            EndEdit(committed);
-    });
-    edit->show();
-    edit->setFocus(Qt::OtherFocusReason);
-}
-
-void CKvListCtrl::EndEdit(bool commit)
-{
-    if (!m_edit)
-        return;
-    CKvEditCtrl* edit = m_edit.data();
-    m_edit.clear();
-    const QString text = edit->text();
-    const CellPos cell = m_editCell;
-    m_editCell = CellPos{};
-    edit->disconnect();
-    edit->hide();
-    edit->deleteLater();
-    if (m_parent && m_focus)
-        m_parent->setFocus(Qt::OtherFocusReason);
-    if (!commit || !Cell(cell.column, cell.row))
-        return;
-    // Only a real change counts: an untouched cell must not look edited.
-    if (text == m_editOldText)
-        return;
-    MutableCell(cell.column, cell.row)->szText = text;
-    Redraw(true);
-    if (m_manager)
-        m_manager->SendNotify(kMsgCellTextChanged, this, CellParam(cell.column, cell.row));
-}
-
-void CKvListCtrl::OpenChoiceList(int column, int row)
-{
-    const tagKvListCtrlItemData* cell = Cell(column, row);
-    if (!cell || cell->combo.empty() || !m_parent)
-        return;
-    if (m_choiceWnd)
-        m_choiceWnd->close();
-    QStringList entries;
-    int current = -1;
-    for (size_t i = 0; i < cell->combo.size(); ++i) {
-        entries << cell->combo[i].szText;
-        if (cell->combo[i].szText == cell->szText)
-            current = int(i);
-    }
-    const QRect rect = CellRect(column, row);
-    auto* popup = new CKvListCtrlListWnd(m_parent, column, row);
-    const int height = std::min(int(entries.size()) * CKvComboBoxList::kRowHeight + 2, 8 * CKvComboBoxList::kRowHeight + 2);
-    popup->List()->SetFontId(m_fontId);
-    popup->List()->Move(0, 0, rect.width(), height);
-    popup->SetEntries(entries, current);
-    QObject::connect(popup, &CKvComboBoxWnd::chosen, popup, [this, column, row](int index) {
-        const tagKvListCtrlItemData* data = Cell(column, row);
-        if (!data || index < 0 || index >= int(data->combo.size()))
-            return;
-        const QString text = data->combo[size_t(index)].szText;
-        if (text == data->szText)
-            return;
-        MutableCell(column, row)->szText = text;
-        Redraw(true);
-        if (m_manager)
-            m_manager->SendNotify(kMsgCellTextChanged, this, CellParam(column, row));
-    });
-    m_choiceWnd = popup;
-    popup->Popup(m_parent->mapToGlobal(QPoint(rect.left(), rect.top() + rect.height())), QSize(rect.width(), height));
-}
 
 // ---- drawing -----------------------------------------------------------------
 
@@ -863,7 +654,7 @@ void CKvListCtrl::DrawContent(QPainter& painter, const QRect& rect)
     SetScroll(ScrollX(), ScrollY());
     painter.fillRect(rect, ColorFromRef(colors.clrCtrlBK));
 
-    DrawHeader(painter);
+    CKvListCtrlPainter(*this).DrawHeader(painter);
     const QRect view = ViewRect();
     painter.save();
     painter.setClipRect(view, Qt::IntersectClip);
@@ -871,11 +662,11 @@ void CKvListCtrl::DrawContent(QPainter& painter, const QRect& rect)
     painter.restore();
     DrawScrollBars(painter);
 
-    if (m_resizeColumn >= 0 && m_resizeX >= 0) {
+    if (const int resizeX = m_header->ResizeX(); resizeX >= 0) {
         painter.save();
         painter.setClipRect(QRect(rect.left(), rect.top(), view.right() - rect.left() + 1, rect.height()));
         painter.setPen(ColorFromRef(colors.clrDlgEdge));
-        painter.drawLine(m_resizeX, rect.top(), m_resizeX, rect.bottom());
+        painter.drawLine(resizeX, rect.top(), resizeX, rect.bottom());
         painter.restore();
     }
 
@@ -883,197 +674,18 @@ void CKvListCtrl::DrawContent(QPainter& painter, const QRect& rect)
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect.adjusted(0, 0, -1, -1));
 
-    if (!m_toolTipText.isEmpty()) {
-        QFont hint(QStringLiteral("Arial"));
-        hint.setPixelSize(14);
-        hint.setItalic(true);
-        const int left = view.left() + ContentSize().width() - ScrollX() + 10;
-        const QRect box(left, view.top() + 10, view.right() - left, view.bottom() - view.top() - 10);
-        if (box.width() > 0 && box.height() > 0) {
-            painter.save();
-            painter.setClipRect(box, Qt::IntersectClip);
-            painter.setFont(hint);
-            painter.setPen(ColorFromRef(colors.clrText));
-            painter.setRenderHint(QPainter::TextAntialiasing);
-            painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_toolTipText);
-            painter.restore();
-        }
-    }
-    if (!m_enabled) {
-        painter.fillRect(rect, ColorFromRef(colors.clrDlgBK, 150));
-        // A locked list still shows how far its jobs have come: the progress cells
-        // are drawn again above the veil.
-        painter.save();
-        painter.setClipRect(view, Qt::IntersectClip);
-        painter.setFont(m_cellFont);
-        for (int column = 0; column < GetColumnCount(); ++column) {
-            const tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
-            if (!data.bShow || data.nKind != KindProgress)
-                continue;
-            for (int row = std::max(0, ScrollY() / kRowHeight); row < GetRowCount(); ++row) {
-                const QRect cell = CellRect(column, row);
-                if (cell.top() > view.bottom())
-                    break;
-                DrawCell(painter, data, *data.items[size_t(row)], cell);
-            }
-        }
-        painter.restore();
-    }
-}
-
-void CKvListCtrl::DrawHeader(QPainter& painter)
-{
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    const QRect band(m_x + 1, m_y + 1, m_width - 2, kHeaderHeight - 1);
-    QLinearGradient gradient(band.topLeft(), band.bottomLeft());
-    gradient.setColorAt(0, ShiftColorRef(colors.clrCtrlBK, 12));
-    gradient.setColorAt(1, ShiftColorRef(colors.clrCtrlBK, -6));
-    painter.fillRect(band, gradient);
-
-    painter.save();
-    painter.setClipRect(band, Qt::IntersectClip);
-    painter.setFont(m_headerFont);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    for (int column = 0; column < GetColumnCount(); ++column) {
-        const QRect header = HeaderRect(column);
-        if (header.isEmpty())
-            continue;
-        QRect text = header.adjusted(kCellPadding, 0, -kCellPadding, 0);
-        const tagKvListCtrlColumnData& data = *m_columns[size_t(column)];
-        if (data.bCheckBox) {
-            const QRect box(header.left() + 4, header.top() + (kHeaderHeight - kCheckBoxSize) / 2, kCheckBoxSize,
-                            kCheckBoxSize);
-            DrawCheckBox(painter, box, data.bHeaderCheck != 0, ColorFromRef(colors.clrText));
-            text.setLeft(box.right() + 1 + 4);
-        }
-        painter.setPen(ColorFromRef(colors.clrText));
-        const QFontMetrics metrics(m_headerFont);
-        painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         metrics.elidedText(data.szHeader, Qt::ElideRight, text.width()));
-        painter.setPen(ColorFromRef(colors.clrDlgEdge, 160));
-        const int divider = header.left() + header.width() - 1;
-        painter.drawLine(divider, header.top() + 4, divider, header.bottom() - 4);
-    }
-    painter.restore();
-    painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawLine(m_x, m_y + kHeaderHeight - 1, m_x + m_width - 1, m_y + kHeaderHeight - 1);
+    CKvListCtrlPainter drawer(*this);
+    drawer.DrawHint(painter, view, m_toolTipText);
+    if (!m_enabled)
+        drawer.DrawVeil(painter, rect, view);
 }
 
 void CKvListCtrl::DrawItems(QPainter& painter, const QRect& view)
 {
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    painter.setFont(m_cellFont);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    const int rows = GetRowCount();
-    const int contentRight = view.left() + ContentSize().width() - ScrollX();
-    for (int row = std::max(0, ScrollY() / kRowHeight); row < rows; ++row) {
-        const int top = view.top() + row * kRowHeight - ScrollY();
-        if (top > view.bottom())
-            break;
-        const QRect rowRect(view.left(), top, std::min(view.width(), contentRight - view.left()), kRowHeight);
-        if (row == m_selectedRow)
-            painter.fillRect(rowRect, m_focus ? ShiftColorRef(colors.clrDlgEdge, 10) : ColorFromRef(colors.clrDlgEdge, 190));
-        else if (row % 2 == 1)
-            painter.fillRect(rowRect, ShiftColorRef(colors.clrCtrlBK, 5));
-        for (int column = 0; column < GetColumnCount(); ++column) {
-            const QRect cell = CellRect(column, row);
-            if (cell.isEmpty() || cell.left() > view.right() || cell.right() < view.left())
-                continue;
-            DrawCell(painter, *m_columns[size_t(column)], *m_columns[size_t(column)]->items[size_t(row)], cell);
-        }
-    }
+    CKvListCtrlPainter(*this).DrawItems(painter, view);
 }
 
-void CKvListCtrl::DrawCell(QPainter& painter, const tagKvListCtrlColumnData& column,
-                           const tagKvListCtrlItemData& cell, const QRect& rect)
+qint64 CKvListCtrl::CellParam(int column, int row)
 {
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    QRect text = rect.adjusted(kCellPadding, 0, -kCellPadding, 0);
-    const QColor color = ColorFromRef(cell.clrText);
-    if (column.bCheckBox) {
-        const QRect box(rect.left() + 4, rect.top() + (rect.height() - kCheckBoxSize) / 2, kCheckBoxSize,
-                        kCheckBoxSize);
-        DrawCheckBox(painter, box, cell.bCheck != 0, color);
-        text.setLeft(box.right() + 1 + 4);
-    }
-    if (column.nKind == KindProgress) {
-        DrawProgressCell(painter, cell, rect);
-        return;
-    }
-    if (column.nKind == KindChoice && !cell.combo.empty()) {
-        // A small chevron tells that the cell offers a list; a cell with nothing to
-        // choose from shows none.
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPen pen(ColorFromRef(colors.clrText, 160), 1.4);
-        painter.setPen(pen);
-        const QPointF c(rect.right() - 9, rect.center().y() + 0.5);
-        const QPointF chevron[] = {c + QPointF(-3.5, -1.5), c + QPointF(0, 2), c + QPointF(3.5, -1.5)};
-        painter.drawPolyline(chevron, 3);
-        painter.restore();
-        text.setRight(rect.right() - 16);
-    }
-    if (cell.szText.isEmpty())
-        return;
-    painter.setPen(color);
-    const QFontMetrics metrics(painter.font());
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     metrics.elidedText(cell.szText, Qt::TextElideMode(column.nElide), std::max(0, text.width())));
-}
-
-void CKvListCtrl::DrawProgressCell(QPainter& painter, const tagKvListCtrlItemData& cell, const QRect& rect)
-{
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    const QRectF bar = QRectF(rect).adjusted(kBarInset, kBarInset, -kBarInset, -kBarInset);
-    QRectF fill = bar.adjusted(1.5, 1.5, -1.5, -1.5);
-    fill.setWidth(fill.width() * cell.nProgress / 100.0);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.setBrush(ShiftColorRef(colors.clrCtrlBK, -15));
-    painter.drawRoundedRect(bar, 3, 3);
-    if (cell.nProgress > 0) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(AccentColor());
-        painter.drawRoundedRect(fill, 2, 2);
-    }
-    if (!cell.szText.isEmpty()) {
-        // The text is sized to the bar; over the amber it turns dark to stay readable.
-        painter.setFont(m_progressFont);
-        const QFontMetrics metrics(m_progressFont);
-        const QString text = metrics.elidedText(cell.szText, Qt::ElideRight, std::max(0, int(bar.width()) - 4));
-        const QRect textRect = bar.toAlignedRect();
-        const QRect filled = cell.nProgress > 0 ? fill.toAlignedRect() : QRect();
-        painter.save();
-        painter.setClipRegion(QRegion(textRect).subtracted(QRegion(filled)), Qt::IntersectClip);
-        painter.setPen(ColorFromRef(cell.clrText));
-        painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text);
-        painter.restore();
-        if (!filled.isEmpty()) {
-            painter.setClipRect(filled, Qt::IntersectClip);
-            painter.setPen(ColorFromRef(colors.clrDlgBK));
-            painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text);
-        }
-    }
-    painter.restore();
-}
-
-void CKvListCtrl::DrawCheckBox(QPainter& painter, const QRect& box, bool checked, const QColor& color)
-{
-    const tagKvUiColors& colors = CKvUIManager::Colors();
-    painter.save();
-    painter.fillRect(box, ColorFromRef(colors.clrCtrlBK));
-    painter.setPen(color);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(box.adjusted(0, 0, -1, -1));
-    if (checked) {
-        QColor tick = color;
-        tick.setAlpha(m_enabled ? 255 : 50);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(tick, 2));
-        const QPoint origin = box.topLeft();
-        painter.drawLine(origin + QPoint(2, 4), origin + QPoint(5, 8));
-        painter.drawLine(origin + QPoint(4, 8), origin + QPoint(14, 1));
-    }
-    painter.restore();
+    return qint64(column) * 65536 + row;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/KvEditCtrl.h"
+#include "ui/KvListCellEditor.h"
 #include "ui/KvListCtrlListWnd.h"
 #include "ui/KvWindow.h"
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+class CKvListHeader;
 class CKvMenuEx;
 
 struct tagKvListCtrlItemComboData
@@ -62,6 +64,9 @@ public:
     static constexpr int kHeaderHeight = 25;
     static constexpr int kRowHeight = 22;
     static constexpr int kCheckBoxSize = 15;
+    static constexpr int kCellPadding = 6; // between a cell's edge and its text
+    static constexpr int kMinColumnWidth = 10;
+    static constexpr double kBarInset = 3.5; // a progress bar inside its cell, every side
 
     CKvListCtrl();
     ~CKvListCtrl() override;
@@ -119,11 +124,13 @@ public:
     const QFont& CellFont() const { return m_cellFont; }
 
     // In-place editing of a cell of kind 2; EndEdit writes the text back.
-    void BeginEdit(int column, int row);
-    void EndEdit(bool commit = true);
-    CKvEditCtrl* EditWindow() const { return m_edit.data(); }
-    void OpenChoiceList(int column, int row);
-    CKvListCtrlListWnd* ChoiceWindow() const { return m_choiceWnd.data(); }
+    void BeginEdit(int column, int row) { m_editor->BeginEdit(column, row); }
+    void EndEdit(bool commit = true) { m_editor->EndEdit(commit); }
+    CKvEditCtrl* EditWindow() const { return m_editor->EditWindow(); }
+    void OpenChoiceList(int column, int row) { m_editor->OpenChoiceList(column, row); }
+    CKvListCtrlListWnd* ChoiceWindow() const { return m_editor->ChoiceWindow(); }
+    // The notification parameter of a cell: column * 65536 + row.
+    static qint64 CellParam(int column, int row);
 
     // Geometry, in client coordinates, for drawing, tests and dialogs.
     QRect CellRect(int column, int row) const;
@@ -139,6 +146,10 @@ protected:
     int HeaderHeight() const override { return kHeaderHeight; }
 
 private:
+    friend class CKvListCtrlPainter;
+    friend class CKvListCellEditor;
+    friend class CKvListHeader;
+
     struct CellPos
     {
         int column = -1;
@@ -150,15 +161,8 @@ private:
     int ColumnLeft(int column) const; // content x of the column's left edge
     void OnLeftDown(const QPoint& point);
     void SelectCell(const CellPos& cell);
-    void ToggleHeaderCheck(int column);
     void RenumberRows();
-    void DrawHeader(QPainter& painter);
-    void DrawCell(QPainter& painter, const tagKvListCtrlColumnData& column,
-                  const tagKvListCtrlItemData& cell, const QRect& rect);
-    void DrawProgressCell(QPainter& painter, const tagKvListCtrlItemData& cell, const QRect& rect);
-    void DrawCheckBox(QPainter& painter, const QRect& box, bool checked, const QColor& color);
     void Redraw(bool redraw);
-    void OpenViewMenu(const QPoint& point);
     void FitColumns();
 
     std::vector<std::unique_ptr<tagKvListCtrlColumnData>> m_columns;
@@ -169,14 +173,6 @@ private:
     QFont m_progressFont;
     bool m_headerClick = false;
     bool m_fillWidth = false;
-    int m_resizeColumn = -1;
-    int m_resizeStartX = 0;
-    int m_resizeStartWidth = 0;
-    int m_resizeX = -1;
-    QPointer<CKvEditCtrl> m_edit;
-    CellPos m_editCell;
-    QString m_editOldText;
-    QPointer<CKvListCtrlListWnd> m_choiceWnd;
-    QStringList m_viewMenuItems; // headers offered by the "&View" submenu
-    bool m_dividerCursor = false;
+    std::unique_ptr<CKvListCellEditor> m_editor;
+    std::unique_ptr<CKvListHeader> m_header;
 };
