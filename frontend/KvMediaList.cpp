@@ -18,16 +18,13 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <thread>
 #include <utility>

@@ -23,9 +23,6 @@
 #include <QTimerEvent>
 
 #include <algorithm>
-#include <cmath>
-#include <csignal>
-#include <cstring>
 #include <unistd.h>
 
 namespace velmora {
@@ -46,12 +43,7 @@ struct KvRenderQueue::Slot
 {
     explicit Slot(std::unique_ptr<KvEngineSlotLease> held)
         : lease(std::move(held))
-        , job(lease->ProgramFolder(), lease->Slot(), lease->Block(), [this] {
-            std::vector<std::string> command{lease->ProgramFolder() + "kvengine"};
-            for (std::string& argument : lease->EngineArguments())
-                command.push_back(std::move(argument));
-            return command;
-        }())
+        , job(lease->ProgramFolder(), lease->Slot(), lease->Block())
     {
     }
 
