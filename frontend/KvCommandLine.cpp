@@ -9,233 +9,26 @@
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvMediaFiles.h"
 #include "frontend/KvRenderQueue.h"
+#include "frontend/KvRenderReport.h"
 #include "frontend/KvStopSignals.h"
 #include "media/ExtractAudioToWav.h"
 
+#include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <langinfo.h>
 #include <map>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
-
-// ---- Output -----------------------------------------------------------------------
-
-void Print(std::FILE* stream, const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-QString Clock(qint64 ms)
-{
-    const qint64 seconds = ms / 1000;
-    return seconds >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60)
-                           : QString::asprintf("%lld:%02lld", seconds / 60, seconds % 60);
-}
-
-// What a run shows: on a terminal a block of live lines (one per running row and a
-// total) redrawn in place under the lines of the rows that ended; elsewhere only the
-// line of each row as it ends.
-class RenderReport
-{
-public:
-    explicit RenderReport(bool terminal)
-        : m_terminal(terminal)
-    {
-        const char* codeset = nl_langinfo(CODESET);
-        m_times = codeset && std::strcmp(codeset, "UTF-8") == 0 ? QStringLiteral("\u00D7") : QStringLiteral("x");
-        m_clock.start();
-        if (m_terminal) {
-            m_redraw.setInterval(250);
-            QObject::connect(&m_redraw, &QTimer::timeout, &m_redraw, [this] {
-                if (m_dirty)
-                    Redraw();
-            });
-            m_redraw.start();
-        }
-    }
-
-    void SetRows(const std::vector<KvQueueRow>& rows)
-    {
-        m_rows.clear();
-        for (const KvQueueRow& row : rows) {
-            const QString source = QString::fromStdWString(row.cells.file);
-            m_rows.push_back({QFileInfo(source).fileName(), std::max(KvRenderQueue::RowLength(row.cells), 0.0), source});
-        }
-    }
-
-    void Header(const QString& text)
-    {
-        if (m_terminal)
-            Permanent(text);
-    }
-
-    void Started(int index)
-    {
-        m_running[index] = {0.0, 0.0};
-        m_dirty = true;
-    }
-
-    void Progress(int index, double percent, double speed)
-    {
-        m_running[index] = {percent, speed};
-        m_dirty = true;
-    }
-
-    void Ended(int index, bool finished, const QString& output, const QString& reason)
-    {
-        m_running.erase(index);
-        m_ended += m_rows[size_t(index)].length;
-        if (finished && !reason.isEmpty()) {
-            // Converted as far as the source goes, which is not as far as it says.
-            ++m_short;
-            Row(QStringLiteral("Short %1: %2").arg(output, reason), stdout);
-        } else if (finished) {
-            Row(QStringLiteral("Finish %1").arg(output), stdout);
-        } else {
-            Failed(m_rows[size_t(index)].source, reason);
-        }
-    }
-
-    // A file that failed, also one that never became a row.
-    void Failed(const QString& source, const QString& reason)
-    {
-        ++m_failed;
-        Row(QStringLiteral("Failed %1: %2").arg(source, reason), stdout);
-    }
-
-    int FailedCount() const { return m_failed; }
-    // Files not converted whole: failed, or cut short by their sources.
-    int IncompleteCount() const { return m_failed + m_short; }
-    bool Terminal() const { return m_terminal; }
-
-    // The last word: the total stays on a terminal, and a stop is said everywhere.
-    void Close(const QString& last)
-    {
-        m_redraw.stop();
-        if (m_terminal) {
-            Erase();
-            if (!last.isEmpty())
-                Print(stdout, Fit(last) + u'\n');
-        } else if (!last.isEmpty()) {
-            Print(stderr, QStringLiteral("velmora: %1\n").arg(last));
-        }
-    }
-
-    QString Total() const
-    {
-        double all = 0.0;
-        double done = m_ended;
-        for (const RowInfo& row : m_rows)
-            all += row.length;
-        for (const auto& [index, progress] : m_running)
-            done += m_rows[size_t(index)].length * progress.percent / 100.0;
-        QString text = QStringLiteral("Total %1%  %2 of %3 finished")
-                           .arg(all > 0.0 ? done * 100.0 / all : 0.0, 5, 'f', 1)
-                           .arg(m_finished)
-                           .arg(m_rows.size());
-        if (m_failed > 0)
-            text += QStringLiteral(", %1 failed").arg(m_failed);
-        return text + QStringLiteral("  %1").arg(Clock(m_clock.elapsed()));
-    }
-
-    void CountFinished() { ++m_finished; }
-    int FinishedCount() const { return m_finished; }
-
-private:
-    struct RowInfo
-    {
-        QString name;
-        double length = 0.0;
-        QString source;
-    };
-    struct RowProgress
-    {
-        double percent;
-        double speed;
-    };
-
-    void Row(const QString& line, std::FILE* stream)
-    {
-        if (m_terminal)
-            Permanent(line);
-        else
-            Print(stream, line + u'\n');
-    }
-
-    void Permanent(const QString& line)
-    {
-        Erase();
-        Print(stdout, line + u'\n');
-        m_dirty = true;
-    }
-
-    void Erase()
-    {
-        // Up to the first live line, and everything below it goes.
-        if (m_live > 0)
-            Print(stdout, QStringLiteral("\x1b[%1F\x1b[J").arg(m_live));
-        m_live = 0;
-    }
-
-    void Redraw()
-    {
-        Erase();
-        QString block;
-        for (const auto& [index, progress] : m_running) {
-            const QString speed = progress.speed > 0.0 ? QString::asprintf("%5.1f", progress.speed) + m_times
-                                                       : QStringLiteral("   --");
-            block += Fit(QString::asprintf("%6.1f%%  ", progress.percent) + speed + QStringLiteral("  ")
-                         + m_rows[size_t(index)].name)
-                + u'\n';
-            ++m_live;
-        }
-        block += Fit(Total()) + u'\n';
-        ++m_live;
-        Print(stdout, block);
-        m_dirty = false;
-    }
-
-    // A live line never wraps: a wrapped line would throw the redraw off by a line.
-    static QString Fit(const QString& line)
-    {
-        winsize size {};
-        const int columns = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-        return line.size() < columns ? line : line.left(std::max(1, columns - 2)) + u'~';
-    }
-
-    bool m_terminal;
-    QString m_times;
-    QElapsedTimer m_clock;
-    QTimer m_redraw;
-    bool m_dirty = false;
-    int m_live = 0;
-    std::vector<RowInfo> m_rows;
-    std::map<int, RowProgress> m_running;
-    double m_ended = 0.0;
-    int m_finished = 0;
-    int m_failed = 0;
-    int m_short = 0;
-};
 
 // ---- Arguments ----------------------------------------------------------------------
 
@@ -278,9 +71,30 @@ QString Settings(const KvFrontEndState& state, int jobs)
     return QStringLiteral("%1, %2 at once").arg(format).arg(jobs);
 }
 
+// Why the parser refused the arguments, in this program's words: an option it does not
+// know, a value missing at the end, or a value given to an option that takes none.
+QString ArgumentError(const QCommandLineParser& parser, const QStringList& args, const QStringList& valued)
+{
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+        const QString& name = unknown.front();
+        return QStringLiteral("unknown option \"%1%2\"").arg(name.size() == 1 ? "-" : "--", name);
+    }
+    for (int i = 0; i < args.size() && args[i] != QLatin1String("--"); ++i) {
+        if (!args[i].startsWith(QLatin1String("--")))
+            continue;
+        const int equals = args[i].indexOf(u'=');
+        const QString name = args[i].mid(2, equals < 0 ? -1 : equals - 2);
+        if (equals < 0 && valued.contains(name) && i + 1 == args.size())
+            return QStringLiteral("--%1 needs a value").arg(name);
+        if (equals >= 0 && !valued.contains(name))
+            return QStringLiteral("--%1 takes no value").arg(name);
+    }
+    return parser.errorText();
+}
+
 int UsageError(const QString& error)
 {
-    Print(stderr, QStringLiteral("velmora: %1\nTry \"velmora --render --help\".\n").arg(error));
+    PrintText(stderr, QStringLiteral("velmora: %1\nTry \"velmora --render --help\".\n").arg(error));
     return KvCommandLine::kExitUsage;
 }
 
@@ -300,101 +114,86 @@ bool KvCommandLine::IsRender(const QStringList& args)
 bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QString& error)
 {
     options = KvRenderOptions();
-    QStringList positional;
-    bool optionsEnd = false;
-    bool sawEnd = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (optionsEnd || !arg.startsWith(u'-') || arg == QLatin1String("-")) {
-            positional << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnd = true;
-            continue;
-        }
-        if (arg == QLatin1String("--render"))
-            continue;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-            return true;
-        }
-        if (arg == QLatin1String("--no-verify")) {
-            options.verify = false;
-            continue;
-        }
-        QString name = arg;
-        QString value;
-        bool hasValue = false;
-        if (const int equals = arg.indexOf(u'='); equals > 0) {
-            name = arg.left(equals);
-            value = arg.mid(equals + 1);
-            hasValue = true;
-        }
-        static const QStringList valued = {QStringLiteral("--format"), QStringLiteral("--bitrate"),
-                                           QStringLiteral("--rate"),   QStringLiteral("--channels"),
-                                           QStringLiteral("--start"),  QStringLiteral("--end"),
-                                           QStringLiteral("--jobs"),   QStringLiteral("--name")};
-        if (!valued.contains(name)) {
-            error = QStringLiteral("unknown option \"%1\"").arg(arg);
-            return false;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                error = QStringLiteral("%1 needs a value").arg(name);
-                return false;
-            }
-            value = args[++i];
-        }
-        bool ok = true;
-        if (name == QLatin1String("--format")) {
-            ok = value.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0
-                || value.compare(QLatin1String("wma"), Qt::CaseInsensitive) == 0;
-            options.audio.wma = value.compare(QLatin1String("wma"), Qt::CaseInsensitive) == 0;
-            if (!ok)
-                error = QStringLiteral("--format must be mp3 or wma, not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--bitrate")) {
-            ok = ParseCount(value, options.audio.kbps) && options.audio.kbps > 0;
-            if (!ok)
-                error = QStringLiteral("--bitrate takes kbit/s as a whole number, such as 128, not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--rate")) {
-            ok = ParseCount(value, options.audio.sampleRate) && options.audio.sampleRate > 0;
-            if (!ok)
-                error = QStringLiteral("--rate takes Hz as a whole number, such as 44100, not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--channels")) {
-            ok = value == QLatin1String("1") || value == QLatin1String("2");
-            options.audio.channels = value.toInt();
-            if (!ok)
-                error = QStringLiteral("--channels must be 1 (mono) or 2 (stereo), not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--start")) {
-            ok = ParseSeconds(value, options.start);
-            if (!ok)
-                error = QStringLiteral("--start takes seconds, such as 12.5, not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--end")) {
-            ok = ParseSeconds(value, options.end);
-            sawEnd = true;
-            if (!ok)
-                error = QStringLiteral("--end takes seconds, such as 90, not \"%1\"").arg(value);
-        } else if (name == QLatin1String("--jobs")) {
-            ok = ParseCount(value, options.jobs) && options.jobs >= 1
-                && options.jobs <= KvFrontEndState::kMaxParallelConversions;
-            if (!ok)
-                error = QStringLiteral("--jobs takes a number from 1 to %1, not \"%2\"")
-                            .arg(KvFrontEndState::kMaxParallelConversions)
-                            .arg(value);
-        } else if (name == QLatin1String("--name")) {
-            std::string why;
-            ok = options.names.Parse(value.toStdWString(), &why);
-            if (!ok)
-                error = QStringLiteral("--name \"%1\": %2").arg(value, QString::fromStdString(why));
-        }
-        if (!ok)
-            return false;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption render(QStringLiteral("render"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption noVerify(QStringLiteral("no-verify"));
+    QStringList valuedNames;
+    const auto valued = [&valuedNames](const char* name) {
+        valuedNames << QString::fromLatin1(name);
+        return QCommandLineOption(valuedNames.back(), {}, QStringLiteral("value"));
+    };
+    const QCommandLineOption format = valued("format"), bitrate = valued("bitrate"), rate = valued("rate"),
+                             channels = valued("channels"), start = valued("start"), end = valued("end"),
+                             jobs = valued("jobs"), name = valued("name");
+    parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name});
+
+    const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
+    if (parser.isSet(help)) {
+        options.help = true;
+        return true;
     }
-    if (sawEnd && !(options.end > options.start)) {
+    if (!parsed) {
+        error = ArgumentError(parser, args, valuedNames);
+        return false;
+    }
+    options.verify = !parser.isSet(noVerify);
+
+    // Each value is checked in the words of its option; given twice, the last counts.
+    const auto check = [&](const QCommandLineOption& option, auto&& read, const QString& refusal) {
+        if (!parser.isSet(option) || read(parser.value(option)))
+            return true;
+        error = refusal.arg(parser.value(option));
+        return false;
+    };
+    const bool valid =
+        check(format,
+              [&](const QString& value) {
+                  options.audio.wma = value.compare(QLatin1String("wma"), Qt::CaseInsensitive) == 0;
+                  return options.audio.wma || value.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+              },
+              QStringLiteral("--format must be mp3 or wma, not \"%1\""))
+        && check(bitrate, [&](const QString& value) { return ParseCount(value, options.audio.kbps) && options.audio.kbps > 0; },
+                 QStringLiteral("--bitrate takes kbit/s as a whole number, such as 128, not \"%1\""))
+        && check(rate,
+                 [&](const QString& value) {
+                     return ParseCount(value, options.audio.sampleRate) && options.audio.sampleRate > 0;
+                 },
+                 QStringLiteral("--rate takes Hz as a whole number, such as 44100, not \"%1\""))
+        && check(channels,
+                 [&](const QString& value) {
+                     options.audio.channels = value.toInt();
+                     return value == QLatin1String("1") || value == QLatin1String("2");
+                 },
+                 QStringLiteral("--channels must be 1 (mono) or 2 (stereo), not \"%1\""))
+        && check(start, [&](const QString& value) { return ParseSeconds(value, options.start); },
+                 QStringLiteral("--start takes seconds, such as 12.5, not \"%1\""))
+        && check(end, [&](const QString& value) { return ParseSeconds(value, options.end); },
+                 QStringLiteral("--end takes seconds, such as 90, not \"%1\""))
+        && check(jobs,
+                 [&](const QString& value) {
+                     return ParseCount(value, options.jobs) && options.jobs >= 1
+                         && options.jobs <= KvFrontEndState::kMaxParallelConversions;
+                 },
+                 QStringLiteral("--jobs takes a number from 1 to %1, not \"%2\"")
+                     .arg(KvFrontEndState::kMaxParallelConversions));
+    if (!valid)
+        return false;
+    if (parser.isSet(name)) {
+        const QString value = parser.value(name);
+        std::string why;
+        if (!options.names.Parse(value.toStdWString(), &why)) {
+            error = QStringLiteral("--name \"%1\": %2").arg(value, QString::fromStdString(why));
+            return false;
+        }
+    }
+    if (parser.isSet(end) && !(options.end > options.start)) {
         error = QStringLiteral("--end (%1) must be after --start (%2)").arg(Seconds(options.end), Seconds(options.start));
         return false;
     }
+
+    QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
         error = QStringLiteral("no target FOLDER given");
         return false;
@@ -456,7 +255,7 @@ int KvCommandLine::Run(const QStringList& args)
     if (!Parse(args, options, error))
         return UsageError(error);
     if (options.help) {
-        Print(stdout, HelpText());
+        PrintText(stdout, HelpText());
         return kExitDone;
     }
 
@@ -473,7 +272,7 @@ int KvCommandLine::Run(const QStringList& args)
 
     std::string workError;
     if (!EnsureWorkFolder(programFolder, &workError)) {
-        Print(stderr, QStringLiteral("velmora: the work folder cannot be used: %1.\n").arg(QString::fromStdString(workError)));
+        PrintText(stderr, QStringLiteral("velmora: the work folder cannot be used: %1.\n").arg(QString::fromStdString(workError)));
         return kExitFailed;
     }
     state.LoadH264();
@@ -481,14 +280,14 @@ int KvCommandLine::Run(const QStringList& args)
 
     const QStringList files = CollectMediaFiles(options.paths);
     if (files.isEmpty()) {
-        Print(stderr, QStringLiteral("velmora: no media files to convert.\n"));
+        PrintText(stderr, QStringLiteral("velmora: no media files to convert.\n"));
         return kExitDone;
     }
     const int jobs = options.jobs > 0 ? options.jobs : KvFrontEndState::DefaultParallelConversions();
     std::string slotError;
     auto leases = KvEngineSlotLease::TakeFree(programFolder, std::min<int>(jobs, int(files.size())), &slotError);
     if (leases.empty()) {
-        Print(stderr, QStringLiteral("velmora: no conversion can start: %1.\n").arg(QString::fromStdString(slotError)));
+        PrintText(stderr, QStringLiteral("velmora: no conversion can start: %1.\n").arg(QString::fromStdString(slotError)));
         return kExitFailed;
     }
     // This run's own job files (the WAVs of Windows Media sources and their index) live
@@ -496,7 +295,7 @@ int KvCommandLine::Run(const QStringList& args)
     SetCurrentEngineSlot(leases.front()->Slot());
     const auto slotBack = qScopeGuard([] { SetCurrentEngineSlot(0); });
 
-    RenderReport report(isatty(STDOUT_FILENO) != 0);
+    KvRenderReport report(isatty(STDOUT_FILENO) != 0);
     report.Header(QStringLiteral("Converting %1 file%2 into %3: %4")
                       .arg(files.size())
                       .arg(files.size() == 1 ? "" : "s")
@@ -529,7 +328,7 @@ int KvCommandLine::Run(const QStringList& args)
     // After a stop signal no further engine starts, whatever ends meanwhile.
     queue.SetHoldStarts([] { return StopSignalReceived(); });
     if (const QString problem = queue.CheckTarget(options.folder, rows); !problem.isEmpty()) {
-        Print(stderr, QStringLiteral("velmora: %1\n").arg(problem));
+        PrintText(stderr, QStringLiteral("velmora: %1\n").arg(problem));
         return kExitFailed;
     }
 
@@ -552,7 +351,7 @@ int KvCommandLine::Run(const QStringList& args)
                          report.Ended(index, finished, outputs[index], reason);
                      });
     QObject::connect(&queue, &KvRenderQueue::message, &queue,
-                     [](const QString& text) { Print(stderr, QStringLiteral("velmora: %1\n").arg(text)); });
+                     [](const QString& text) { PrintText(stderr, QStringLiteral("velmora: %1\n").arg(text)); });
     QEventLoop loop;
     QObject::connect(&queue, &KvRenderQueue::stopped, &loop, [&loop] { loop.quit(); });
     QSocketNotifier stopNotifier(StopSignalFd(), QSocketNotifier::Read);
@@ -572,7 +371,7 @@ int KvCommandLine::Run(const QStringList& args)
     }
     if (!queue.LastError().isEmpty()) {
         report.Close(QString());
-        Print(stderr, QStringLiteral("velmora: %1\n").arg(queue.LastError()));
+        PrintText(stderr, QStringLiteral("velmora: %1\n").arg(queue.LastError()));
         return kExitFailed;
     }
     report.Close(report.Terminal() ? report.Total() : QString());

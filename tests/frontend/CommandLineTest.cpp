@@ -305,8 +305,26 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"WmaFormat", {"<target>", "--bitrate", "320", "--rate", "44100", "<file>"}, "The WMA formats are:"},
         UsageCase{"NamePattern", {"<target>", "--name", "{name}/{track}", "<file>"},
                   "--name \"{name}/{track}\": a name cannot hold \"/\""},
-        UsageCase{"NamePlaceholder", {"<target>", "--name={track}", "<file>"}, "unknown placeholder \"{track}\""}),
+        UsageCase{"NamePlaceholder", {"<target>", "--name={track}", "<file>"}, "unknown placeholder \"{track}\""},
+        UsageCase{"FlagWithValue", {"<target>", "--no-verify=yes", "<file>"}, "--no-verify takes no value"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Both spellings of a value, options after the files, and "--" before names that look
+// like options.
+TEST(CommandLine, ReadsValuesEitherWayAndTakesEverythingAfterDoubleDashAsFiles)
+{
+    TempFolder target("velmora-out");
+    KvRenderOptions options;
+    QString error;
+    ASSERT_TRUE(KvCommandLine::Parse({"--render", QString::fromStdString(target.Path()), "a.mp4", "--jobs=3", "--start",
+                                      "2.5", "--", "--end", "-", "-x.mkv"},
+                                     options, error))
+        << error.toStdString();
+    EXPECT_EQ(options.jobs, 3);
+    EXPECT_DOUBLE_EQ(options.start, 2.5);
+    EXPECT_EQ(options.end, -1.0);
+    EXPECT_EQ(options.paths, QStringList({"a.mp4", "--end", "-", "-x.mkv"}));
+}
 
 TEST(CommandLine, HelpNamesTheOptions)
 {
