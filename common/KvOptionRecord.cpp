@@ -1,5 +1,7 @@
 #include "common/KvOptionRecord.h"
 
+#include "common/KvAudioFormats.h"
+
 #include "common/KvProgramFolder.h"
 
 #include <algorithm>
@@ -228,7 +230,10 @@ const char* OutputExtension(int outputType)
     case 9: case 10: case 11: return ".mpg";
     case 12: return ".flv";
     case 13: return ".mkv";
-    default: return ".mp3";
+    default:
+        if (const KvAudioFormat* format = FindAudioFormat(outputType))
+            return format->extension;
+        return ".mp3";
     }
 }
 
@@ -242,6 +247,12 @@ const char* OutputSaveFilter(int outputType)
     case 9: case 10: case 11: return "Video (*.mpg)|*.mpg|";
     case 12: return "Video (*.flv)|*.flv|";
     case 13: return "Video (*.mkv)|*.mkv|";
+    case kKvOutputOriginal: return "Audio (*.*)|*.*|";
+    case kKvOutputFlac: return "Audio (*.flac)|*.flac|";
+    case kKvOutputWav: return "Audio (*.wav)|*.wav|";
+    case kKvOutputAlac: case kKvOutputAac: return "Audio (*.m4a)|*.m4a|";
+    case kKvOutputOpus: return "Audio (*.opus)|*.opus|";
+    case kKvOutputVorbis: return "Audio (*.ogg)|*.ogg|";
     default: return "Audio (*.mp3)|*.mp3|";
     }
 }

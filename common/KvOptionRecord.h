@@ -13,7 +13,8 @@
 //    0  nPreset          Preset 0..9 (table below); copied into the job block.
 //    4  bForceResize     1 = the source video decoder resizes pictures to nWidth x nHeight.
 //    8  bFlipVideo       1 = the source video decoder flips pictures.
-//   12  nReserved12      Always 0.
+//   12  nAudioQuality    The quality number of the audio formats that have one
+//                        (KvAudioFormats.h); 0 for every other type.
 //   16  nResolutionClass Preset descriptor, nobody: 0 1080P, 1 720P, 2 480P, 3 360P, 4 240P.
 //   20  nAspect          Preset descriptor, nobody: 0 = 16:9, 1 = 4:3.
 //   24  nSizeMode        0 "Size Priority", 1 "Bitrate Priority", 2 "Quality Priority".
@@ -27,10 +28,13 @@
 //   56  nWmaCodec        Index of the Windows Media audio codec (front end only).
 //   60  nWmaFormat       Chosen format of that codec, 0 when none (front end only).
 //   64  nOutputType      Output type code 0..13 (OutputExtension); 7 and 8 are
-//                        Windows Media outputs.
+//                        Windows Media outputs; 14 on the audio formats of
+//                        KvAudioFormats.h.
 //   68  nAudioBitrate    Audio bit rate in kbit/s (32 .. 640).
-//   72  nSampleRate      Audio sample rate in Hz (8000 .. 96000).
-//   76  nChannels        0 = mono, 1 = stereo; the engine takes 2 as stereo as well.
+//   72  nSampleRate      Audio sample rate in Hz (8000 .. 96000); for the formats from 14
+//                        on, 0 keeps the rate of the sound given (kKvRateOfSource).
+//   76  nChannels        0 = mono, 1 = stereo; the engine takes 2 as stereo as well;
+//                        for the formats from 14 on, -1 keeps the channels given.
 //   80  nJobFlags        Bits that ask the engine for less than its default work;
 //                        0 in files of earlier front ends. kKvJobSkipOutputCheck: the
 //                        finished output is not played back before it gets its name.
@@ -52,7 +56,7 @@ struct tagKvOptionRecord
     std::int32_t nPreset;
     std::int32_t bForceResize;
     std::int32_t bFlipVideo;
-    std::int32_t nReserved12;
+    std::int32_t nAudioQuality;
     std::int32_t nResolutionClass;
     std::int32_t nAspect;
     std::int32_t nSizeMode;
@@ -84,7 +88,7 @@ static_assert(sizeof(tagKvOptionRecord) == kKvOptionRecordSize);
 static_assert(offsetof(tagKvOptionRecord, nPreset) == 0);
 static_assert(offsetof(tagKvOptionRecord, bForceResize) == 4);
 static_assert(offsetof(tagKvOptionRecord, bFlipVideo) == 8);
-static_assert(offsetof(tagKvOptionRecord, nReserved12) == 12);
+static_assert(offsetof(tagKvOptionRecord, nAudioQuality) == 12);
 static_assert(offsetof(tagKvOptionRecord, nResolutionClass) == 16);
 static_assert(offsetof(tagKvOptionRecord, nAspect) == 20);
 static_assert(offsetof(tagKvOptionRecord, nSizeMode) == 24);
@@ -199,8 +203,9 @@ inline constexpr int kKvOutputMp3 = 0;
 inline constexpr int kKvOutputWma = 7;
 
 // The output file extension of a type code: ".mp3" (0-2), ".avi" (3-5), ".mov" (6),
-// ".wma" (7), ".asf" (8), ".mpg" (9-11), ".flv" (12), ".mkv" (13); any other code
-// gives ".mp3".
+// ".wma" (7), ".asf" (8), ".mpg" (9-11), ".flv" (12), ".mkv" (13), the audio format's
+// from 14 on (Original: ".mka", the container of a codec it has no other for); any
+// other code gives ".mp3".
 const char* OutputExtension(int outputType);
 
 // The save-dialog filter of a type code, e.g. "Audio (*.mp3)|*.mp3|"; any other code

@@ -1,5 +1,6 @@
 #include "frontend/KvAudioChoice.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvMp3Rates.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
@@ -121,11 +122,100 @@ bool ResolveWma(const tagKvOptionRecord& record, int codec, const KvAudioChoice&
     return true;
 }
 
+QString QualityValues(const KvAudioFormat& format)
+{
+    if (format.outputType == kKvOutputWav)
+        return QStringLiteral("16 or 24");
+    return QStringLiteral("%1 to %2").arg(format.minQuality).arg(format.maxQuality);
+}
+
+// One of the formats of KvAudioFormats.h: its defaults where nothing is named, and no
+// value it cannot carry.
+bool ApplyFormatChoice(tagKvOptionRecord& record, const KvAudioFormat& format, const KvAudioChoice& choice,
+                       QString& error)
+{
+    const QString name = QString::fromLatin1(format.word);
+    const bool switched = record.nOutputType != format.outputType;
+    if (choice.kbps > 0 && format.maxKbps == 0) {
+        error = format.outputType == kKvOutputOriginal
+            ? QStringLiteral("original keeps the sound track as it is: it takes no bit rate.")
+            : QStringLiteral("%1 has no bit rate%2.")
+                  .arg(name, format.qualityName ? QStringLiteral("; it takes --quality %1").arg(QualityValues(format)) : QString());
+        return false;
+    }
+    if (choice.kbps > 0 && (choice.kbps < format.minKbps || choice.kbps > format.maxKbps)) {
+        error = QStringLiteral("%1 has no bit rate of %2 kbps. Its bit rates are %3 to %4 kbps.")
+                    .arg(name)
+                    .arg(choice.kbps)
+                    .arg(format.minKbps)
+                    .arg(format.maxKbps);
+        return false;
+    }
+    if (choice.hasQuality && !IsAudioQuality(format, choice.quality)) {
+        error = format.qualityName == nullptr
+            ? QStringLiteral("%1 has no quality to choose.").arg(name)
+            : QStringLiteral("%1 has no %2 %3. Its values are %4.")
+                  .arg(name, QString::fromLatin1(format.qualityName))
+                  .arg(choice.quality)
+                  .arg(QualityValues(format));
+        return false;
+    }
+    const std::vector<int>& rates = format.sampleRates;
+    if (format.outputType == kKvOutputOriginal && (choice.sampleRate > 0 || choice.channels != 0)) {
+        error = QStringLiteral("original keeps the sound track as it is: its sample rate and channels too.");
+        return false;
+    }
+    if (choice.sampleRate > 0 && std::find(rates.begin(), rates.end(), choice.sampleRate) == rates.end()) {
+        error = QStringLiteral("%1 has no sample rate of %2 Hz. Its sample rates are %3 Hz%4.")
+                    .arg(name)
+                    .arg(choice.sampleRate)
+                    .arg(JoinNumbers(rates), format.outputType == kKvOutputOpus ? QString() : QStringLiteral(", or source"));
+        return false;
+    }
+    if (choice.channels > 2 && format.maxChannels == 2) {
+        error = QStringLiteral("%1 holds 1 or 2 channels.").arg(name);
+        return false;
+    }
+    record.nOutputType = format.outputType;
+    if (format.maxKbps > 0)
+        record.nAudioBitrate = choice.kbps > 0 ? choice.kbps
+            : switched || record.nAudioBitrate < format.minKbps || record.nAudioBitrate > format.maxKbps
+            ? format.defaultKbps
+            : record.nAudioBitrate;
+    record.nAudioQuality = choice.hasQuality ? choice.quality
+        : !switched && IsAudioQuality(format, record.nAudioQuality) ? record.nAudioQuality
+                                                                     : format.defaultQuality;
+    if (format.outputType == kKvOutputOpus)
+        record.nSampleRate = 48000;
+    else if (choice.rateOfSource || choice.sampleRate > 0)
+        record.nSampleRate = choice.rateOfSource ? kKvRateOfSource : choice.sampleRate;
+    else if (switched)
+        record.nSampleRate = kKvRateOfSource;
+    if (choice.channels != 0)
+        record.nChannels = choice.channels == kKvChannelsOfSource ? kKvChannelsOfSource : choice.channels - 1;
+    else if (switched)
+        record.nChannels = kKvChannelsOfSource;
+    return true;
+}
+
 } // namespace
 
 bool ApplyAudioChoice(KvFrontEndState& state, const KvAudioChoice& choice, QString& error)
 {
     tagKvOptionRecord record = state.CurrentRecord();
+    if (const KvAudioFormat* format = FindAudioFormat(choice.outputType)) {
+        if (!ApplyFormatChoice(record, *format, choice, error))
+            return false;
+        error.clear();
+        state.CurrentRecord() = record;
+        return true;
+    }
+    if (choice.rateOfSource || choice.channels == kKvChannelsOfSource || choice.hasQuality) {
+        error = choice.hasQuality ? QStringLiteral("%1 has no quality to choose.").arg(choice.wma ? "wma" : "mp3")
+                                  : QStringLiteral("%1 cannot keep the source's sample rate or channels.")
+                                        .arg(choice.wma ? "wma" : "mp3");
+        return false;
+    }
     const bool wasWma = record.nOutputType == kKvOutputWma;
     const int codecCount = int(WmAudioCodecs().size());
 

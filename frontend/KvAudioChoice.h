@@ -15,8 +15,12 @@ struct KvAudioChoice
 {
     bool wma = true;
     int kbps = 0;
-    int sampleRate = 0;
-    int channels = 0; // 1 or 2
+    int sampleRate = 0;  // kKvRateOfSource with rateOfSource
+    int channels = 0;    // 1 or 2; kKvChannelsOfSource: the source's
+    int outputType = -1; // one of KvAudioFormats.h (14 on); -1: MP3 or WMA, as wma says
+    bool rateOfSource = false;
+    bool hasQuality = false;
+    int quality = 0;     // the format's quality number (WAV: its bits)
 };
 
 // Applies choice to the current record of state as if the user had opened the

@@ -1,5 +1,6 @@
 #include "frontend/KvCommandLine.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvEngineSlot.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
@@ -57,7 +58,20 @@ QString Settings(const KvFrontEndState& state, int jobs)
 {
     const tagKvOptionRecord& record = state.CurrentRecord();
     QString format;
-    if (record.nOutputType == kKvOutputWma) {
+    if (const KvAudioFormat* known = FindAudioFormat(record.nOutputType)) {
+        format = QString::fromLatin1(known->label);
+        if (known->maxKbps > 0)
+            format += QStringLiteral(" %1 kbps").arg(record.nAudioBitrate);
+        if (known->qualityName != nullptr && !(known->outputType == kKvOutputWav && record.nAudioQuality == 0))
+            format += QStringLiteral(" %1 %2").arg(QString::fromLatin1(known->qualityName)).arg(record.nAudioQuality);
+        if (known->outputType != kKvOutputOriginal) {
+            format += record.nSampleRate > 0 ? QStringLiteral(", %1 Hz").arg(record.nSampleRate)
+                                             : QStringLiteral(", the source's rate");
+            format += record.nChannels == kKvChannelsOfSource ? QStringLiteral(", the source's channels")
+                : record.nChannels == 0                        ? QStringLiteral(", mono")
+                                                               : QStringLiteral(", stereo");
+        }
+    } else if (record.nOutputType == kKvOutputWma) {
         WmAudioFormat wma;
         format = ResolveWmAudioFormat(record.nWmaCodec, record.nWmaFormat, wma)
             ? QStringLiteral("WMA %1").arg(QString::fromStdWString(wma.description))
@@ -90,6 +104,14 @@ QString ArgumentError(const QCommandLineParser& parser, const QStringList& args,
             return QStringLiteral("--%1 takes no value").arg(name);
     }
     return parser.errorText();
+}
+
+QString FormatWords()
+{
+    QStringList words{QStringLiteral("mp3"), QStringLiteral("wma")};
+    for (const KvAudioFormat& format : AudioFormats())
+        words << QString::fromLatin1(format.word);
+    return words.join(QStringLiteral(", "));
 }
 
 int UsageError(const QString& error)
@@ -126,8 +148,9 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     };
     const QCommandLineOption format = valued("format"), bitrate = valued("bitrate"), rate = valued("rate"),
                              channels = valued("channels"), start = valued("start"), end = valued("end"),
-                             jobs = valued("jobs"), name = valued("name");
-    parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name});
+                             jobs = valued("jobs"), name = valued("name"), quality = valued("quality"),
+                             bits = valued("bits");
+    parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits});
 
     const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
     if (parser.isSet(help)) {
@@ -151,22 +174,43 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         check(format,
               [&](const QString& value) {
                   options.audio.wma = value.compare(QLatin1String("wma"), Qt::CaseInsensitive) == 0;
+                  if (const KvAudioFormat* known = FindAudioFormatByWord(value.toStdString())) {
+                      options.audio.outputType = known->outputType;
+                      return true;
+                  }
                   return options.audio.wma || value.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
               },
-              QStringLiteral("--format must be mp3 or wma, not \"%1\""))
+              QStringLiteral("--format must be one of %1, not \"%2\"").arg(FormatWords()))
         && check(bitrate, [&](const QString& value) { return ParseCount(value, options.audio.kbps) && options.audio.kbps > 0; },
                  QStringLiteral("--bitrate takes kbit/s as a whole number, such as 128, not \"%1\""))
         && check(rate,
                  [&](const QString& value) {
-                     return ParseCount(value, options.audio.sampleRate) && options.audio.sampleRate > 0;
+                     options.audio.rateOfSource = value == QLatin1String("source");
+                     return options.audio.rateOfSource
+                         || (ParseCount(value, options.audio.sampleRate) && options.audio.sampleRate > 0);
                  },
-                 QStringLiteral("--rate takes Hz as a whole number, such as 44100, not \"%1\""))
+                 QStringLiteral("--rate takes Hz as a whole number, such as 44100, or source, not \"%1\""))
         && check(channels,
                  [&](const QString& value) {
-                     options.audio.channels = value.toInt();
-                     return value == QLatin1String("1") || value == QLatin1String("2");
+                     options.audio.channels = value == QLatin1String("source") ? kKvChannelsOfSource : value.toInt();
+                     return value == QLatin1String("1") || value == QLatin1String("2") || value == QLatin1String("source");
                  },
-                 QStringLiteral("--channels must be 1 (mono) or 2 (stereo), not \"%1\""))
+                 QStringLiteral("--channels must be 1 (mono), 2 (stereo) or source, not \"%1\""))
+        && check(quality,
+                 [&](const QString& value) {
+                     static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,3}$"));
+                     options.audio.hasQuality = true;
+                     options.audio.quality = value.toInt();
+                     return number.match(value).hasMatch();
+                 },
+                 QStringLiteral("--quality takes a whole number, such as 5, not \"%1\""))
+        && check(bits,
+                 [&](const QString& value) {
+                     options.audio.hasQuality = true;
+                     options.audio.quality = value.toInt();
+                     return value == QLatin1String("16") || value == QLatin1String("24");
+                 },
+                 QStringLiteral("--bits must be 16 or 24, not \"%1\""))
         && check(start, [&](const QString& value) { return ParseSeconds(value, options.start); },
                  QStringLiteral("--start takes seconds, such as 12.5, not \"%1\""))
         && check(end, [&](const QString& value) { return ParseSeconds(value, options.end); },
@@ -224,11 +268,22 @@ QString KvCommandLine::HelpText()
         "the same output names ((output001)name.wma, ... unless --name gives others),\n"
         "and no file is ever replaced.\n"
         "A FILE that is a folder is searched, sub-folders too, for media files.\n"
-        "  --format mp3|wma   the output format (default wma, as the window starts)\n"
+        "  --format mp3|wma   the output format (default wma, as the window starts):\n"
+        "                     mp3 and wma at a constant bit rate, mp3-vbr (--quality V,\n"
+        "                     0 best to 9, default 2), aac (.m4a, 32 to 320 kbps,\n"
+        "                     default 192), opus (6 to 510 kbps, default 128),\n"
+        "                     vorbis (.ogg, --quality -1 to 10, default 5), and the\n"
+        "                     lossless flac (--quality 0 to 8, default 5), alac (.m4a)\n"
+        "                     and wav (--bits 16|24); original keeps the sound track's\n"
+        "                     own coded sound in a file of its kind (.m4a, .mp3, .opus,\n"
+        "                     .ogg, .flac, .ac3, .wav, .wma, else .mka)\n"
         "  --bitrate KBPS     bit rate in kbit/s (MP3: what the sample rate allows;\n"
         "                     WMA: one of its formats)\n"
-        "  --rate HZ          sample rate (MP3: 8000 to 48000)\n"
-        "  --channels 1|2     mono or stereo\n"
+        "  --quality Q        the quality number of mp3-vbr, vorbis and flac\n"
+        "  --bits 16|24       the bits per sample of wav (default: the source's)\n"
+        "  --rate HZ|source   sample rate (MP3: 8000 to 48000; the new formats keep the\n"
+        "                     source's unless told)\n"
+        "  --channels 1|2|source  mono, stereo or the source's\n"
         "  --start S          convert from S seconds into each file\n"
         "  --end S            convert up to S seconds into each file (at most its end)\n"
         "  --jobs N           convert N files at once (default: the processor cores, %1)\n"

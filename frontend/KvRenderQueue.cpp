@@ -1,5 +1,6 @@
 #include "frontend/KvRenderQueue.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvOutputFile.h"
@@ -10,6 +11,7 @@
 #include "frontend/KvJobWmProfile.h"
 #include "frontend/KvTargetFolder.h"
 #include "media/KvMediaTags.h"
+#include "media/KvOriginalTrack.h"
 #include "project/KvEngineJob.h"
 #include "project/KvProjectWriter.h"
 #include "project/KvWavIndex.h"
@@ -304,7 +306,13 @@ QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
         return std::any_of(m_slots.begin(), m_slots.end(),
                            [&path](const auto& slot) { return slot->index >= 0 && slot->output == path; });
     };
-    return BuildOutputPath(m_targetFolder, m_namePattern, OutputNameValues(m_namePattern, row), m_outputExtension,
+    QString extension = m_outputExtension;
+    KvOriginalContainer original;
+    // A track kept as it is goes into a file of its codec's kind.
+    if (m_state.CurrentRecord().nOutputType == kKvOutputOriginal
+        && OriginalContainerOf(WideToUtf8(row.file), row.audioStream, original))
+        extension = QString::fromStdString(original.extension);
+    return BuildOutputPath(m_targetFolder, m_namePattern, OutputNameValues(m_namePattern, row), extension,
                            m_outputCounter, inUse);
 }
 

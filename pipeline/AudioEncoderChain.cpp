@@ -1,5 +1,6 @@
 #include "pipeline/AudioEncoderChain.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvLog.h"
 #include "common/KvMp3Rates.h"
 #include "common/KvText.h"
@@ -17,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -108,6 +110,55 @@ AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sa
     return settings;
 }
 
+AudioOutputSettings LegaliseAudioFormatSettings(int outputType, int kbps, int quality, int sampleRate, int nChannelsField,
+                                                std::string* note)
+{
+    if (note)
+        note->clear();
+    AudioOutputSettings settings;
+    const KvAudioFormat* format = FindAudioFormat(outputType);
+    if (format == nullptr || outputType == kKvOutputOriginal)
+        format = FindAudioFormat(kKvOutputFlac);
+    switch (format->outputType) {
+    case kKvOutputMp3Vbr: settings.codec = AudioOutputCodec::Mp3Vbr; break;
+    case kKvOutputWav: settings.codec = AudioOutputCodec::Wav; break;
+    case kKvOutputAlac: settings.codec = AudioOutputCodec::Alac; break;
+    case kKvOutputOpus: settings.codec = AudioOutputCodec::Opus; break;
+    case kKvOutputAac: settings.codec = AudioOutputCodec::Aac; break;
+    case kKvOutputVorbis: settings.codec = AudioOutputCodec::Vorbis; break;
+    default: settings.codec = AudioOutputCodec::Flac; break;
+    }
+    settings.nBitrate = 0;
+    if (format->maxKbps > 0) {
+        const int legal = std::clamp(kbps > 0 ? kbps : format->defaultKbps, format->minKbps, format->maxKbps);
+        if (kbps > 0 && legal != kbps)
+            AddNote(note, std::string(format->word) + " takes no " + std::to_string(kbps) + " kbit/s; using " +
+                              std::to_string(legal) + " kbit/s");
+        settings.nBitrate = legal * 1000;
+    }
+    if (format->qualityName != nullptr) {
+        settings.nQuality = IsAudioQuality(*format, quality) ? quality : format->defaultQuality;
+        if (settings.nQuality != quality)
+            AddNote(note, std::string(format->word) + " has no " + format->qualityName + " " + std::to_string(quality) +
+                              "; using " + std::to_string(settings.nQuality));
+    }
+    settings.nSampleRate = 0;
+    if (sampleRate != kKvRateOfSource || format->outputType == kKvOutputOpus) {
+        const std::vector<int>& rates = format->sampleRates;
+        int best = rates.front();
+        for (int rate : rates) {
+            if (std::llabs(static_cast<long long>(rate) - sampleRate) < std::llabs(static_cast<long long>(best) - sampleRate))
+                best = rate;
+        }
+        if (best != sampleRate && format->outputType != kKvOutputOpus)
+            AddNote(note, std::string(format->word) + " has no " + std::to_string(sampleRate) + " Hz; using " +
+                              std::to_string(best) + " Hz");
+        settings.nSampleRate = best;
+    }
+    settings.nChannels = nChannelsField == kKvChannelsOfSource ? 0 : (nChannelsField == 0 ? 1 : 2);
+    return settings;
+}
+
 // Encoder frames waiting for (or in) the encoder thread: enough that the thread is
 // never starved while the mixing thread waits for the processor on a busy machine,
 // small enough that memory does not depend on the source (at 44100 Hz stereo: MP3,
@@ -129,8 +180,11 @@ struct AudioEncoderChain::Impl
     AVStream* stream = nullptr;
     int frameSize = 1152;
     int64_t nextPts = 0;
+    int64_t inputFrames = 0;       // given to Write
     bool checkOutput = true;
     CKvOutputCheck check;          // plays the file back as it is written
+    bool liveCheck = true;         // false: played back once complete instead
+    AudioInputFormat input;
     std::optional<MediaTags> tags;
     std::vector<uint8_t> id3;      // written in front of the muxer's output
     AsfTagObjects asfTags;         // put into the header once the muxer is done
@@ -388,9 +442,9 @@ struct AudioEncoderChain::Impl
 
     // Runs the resampler on input (null to drain it at the end) straight into the
     // pool's frames and queues every frame that fills up.
-    int Convert(const int16_t* input, int inputFrames)
+    int Convert(const void* input, int inputFrames)
     {
-        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(input)};
+        const uint8_t* in[1] = {static_cast<const uint8_t*>(input)};
         // After the first call the input is all taken (or held by the resampler): a
         // count of 0 with a pointer fetches what it holds without ending the stream.
         int count = input ? inputFrames : 0;
@@ -482,7 +536,99 @@ int64_t AudioEncoderChain::EncodedSamples() const
     return m_impl->nextPts;
 }
 
+namespace {
+
+struct CodecChoice
+{
+    const char* encoder;
+    const char* muxer;
+};
+
+CodecChoice ChooseCodec(const AudioOutputSettings& settings, int inputBits)
+{
+    switch (settings.codec) {
+    case AudioOutputCodec::Mp3:
+    case AudioOutputCodec::Mp3Vbr: return {"libmp3lame", "mp3"};
+    case AudioOutputCodec::WmaV1: return {"wmav1", "asf"};
+    case AudioOutputCodec::WmaStandard: return {"wmav2", "asf"};
+    case AudioOutputCodec::Flac: return {"flac", "flac"};
+    case AudioOutputCodec::Wav:
+        return {(settings.nQuality == 0 ? inputBits : settings.nQuality) > 16 ? "pcm_s24le" : "pcm_s16le", "wav"};
+    case AudioOutputCodec::Alac: return {"alac", "ipod"};
+    case AudioOutputCodec::Opus: return {"libopus", "opus"};
+    case AudioOutputCodec::Aac: return {"aac", "ipod"};
+    case AudioOutputCodec::Vorbis: return {"libvorbis", "ogg"};
+    }
+    return {"libmp3lame", "mp3"};
+}
+
+// The encoder's sample format nearest to the input's depth: 16-bit sound is coded
+// from 16-bit samples where the encoder takes them, deeper sound from 32-bit ones.
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec, int inputBits)
+{
+    if (codec->sample_fmts == nullptr)
+        return AV_SAMPLE_FMT_FLTP;
+    const bool deep = inputBits > 16;
+    AVSampleFormat chosen = codec->sample_fmts[0];
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        const AVSampleFormat packed = av_get_packed_sample_fmt(*f);
+        if ((deep && packed == AV_SAMPLE_FMT_S32) || (!deep && packed == AV_SAMPLE_FMT_S16))
+            return *f;
+    }
+    return chosen;
+}
+
+// The rate the encoder takes nearest to rate (the source's, kept where it can be).
+int SupportedRate(const AVCodec* codec, int rate)
+{
+    if (codec->supported_samplerates == nullptr)
+        return rate;
+    int best = codec->supported_samplerates[0];
+    for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+        if (*r == rate)
+            return rate;
+        if (std::llabs(static_cast<long long>(*r) - rate) < std::llabs(static_cast<long long>(best) - rate))
+            best = *r;
+    }
+    return best;
+}
+
+// The most channels the encoder's layouts hold (8 where it names none).
+int MaxChannels(const AVCodec* codec)
+{
+    if (codec->ch_layouts == nullptr)
+        return 8;
+    int most = 1;
+    for (const AVChannelLayout* layout = codec->ch_layouts; layout->nb_channels != 0; ++layout)
+        most = std::max(most, layout->nb_channels);
+    return most;
+}
+
+// Texts of the tags for a muxer that writes them itself.
+void SetMuxerTags(AVFormatContext* format, const MediaTags& tags)
+{
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"title", &tags.title},         {"artist", &tags.artist}, {"album", &tags.album},
+        {"album_artist", &tags.albumArtist}, {"date", &tags.date}, {"track", &tags.track},
+        {"genre", &tags.genre},         {"comment", &tags.comment},
+    };
+    for (const auto& [key, value] : fields) {
+        if (!value->empty())
+            av_dict_set(&format->metadata, key, value->c_str(), 0);
+    }
+}
+
+} // namespace
+
 int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSettings& settings, int inputRate)
+{
+    AudioInputFormat input;
+    input.rate = inputRate;
+    return Open(outputPath, settings, input);
+}
+
+int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSettings& settings,
+                            const AudioInputFormat& input)
 {
     Impl& d = *m_impl;
     Abort();
@@ -501,49 +647,92 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     d.filled = 0;
     d.stream = nullptr;
     d.nextPts = 0;
+    d.inputFrames = 0;
+    d.input = input;
+    if (input.rate <= 0 || input.channels <= 0 || input.channels > 8
+        || av_sample_fmt_is_planar(static_cast<AVSampleFormat>(input.sampleFormat))
+        || av_get_bytes_per_sample(static_cast<AVSampleFormat>(input.sampleFormat)) <= 0)
+        return d.Fail(AVERROR(EINVAL), "the sound given to the encoder has no usable format");
 
-    const bool isMp3 = settings.codec == AudioOutputCodec::Mp3;
-    const char* codecName = isMp3 ? "libmp3lame" : (settings.codec == AudioOutputCodec::WmaV1 ? "wmav1" : "wmav2");
+    const bool isMp3 = settings.codec == AudioOutputCodec::Mp3 || settings.codec == AudioOutputCodec::Mp3Vbr;
+    const bool isWma = settings.codec == AudioOutputCodec::WmaStandard || settings.codec == AudioOutputCodec::WmaV1;
+    const CodecChoice choice = ChooseCodec(settings, input.bits);
+    const char* codecName = choice.encoder;
     const AVCodec* codec = avcodec_find_encoder_by_name(codecName);
     if (!codec)
         return d.Fail(AVERROR_ENCODER_NOT_FOUND, std::string("no ") + codecName + " encoder");
 
     AVFormatContext* output = nullptr;
-    int ret = avformat_alloc_output_context2(&output, nullptr, isMp3 ? "mp3" : "asf", outputPath.c_str());
+    int ret = avformat_alloc_output_context2(&output, nullptr, choice.muxer, outputPath.c_str());
     d.format.reset(output);
     if (ret < 0 || !d.format)
         return d.Fail(ret, "cannot set up the output format");
-    d.PrepareTags(isMp3);
+    if (isMp3 || isWma)
+        d.PrepareTags(isMp3);
+    else if (d.tags)
+        SetMuxerTags(d.format.get(), *d.tags);
+    // An index written at the end (MP4's) cannot be followed while the file grows: the
+    // file is played back once it is complete. Its edit list, which tells players
+    // the encoder's delay and padding, counts in samples rather than milliseconds.
+    d.liveCheck = std::strcmp(choice.muxer, "ipod") != 0;
 
     d.encoder.reset(avcodec_alloc_context3(codec));
     if (!d.encoder)
         return d.Fail(AVERROR(ENOMEM), "out of memory");
     AVCodecContext* enc = d.encoder.get();
-    enc->sample_rate = settings.nSampleRate;
+    enc->sample_rate = settings.nSampleRate > 0 ? settings.nSampleRate : SupportedRate(codec, input.rate);
     enc->bit_rate = settings.nBitrate;
-    av_channel_layout_default(&enc->ch_layout, settings.nChannels);
-    enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    if (isMp3) {
+    av_channel_layout_default(&enc->ch_layout, settings.nChannels > 0 ? settings.nChannels
+                                                                      : std::min(input.channels, MaxChannels(codec)));
+    enc->sample_fmt = ChooseSampleFormat(codec, input.bits);
+    if (av_get_packed_sample_fmt(enc->sample_fmt) == AV_SAMPLE_FMT_S32)
+        enc->bits_per_raw_sample = std::min(input.bits, 24);
+    switch (settings.codec) {
+    case AudioOutputCodec::Mp3:
         // Constant bit rate at exactly the chosen rate; joint stereo for two channels.
-        for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f) {
-            if (*f == AV_SAMPLE_FMT_S16P)
-                enc->sample_fmt = AV_SAMPLE_FMT_S16P;
-        }
         av_opt_set_int(enc->priv_data, "joint_stereo", 1, 0);
+        break;
+    case AudioOutputCodec::Mp3Vbr:
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * settings.nQuality;
+        enc->bit_rate = 0;
+        av_opt_set_int(enc->priv_data, "joint_stereo", 1, 0);
+        break;
+    case AudioOutputCodec::Vorbis:
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * settings.nQuality;
+        enc->bit_rate = 0;
+        break;
+    case AudioOutputCodec::Flac:
+        enc->compression_level = settings.nQuality;
+        break;
+    case AudioOutputCodec::Opus:
+        av_opt_set(enc->priv_data, "vbr", "on", 0);
+        break;
+    case AudioOutputCodec::Aac:
+        av_opt_set(enc->priv_data, "aac_coder", "twoloop", 0);
+        enc->profile = FF_PROFILE_AAC_LOW;
+        break;
+    default:
+        break;
     }
-    enc->time_base = AVRational{1, settings.nSampleRate};
+    enc->time_base = AVRational{1, enc->sample_rate};
     if (d.format->oformat->flags & AVFMT_GLOBALHEADER)
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(enc, codec, nullptr);
     if (ret < 0) {
-        d.Fail(ret, std::string("the ") + codecName + " encoder refused " + std::to_string(settings.nBitrate / 1000)
-                + " kbit/s, " + std::to_string(settings.nSampleRate) + " Hz, " + std::to_string(settings.nChannels) + " channel(s)");
+        d.Fail(ret, std::string("the ") + codecName + " encoder refused " +
+                        (settings.nBitrate > 0 ? std::to_string(settings.nBitrate / 1000) + " kbit/s, " : std::string()) +
+                        std::to_string(enc->sample_rate) + " Hz, " + std::to_string(enc->ch_layout.nb_channels) +
+                        " channel(s)");
         d.lastFailure = KvJobFailure::SettingsRefused;
         return ret;
     }
     if (enc->frame_size <= 0)
         enc->frame_size = 1152;
     d.frameSize = enc->frame_size;
+    if (!d.liveCheck)
+        av_opt_set_int(d.format->priv_data, "movie_timescale", enc->sample_rate, 0);
 
     d.stream = avformat_new_stream(d.format.get(), nullptr);
     if (!d.stream)
@@ -553,9 +742,12 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     if (ret < 0)
         return d.Fail(ret, "cannot describe the output stream");
 
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    AVChannelLayout inputLayout;
+    av_channel_layout_default(&inputLayout, input.channels);
     SwrContext* swr = nullptr;
-    ret = swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &stereo, AV_SAMPLE_FMT_S16, inputRate, 0, nullptr);
+    ret = swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inputLayout,
+                              static_cast<AVSampleFormat>(input.sampleFormat), input.rate, 0, nullptr);
+    av_channel_layout_uninit(&inputLayout);
     d.resampler.reset(swr);
     if (ret < 0 || (ret = swr_init(swr)) < 0)
         return d.Fail(ret, "cannot set up the resampler");
@@ -570,7 +762,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     }
     d.check.Stop();
     d.file.SetGrowthListener({});
-    if (d.checkOutput && d.check.Start(d.file.PartialPath()))
+    if (d.checkOutput && d.liveCheck && d.check.Start(d.file.PartialPath()))
         d.file.SetGrowthListener([&d](std::int64_t bytes) { d.check.Grow(bytes); });
     d.format->pb = d.file.Io();
     d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -587,7 +779,7 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     d.headerWritten = true;
 
     d.StartWorker();
-    if (!isMp3) {
+    if (isWma) {
         // The WMA decoder spends its first frame on the transform's overlap and gives
         // it out as nothing; lead with one frame of silence so the sound is not early.
         ret = d.Take();
@@ -606,13 +798,14 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     return 0;
 }
 
-int AudioEncoderChain::Write(const int16_t* interleaved, int frames)
+int AudioEncoderChain::Write(const void* interleaved, int frames)
 {
     Impl& d = *m_impl;
     if (!d.headerWritten || d.finished)
         return d.Fail(AVERROR(EINVAL), "the output is not open");
     if (frames <= 0)
         return 0;
+    d.inputFrames += frames;
     return d.Convert(interleaved, frames);
 }
 
@@ -622,9 +815,18 @@ int AudioEncoderChain::Finish()
     if (!d.headerWritten || d.finished)
         return d.Fail(AVERROR(EINVAL), "the output is not open");
     int ret = d.Convert(nullptr, 0);
+    if (ret >= 0 && d.filling && d.encoder->sample_rate != d.input.rate) {
+        // The resampler's drain may round up by a sample: the output lasts what the
+        // input lasted, to the sample of its own rate.
+        const int64_t expected = av_rescale_rnd(d.inputFrames, d.encoder->sample_rate, d.input.rate, AV_ROUND_NEAR_INF);
+        const int64_t over = d.nextPts + d.filled - expected;
+        if (over > 0 && over <= d.filled)
+            d.filled -= static_cast<int>(over);
+    }
     if (ret >= 0 && d.filling && d.filled > 0) {
         // A coder without a short last frame gets the rest as silence.
-        const bool smallLast = d.encoder->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
+        const bool smallLast =
+            d.encoder->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
         if (!smallLast) {
             av_samples_set_silence(d.filling->extended_data, d.filled, d.frameSize - d.filled,
                                    d.encoder->ch_layout.nb_channels, d.encoder->sample_fmt);
@@ -658,8 +860,14 @@ int AudioEncoderChain::Finish()
     d.CloseFormat();
     if (d.checkOutput) {
         ret = d.file.Close();
-        std::string why = ret < 0 ? d.file.Error()
-                                  : JudgeWrittenLength(d.check.Finish(), d.nextPts, d.encoder->sample_rate, d.frameSize);
+        std::string why;
+        if (ret < 0) {
+            why = d.file.Error();
+        } else if (d.liveCheck) {
+            why = JudgeWrittenLength(d.check.Finish(), d.nextPts, d.encoder->sample_rate, d.frameSize);
+        } else {
+            why = CheckWrittenLength(d.file.PartialPath(), d.nextPts, d.encoder->sample_rate, d.frameSize);
+        }
         if (!why.empty()) {
             d.Note(why, ret < 0 ? FailureOfOutputError(ret) : KvJobFailure::OutputUnplayable);
             Abort();

@@ -1,7 +1,9 @@
 #pragma once
 
-// The output chain of a conversion: interleaved signed 16-bit stereo PCM in, an MP3
-// or Windows Media Audio file out.
+// The output chain of a conversion: PCM in (interleaved signed 16-bit stereo from the
+// mix, or the source's own sound where nothing is mixed), an audio file out: MP3 (at
+// a constant or a variable bit rate), Windows Media Audio, FLAC, WAV, ALAC or AAC in
+// .m4a, Opus or Vorbis in Ogg.
 //
 //   PCM → resampler (to the output rate and channel count, straight into frames of
 //   the encoder's size) → bounded queue → encoder → muxer → temporary file → moved
@@ -47,14 +49,33 @@ enum class AudioOutputCodec
     Mp3,         // libmp3lame in the "mp3" muxer (with its Xing/LAME header)
     WmaStandard, // wmav2 in the "asf" muxer
     WmaV1,       // wmav1 in the "asf" muxer
+    Mp3Vbr,      // libmp3lame at quality V nQuality
+    Flac,        // compression level nQuality
+    Wav,         // PCM of nQuality bits (16 or 24; 0: the input's depth)
+    Alac,        // in .m4a
+    Opus,        // libopus in Ogg, nBitrate VBR, 48000 Hz
+    Aac,         // FFmpeg's AAC-LC in .m4a
+    Vorbis,      // libvorbis at quality nQuality
 };
 
 struct AudioOutputSettings
 {
     AudioOutputCodec codec = AudioOutputCodec::Mp3;
     int nBitrate = 128000; // bits per second
-    int nSampleRate = 44100;
-    int nChannels = 2; // 1 or 2
+    int nSampleRate = 44100; // 0: the input's
+    int nChannels = 2;       // 0: the input's
+    int nQuality = 0;        // the codec's one quality number, where it has one
+};
+
+// The sound given to Write: interleaved samples of format (an AVSampleFormat, packed)
+// at rate, channels of them in the default order; bits: the meaningful bits of a
+// 32-bit sample (24 for a 24-bit source).
+struct AudioInputFormat
+{
+    int rate = 44100;
+    int channels = 2;
+    int sampleFormat = 1; // AV_SAMPLE_FMT_S16
+    int bits = 16;
 };
 
 // The settings lists offer more than the encoders take. These pick the nearest legal
@@ -65,6 +86,10 @@ AudioOutputSettings LegaliseMp3Settings(int kbps, int sampleRate, int nChannelsF
 // two channels or more than 48000 Hz are written as WMA standard at the nearest legal
 // values.
 AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sampleRate, int channels, std::string* note);
+// The formats of KvAudioFormats.h from an option record (Original excepted): values
+// outside the format's ranges are brought to the nearest legal one, with a note.
+AudioOutputSettings LegaliseAudioFormatSettings(int outputType, int kbps, int quality, int sampleRate, int nChannelsField,
+                                                std::string* note);
 
 constexpr std::size_t kMaxMp3CoverBytes = 4u << 20;
 constexpr int kMp3CoverSide = 1600;
@@ -94,15 +119,15 @@ public:
     void SetCheckOutput(bool check);
 
     // Opens the encoder and creates the temporary file of outputPath (refused when
-    // anything is at that name already). inputRate is the rate of the PCM
-    // given to Write (stereo, interleaved s16). Returns 0 or a negative error code;
-    // LastError() then says why in one line.
+    // anything is at that name already). input is what Write is given. Returns 0 or a
+    // negative error code; LastError() then says why in one line.
+    int Open(const std::string& outputPath, const AudioOutputSettings& settings, const AudioInputFormat& input);
     int Open(const std::string& outputPath, const AudioOutputSettings& settings, int inputRate = 44100);
 
-    // Queues frames stereo frames of interleaved s16 PCM for the encoder. Returns 0
-    // or a negative error code: the encoder thread's failure (LastError says why),
-    // AVERROR_EXIT once Interrupt was called.
-    int Write(const int16_t* interleaved, int frames);
+    // Queues frames frames of interleaved PCM in the input format for the encoder.
+    // Returns 0 or a negative error code: the encoder thread's failure (LastError says
+    // why), AVERROR_EXIT once Interrupt was called.
+    int Write(const void* interleaved, int frames);
 
     // Drains the resampler and the encoder, writes the trailer, closes the file, checks
     // it (SetCheckOutput) and moves it to its final name. Returns 0 or a negative error code (the temporary

@@ -1,5 +1,6 @@
 #include "pipeline/KvVideoConverter.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvNumeric.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
@@ -218,6 +219,11 @@ bool CKvVideoConverter::ChooseOutputSettings(bool isWindowsMedia)
 {
     m_settingsNote.clear();
     const tagKvOptionRecord& option = m_setup.option;
+    if (FindAudioFormat(option.nOutputType) != nullptr) {
+        m_outputSettings = LegaliseAudioFormatSettings(option.nOutputType, option.nAudioBitrate, option.nAudioQuality,
+                                                       option.nSampleRate, option.nChannels, &m_settingsNote);
+        return true;
+    }
     if (!isWindowsMedia) {
         // A record that never got its audio fields (a short option file, a project
         // that names another preset than the job) would be "mended" into the

@@ -48,7 +48,7 @@ TEST(PresetTableTest, FrontEndStartsEveryPresetWithTheAudioDefaults)
         EXPECT_EQ(r.nChannels, 1);
         EXPECT_EQ(r.bForceResize, 0);
         EXPECT_EQ(r.bFlipVideo, 0);
-        EXPECT_EQ(r.nReserved12, 0);
+        EXPECT_EQ(r.nAudioQuality, 0);
         EXPECT_EQ(r.nJobFlags, 0);
         EXPECT_EQ(r.nSizeMode, 2);
         EXPECT_EQ(r.nFileSizeMB, 100);
@@ -294,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, OutputTypeTest, ::testing::Values(
     OutputTypeCase { 11, ".mpg", "Video (*.mpg)|*.mpg|" },
     OutputTypeCase { 12, ".flv", "Video (*.flv)|*.flv|" },
     OutputTypeCase { 13, ".mkv", "Video (*.mkv)|*.mkv|" },
-    OutputTypeCase { 14, ".mp3", "Audio (*.mp3)|*.mp3|" },
+    OutputTypeCase { 15, ".flac", "Audio (*.flac)|*.flac|" },
+    OutputTypeCase { 22, ".mp3", "Audio (*.mp3)|*.mp3|" },
     OutputTypeCase { -1, ".mp3", "Audio (*.mp3)|*.mp3|" }));
 
 TEST(OptionRecordTest, WindowsMediaOutputsAndChannels)

@@ -1,0 +1,133 @@
+// Every output format through "velmora --render", checked against the ffmpeg tool's
+// own decode of the source: the right codec in the right file, not a sample more or
+// less, and the very samples for the lossless ones.
+
+#include "MediaTestSupport.h"
+#include "support/TempFolder.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+const QString kProgram = QStringLiteral(VELMORA_PROGRAM_DIR "velmora");
+
+int Render(const QStringList& args, QString* out = nullptr)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(environment);
+    process.start(kProgram, QStringList{QStringLiteral("--render")} + args);
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (out != nullptr)
+        *out = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+std::string Probe(const std::string& path, const char* entries)
+{
+    std::string out;
+    RunCommand(std::string("ffprobe -v error -select_streams a:0 -show_entries ") + entries +
+                   " -of default=noprint_wrappers=1:nokey=1 " + ShellQuote(path),
+               &out);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+// The ffmpeg tool's decode of path as interleaved 16-bit samples at its own rate.
+std::string Decode(const std::string& path)
+{
+    std::string pcm;
+    RunCommand("ffmpeg -v quiet -i " + ShellQuote(path) + " -vn -f s16le -", &pcm);
+    return pcm;
+}
+
+// A 44.1 kHz stereo source that is not a whole number of any codec's frames long.
+const std::string& Source()
+{
+    static TempFolder folder("velmora-formats");
+    static const std::string path = folder.Path() + "tone.flac";
+    if (!fs::exists(path))
+        fetest::MakeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3.217 -ac 2 -c:a flac", path);
+    return path;
+}
+
+struct FormatCase
+{
+    const char* word;
+    const char* extension;
+    const char* codec;
+    int rate;
+    bool lossless;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os)
+{
+    *os << c.word;
+}
+
+class OutputFormat : public ::testing::TestWithParam<FormatCase>
+{
+};
+
+TEST_P(OutputFormat, DecodesToTheSourcesLengthToTheSample)
+{
+    const FormatCase& format = GetParam();
+    TempFolder target("velmora-out");
+    QString said;
+    ASSERT_EQ(Render({QString::fromStdString(target.Path()), "--format", format.word, QString::fromStdString(Source())},
+                     &said),
+              0)
+        << said.toStdString();
+    const QStringList written = QDir(QString::fromStdString(target.Path())).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 1) << said.toStdString();
+    EXPECT_TRUE(written.front().endsWith(QLatin1String(format.extension))) << written.front().toStdString();
+    const std::string output = target.Path() + written.front().toStdString();
+    EXPECT_EQ(Probe(output, "stream=codec_name"), format.codec);
+    EXPECT_EQ(Probe(output, "stream=sample_rate"), std::to_string(format.rate));
+
+    const std::string source = Decode(Source());
+    const std::string decoded = Decode(output);
+    const auto frames = [](const std::string& pcm) { return static_cast<long long>(pcm.size() / 4); };
+    const long long expected = (frames(source) * format.rate + 22050) / 44100;
+    // The ffmpeg tool (5.1) decodes an MP4's last AAC frame whole, past the end its
+    // edit list gives; the stream's length counts to that end.
+    if (std::string(format.codec) == "aac")
+        EXPECT_EQ(std::atoll(Probe(output, "stream=duration_ts").c_str()), expected);
+    else
+        EXPECT_EQ(frames(decoded), expected);
+    if (format.lossless) {
+        EXPECT_TRUE(decoded == source) << "the lossless output holds other samples than the source";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, OutputFormat,
+                         ::testing::Values(FormatCase{"flac", ".flac", "flac", 44100, true},
+                                           FormatCase{"wav", ".wav", "pcm_s16le", 44100, true},
+                                           FormatCase{"alac", ".m4a", "alac", 44100, true},
+                                           FormatCase{"opus", ".opus", "opus", 48000, false},
+                                           FormatCase{"aac", ".m4a", "aac", 44100, false},
+                                           FormatCase{"vorbis", ".ogg", "vorbis", 44100, false},
+                                           FormatCase{"mp3-vbr", ".mp3", "mp3", 44100, false}),
+                         [](const auto& info) {
+                             std::string name = info.param.word;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+} // namespace
