@@ -1,6 +1,7 @@
 #include "pipeline/KvVideoConverter.h"
 
 #include "common/KvAudioFormats.h"
+#include "common/KvLog.h"
 #include "common/KvNumeric.h"
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
@@ -48,6 +49,26 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
     if (tags.title.empty())
         tags.title = CleanTagText(std::filesystem::path(source).stem().string(), kMaxTagNameChars);
     return tags;
+}
+
+// The item whose sound can go around the mix: the time line's only item, played as it
+// is (no volume, speed, delay, fades or effects), with no other line sounding.
+const CKvEngineItem* UnmixedItem(const CKvEngineProject* project)
+{
+    if (project == nullptr)
+        return nullptr;
+    const CKvEngineLine* audio = project->FindLine(kLineAudio);
+    if (audio == nullptr || audio->items.size() != 1)
+        return nullptr;
+    for (const std::unique_ptr<CKvEngineLine>& line : project->Lines()) {
+        if (line.get() != audio && line->nLineType != kLineCamera && !line->items.empty())
+            return nullptr;
+    }
+    const CKvEngineItem& item = *audio->items.front();
+    const bool plain = item.dVoiceScale == 1.0 && item.dPlaybackRate == 1.0 && item.dAudioDelay == 0.0
+        && item.dAudioFadeInDuration <= 0.0 && item.dAudioFadeOutDuration <= 0.0 && item.bVocalCut == 0
+        && item.bEnableAudioEffect == 0 && item.bDisableAudio == 0 && item.dEditorStartTime == 0.0;
+    return plain ? &item : nullptr;
 }
 
 } // namespace
@@ -119,6 +140,8 @@ KvGraphState CKvVideoConverter::GetState() const
 {
     if (!m_hasGraph)
         return kKvGraphNone;
+    if (m_direct)
+        return m_streamDone ? kKvGraphStopped : kKvGraphRunning;
     if (!m_source.IsStarted())
         return kKvGraphStopped;
     // The source is through long before the encoder when the time line fits in the
@@ -138,6 +161,7 @@ HRESULT CKvVideoConverter::Stop()
     m_stopping = true;
     m_chain.Interrupt();
     m_source.Stop();
+    StopDirect();
     // A stream stopped before its end leaves no file of the output's name.
     m_chain.Abort();
     return S_OK;
@@ -172,6 +196,8 @@ HRESULT CKvVideoConverter::TearDown()
     m_stopping = true;
     m_chain.Interrupt();
     m_source.Stop();
+    StopDirect();
+    m_direct.reset();
     m_chain.Abort();
     m_mixer->SetUserCallback(nullptr);
     m_hasGraph = false;
@@ -184,6 +210,8 @@ HRESULT CKvVideoConverter::TearDown()
 
 double CKvVideoConverter::GetPosition() const
 {
+    if (m_hasGraph && m_direct)
+        return std::min(m_directPosition.load(), m_duration);
     if (!m_hasGraph || m_frameRate <= 0.0)
         return 0.0;
     const double position = static_cast<double>(m_source.BuffersDelivered()) / m_frameRate;
@@ -292,6 +320,10 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
         return Fail(-1, "the output path " + outputPath + " is not a full path");
     if (!ChooseOutputSettings(isWindowsMedia))
         return -1;
+    if (FindAudioFormat(m_setup.option.nOutputType) != nullptr) {
+        if (const CKvEngineItem* item = UnmixedItem(m_setup.project))
+            return BuildDirectGraph(*item, outputPath, duration);
+    }
     // Before any file is written: a source without sound would mix as silence and
     // pass as a finished file.
     std::string why;
@@ -327,6 +359,66 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     if (m_setup.jobBlock != nullptr)
         StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
     return S_OK;
+}
+
+HRESULT CKvVideoConverter::BuildDirectGraph(const CKvEngineItem& item, const std::string& outputPath, double duration)
+{
+    m_direct = std::make_unique<CKvDirectAudio>();
+    std::string why;
+    KvJobFailure failure = KvJobFailure::Internal;
+    // An untrimmed row reads to the source's very end, whatever its length cell says.
+    const double end = item.dASelfEndTime >= item.dASelfDuration ? -1.0 : item.dASelfEndTime;
+    if (!m_direct->Open(WideToUtf8(item.source), item.nAudioStream, item.dASelfStartTime, end, why, failure)) {
+        m_direct.reset();
+        return Fail(-1, why, failure);
+    }
+    m_chain.SetTags(FirstItemTags(m_setup.project));
+    m_chain.SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
+    const int opened = m_chain.Open(outputPath, m_outputSettings, m_direct->Format());
+    if (opened < 0) {
+        m_direct.reset();
+        return Fail(opened, m_chain.LastError(), m_chain.LastFailure());
+    }
+    m_stopping = false;
+    m_streamDone = false;
+    m_soundEnd = -1.0;
+    m_duration = duration;
+    m_directStop = false;
+    m_directPosition = 0.0;
+    m_hasGraph = true;
+    LogLine("conversion: the sound goes around the mix (" + std::to_string(m_direct->Format().rate) + " Hz, " +
+            std::to_string(m_direct->Format().channels) + " channels, " + std::to_string(m_direct->Format().bits) +
+            " bits)");
+    m_directThread = std::thread(&CKvVideoConverter::RunDirect, this);
+    if (m_setup.jobBlock != nullptr)
+        StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
+    return S_OK;
+}
+
+void CKvVideoConverter::RunDirect()
+{
+    std::string why;
+    int result = m_direct->Run([this](const void* pcm, int frames) { return m_chain.Write(pcm, frames); },
+                               m_directStop,
+                               [this](double seconds) {
+                                   m_directPosition = seconds;
+                                   PublishPosition(seconds);
+                               },
+                               why);
+    if (result < 0 && !m_stopping)
+        Fail(result, why.empty() ? m_chain.LastError() : why, why.empty() ? m_chain.LastFailure() : KvJobFailure::SourceUnreadable);
+    const double given = static_cast<double>(m_direct->FramesGiven()) / m_direct->Format().rate;
+    // A source whose sound ends before the row does: the output ends with it.
+    if (result >= 0 && given + 0.05 < m_duration)
+        m_soundEnd = given;
+    OnStreamEnd(result);
+}
+
+void CKvVideoConverter::StopDirect()
+{
+    m_directStop = true;
+    if (m_directThread.joinable() && m_directThread.get_id() != std::this_thread::get_id())
+        m_directThread.join();
 }
 
 int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrames)

@@ -36,6 +36,7 @@
 #include "pipeline/AudioMixerUserCallback.h"
 #include "pipeline/KvAudioMixerStage.h"
 #include "pipeline/KvComTypes.h"
+#include "pipeline/KvDirectAudio.h"
 #include "pipeline/KvEngineClocks.h"
 #include "pipeline/KvLevelMap.h"
 #include "pipeline/KvTimeLineSource.h"
@@ -48,7 +49,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
+class CKvEngineItem;
 class CKvEngineProject;
 
 namespace velmora {
@@ -161,6 +164,10 @@ protected:
 
 private:
     bool ChooseOutputSettings(bool isWindowsMedia);
+    // The sound around the mix: the only item's own, straight into the encoder.
+    velmora::HRESULT BuildDirectGraph(const CKvEngineItem& item, const std::string& outputPath, double duration);
+    void RunDirect();
+    void StopDirect();
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
     void PublishPosition(double seconds);
@@ -182,6 +189,11 @@ private:
     std::atomic<double> m_soundEnd{-1.0};
     velmora::AudioOutputSettings m_outputSettings;
     std::string m_settingsNote;
+    // The graph of a row with nothing to mix.
+    std::unique_ptr<velmora::CKvDirectAudio> m_direct;
+    std::thread m_directThread;
+    std::atomic<bool> m_directStop{false};
+    std::atomic<double> m_directPosition{0.0};
 
     velmora::KvNotifyCallback m_notify;
     int m_notifyMessage = 0;

@@ -131,3 +131,37 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, OutputFormat,
                          });
 
 } // namespace
+
+namespace {
+
+// A row with nothing to mix is converted from the source's own sound: a 24-bit
+// 96 kHz 5.1 source stays that, sample for sample, and a trim cuts at the very sample.
+TEST(CommandLine, LosslessOutputsKeepADeepSurroundSourceAsItIsAndTrimToTheSample)
+{
+    TempFolder folder("velmora-deep");
+    const std::string source = folder.Path() + "deep.flac";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i anoisesrc=d=2.3:r=96000:a=0.3,aformat=sample_fmts=s32:channel_layouts=5.1 "
+                                  "-c:a flac -bits_per_raw_sample 24",
+                                  source));
+    const auto decode32 = [](const std::string& path, const std::string& filter) {
+        std::string pcm;
+        RunCommand("ffmpeg -v quiet -i " + ShellQuote(path) + filter + " -f s32le -", &pcm);
+        return pcm;
+    };
+    for (const char* format : {"flac", "wav", "alac"}) {
+        TempFolder target("velmora-out");
+        const QString out = QString::fromStdString(target.Path());
+        ASSERT_EQ(Render({out, "--format", format, QString::fromStdString(source)}), 0) << format;
+        ASSERT_EQ(Render({out, "--format", format, "--start", "0.25", "--end", "1.5", QString::fromStdString(source)}), 0);
+        QStringList written = QDir(out).entryList(QDir::Files, QDir::Name);
+        ASSERT_EQ(written.size(), 2) << format;
+        const std::string whole = target.Path() + written[0].toStdString();
+        const std::string cut = target.Path() + written[1].toStdString();
+        EXPECT_EQ(Probe(whole, "stream=sample_rate,channels,bits_per_raw_sample"), "96000\n6\n24") << format;
+        EXPECT_TRUE(decode32(whole, "") == decode32(source, "")) << format << ": other samples than the source's";
+        EXPECT_TRUE(decode32(cut, "") == decode32(source, " -af atrim=start_sample=24000:end_sample=144000"))
+            << format << ": the trim does not cut at its samples";
+    }
+}
+
+} // namespace
