@@ -9,6 +9,7 @@ PKGS=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libavfilter-dev libavdevice-dev
   libtinyxml-dev
+  libtag1-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libsdl2-dev
   fonts-liberation fontconfig
