@@ -6,6 +6,10 @@
 #include <cmath>
 #include <utility>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace velmora {
 
 namespace {
@@ -125,6 +129,20 @@ bool FitCoverPicture(std::vector<std::uint8_t>& bytes, std::string& mime, std::s
         }
     }
     return false;
+}
+
+CoverPictureSize MeasureCoverPicture(const std::vector<std::uint8_t>& bytes, const std::string& mime)
+{
+    QuietFFmpegLog();
+    CoverPictureSize size;
+    const ScopedFrame picture = DecodePicture(bytes, CodecOfMime(mime));
+    if (!picture)
+        return size;
+    size.width = picture->width;
+    size.height = picture->height;
+    if (const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format)))
+        size.depth = format->nb_components * format->comp[0].depth;
+    return size;
 }
 
 } // namespace velmora

@@ -24,4 +24,15 @@ constexpr std::int64_t kMaxCoverPixels = 50'000'000;
 // are then left as they were. On success they hold the picture to write.
 bool FitCoverPicture(std::vector<std::uint8_t>& bytes, std::string& mime, std::size_t maxBytes, int maxSide);
 
+// What a picture decodes to, as a FLAC picture block describes it: width and height
+// in pixels, and bits per pixel (components times their depth: 24 for a colour JPEG,
+// 32 for a PNG with alpha). All 0 when the picture cannot be decoded.
+struct CoverPictureSize
+{
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+};
+CoverPictureSize MeasureCoverPicture(const std::vector<std::uint8_t>& bytes, const std::string& mime);
+
 } // namespace velmora
