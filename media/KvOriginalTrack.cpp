@@ -1,6 +1,7 @@
 #include "media/KvOriginalTrack.h"
 
 #include "media/KvFFMpegDeleters.h"
+#include "media/KvFFMpegStream.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,19 +44,11 @@ KvOriginalContainer OriginalContainerOf(int codecId)
 
 bool OriginalContainerOf(const std::string& path, int audioStream, KvOriginalContainer& container)
 {
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0)
+    ScopedFormatContext format;
+    if (!OpenMediaInput(path, format))
         return false;
-    ScopedFormatContext format(opened);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0)
-        return false;
-    int index = audioStream;
-    for (unsigned i = 0; index < 0 && i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            index = static_cast<int>(i);
-    }
-    if (index < 0 || index >= static_cast<int>(format->nb_streams)
-        || format->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+    const int index = FindAudioStream(format.get(), audioStream);
+    if (index < 0)
         return false;
     container = OriginalContainerOf(format->streams[index]->codecpar->codec_id);
     return true;

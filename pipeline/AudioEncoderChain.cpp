@@ -5,11 +5,9 @@
 #include "common/KvMp3Rates.h"
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
-#include "media/KvCoverPicture.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvFFMpegDeleters.h"
-#include "pipeline/KvAsfTagObjects.h"
-#include "pipeline/KvId3v2Tag.h"
+#include "media/KvTagWriter.h"
 #include "pipeline/KvOutputCheck.h"
 #include "pipeline/KvPartialOutputFile.h"
 
@@ -186,9 +184,7 @@ struct AudioEncoderChain::Impl
     bool liveCheck = true;         // false: played back once complete instead
     AudioInputFormat input;
     std::optional<MediaTags> tags;
-    std::vector<uint8_t> id3;      // written in front of the muxer's output
-    AsfTagObjects asfTags;         // put into the header once the muxer is done
-    std::size_t asfReserved = 0;   // the room the muxer keeps for them; 0: none
+    KvTagContainer tagContainer = KvTagContainer::None; // written there once the file is whole
 
     // The frame pool. The caller's thread fills `filling` straight from the
     // resampler and queues it whole; the encoder thread takes frames from `ready`
@@ -223,60 +219,18 @@ struct AudioEncoderChain::Impl
         lastFailure = kind;
     }
 
-    // Readies the tags for the muxer: the MP3's own tag, or the room in the Windows
-    // Media header that PlaceAsfTags fills.
-    void PrepareTags(bool isMp3)
+    // Writes the tags into the finished file. A file that takes no tags still holds
+    // its sound, so the job goes on, and the log says why its tags are missing.
+    int WriteTags()
     {
-        id3.clear();
-        asfTags = AsfTagObjects{};
-        asfReserved = 0;
-        if (!tags)
-            return;
-        MediaTags fitted = *tags;
-        if (!fitted.cover.empty() &&
-            !FitCoverPicture(fitted.cover, fitted.coverMime, isMp3 ? kMaxMp3CoverBytes : kMaxAsfPictureBytes,
-                             isMp3 ? kMp3CoverSide : kAsfCoverSide)) {
-            LogLine("output: the cover picture (" + fitted.coverMime + ", " + std::to_string(fitted.cover.size()) +
-                    " bytes) cannot be carried over; the file has none");
-            fitted.cover.clear();
-            fitted.coverMime.clear();
-        }
-        if (isMp3) {
-            id3 = BuildId3v2Tag(fitted);
-            av_opt_set_int(format->priv_data, "id3v2_version", 0, 0); // ours instead
-            return;
-        }
-        asfTags = BuildAsfTagObjects(fitted);
-        if (asfTags.count == 0)
-            return;
-        asfReserved = AsfReservationSize(asfTags);
-        for (const auto& [key, value] : AsfReservationTags(asfReserved))
-            av_dict_set(&format->metadata, key.c_str(), value.c_str(), 0);
-    }
-
-    // Puts the tag objects into the room the muxer kept in its final header. A header
-    // that is not as reserved keeps the room blank: the file still plays, so the job
-    // goes on, and the log says why its tags are missing.
-    int PlaceAsfTags()
-    {
-        uint8_t first[30] = {};
-        int ret = file.ReadAt(0, first, sizeof first);
-        if (ret < 0)
-            return Fail(ret, "reading back the file header failed");
-        const uint64_t size = AsfHeaderObjectSize(first);
-        constexpr uint64_t kMaxHeader = 16u << 20;
-        std::string why = "the file header is not an ASF header";
-        if (size >= sizeof first && size <= kMaxHeader) {
-            std::vector<uint8_t> header(static_cast<std::size_t>(size));
-            ret = file.ReadAt(0, header.data(), header.size());
-            if (ret < 0)
-                return Fail(ret, "reading back the file header failed");
-            if (PlaceAsfTagObjects(header, asfTags, asfReserved, &why)) {
-                ret = file.WriteAt(0, header.data(), header.size());
-                return ret < 0 ? Fail(ret, "writing the tags failed") : 0;
-            }
-        }
-        LogLine("output: the tags could not be put into the file header (" + why + ")");
+        if (!tags || tagContainer == KvTagContainer::None)
+            return 0;
+        std::string why;
+        std::string note;
+        if (!WriteMediaTags(file.PartialPath(), tagContainer, *tags, {}, &why, &note))
+            LogLine("output: the tags could not be written (" + why + ")");
+        else if (!note.empty())
+            LogLine("output: " + note);
         return 0;
     }
 
@@ -604,18 +558,21 @@ int MaxChannels(const AVCodec* codec)
     return most;
 }
 
-// Texts of the tags for a muxer that writes them itself.
-void SetMuxerTags(AVFormatContext* format, const MediaTags& tags)
+KvTagContainer TagContainerOf(AudioOutputCodec codec)
 {
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"title", &tags.title},         {"artist", &tags.artist}, {"album", &tags.album},
-        {"album_artist", &tags.albumArtist}, {"date", &tags.date}, {"track", &tags.track},
-        {"genre", &tags.genre},         {"comment", &tags.comment},
-    };
-    for (const auto& [key, value] : fields) {
-        if (!value->empty())
-            av_dict_set(&format->metadata, key, value->c_str(), 0);
+    switch (codec) {
+    case AudioOutputCodec::Mp3:
+    case AudioOutputCodec::Mp3Vbr: return KvTagContainer::Mp3;
+    case AudioOutputCodec::WmaStandard:
+    case AudioOutputCodec::WmaV1: return KvTagContainer::Asf;
+    case AudioOutputCodec::Flac: return KvTagContainer::Flac;
+    case AudioOutputCodec::Wav: return KvTagContainer::Wav;
+    case AudioOutputCodec::Alac:
+    case AudioOutputCodec::Aac: return KvTagContainer::Mp4;
+    case AudioOutputCodec::Opus: return KvTagContainer::OggOpus;
+    case AudioOutputCodec::Vorbis: return KvTagContainer::OggVorbis;
     }
+    return KvTagContainer::None;
 }
 
 } // namespace
@@ -667,10 +624,10 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     d.format.reset(output);
     if (ret < 0 || !d.format)
         return d.Fail(ret, "cannot set up the output format");
-    if (isMp3 || isWma)
-        d.PrepareTags(isMp3);
-    else if (d.tags)
-        SetMuxerTags(d.format.get(), *d.tags);
+    // TagLib writes the tags once the file is whole; the muxer writes none of its own.
+    d.tagContainer = TagContainerOf(settings.codec);
+    if (isMp3)
+        av_opt_set_int(d.format->priv_data, "id3v2_version", 0, 0);
     // An index written at the end (MP4's) cannot be followed while the file grows: the
     // file is played back once it is complete. Its edit list, which tells players
     // the encoder's delay and padding, counts in samples rather than milliseconds.
@@ -766,10 +723,6 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
         d.file.SetGrowthListener([&d](std::int64_t bytes) { d.check.Grow(bytes); });
     d.format->pb = d.file.Io();
     d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // The muxer takes its positions from the file, so what stands before its own
-    // header (the Xing frame it later updates) stays where it says.
-    if (!d.id3.empty())
-        avio_write(d.format->pb, d.id3.data(), static_cast<int>(d.id3.size()));
     ret = avformat_write_header(d.format.get(), nullptr);
     if (ret < 0) {
         d.Fail(ret, "cannot write the file header");
@@ -851,8 +804,6 @@ int AudioEncoderChain::Finish()
         if (ret < 0)
             d.Fail(ret, "writing the end of the file failed");
     }
-    if (ret >= 0 && d.asfReserved > 0)
-        ret = d.PlaceAsfTags();
     if (ret < 0) {
         Abort();
         return ret;
@@ -873,6 +824,14 @@ int AudioEncoderChain::Finish()
             Abort();
             return ret < 0 ? ret : AVERROR_INVALIDDATA;
         }
+    }
+    if (d.tags && d.tagContainer != KvTagContainer::None) {
+        if (!d.checkOutput && (ret = d.file.Close()) < 0) {
+            d.Note(d.file.Error(), FailureOfOutputError(ret));
+            Abort();
+            return ret;
+        }
+        d.WriteTags();
     }
     ret = d.file.Commit();
     if (ret < 0) {

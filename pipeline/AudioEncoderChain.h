@@ -24,13 +24,10 @@
 // that someone else put there. Abort() (and the destructor of an unfinished chain)
 // removes the temporary file.
 //
-// Tags (SetTags): an MP3 starts with an ID3v2.4 tag of the chain's own
-// (KvId3v2Tag.h); a Windows Media file carries them in its header objects
-// (KvAsfTagObjects.h). The cover is fitted to what each can hold (FitCoverPicture):
-// an MP3 keeps a JPEG or PNG of up to kMaxMp3CoverBytes as it is, a Windows Media
-// file one of up to kMaxAsfPictureBytes; larger or other pictures become a JPEG
-// within kMp3CoverSide or kAsfCoverSide pixels. A cover that cannot be fitted is left
-// out (and logged); the sound is never lost for it.
+// Tags (SetTags) are written by TagLib into the whole file before it gets its name
+// (KvTagWriter.h: ID3v2.4 in MP3 and WAV, ASF attributes, MP4 atoms, Vorbis comments),
+// the cover fitted to what each container holds. A cover or a tag that cannot be
+// written is left out (and logged); the sound is never lost for it.
 
 #include "common/KvJobFailure.h"
 #include "media/KvDecodedLength.h"
@@ -91,9 +88,6 @@ AudioOutputSettings LegaliseWmaSettings(uint16_t wFormatTag, int bitrate, int sa
 AudioOutputSettings LegaliseAudioFormatSettings(int outputType, int kbps, int quality, int sampleRate, int nChannelsField,
                                                 std::string* note);
 
-constexpr std::size_t kMaxMp3CoverBytes = 4u << 20;
-constexpr int kMp3CoverSide = 1600;
-constexpr int kAsfCoverSide = 600;
 
 // Why a file that was given writtenFrames samples per channel at sampleRate does not
 // play them all back (its decode ends more than frameSize samples early, or it

@@ -63,7 +63,8 @@ const std::string& Source()
     static TempFolder folder("velmora-formats");
     static const std::string path = folder.Path() + "tone.flac";
     if (!fs::exists(path))
-        fetest::MakeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3.217 -ac 2 -c:a flac", path);
+        fetest::MakeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3.217 -ac 2 -c:a flac "
+                          "-metadata title=\"Ωμέγα 東京\" -metadata artist=Кино", path);
     return path;
 }
 
@@ -100,6 +101,10 @@ TEST_P(OutputFormat, DecodesToTheSourcesLengthToTheSample)
     const std::string output = target.Path() + written.front().toStdString();
     EXPECT_EQ(Probe(output, "stream=codec_name"), format.codec);
     EXPECT_EQ(Probe(output, "stream=sample_rate"), std::to_string(format.rate));
+    // The source's tags, non-Latin text intact, where each container keeps them.
+    const std::string tags = Probe(output, "format_tags=title,artist:stream_tags=title,artist");
+    EXPECT_NE(tags.find("Ωμέγα 東京"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("Кино"), std::string::npos) << tags;
 
     const std::string source = Decode(Source());
     const std::string decoded = Decode(output);

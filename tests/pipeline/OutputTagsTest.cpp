@@ -4,7 +4,7 @@
 
 #include "pipeline/AudioEncoderChain.h"
 
-#include "pipeline/KvAsfTagObjects.h"
+#include "media/KvTagWriter.h"
 #include "support/MediaProbe.h"
 #include "support/TempFolder.h"
 
@@ -184,8 +184,8 @@ TEST_F(OutputTags, HugeCommentAndCoverAreFittedNotFatal)
         std::size_t maxBytes;
         int maxSide;
     };
-    for (const Case& c : {Case{"big.mp3", kMp3, kMaxMp3CoverBytes, kMp3CoverSide},
-                          Case{"big.wma", kWma, kMaxAsfPictureBytes, kAsfCoverSide}}) {
+    for (const Case& c : {Case{"big.mp3", kMp3, kMaxTagCoverBytes, kTagCoverSide},
+                          Case{"big.wma", kWma, kMaxAsfTagCoverBytes, kAsfTagCoverSide}}) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
         const std::string path = folder.Path() + c.name;
