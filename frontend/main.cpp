@@ -72,7 +72,8 @@ int main(int argc, char* argv[])
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf("usage: velmora [file ...]\n"
                     "       velmora --render FOLDER [options] FILE...\n"
-                    "Extracts the sound tracks of video and audio files into MP3 or WMA files.\n"
+                    "Extracts the sound tracks of video and audio files into audio files (MP3, WMA,\n"
+                    "AAC, ALAC, Opus, Vorbis, FLAC, WAV) or keeps them as they are.\n"
                     "Files named here are put in the list (into the running window when Velmora runs).\n"
                     "  --render   convert without a window (\"velmora --render --help\" tells how)\n"
                     "  --version  print the version and end\n"

@@ -10,6 +10,10 @@
 #include "media/KvMediaTags.h"
 #include "project/KvEngineProject.h"
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -140,7 +144,7 @@ KvGraphState CKvVideoConverter::GetState() const
 {
     if (!m_hasGraph)
         return kKvGraphNone;
-    if (m_direct)
+    if (m_direct || m_copy)
         return m_streamDone ? kKvGraphStopped : kKvGraphRunning;
     if (!m_source.IsStarted())
         return kKvGraphStopped;
@@ -198,6 +202,7 @@ HRESULT CKvVideoConverter::TearDown()
     m_source.Stop();
     StopDirect();
     m_direct.reset();
+    m_copy.reset();
     m_chain.Abort();
     m_mixer->SetUserCallback(nullptr);
     m_hasGraph = false;
@@ -210,7 +215,7 @@ HRESULT CKvVideoConverter::TearDown()
 
 double CKvVideoConverter::GetPosition() const
 {
-    if (m_hasGraph && m_direct)
+    if (m_hasGraph && (m_direct || m_copy))
         return std::min(m_directPosition.load(), m_duration);
     if (!m_hasGraph || m_frameRate <= 0.0)
         return 0.0;
@@ -318,6 +323,8 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
         return Fail(-1, "no output file was given");
     if (outputPath.front() != '/')
         return Fail(-1, "the output path " + outputPath + " is not a full path");
+    if (m_setup.option.nOutputType == kKvOutputOriginal)
+        return BuildOriginalGraph(outputPath, duration);
     if (!ChooseOutputSettings(isWindowsMedia))
         return -1;
     if (FindAudioFormat(m_setup.option.nOutputType) != nullptr) {
@@ -412,6 +419,72 @@ void CKvVideoConverter::RunDirect()
     if (result >= 0 && given + 0.05 < m_duration)
         m_soundEnd = given;
     OnStreamEnd(result);
+}
+
+HRESULT CKvVideoConverter::BuildOriginalGraph(const std::string& outputPath, double duration)
+{
+    m_settingsNote.clear();
+    const CKvEngineItem* item = UnmixedItem(m_setup.project);
+    if (item == nullptr)
+        return Fail(-1, "the sound track can be kept as it is only when nothing changes it (one file, no volume, speed, "
+                        "delay or fades)", KvJobFailure::SettingsRefused);
+    const bool trimmed = item->dASelfStartTime > 0.0 || item->dASelfEndTime < item->dASelfDuration;
+    const double end = item->dASelfEndTime >= item->dASelfDuration ? -1.0 : item->dASelfEndTime;
+    auto copy = std::make_unique<CKvTrackCopy>();
+    std::string why;
+    KvJobFailure failure = KvJobFailure::Internal;
+    if (!copy->Open(WideToUtf8(item->source), item->nAudioStream, item->dASelfStartTime, end, why, failure))
+        return Fail(-1, why, failure);
+    // A trimmed lossless track is cut to the sample: coded again, losslessly, with its
+    // own codec.
+    const int codec = copy->CodecId();
+    if (trimmed && copy->Container().lossless && (codec == AV_CODEC_ID_FLAC || codec == AV_CODEC_ID_ALAC
+                                                  || copy->Container().muxer == "wav")) {
+        m_outputSettings = AudioOutputSettings{};
+        m_outputSettings.codec = codec == AV_CODEC_ID_FLAC ? AudioOutputCodec::Flac
+            : codec == AV_CODEC_ID_ALAC                    ? AudioOutputCodec::Alac
+                                                           : AudioOutputCodec::Wav;
+        m_outputSettings.nBitrate = 0;
+        m_outputSettings.nSampleRate = 0;
+        m_outputSettings.nChannels = 0;
+        m_outputSettings.nQuality = codec == AV_CODEC_ID_FLAC ? 5 : 0;
+        return BuildDirectGraph(*item, outputPath, duration);
+    }
+    copy->SetTags(FirstItemTags(m_setup.project));
+    copy->SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
+    m_copy = std::move(copy);
+    m_outputPath = outputPath;
+    m_stopping = false;
+    m_streamDone = false;
+    m_soundEnd = -1.0;
+    m_duration = duration;
+    m_directStop = false;
+    m_directPosition = 0.0;
+    m_hasGraph = true;
+    m_directThread = std::thread(&CKvVideoConverter::RunCopy, this);
+    if (m_setup.jobBlock != nullptr)
+        StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
+    return S_OK;
+}
+
+void CKvVideoConverter::RunCopy()
+{
+    std::string why;
+    KvJobFailure failure = KvJobFailure::Internal;
+    int result = m_copy->Run(m_outputPath, m_directStop,
+                             [this](double seconds) {
+                                 m_directPosition = seconds;
+                                 PublishPosition(seconds);
+                             },
+                             why, failure);
+    m_streamDone = true;
+    if (m_stopping)
+        return;
+    if (result < 0)
+        Fail(result, why, failure);
+    else if (m_copy->SecondsCopied() + 0.5 < m_duration)
+        m_soundEnd = m_copy->SecondsCopied();
+    PostEvent(result < 0 ? EC_ERRORABORT : EC_COMPLETE, result < 0 ? result : 0);
 }
 
 void CKvVideoConverter::StopDirect()

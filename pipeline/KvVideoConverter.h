@@ -37,6 +37,7 @@
 #include "pipeline/KvAudioMixerStage.h"
 #include "pipeline/KvComTypes.h"
 #include "pipeline/KvDirectAudio.h"
+#include "pipeline/KvTrackCopy.h"
 #include "pipeline/KvEngineClocks.h"
 #include "pipeline/KvLevelMap.h"
 #include "pipeline/KvTimeLineSource.h"
@@ -168,6 +169,10 @@ private:
     velmora::HRESULT BuildDirectGraph(const CKvEngineItem& item, const std::string& outputPath, double duration);
     void RunDirect();
     void StopDirect();
+    // The sound track kept as it is: copied, or for a trimmed lossless one cut to the
+    // sample around the mix.
+    velmora::HRESULT BuildOriginalGraph(const std::string& outputPath, double duration);
+    void RunCopy();
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
     void PublishPosition(double seconds);
@@ -191,6 +196,7 @@ private:
     std::string m_settingsNote;
     // The graph of a row with nothing to mix.
     std::unique_ptr<velmora::CKvDirectAudio> m_direct;
+    std::unique_ptr<velmora::CKvTrackCopy> m_copy;
     std::thread m_directThread;
     std::atomic<bool> m_directStop{false};
     std::atomic<double> m_directPosition{0.0};

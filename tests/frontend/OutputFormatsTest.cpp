@@ -170,3 +170,50 @@ TEST(CommandLine, LosslessOutputsKeepADeepSurroundSourceAsItIsAndTrimToTheSample
 }
 
 } // namespace
+
+namespace {
+
+std::string Packets(const std::string& path)
+{
+    std::string out;
+    RunCommand("ffprobe -v error -select_streams a:0 -show_packets -show_data -show_entries packet=pts,data -of csv=p=0 " +
+                   ShellQuote(path),
+               &out);
+    return out;
+}
+
+// "original" copies the track's packets into a file of its codec's kind, Matroska for
+// a codec no other file suits; a trimmed lossless track is cut to the sample.
+TEST(CommandLine, OriginalKeepsTheTracksPacketsInTheFileOfItsCodec)
+{
+    TempFolder folder("velmora-original");
+    const std::string film = folder.Path() + "film.mp4";
+    const std::string radio = folder.Path() + "radio.mkv";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=440:duration=3.3 -f lavfi -i testsrc=d=3.3:s=160x120 "
+                                  "-ac 2 -c:a aac -c:v libx264 -shortest",
+                                  film));
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=440:duration=2.1 -ac 2 -c:a mp2", radio));
+    TempFolder target("velmora-out");
+    const QString out = QString::fromStdString(target.Path());
+    ASSERT_EQ(Render({out, "--format", "original", QString::fromStdString(film), QString::fromStdString(radio),
+                      QString::fromStdString(Source())}),
+              0);
+    EXPECT_EQ(Packets(target.Path() + "(output001)film.m4a"), Packets(film));
+    EXPECT_EQ(Packets(target.Path() + "(output002)radio.mka"), Packets(radio));
+    EXPECT_EQ(Packets(target.Path() + "(output003)tone.flac"), Packets(Source()));
+
+    const QStringList before = QDir(out).entryList(QDir::Files);
+    ASSERT_EQ(Render({out, "--format", "original", "--start", "1", "--end", "2.5", QString::fromStdString(Source())}), 0);
+    QStringList after = QDir(out).entryList(QDir::Files);
+    for (const QString& name : before)
+        after.removeAll(name);
+    ASSERT_EQ(after.size(), 1);
+    std::string cut;
+    std::string wanted;
+    RunCommand("ffmpeg -v quiet -i " + ShellQuote(target.Path() + after.front().toStdString()) + " -f s16le -", &cut);
+    RunCommand("ffmpeg -v quiet -i " + ShellQuote(Source()) + " -af atrim=start_sample=44100:end_sample=110250 -f s16le -",
+               &wanted);
+    EXPECT_TRUE(cut == wanted) << cut.size() << " bytes against " << wanted.size();
+}
+
+} // namespace
