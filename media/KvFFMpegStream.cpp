@@ -81,4 +81,22 @@ bool OpenStreamDecoder(const AVStream* stream, ScopedCodecContext& codec, int th
     return true;
 }
 
+int OpenAudioTrack(const std::string& path, int wanted, ScopedFormatContext& format, std::string& why,
+                   bool& trackMissing)
+{
+    trackMissing = false;
+    if (!OpenMediaInput(path, format)) {
+        why = "the source " + path + " cannot be opened";
+        return -1;
+    }
+    const int stream = FindAudioStream(format.get(), wanted);
+    if (stream < 0) {
+        why = "the source " + path + " has no such sound track";
+        trackMissing = true;
+        return -1;
+    }
+    DiscardOtherStreams(format.get(), stream);
+    return stream;
+}
+
 } // namespace velmora

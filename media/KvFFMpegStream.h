@@ -25,6 +25,11 @@ int FindAudioStream(const AVFormatContext* format, int wanted);
 // Lets the demuxer skip every stream but keep, so packets of the others are never read.
 void DiscardOtherStreams(AVFormatContext* format, int keep);
 
+// Opens path and its sound track wanted (-1: the first), the other streams discarded.
+// The track's index, or -1 with why and whether the file or the track failed.
+int OpenAudioTrack(const std::string& path, int wanted, ScopedFormatContext& format, std::string& why,
+                   bool& trackMissing);
+
 // Finds, configures and opens the decoder of stream. threads > 0 sets the decoder's
 // thread count; 0 keeps FFmpeg's default. False when any step fails; codec is then
 // empty.

@@ -19,24 +19,19 @@ namespace velmora {
 bool CKvDirectAudio::Open(const std::string& path, int stream, double start, double end, std::string& why,
                           KvJobFailure& failure)
 {
-    failure = KvJobFailure::SourceUnreadable;
-    if (!OpenMediaInput(path, m_input)) {
-        why = "the source " + path + " cannot be opened";
-        return false;
-    }
-    m_stream = FindAudioStream(m_input.get(), stream);
+    bool trackMissing = false;
+    m_stream = OpenAudioTrack(path, stream, m_input, why, trackMissing);
     if (m_stream < 0) {
-        why = "the source " + path + " has no such sound track";
-        failure = KvJobFailure::NotDecodable;
+        failure = trackMissing ? KvJobFailure::NotDecodable : KvJobFailure::SourceUnreadable;
         return false;
     }
-    DiscardOtherStreams(m_input.get(), m_stream);
     const AVStream* track = m_input->streams[m_stream];
     if (!OpenStreamDecoder(track, m_decoder)) {
         why = "the sound track of " + path + " cannot be decoded";
         failure = KvJobFailure::NotDecodable;
         return false;
     }
+    failure = KvJobFailure::SourceUnreadable;
     AVCodecContext* decoder = m_decoder.get();
     if (decoder->sample_rate <= 0 || decoder->ch_layout.nb_channels <= 0 || decoder->ch_layout.nb_channels > 8) {
         why = "the sound track of " + path + " has no usable sample rate or channels";

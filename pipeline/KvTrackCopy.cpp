@@ -43,18 +43,12 @@ KvTagContainer TagContainerOf(const std::string& extension)
 bool CKvTrackCopy::Open(const std::string& path, int stream, double start, double end, std::string& why,
                         KvJobFailure& failure)
 {
-    failure = KvJobFailure::SourceUnreadable;
-    if (!OpenMediaInput(path, m_input)) {
-        why = "the source " + path + " cannot be opened";
-        return false;
-    }
-    m_stream = FindAudioStream(m_input.get(), stream);
+    bool trackMissing = false;
+    m_stream = OpenAudioTrack(path, stream, m_input, why, trackMissing);
     if (m_stream < 0) {
-        why = "the source " + path + " has no such sound track";
-        failure = KvJobFailure::NotDecodable;
+        failure = trackMissing ? KvJobFailure::NotDecodable : KvJobFailure::SourceUnreadable;
         return false;
     }
-    DiscardOtherStreams(m_input.get(), m_stream);
     const AVStream* track = m_input->streams[m_stream];
     m_container = OriginalContainerOf(track->codecpar->codec_id);
     const std::int64_t zero = track->start_time != AV_NOPTS_VALUE ? track->start_time : 0;

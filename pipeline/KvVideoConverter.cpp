@@ -386,6 +386,14 @@ HRESULT CKvVideoConverter::BuildDirectGraph(const CKvEngineItem& item, const std
         m_direct.reset();
         return Fail(opened, m_chain.LastError(), m_chain.LastFailure());
     }
+    LogLine("conversion: the sound goes around the mix (" + std::to_string(m_direct->Format().rate) + " Hz, " +
+            std::to_string(m_direct->Format().channels) + " channels, " + std::to_string(m_direct->Format().bits) +
+            " bits)");
+    return StartOwnThread(duration, &CKvVideoConverter::RunDirect);
+}
+
+HRESULT CKvVideoConverter::StartOwnThread(double duration, void (CKvVideoConverter::*run)())
+{
     m_stopping = false;
     m_streamDone = false;
     m_soundEnd = -1.0;
@@ -393,10 +401,7 @@ HRESULT CKvVideoConverter::BuildDirectGraph(const CKvEngineItem& item, const std
     m_directStop = false;
     m_directPosition = 0.0;
     m_hasGraph = true;
-    LogLine("conversion: the sound goes around the mix (" + std::to_string(m_direct->Format().rate) + " Hz, " +
-            std::to_string(m_direct->Format().channels) + " channels, " + std::to_string(m_direct->Format().bits) +
-            " bits)");
-    m_directThread = std::thread(&CKvVideoConverter::RunDirect, this);
+    m_directThread = std::thread(run, this);
     if (m_setup.jobBlock != nullptr)
         StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
     return S_OK;
@@ -453,18 +458,7 @@ HRESULT CKvVideoConverter::BuildOriginalGraph(const std::string& outputPath, dou
     copy->SetTags(FirstItemTags(m_setup.project));
     copy->SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     m_copy = std::move(copy);
-    m_outputPath = outputPath;
-    m_stopping = false;
-    m_streamDone = false;
-    m_soundEnd = -1.0;
-    m_duration = duration;
-    m_directStop = false;
-    m_directPosition = 0.0;
-    m_hasGraph = true;
-    m_directThread = std::thread(&CKvVideoConverter::RunCopy, this);
-    if (m_setup.jobBlock != nullptr)
-        StoreRelease(m_setup.jobBlock->bGraphRunning, 1);
-    return S_OK;
+    return StartOwnThread(duration, &CKvVideoConverter::RunCopy);
 }
 
 void CKvVideoConverter::RunCopy()

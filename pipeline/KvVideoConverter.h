@@ -173,6 +173,8 @@ private:
     // sample around the mix.
     velmora::HRESULT BuildOriginalGraph(const std::string& outputPath, double duration);
     void RunCopy();
+    // Starts run on the converter's own thread for a graph that does not stream the mix.
+    velmora::HRESULT StartOwnThread(double duration, void (CKvVideoConverter::*run)());
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
     void PublishPosition(double seconds);
