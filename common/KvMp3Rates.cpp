@@ -41,6 +41,8 @@ const std::vector<int>& Mp3Bitrates(int sampleRate)
 
 int LegalMp3SampleRate(int sampleRate)
 {
+    if (sampleRate <= 0)
+        return 44100;
     return Nearest(Mp3SampleRates(), sampleRate);
 }
 

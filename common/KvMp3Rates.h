@@ -18,7 +18,9 @@ const std::vector<int>& Mp3SampleRates();
 // The bit rates (kbit/s, ascending) of the MPEG version sampleRate belongs to; an
 // illegal rate is first brought to the nearest legal one.
 const std::vector<int>& Mp3Bitrates(int sampleRate);
-// The legal value nearest to the wanted one (the lower of two equally near).
+// The legal value nearest to the wanted one (the lower of two equally near). A rate of
+// 0 or less ("the rate of the sound given", which for MP3 is always the mix's) is
+// 44100 Hz.
 int LegalMp3SampleRate(int sampleRate);
 int LegalMp3Bitrate(int kbps, int sampleRate);
 

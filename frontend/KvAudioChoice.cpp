@@ -66,9 +66,12 @@ bool ResolveMp3(const tagKvOptionRecord& record, const KvAudioChoice& choice, in
             error += QStringLiteral(" %1 kbps needs a sample rate of %2 Hz.").arg(kbps).arg(JoinNumbers(ratesForKbps));
         return false;
     }
-    // The channel list holds "1 (Mono)" and "2 (Stereo)"; a record value outside it
-    // leaves the list unchosen and the record's value stands.
-    channelItem = choice.channels > 0 ? choice.channels - 1 : record.nChannels;
+    // The channel list holds "1 (Mono)" and "2 (Stereo)"; a record that keeps the
+    // source's channels (from another format) shows stereo, the mix's; any other value
+    // outside it leaves the list unchosen and the record's value stands.
+    channelItem = choice.channels > 0 ? choice.channels - 1
+        : record.nChannels == kKvChannelsOfSource ? 1
+                                                  : record.nChannels;
     return true;
 }
 
@@ -203,27 +206,26 @@ bool ApplyFormatChoice(tagKvOptionRecord& record, const KvAudioFormat& format, c
 bool ApplyAudioChoice(KvFrontEndState& state, const KvAudioChoice& choice, QString& error)
 {
     tagKvOptionRecord record = state.CurrentRecord();
-    if (const KvAudioFormat* format = FindAudioFormat(choice.outputType)) {
-        if (!ApplyFormatChoice(record, *format, choice, error))
-            return false;
-        error.clear();
-        state.CurrentRecord() = record;
-        return true;
-    }
-    if (choice.rateOfSource || choice.channels == kKvChannelsOfSource || choice.hasQuality) {
+    const KvAudioFormat* format = FindAudioFormat(choice.outputType);
+    if (!format && (choice.rateOfSource || choice.channels == kKvChannelsOfSource || choice.hasQuality)) {
         error = choice.hasQuality ? QStringLiteral("%1 has no quality to choose.").arg(choice.wma ? "wma" : "mp3")
                                   : QStringLiteral("%1 cannot keep the source's sample rate or channels.")
                                         .arg(choice.wma ? "wma" : "mp3");
         return false;
     }
-    const bool wasWma = record.nOutputType == kKvOutputWma;
+    const bool wma = !format && choice.wma;
+    // The format the dialog shows when it opens on the record, and the one chosen.
+    const int shownType = record.nOutputType == kKvOutputWma || FindAudioFormat(record.nOutputType) ? record.nOutputType
+                                                                                                     : kKvOutputMp3;
+    const int chosenType = format ? format->outputType : wma ? kKvOutputWma : kKvOutputMp3;
+    const bool switched = shownType != chosenType;
     const int codecCount = int(WmAudioCodecs().size());
 
     // What the dialog shows when it opens on the record.
     int sizeMode = record.nSizeMode;
     int quality = std::clamp(record.nQuality, 1, kQualityItems);
     int codec = codecCount > 0 ? std::clamp(record.nWmaCodec, 0, codecCount - 1) : -1;
-    if (choice.wma && !wasWma) {
+    if (wma && switched) {
         // The WMA defaults: the first 9.x codec that is not lossless, its "128 kbps".
         sizeMode = 1;
         record.nVideoBitrate = state.CurrentPresetIndex() > 3 ? 2500 : 6000;
@@ -241,25 +243,26 @@ bool ApplyAudioChoice(KvFrontEndState& state, const KvAudioChoice& choice, QStri
                 break;
             }
         }
-    } else if (!choice.wma && wasWma) {
+    } else if (switched) {
         sizeMode = 2;
         quality = kMp3DefaultQuality;
     }
-    if (choice.wma)
+    if (wma)
         sizeMode = 1;
 
     int kbps = 0;
     int rate = 0;
     int channelItem = -1;
     int formatValue = 0;
-    if (choice.wma) {
+    if (wma) {
         // The MP3 lists keep what they show; OK stores that as well.
         KvAudioChoice shown;
         ResolveMp3(record, shown, kbps, rate, channelItem, error);
         if (codec < 0 || !ResolveWma(record, codec, choice, formatValue, error))
             return false;
     } else {
-        if (!ResolveMp3(record, choice, kbps, rate, channelItem, error))
+        if (format ? !ApplyFormatChoice(record, *format, choice, error)
+                   : !ResolveMp3(record, choice, kbps, rate, channelItem, error))
             return false;
         // The format list keeps its choice: the record's format when it is listed,
         // else its first item.
@@ -277,14 +280,16 @@ bool ApplyAudioChoice(KvFrontEndState& state, const KvAudioChoice& choice, QStri
     record.nQuality = quality;
     record.bForceResize = record.bForceResize != 0 ? 1 : 0;
     record.bFlipVideo = record.bFlipVideo != 0 ? 1 : 0;
-    record.nOutputType = choice.wma ? kKvOutputWma : kKvOutputMp3;
     record.nWmvCodec = -1;
     record.nWmaCodec = codec;
     record.nWmaFormat = codec >= 0 ? formatValue : 0;
-    record.nAudioBitrate = kbps;
-    record.nSampleRate = rate;
-    if (channelItem == 0 || channelItem == 1)
-        record.nChannels = channelItem;
+    if (!format) {
+        record.nOutputType = wma ? kKvOutputWma : kKvOutputMp3;
+        record.nAudioBitrate = kbps;
+        record.nSampleRate = rate;
+        if (channelItem == 0 || channelItem == 1)
+            record.nChannels = channelItem;
+    }
     state.CurrentRecord() = record;
     state.SetOutputSize(record.nWidth, record.nHeight);
     return true;

@@ -1,5 +1,6 @@
 #include "frontend/KvMovieSettingsDlg.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvMp3Rates.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
@@ -30,9 +31,10 @@ namespace {
 
 constexpr int kRowHeight = 22;
 constexpr int kLabelLeft = 11;
-// The short fields are a little wider than the classic 85 pixels: "2 (Stereo)" and
-// the drop button do not fit into 85 in this font.
-constexpr int kShortField = 110;
+// The short fields are wider than the classic 85 pixels: "Same as source" and the drop
+// button do not fit into 85 in this font; the format list holds the longest names.
+constexpr int kShortField = 130;
+constexpr int kFormatField = 180;
 // Labels are drawn centred in their box, so they share the field's top to sit on the
 // same baseline as the field's text.
 constexpr int kLabelRaise = 2;
@@ -85,6 +87,49 @@ int MostParallelConversions()
 constexpr int kQualityItems = 49;
 constexpr int kMp3DefaultQualityItem = 24;
 
+// The bit rates offered for a format with a range of them (the record's own value is
+// added where it lies between).
+constexpr int kBitrateSteps[] = {6,   8,   12,  16,  24,  32,  40,  48,  56,  64,  80,
+                                 96,  112, 128, 160, 192, 224, 256, 320, 384, 448, 510};
+
+const QString kSameAsSource = QStringLiteral("Same as source");
+const QString kKeptAsItIs = QStringLiteral("kept as it is");
+
+// What the bit-rate row is called for a format: its quality number's name where it
+// has one.
+QString BitrateRowLabel(const KvAudioFormat* format)
+{
+    if (format == nullptr || format->maxKbps > 0 || format->qualityName == nullptr)
+        return QStringLiteral("Audio Bitrate");
+    switch (format->outputType) {
+    case kKvOutputFlac:
+        return QStringLiteral("Compression Level");
+    case kKvOutputWav:
+        return QStringLiteral("Bits per Sample");
+    case kKvOutputMp3Vbr:
+        return QStringLiteral("VBR Quality");
+    default:
+        return QStringLiteral("Audio Quality");
+    }
+}
+
+// The text of one of a format's quality values.
+QString QualityText(const KvAudioFormat& format, int value)
+{
+    const bool lowest = value == format.minQuality;
+    const bool highest = value == format.maxQuality;
+    switch (format.outputType) {
+    case kKvOutputFlac:
+        return QString::number(value) + (lowest ? QStringLiteral(" (fastest)") : highest ? QStringLiteral(" (smallest)") : QString());
+    case kKvOutputWav:
+        return value == 0 ? kSameAsSource : QStringLiteral("%1 bit").arg(value);
+    case kKvOutputMp3Vbr:
+        return QStringLiteral("V%1").arg(value) + (lowest ? QStringLiteral(" (best)") : highest ? QStringLiteral(" (smallest)") : QString());
+    default:
+        return QString::number(value) + (lowest ? QStringLiteral(" (smallest)") : highest ? QStringLiteral(" (best)") : QString());
+    }
+}
+
 } // namespace
 
 CKvMovieSettingsDlg::CKvMovieSettingsDlg(KvFrontEndState& state, QWidget* parent)
@@ -126,22 +171,20 @@ void CKvMovieSettingsDlg::CreateControls()
     m_format = combo(kFormatId);
     m_format->AddString(QStringLiteral("MP3"), kKvOutputMp3);
     m_format->AddString(QStringLiteral("WMA"), kKvOutputWma);
-    m_format->SetDropHeight(2 * 22 + 2);
+    for (const KvAudioFormat& format : AudioFormats())
+        m_format->AddString(QString::fromLatin1(format.label), format.outputType);
+    m_format->SetDropHeight(m_format->GetCount() * 22 + 2);
 
     m_advanced = new CKvTextButton(QStringLiteral("Advanced"));
     manager->AddControl(kAdvancedId, m_advanced, kTypeTextButton);
 
     m_wmaCodec = combo(kWmaCodecId);
     m_wmaFormat = combo(kWmaFormatId);
-    // Only what an MP3 stream can carry: the bit rates follow the sample rate.
+    // Only what the chosen format can carry: for MP3 the bit rates follow the sample
+    // rate. The lists are filled when the record is loaded.
     m_bitrate = combo(kBitrateId);
     m_sampleRate = combo(kSampleRateId);
-    for (int rate : Mp3SampleRates())
-        m_sampleRate->AddString(QStringLiteral("%1 Hz").arg(rate));
     m_channels = combo(kChannelsId);
-    m_channels->AddString(QStringLiteral("1 (Mono)"));
-    m_channels->AddString(QStringLiteral("2 (Stereo)"));
-    m_channels->SetDropHeight(2 * 22 + 2);
     m_parallel = combo(kParallelId);
     for (int count = 1; count <= MostParallelConversions(); ++count)
         m_parallel->AddString(QString::number(count), count);
@@ -175,8 +218,8 @@ void CKvMovieSettingsDlg::LayoutControls()
     }
     if (!m_format)
         return;
-    m_format->Move(fieldLeft, 83, kShortField, kRowHeight);
-    m_advanced->Move(w / 3 + 165, 83, 120, kRowHeight);
+    m_format->Move(fieldLeft, 83, kFormatField, kRowHeight);
+    m_advanced->Move(fieldLeft + kFormatField + 10, 83, longField - kFormatField - 10, kRowHeight);
     m_wmaCodec->Move(fieldLeft, 113, longField, kRowHeight);
     m_wmaFormat->Move(fieldLeft, 143, longField, kRowHeight);
     m_bitrate->Move(fieldLeft, 173, kShortField, kRowHeight);
@@ -231,20 +274,101 @@ void CKvMovieSettingsDlg::LoadRecord()
     m_smoothing = smoothing != 0;
     m_overlayQuality = record.nOverlayQuality;
 
-    // A record the encoder cannot write as it stands shows what will be written.
-    const int sampleRate = LegalMp3SampleRate(record.nSampleRate);
-    SelectByNumber(m_sampleRate, sampleRate);
-    FillBitrates(sampleRate, record.nAudioBitrate);
-    m_channels->SetCurSel(record.nChannels >= 0 && record.nChannels < m_channels->GetCount() ? record.nChannels : -1,
-                          false);
-    m_format->SetCurSel(record.nOutputType == kKvOutputWma ? 1 : 0, false);
+    // A record of a type this window does not offer shows MP3, as it always has.
+    SelectByData(m_format, FindAudioFormat(record.nOutputType) || record.nOutputType == kKvOutputWma
+                               ? record.nOutputType
+                               : kKvOutputMp3);
     m_shownFormat = m_format->GetCurSel();
+    if (const KvAudioFormat* format = ChosenAudioFormat())
+        FillFormatLists(*format, record.nAudioBitrate, record.nAudioQuality, record.nSampleRate, record.nChannels);
+    else
+        FillMp3Lists();
+    m_listsOfFormat = ChosenAudioFormat() != nullptr;
     SelectByData(m_parallel, std::min(m_state.ParallelConversions(), MostParallelConversions()));
     m_names->SetCaption(QString::fromStdWString(m_state.OutputNamePattern().Text()));
     m_checkOutput->SetCheck(m_state.CheckEveryOutput(), false);
 
     FillWindowsMediaLists();
     UpdateEnabling();
+}
+
+void CKvMovieSettingsDlg::FillMp3Lists()
+{
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    Label(kBitrateLabelId)->SetCaption(BitrateRowLabel(nullptr));
+    m_sampleRate->ResetContent();
+    for (int rate : Mp3SampleRates())
+        m_sampleRate->AddString(QStringLiteral("%1 Hz").arg(rate), rate);
+    m_sampleRate->SetDropHeight(kDropHeight);
+    m_channels->ResetContent();
+    m_channels->AddString(QStringLiteral("1 (Mono)"), 0);
+    m_channels->AddString(QStringLiteral("2 (Stereo)"), 1);
+    m_channels->SetDropHeight(2 * 22 + 2);
+    // A record the encoder cannot write as it stands shows what will be written.
+    const int sampleRate = LegalMp3SampleRate(record.nSampleRate);
+    SelectByNumber(m_sampleRate, sampleRate);
+    FillBitrates(sampleRate, record.nAudioBitrate);
+    m_channels->SetCurSel(record.nChannels == kKvChannelsOfSource ? 1
+                              : record.nChannels >= 0 && record.nChannels < m_channels->GetCount() ? record.nChannels
+                                                                                                    : -1,
+                          false);
+}
+
+void CKvMovieSettingsDlg::FillFormatLists(const KvAudioFormat& format, int kbps, int quality, int sampleRate, int channels)
+{
+    Label(kBitrateLabelId)->SetCaption(BitrateRowLabel(&format));
+    m_bitrate->ResetContent();
+    m_sampleRate->ResetContent();
+    m_channels->ResetContent();
+    if (format.outputType == kKvOutputOriginal) {
+        // Nothing to choose: the sound track's packets are copied.
+        m_bitrate->AddString(kKeptAsItIs, 0);
+        m_sampleRate->AddString(kKeptAsItIs, kKvRateOfSource);
+        m_channels->AddString(kKeptAsItIs, kKvChannelsOfSource);
+        for (CKvComboBox* combo : {m_bitrate, m_sampleRate, m_channels}) {
+            combo->SetCurSel(0, false);
+            combo->SetDropHeight(22 + 2);
+        }
+        return;
+    }
+    if (format.maxKbps > 0) {
+        std::vector<int> offered;
+        std::copy_if(std::begin(kBitrateSteps), std::end(kBitrateSteps), std::back_inserter(offered),
+                     [&format](int step) { return step >= format.minKbps && step <= format.maxKbps; });
+        if (kbps >= format.minKbps && kbps <= format.maxKbps && !std::binary_search(offered.begin(), offered.end(), kbps))
+            offered.insert(std::upper_bound(offered.begin(), offered.end(), kbps), kbps);
+        for (int value : offered)
+            m_bitrate->AddString(QStringLiteral("%1 Kbps").arg(value), value);
+        SelectByData(m_bitrate, kbps >= format.minKbps && kbps <= format.maxKbps ? kbps : format.defaultKbps);
+    } else if (format.qualityName != nullptr) {
+        if (format.outputType == kKvOutputWav) {
+            for (int bits : {0, 16, 24})
+                m_bitrate->AddString(QualityText(format, bits), bits);
+        } else {
+            for (int value = format.minQuality; value <= format.maxQuality; ++value)
+                m_bitrate->AddString(QualityText(format, value), value);
+        }
+        SelectByData(m_bitrate, IsAudioQuality(format, quality) ? quality : format.defaultQuality);
+    } else {
+        // ALAC: lossless, with nothing to set.
+        m_bitrate->AddString(QStringLiteral("lossless"), 0);
+        m_bitrate->SetCurSel(0, false);
+    }
+    m_bitrate->SetDropHeight(std::min(kDropHeight, m_bitrate->GetCount() * 22 + 2));
+
+    // Opus is always 48 kHz; every other format can keep the rate of the sound it is given.
+    if (format.outputType != kKvOutputOpus)
+        m_sampleRate->AddString(kSameAsSource, kKvRateOfSource);
+    for (int rate : format.sampleRates)
+        m_sampleRate->AddString(QStringLiteral("%1 Hz").arg(rate), rate);
+    m_sampleRate->SetDropHeight(std::min(kDropHeight, m_sampleRate->GetCount() * 22 + 2));
+    SelectByData(m_sampleRate, format.outputType == kKvOutputOpus ? 48000 : sampleRate);
+
+    m_channels->AddString(kSameAsSource, kKvChannelsOfSource);
+    m_channels->AddString(QStringLiteral("1 (Mono)"), 0);
+    m_channels->AddString(QStringLiteral("2 (Stereo)"), 1);
+    m_channels->SetDropHeight(3 * 22 + 2);
+    SelectByData(m_channels, channels);
 }
 
 void CKvMovieSettingsDlg::FillBitrates(int sampleRate, int wantedKbps)
@@ -317,6 +441,13 @@ void CKvMovieSettingsDlg::ApplyFormatDefaults()
         m_sizeMode = kQualityPriority;
         m_qualityItem = kMp3DefaultQualityItem;
     }
+    // A format of its own starts at its defaults; MP3 and WMA show the record's MP3
+    // values, as they always have.
+    if (const KvAudioFormat* format = ChosenAudioFormat())
+        FillFormatLists(*format, format->defaultKbps, format->defaultQuality, kKvRateOfSource, kKvChannelsOfSource);
+    else if (m_listsOfFormat)
+        FillMp3Lists();
+    m_listsOfFormat = ChosenAudioFormat() != nullptr;
 }
 
 void CKvMovieSettingsDlg::UpdateEnabling()
@@ -328,9 +459,13 @@ void CKvMovieSettingsDlg::UpdateEnabling()
     m_wmaFormat->Enable(wma, false);
     for (int id : {kBitrateLabelId, kSampleRateLabelId, kChannelsLabelId})
         Label(id)->Enable(!wma, false);
-    m_bitrate->Enable(!wma, false);
-    m_sampleRate->Enable(!wma, false);
-    m_channels->Enable(!wma, false);
+    // Original keeps everything as it is and ALAC has no bit rate: their rows say so.
+    const KvAudioFormat* format = ChosenAudioFormat();
+    const bool original = format && format->outputType == kKvOutputOriginal;
+    const bool bitrateRow = !wma && !original && !(format && format->maxKbps == 0 && format->qualityName == nullptr);
+    m_bitrate->Enable(bitrateRow, false);
+    m_sampleRate->Enable(!wma && !original, false);
+    m_channels->Enable(!wma && !original, false);
     if (wma)
         m_sizeMode = kBitratePriority;
     // The H.264 choices matter only to the outputs that carry H.264 or MPEG audio
@@ -339,6 +474,12 @@ void CKvMovieSettingsDlg::UpdateEnabling()
     m_advanced->Enable(type == 0 || type == 1 || type == 2 || type == 6 || type == 12 || type == 13, false);
     Manager()->Invalidate();
     update();
+}
+
+const KvAudioFormat* CKvMovieSettingsDlg::ChosenAudioFormat() const
+{
+    return m_format && m_format->GetCurSel() >= 0 ? FindAudioFormat(int(m_format->GetItemData(m_format->GetCurSel())))
+                                                  : nullptr;
 }
 
 bool CKvMovieSettingsDlg::IsWmaChosen() const
@@ -358,6 +499,8 @@ void CKvMovieSettingsDlg::OnCommand(int id)
         UpdateEnabling();
         break;
     case kSampleRateId: {
+        if (ChosenAudioFormat())
+            break;
         // Another MPEG version may allow other bit rates: keep the nearest to the
         // one chosen.
         const int rate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
@@ -426,12 +569,24 @@ void CKvMovieSettingsDlg::OnOK()
     record.nWmaCodec = m_wmaCodec->GetCurSel();
     record.nWmaFormat = m_wmaFormat->GetCurSel() >= 0 ? int(m_wmaFormat->GetItemData(m_wmaFormat->GetCurSel())) : 0;
     SaveSmoothing(folder, m_smoothing ? 1 : 0);
-    if (m_bitrate->GetCurSel() >= 0)
-        record.nAudioBitrate = LeadingNumber(m_bitrate->GetItemText(m_bitrate->GetCurSel()));
-    if (m_sampleRate->GetCurSel() >= 0)
-        record.nSampleRate = LeadingNumber(m_sampleRate->GetItemText(m_sampleRate->GetCurSel()));
-    if (m_channels->GetCurSel() >= 0)
-        record.nChannels = m_channels->GetCurSel();
+    const auto chosen = [](CKvComboBox* combo, int& field) {
+        if (combo->GetCurSel() >= 0)
+            field = int(combo->GetItemData(combo->GetCurSel()));
+    };
+    if (const KvAudioFormat* format = ChosenAudioFormat()) {
+        if (format->maxKbps > 0)
+            chosen(m_bitrate, record.nAudioBitrate);
+        chosen(m_sampleRate, record.nSampleRate);
+        chosen(m_channels, record.nChannels);
+        record.nAudioQuality = format->qualityName != nullptr && m_bitrate->GetCurSel() >= 0
+            ? int(m_bitrate->GetItemData(m_bitrate->GetCurSel()))
+            : format->defaultQuality;
+    } else {
+        if (m_bitrate->GetCurSel() >= 0)
+            record.nAudioBitrate = LeadingNumber(m_bitrate->GetItemText(m_bitrate->GetCurSel()));
+        chosen(m_sampleRate, record.nSampleRate);
+        chosen(m_channels, record.nChannels);
+    }
     bool frontEndChanged = names.Text() != m_state.OutputNamePattern().Text();
     m_state.SetOutputNamePattern(names);
     if (m_parallel->GetCurSel() >= 0 && m_parallel->GetItemData(m_parallel->GetCurSel()) != m_state.ParallelConversions()) {

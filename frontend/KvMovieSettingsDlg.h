@@ -1,8 +1,8 @@
 #pragma once
 
 // "Audio Settings": edits the current option record. Only the audio choices are on
-// the window (MP3 or WMA, the Windows Media codec and format, the MP3 bit rate, sample
-// rate and channels); the video values of the record travel through the dialog
+// the window (the format, the Windows Media codec and format, and the bit rate or the
+// format's one quality number, sample rate and channels); the video values of the record travel through the dialog
 // unchanged except where the format defaults set them, so the engine sees a complete
 // record. The record changes only when the dialog closes with OK. Below them the
 // front end's own "Parallel Conversions" (how many rows Render converts at once) and
@@ -21,6 +21,7 @@ class CKvEdit;
 class CKvStatic;
 
 namespace velmora {
+struct KvAudioFormat;
 class KvFrontEndState;
 class KvHelpPanel;
 }
@@ -96,7 +97,15 @@ protected:
 
 private:
     bool IsWmaChosen() const;
+    // The entry of the chosen format when it is one of the formats beyond MP3 and WMA.
+    const velmora::KvAudioFormat* ChosenAudioFormat() const;
     void LoadRecord();
+    // The MP3 lists, showing the record's values (stereo where it keeps the source's
+    // channels).
+    void FillMp3Lists();
+    // The lists of format: bit rates or its quality values, "Same as source" beside the
+    // rates and channels it can carry; Original keeps everything as it is.
+    void FillFormatLists(const velmora::KvAudioFormat& format, int kbps, int quality, int sampleRate, int channels);
     void FillBitrates(int sampleRate, int wantedKbps);
     void FillWindowsMediaLists();
     void FillWmaFormats();
@@ -110,6 +119,7 @@ private:
     int m_presetAtStart = 0;
     int m_runResult = 0;
     int m_shownFormat = -1; // the format item whose defaults the fields now hold
+    bool m_listsOfFormat = false; // the lists hold a format's values, not MP3's
 
     CKvComboBox* m_format = nullptr;
     CKvComboBox* m_wmaCodec = nullptr;

@@ -4,6 +4,7 @@
 
 #include "MediaTestSupport.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
 #include "frontend/KvAudioChoice.h"
@@ -244,6 +245,68 @@ TEST(MovieSettingsDlg, Mp3BitRatesFollowTheSampleRateAndAStoredRecordShowsWhatWi
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCaption(), QStringLiteral("64 Kbps"));
 }
 
+// Each format offers only what its encoder takes; Original offers nothing and says why,
+// and going back to MP3 brings back the MP3 lists.
+TEST(MovieSettingsDlg, EachFormatOffersOnlyWhatItCarries)
+{
+    DialogFixture f;
+    f.state.CurrentRecord().nOutputType = kKvOutputMp3;
+    f.state.CurrentRecord().nSampleRate = 44100;
+    CKvMovieSettingsDlg& dialog = f.Open();
+    CKvComboBox* bitrate = dialog.Combo(CKvMovieSettingsDlg::kBitrateId);
+    CKvComboBox* rates = dialog.Combo(CKvMovieSettingsDlg::kSampleRateId);
+    CKvComboBox* channels = dialog.Combo(CKvMovieSettingsDlg::kChannelsId);
+    CKvStatic* bitrateLabel = dialog.Label(CKvMovieSettingsDlg::kBitrateLabelId);
+    const auto choose = [&](const char* format) {
+        const int index = f.IndexOf(CKvMovieSettingsDlg::kFormatId, QString::fromLatin1(format));
+        ASSERT_GE(index, 0) << format;
+        f.Choose(CKvMovieSettingsDlg::kFormatId, index);
+    };
+
+    choose("Original (kept as it is)");
+    for (CKvComboBox* combo : {bitrate, rates, channels}) {
+        EXPECT_EQ(combo->GetCaption(), QStringLiteral("kept as it is"));
+        EXPECT_FALSE(combo->IsEnabled());
+    }
+
+    choose("FLAC (lossless)");
+    EXPECT_EQ(bitrateLabel->GetCaption(), QStringLiteral("Compression Level"));
+    EXPECT_EQ(bitrate->GetCount(), 9);
+    EXPECT_EQ(bitrate->GetCaption(), QStringLiteral("5"));
+    EXPECT_EQ(rates->GetCaption(), QStringLiteral("Same as source"));
+    EXPECT_EQ(rates->GetItemText(rates->GetCount() - 1), QStringLiteral("192000 Hz"));
+    EXPECT_EQ(channels->GetCaption(), QStringLiteral("Same as source"));
+    EXPECT_TRUE(bitrate->IsEnabled() && rates->IsEnabled() && channels->IsEnabled());
+
+    choose("Opus");
+    EXPECT_EQ(bitrateLabel->GetCaption(), QStringLiteral("Audio Bitrate"));
+    EXPECT_EQ(bitrate->GetCaption(), QStringLiteral("128 Kbps"));
+    EXPECT_EQ(bitrate->GetItemText(0), QStringLiteral("6 Kbps"));
+    EXPECT_EQ(bitrate->GetItemText(bitrate->GetCount() - 1), QStringLiteral("510 Kbps"));
+    ASSERT_EQ(rates->GetCount(), 1);
+    EXPECT_EQ(rates->GetCaption(), QStringLiteral("48000 Hz"));
+
+    choose("MP3 (variable bit rate)");
+    EXPECT_EQ(bitrateLabel->GetCaption(), QStringLiteral("VBR Quality"));
+    EXPECT_EQ(bitrate->GetItemText(0), QStringLiteral("V0 (best)"));
+    EXPECT_EQ(rates->GetItemText(rates->GetCount() - 1), QStringLiteral("48000 Hz"));
+
+    choose("MP3");
+    EXPECT_EQ(bitrateLabel->GetCaption(), QStringLiteral("Audio Bitrate"));
+    EXPECT_EQ(rates->GetCount(), 9);
+    EXPECT_EQ(rates->GetCaption(), QStringLiteral("44100 Hz"));
+    EXPECT_EQ(channels->GetCount(), 2);
+    EXPECT_EQ(channels->GetCaption(), QStringLiteral("2 (Stereo)"));
+
+    // An AAC record at a bit rate between the listed ones shows and keeps it.
+    f.state.CurrentRecord().nOutputType = kKvOutputAac;
+    f.state.CurrentRecord().nAudioBitrate = 100;
+    CKvMovieSettingsDlg& again = f.Open();
+    EXPECT_EQ(again.Combo(CKvMovieSettingsDlg::kBitrateId)->GetCaption(), QStringLiteral("100 Kbps"));
+    again.OnOK();
+    EXPECT_EQ(f.state.CurrentRecord().nAudioBitrate, 100);
+}
+
 // While the dialog fades out it takes nothing more: OK then a quick Cancel (or Esc)
 // keeps the OK, with the record written and the result OK.
 TEST(MovieSettingsDlg, TheFirstChoiceStandsWhileTheDialogFadesOut)
@@ -383,11 +446,11 @@ TEST(MovieSettingsDlg, OutputNamesAreCheckedOnOkAndKeptForTheNextStart)
 struct DialogChoice
 {
     const char* name;
-    bool startMp3;        // the record is MP3 when the dialog opens
+    int startType;        // the record's type when the dialog opens; -1: the first WMA choice
     KvAudioChoice choice; // what the command line names
-    const char* format;   // what the user picks in the dialog ("MP3"/"WMA")
-    const char* rate;     // MP3 list items, or nullptr
-    const char* kbps;
+    const char* format;   // what the user picks in the dialog ("MP3"/"WMA"/"FLAC (lossless)")
+    const char* rate;     // list items, or nullptr
+    const char* kbps;     // the bit-rate row's item (a format's quality where it has one)
     int channelItem;      // -1: not touched
     const char* wmaFormat; // WMA format item, or nullptr
 };
@@ -395,6 +458,19 @@ struct DialogChoice
 void PrintTo(const DialogChoice& c, std::ostream* os)
 {
     *os << c.name;
+}
+
+// A record of a format beyond MP3 and WMA as the dialog leaves it: the source's rate
+// and channels.
+void StartFrom(tagKvOptionRecord& record, int type)
+{
+    if (type < 0)
+        return;
+    record.nOutputType = type;
+    if (FindAudioFormat(type)) {
+        record.nSampleRate = kKvRateOfSource;
+        record.nChannels = kKvChannelsOfSource;
+    }
 }
 
 class AudioChoiceTest : public ::testing::TestWithParam<DialogChoice>
@@ -407,8 +483,7 @@ TEST_P(AudioChoiceTest, StoresWhatTheDialogStores)
     tagKvOptionRecord viaDialog {};
     {
         DialogFixture f;
-        if (c.startMp3)
-            f.state.CurrentRecord().nOutputType = kKvOutputMp3;
+        StartFrom(f.state.CurrentRecord(), c.startType);
         CKvMovieSettingsDlg& dialog = f.Open();
         f.Choose(CKvMovieSettingsDlg::kFormatId, f.IndexOf(CKvMovieSettingsDlg::kFormatId, QString::fromLatin1(c.format)));
         if (c.rate)
@@ -423,23 +498,41 @@ TEST_P(AudioChoiceTest, StoresWhatTheDialogStores)
         viaDialog = f.state.CurrentRecord();
     }
     DialogFixture g;
-    if (c.startMp3)
-        g.state.CurrentRecord().nOutputType = kKvOutputMp3;
+    StartFrom(g.state.CurrentRecord(), c.startType);
     QString error;
     ASSERT_TRUE(ApplyAudioChoice(g.state, c.choice, error)) << error.toStdString();
     EXPECT_TRUE(SameRecord(g.state.CurrentRecord(), viaDialog));
     EXPECT_EQ(g.state.OutputWidth(), viaDialog.nWidth);
+    // A record that kept the source's rate and channels becomes an MP3 of the mix's,
+    // never one of the lowest MPEG-2.5 rate.
+    if (viaDialog.nOutputType == kKvOutputMp3) {
+        EXPECT_GE(viaDialog.nSampleRate, 8000);
+        EXPECT_TRUE(viaDialog.nChannels == 0 || viaDialog.nChannels == 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     MovieSettingsDlg, AudioChoiceTest,
     ::testing::Values(
-        DialogChoice{"Mp3Named", false, {false, 192, 44100, 1}, "MP3", "44100 Hz", "192 Kbps", 0, nullptr},
-        DialogChoice{"Mp3AsShown", false, {false, 0, 0, 0}, "MP3", nullptr, nullptr, -1, nullptr},
-        DialogChoice{"Mp3RateOnly", false, {false, 0, 22050, 0}, "MP3", "22050 Hz", nullptr, -1, nullptr},
-        DialogChoice{"WmaAsShown", false, {true, 0, 0, 0}, "WMA", nullptr, nullptr, -1, nullptr},
-        DialogChoice{"WmaMono", false, {true, 64, 0, 1}, "WMA", nullptr, nullptr, -1, "64 kbps, 44 kHz, mono CBR"},
-        DialogChoice{"WmaFromMp3", true, {true, 0, 48000, 0}, "WMA", nullptr, nullptr, -1, "128 kbps, 48 kHz, stereo CBR"}),
+        DialogChoice{"Mp3Named", -1, {false, 192, 44100, 1}, "MP3", "44100 Hz", "192 Kbps", 0, nullptr},
+        DialogChoice{"Mp3AsShown", -1, {false, 0, 0, 0}, "MP3", nullptr, nullptr, -1, nullptr},
+        DialogChoice{"Mp3RateOnly", -1, {false, 0, 22050, 0}, "MP3", "22050 Hz", nullptr, -1, nullptr},
+        DialogChoice{"WmaAsShown", -1, {true, 0, 0, 0}, "WMA", nullptr, nullptr, -1, nullptr},
+        DialogChoice{"WmaMono", -1, {true, 64, 0, 1}, "WMA", nullptr, nullptr, -1, "64 kbps, 44 kHz, mono CBR"},
+        DialogChoice{"WmaFromMp3", kKvOutputMp3, {true, 0, 48000, 0}, "WMA", nullptr, nullptr, -1, "128 kbps, 48 kHz, stereo CBR"},
+        DialogChoice{"FlacLevel8FromMp3", kKvOutputMp3, {false, 0, 0, 0, kKvOutputFlac, false, true, 8}, "FLAC (lossless)",
+                     nullptr, "8 (smallest)", -1, nullptr},
+        DialogChoice{"OpusMono", -1, {false, 96, 0, 1, kKvOutputOpus}, "Opus", nullptr, "96 Kbps", 1, nullptr},
+        DialogChoice{"Wav24At96k", kKvOutputFlac, {false, 0, 96000, 0, kKvOutputWav, false, true, 24},
+                     "WAV (uncompressed)", "96000 Hz", "24 bit", -1, nullptr},
+        DialogChoice{"OriginalFromWma", -1, {false, 0, 0, 0, kKvOutputOriginal}, "Original (kept as it is)", nullptr,
+                     nullptr, -1, nullptr},
+        DialogChoice{"VorbisAsShown", kKvOutputVorbis, {false, 0, 0, 0, kKvOutputVorbis}, "Ogg Vorbis", nullptr, nullptr,
+                     -1, nullptr},
+        DialogChoice{"AacAt22050", kKvOutputAlac, {false, 0, 22050, 0, kKvOutputAac}, "AAC (.m4a)", "22050 Hz", nullptr,
+                     -1, nullptr},
+        DialogChoice{"Mp3FromFlac", kKvOutputFlac, {false, 0, 0, 0}, "MP3", nullptr, nullptr, -1, nullptr},
+        DialogChoice{"WmaFromOpus", kKvOutputOpus, {true, 0, 0, 0}, "WMA", nullptr, nullptr, -1, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AudioChoice, RefusesWhatTheFormatCannotCarryAndNamesWhatItCan)

@@ -25,6 +25,7 @@
 #include "frontend/KvMessageDlg.h"
 #include "frontend/KvMovieSettingsDlg.h"
 #include "frontend/KvWaitingDlg.h"
+#include "common/KvAudioFormats.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvProgramFolder.h"
 #include "support/SoundTracks.h"
@@ -233,6 +234,17 @@ int main(int argc, char* argv[])
     settings.show();
     ok &= Save(Grab(settings), output, "settings-8000.png");
     settings.hide();
+    for (const auto& [type, name] : {std::pair{kKvOutputFlac, "settings-flac.png"}, std::pair{kKvOutputOriginal, "settings-original.png"}}) {
+        record.nOutputType = type;
+        record.nSampleRate = kKvRateOfSource;
+        record.nChannels = kKvChannelsOfSource;
+        record.nAudioQuality = 5;
+        CKvMovieSettingsDlg formatSettings(state);
+        formatSettings.SetFadeEnabled(false);
+        formatSettings.show();
+        ok &= Save(Grab(formatSettings), output, name);
+        formatSettings.hide();
+    }
 
     SetCompositorForTesting(0);
     CKvWaitingDlg waiting;

@@ -228,12 +228,14 @@ TEST(EncoderChain, WmaSettingsTakeTheNearestLegalValues)
 }
 
 // An option file or a profile may hold any int; the nearest legal value is found
-// without an overflow at either end of the range.
+// without an overflow at either end of the range. An MP3 rate of 0 or less is the
+// rate of the mix, never the lowest MPEG-2.5 rate.
 TEST(EncoderChain, ValuesAtTheEndsOfTheIntRangeTakeTheNearestLegalValues)
 {
     auto s = LegaliseMp3Settings(INT_MIN, INT_MIN, 0, nullptr);
-    EXPECT_EQ(s.nSampleRate, 8000);
-    EXPECT_EQ(s.nBitrate, 8000);
+    EXPECT_EQ(s.nSampleRate, 44100);
+    EXPECT_EQ(s.nBitrate, 32000);
+    EXPECT_EQ(LegaliseMp3Settings(128, 0, 1, nullptr).nSampleRate, 44100);
     s = LegaliseMp3Settings(INT_MAX, INT_MAX, 1, nullptr);
     EXPECT_EQ(s.nSampleRate, 48000);
     EXPECT_EQ(s.nBitrate, 320000);
