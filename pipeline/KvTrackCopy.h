@@ -5,6 +5,15 @@
 // one that holds End. Untrimmed, the output's packets are the source's. The file is
 // written beside its name and gets it only once it plays back whole, with the tags
 // written by TagLib.
+//
+// A trimmed track uses the container's own trimming where it has one, so a player
+// starts and ends at Start and End to the sample: the packets a decoder needs to
+// settle before Start (one for an MDCT overlap, more for MP3's bit reservoir, the
+// codec's own pre-roll for Opus) are copied too and cut away by an MP4 edit list,
+// Opus's pre-skip, or the LAME header's delay; the end by the last packet's shorter
+// duration (MP4, Ogg), the LAME header's padding or Matroska's discard padding.
+// Containers without it (AC-3, E-AC-3, WMA, Matroska's start) start at the packet
+// holding Start.
 
 #include "common/KvJobFailure.h"
 #include "media/KvFFMpegDeleters.h"
@@ -44,6 +53,7 @@ private:
     std::int64_t m_startTs = 0; // in the track's time base
     std::int64_t m_endTs = -1;  // -1: to the end
     bool m_trimStart = false;
+    std::int64_t m_seekMargin = 0; // how far before Start the copy starts reading
     std::optional<MediaTags> m_tags;
     bool m_check = true;
     double m_copied = 0.0;

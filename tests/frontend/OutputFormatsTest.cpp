@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -214,6 +217,53 @@ TEST(CommandLine, OriginalKeepsTheTracksPacketsInTheFileOfItsCodec)
     RunCommand("ffmpeg -v quiet -i " + ShellQuote(Source()) + " -af atrim=start_sample=44100:end_sample=110250 -f s16le -",
                &wanted);
     EXPECT_TRUE(cut == wanted) << cut.size() << " bytes against " << wanted.size();
+}
+
+// A trimmed lossy track is cut at packets and trimmed by its container: the decode
+// starts at Start with the very samples of the source's decode (no damaged first
+// frame) and ends within one codec frame of End.
+TEST(CommandLine, OriginalOfALossyTrackStartsAtStartWithNoDamagedFrame)
+{
+    TempFolder folder("velmora-original-lossy");
+    const std::string sweep = "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(200*t+150*t*t)):s=48000:d=8\" ";
+    struct Case
+    {
+        const char* name;
+        const char* codec;
+        int rate;
+        int frame; // samples of one codec frame
+    };
+    const Case cases[] = {{"film.mp4", "-c:a aac -b:a 160k", 48000, 1024},
+                          {"voice.opus", "-c:a libopus -b:a 96k", 48000, 960},
+                          {"song.mp3", "-ar 44100 -c:a libmp3lame -b:a 128k", 44100, 1152}};
+    for (const Case& c : cases) {
+        const std::string source = folder.Path() + c.name;
+        ASSERT_TRUE(fetest::MakeMedia(sweep + c.codec, source));
+        TempFolder target("velmora-out");
+        ASSERT_EQ(Render({QString::fromStdString(target.Path()), "--format", "original", "--start", "2.5", "--end", "6.3",
+                          QString::fromStdString(source)}),
+                  0)
+            << c.name;
+        const QStringList written = QDir(QString::fromStdString(target.Path())).entryList(QDir::Files);
+        ASSERT_EQ(written.size(), 1) << c.name;
+        std::string cut;
+        std::string whole;
+        RunCommand("ffmpeg -v quiet -i " + ShellQuote(target.Path() + written.front().toStdString()) + " -ac 1 -f s16le -", &cut);
+        RunCommand("ffmpeg -v quiet -i " + ShellQuote(source) + " -ac 1 -f s16le -", &whole);
+        const auto sample = [](const std::string& pcm, size_t i) {
+            return int(static_cast<std::int16_t>(std::uint8_t(pcm[2 * i]) | (std::uint8_t(pcm[2 * i + 1]) << 8)));
+        };
+        const long expected = std::lround(3.8 * c.rate);
+        const long got = long(cut.size() / 2);
+        EXPECT_LE(std::labs(got - expected), c.frame) << c.name << ": " << got << " samples for " << expected;
+        const size_t start = size_t(std::lround(2.5 * c.rate));
+        ASSERT_GE(whole.size() / 2, start + 2048) << c.name;
+        ASSERT_GE(cut.size() / 2, size_t(2048)) << c.name;
+        int worst = 0;
+        for (size_t i = 0; i < 2048; ++i)
+            worst = std::max(worst, std::abs(sample(cut, i) - sample(whole, start + i)));
+        EXPECT_LE(worst, 2) << c.name << ": the first samples differ from the source's by up to " << worst;
+    }
 }
 
 } // namespace
