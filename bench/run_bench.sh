@@ -139,3 +139,6 @@ echo "load after: $(load)"
 
 s=$(engine_run "$WORK/program" "$WORK/short.m4a" "$SECONDS_SHORT" mp3)
 echo "kvengine peak for a $((SECONDS_SHORT / 60))-min source: $(echo "$s" | cut -d' ' -f3) kB"
+
+# The formats beyond MP3 and WMA, through the whole program.
+"$SRC_DIR/bench/run_format_bench.sh" "$BUILD" "$MINUTES" "$RUNS"

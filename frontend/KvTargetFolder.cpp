@@ -1,5 +1,6 @@
 #include "frontend/KvTargetFolder.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvMp3Rates.h"
 #include "common/KvWmProfile.h"
 
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -44,6 +46,31 @@ QString ProbeWrite(const QString& folder)
 
 int OutputBitrate(const tagKvOptionRecord& record)
 {
+    if (const KvAudioFormat* format = FindAudioFormat(record.nOutputType)) {
+        if (format->maxKbps > 0)
+            return std::clamp(record.nAudioBitrate, format->minKbps, format->maxKbps) * 1000;
+        // The sound of the source is not known here: what the mix would give (44.1 kHz,
+        // 16 bits), which lossless coding takes to about half.
+        const int channels = record.nChannels == 0 ? 1 : 2;
+        const int rate = record.nSampleRate > 0 ? record.nSampleRate : 44100;
+        const int bits = record.nOutputType == kKvOutputWav && record.nAudioQuality == 24 ? 24 : 16;
+        switch (record.nOutputType) {
+        case kKvOutputWav: return rate * channels * bits;
+        case kKvOutputFlac:
+        case kKvOutputAlac: return rate * channels * bits / 2;
+        case kKvOutputVorbis: {
+            // About what libvorbis gives for stereo at each quality, -1 to 10.
+            static const int kbps[] = {45, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 500};
+            return kbps[std::clamp(record.nAudioQuality, -1, 10) + 1] * 1000;
+        }
+        case kKvOutputMp3Vbr: {
+            // LAME's average for V0 to V9.
+            static const int kbps[] = {245, 225, 190, 175, 165, 130, 115, 100, 85, 65};
+            return kbps[std::clamp(record.nAudioQuality, 0, 9)] * 1000;
+        }
+        default: return 0; // Original: as much as the source's track, not known here
+        }
+    }
     if (IsWindowsMediaOutput(record.nOutputType)) {
         WmAudioFormat format;
         return ResolveWmAudioFormat(record.nWmaCodec, record.nWmaFormat, format) ? format.nBitrate : 0;

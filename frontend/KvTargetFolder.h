@@ -13,8 +13,9 @@
 namespace velmora {
 
 // The audio bit rate, in bits per second, that the engine writes for record: the
-// MP3 rate brought to what the sample rate allows, or the bit rate of the chosen
-// Windows Media format; 0 when the record names no format that can be written.
+// MP3 rate brought to what the sample rate allows, the bit rate of the chosen Windows
+// Media format, or about what one of the other formats gives; 0 when it cannot be
+// told (Original, or a record that names no format that can be written).
 int OutputBitrate(const tagKvOptionRecord& record);
 
 // About how many bytes an output of seconds takes at record's bit rate, with room

@@ -3,6 +3,7 @@
 #include "common/KvLog.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvFFMpegStream.h"
+#include "media/KvMediaInfo.h"
 #include "media/KvTagWriter.h"
 #include "pipeline/AudioEncoderChain.h"
 #include "pipeline/KvPartialOutputFile.h"
@@ -117,6 +118,48 @@ bool SetSkipSamples(AVPacket& packet, std::int64_t start, std::int64_t end)
     data[8] = 0;
     data[9] = 0;
     return true;
+}
+
+// Whether the first packets of path's sound track give sound: the codec's setup
+// travelled with them.
+bool FirstPacketsDecode(const std::string& path, std::string& why)
+{
+    ScopedFormatContext input;
+    bool missing = false;
+    const int stream = OpenAudioTrack(path, -1, input, why, missing);
+    ScopedCodecContext decoder;
+    if (stream < 0 || !OpenStreamDecoder(input->streams[stream], decoder, 1)) {
+        if (stream >= 0)
+            why = "its sound track has no decoder";
+        return false;
+    }
+    ScopedPacket packet(av_packet_alloc());
+    ScopedFrame frame(av_frame_alloc());
+    int tryAgain = 0;
+    for (int packets = 0; packets < 64;) {
+        const int read = av_read_frame(input.get(), packet.get());
+        if (read == AVERROR(EAGAIN) && ++tryAgain < kMaxTryAgain)
+            continue;
+        tryAgain = 0;
+        if (read < 0)
+            break;
+        if (packet->stream_index == stream) {
+            ++packets;
+            avcodec_send_packet(decoder.get(), packet.get());
+            while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+                if (frame->nb_samples > 0)
+                    return true;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+        if (frame->nb_samples > 0)
+            return true;
+    }
+    why = "its first packets give no sound";
+    return false;
 }
 
 } // namespace
@@ -347,10 +390,20 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
         return AVERROR_INVALIDDATA;
     }
     if (m_check) {
-        // Within a codec frame (a tenth of a second is more than any codec's) of what was copied.
-        DecodedLength decoded;
-        MeasureDecodedLength(file.PartialPath(), decoded);
-        if (decoded.nSampleRate <= 0 || decoded.Seconds() + 0.1 < m_copied) {
+        // The packets are the source's own: the file is read back to its last packet,
+        // which must end within a codec frame (a tenth of a second is more than any
+        // codec's) of what was copied, and its first packets must decode.
+        const double readBack = MeasureSoundLength(file.PartialPath());
+        std::string decodeWhy;
+        if (!FirstPacketsDecode(file.PartialPath(), decodeWhy)) {
+            why = "the written file does not play: " + decodeWhy;
+            failure = KvJobFailure::OutputUnplayable;
+            return AVERROR_INVALIDDATA;
+        }
+        if (readBack + 0.1 < m_copied) {
+            DecodedLength decoded;
+            decoded.nSampleRate = 1000;
+            decoded.nFrames = std::llround(readBack * 1000);
             why = JudgeWrittenLength(decoded, std::llround(m_copied * 1000), 1000, 100);
             failure = KvJobFailure::OutputUnplayable;
             return AVERROR_INVALIDDATA;

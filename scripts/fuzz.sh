@@ -72,6 +72,16 @@ if command -v ffmpeg >/dev/null 2>&1 && [ ! -e "$media_seeds/.made" ]; then
   done
   touch "$media_seeds/.made"
 fi
+# The track copy reads the same files after one byte that chooses its Start and End.
+copy_seeds="$BUILD_DIR/fuzz-corpus/track_copy"
+if [ -e "$media_seeds/.made" ] && [ ! -e "$copy_seeds/.made" ]; then
+  mkdir -p "$copy_seeds"
+  for seed in "$media_seeds"/seed.*; do
+    [ -f "$seed" ] || continue
+    { printf '\005'; cat "$seed"; } >"$copy_seeds/$(basename "$seed")"
+  done
+  touch "$copy_seeds/.made"
+fi
 
 # LeakSanitizer needs to stop the process's threads; where the machine does not let
 # it (some containers), leaks are left out rather than reported as findings.

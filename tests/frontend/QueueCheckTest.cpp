@@ -3,6 +3,7 @@
 
 #include "MediaTestSupport.h"
 
+#include "common/KvAudioFormats.h"
 #include "common/KvOptionRecord.h"
 #include "common/KvWmProfile.h"
 #include "frontend/KvQueueReport.h"
@@ -66,6 +67,18 @@ TEST(TargetFolder, EstimatesAnOutputFromItsLengthAndTheBitRateThatWillBeWritten)
     ASSERT_TRUE(ResolveWmAudioFormat(0, 0, format));
     EXPECT_EQ(OutputBitrate(record), format.nBitrate);
     record.nWmaCodec = 9; // no such codec: nothing to estimate
+    EXPECT_EQ(OutputBitrate(record), 0);
+
+    // The other formats by what they are, not by the MP3 bit rate the record still holds.
+    record.nOutputType = kKvOutputWav;
+    record.nSampleRate = kKvRateOfSource;
+    record.nChannels = kKvChannelsOfSource;
+    record.nAudioQuality = 0;
+    EXPECT_EQ(OutputBitrate(record), 44100 * 2 * 16);
+    record.nOutputType = kKvOutputOpus;
+    record.nAudioBitrate = 96;
+    EXPECT_EQ(OutputBitrate(record), 96000);
+    record.nOutputType = kKvOutputOriginal;
     EXPECT_EQ(OutputBitrate(record), 0);
 }
 
