@@ -41,6 +41,10 @@ KvTagContainer TagContainerOf(const std::string& extension)
     return KvTagContainer::None;
 }
 
+// Times and durations, in a track's time base, beyond which a packet's are taken as
+// damage (2^52 ticks: over 3000 years at the finest usual time base, 1/44100).
+constexpr std::int64_t kSaneTicks = std::int64_t(1) << 52;
+
 // How a container trims a track cut at packets to the sample.
 enum class TrimStyle
 {
@@ -89,8 +93,10 @@ PreRoll PreRollOf(const AVStream& track)
 {
     PreRoll need;
     const AVCodecParameters& par = *track.codecpar;
+    // A damaged header's pre-roll counts for a second at most.
     if (par.seek_preroll > 0 && par.sample_rate > 0)
-        need.duration = av_rescale_q(4 * par.seek_preroll, AVRational{1, par.sample_rate}, track.time_base);
+        need.duration = av_rescale_q(std::min<std::int64_t>(std::int64_t(4) * par.seek_preroll, par.sample_rate),
+                                     AVRational{1, par.sample_rate}, track.time_base);
     if (par.codec_id == AV_CODEC_ID_MP3)
         need.bytes = 511;
     return need;
@@ -175,7 +181,8 @@ bool CKvTrackCopy::Open(const std::string& path, int stream, double start, doubl
     }
     const AVStream* track = m_input->streams[m_stream];
     m_container = OriginalContainerOf(track->codecpar->codec_id);
-    const std::int64_t zero = track->start_time != AV_NOPTS_VALUE ? track->start_time : 0;
+    const std::int64_t zero
+        = track->start_time != AV_NOPTS_VALUE && std::llabs(track->start_time) < kSaneTicks ? track->start_time : 0;
     m_startTs = zero + av_rescale_q(std::llround(std::max(start, 0.0) * 1e6), AVRational{1, 1000000}, track->time_base);
     m_endTs = end > start ? zero + av_rescale_q(std::llround(end * 1e6), AVRational{1, 1000000}, track->time_base) : -1;
     m_trimStart = start > 0.0;
@@ -204,7 +211,22 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
     const TrimStyle style = TrimStyleOf(m_container.muxer, track->codecpar->codec_id);
     const int sampleRate = std::max(track->codecpar->sample_rate, 1);
     const auto toSamples = [&](std::int64_t ticks) { return av_rescale_q(ticks, track->time_base, AVRational{1, sampleRate}); };
-    const auto packetTime = [](const AVPacket& packet) { return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts; };
+    // A damaged file may give any time or duration: a time beyond any track counts as
+    // none, a duration beyond one as 0, so no sum below can overflow.
+    const auto packetTime = [](const AVPacket& packet) {
+        const std::int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        return time != AV_NOPTS_VALUE && std::llabs(time) < kSaneTicks ? time : AV_NOPTS_VALUE;
+    };
+    const auto sanitise = [&](AVPacket& packet) {
+        if (packet.duration < 0 || packet.duration > kSaneTicks)
+            packet.duration = 0;
+        if (packetTime(packet) == AV_NOPTS_VALUE)
+            packet.pts = packet.dts = AV_NOPTS_VALUE;
+        else if (packet.dts != AV_NOPTS_VALUE && std::llabs(packet.dts) >= kSaneTicks)
+            packet.dts = AV_NOPTS_VALUE;
+        else if (packet.pts != AV_NOPTS_VALUE && std::llabs(packet.pts) >= kSaneTicks)
+            packet.pts = AV_NOPTS_VALUE;
+    };
 
     // The packets up to the first one that holds sound from Start are read before the
     // header is written: the pre-roll they give decides Opus's pre-skip.
@@ -232,11 +254,12 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
             sourceEnded = true;
             break;
         }
-        const std::int64_t time = packetTime(*packet);
         ScopedPacket held(av_packet_clone(packet.get()));
         av_packet_unref(packet.get());
         if (!held)
             return fail(AVERROR(ENOMEM), "cannot hold a packet");
+        sanitise(*held);
+        const std::int64_t time = packetTime(*held);
         const bool beforeStart
             = m_trimStart && time != AV_NOPTS_VALUE && time + std::max<std::int64_t>(held->duration, 1) <= m_startTs;
         if (!beforeStart) {
@@ -333,6 +356,7 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
             av_packet_unref(packet.get());
             if (!next)
                 return fail(AVERROR(ENOMEM), "cannot hold a packet");
+            sanitise(*next);
         } else {
             break;
         }
