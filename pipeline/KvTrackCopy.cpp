@@ -295,7 +295,8 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
     const std::int64_t offset = !m_trimStart || firstTime == AV_NOPTS_VALUE ? 0
         : preRoll                                                        ? std::max(m_startTs, firstTime)
                                                                          : firstTime;
-    const std::int64_t lead = preRoll ? offset - firstTime : 0; // the sound before Start the decoder drops
+    // The sound before Start the decoder drops.
+    const std::int64_t lead = preRoll && firstTime != AV_NOPTS_VALUE ? offset - firstTime : 0;
 
     CKvPartialOutputFile file;
     int ret = file.Create(outputPath);
