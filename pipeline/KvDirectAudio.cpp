@@ -43,6 +43,7 @@ bool CKvDirectAudio::Open(const std::string& path, int stream, double start, dou
     const bool lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0;
     const int bits = decoder->bits_per_raw_sample > 0 ? decoder->bits_per_raw_sample : av_get_bytes_per_sample(packed) * 8;
     const bool deep = lossless && bits > 16 && packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL;
+    m_decodedFormat = decoder->sample_fmt;
     m_format.rate = decoder->sample_rate;
     m_format.channels = decoder->ch_layout.nb_channels;
     m_format.sampleFormat = deep ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
@@ -108,6 +109,13 @@ int CKvDirectAudio::Run(const Sink& sink, const std::atomic<bool>& stop, const s
             position = 0;
         else if (position < 0 || (next >= 0 && std::llabs(position - next) <= 1))
             position = next; // a rounding step between frames is not a gap
+        // The converter is set up for the sound the track starts with; a frame of another
+        // format, rate or channel count (a stream that changes midway) cannot go through it.
+        if (frame->format != m_decodedFormat || frame->sample_rate != m_format.rate
+            || frame->ch_layout.nb_channels != m_format.channels) {
+            why = "the sound track changes its sample format, rate or channels midway";
+            return AVERROR_INVALIDDATA;
+        }
         const int samples = frame->nb_samples;
         next = position + samples;
         buffer.resize(static_cast<std::size_t>(samples) * bytesPerFrame);

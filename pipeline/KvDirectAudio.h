@@ -47,6 +47,7 @@ private:
     ScopedSwrContext m_convert;
     int m_stream = -1;
     AudioInputFormat m_format;
+    int m_decodedFormat = -1; // the decoder's sample format (an AVSampleFormat) at the start
     std::int64_t m_first = 0; // in samples of the track's rate
     std::int64_t m_last = -1; // -1: to the end
     std::int64_t m_given = 0;
