@@ -82,17 +82,18 @@ bool OpenStreamDecoder(const AVStream* stream, ScopedCodecContext& codec, int th
 }
 
 int OpenAudioTrack(const std::string& path, int wanted, ScopedFormatContext& format, std::string& why,
-                   bool& trackMissing)
+                   KvJobFailure& failure)
 {
-    trackMissing = false;
+    failure = KvJobFailure::None;
     if (!OpenMediaInput(path, format)) {
         why = "the source " + path + " cannot be opened";
+        failure = KvJobFailure::SourceUnreadable;
         return -1;
     }
     const int stream = FindAudioStream(format.get(), wanted);
     if (stream < 0) {
         why = "the source " + path + " has no such sound track";
-        trackMissing = true;
+        failure = KvJobFailure::NotDecodable;
         return -1;
     }
     DiscardOtherStreams(format.get(), stream);

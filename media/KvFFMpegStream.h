@@ -2,6 +2,7 @@
 
 // The steps every reader takes to get from a path to a running decoder.
 
+#include "common/KvJobFailure.h"
 #include "media/KvFFMpegDeleters.h"
 
 #include <string>
@@ -26,9 +27,10 @@ int FindAudioStream(const AVFormatContext* format, int wanted);
 void DiscardOtherStreams(AVFormatContext* format, int keep);
 
 // Opens path and its sound track wanted (-1: the first), the other streams discarded.
-// The track's index, or -1 with why and whether the file or the track failed.
+// The track's index, or -1 with why and its kind: SourceUnreadable when the file cannot
+// be opened, NotDecodable when it has no such track.
 int OpenAudioTrack(const std::string& path, int wanted, ScopedFormatContext& format, std::string& why,
-                   bool& trackMissing);
+                   KvJobFailure& failure);
 
 // Finds, configures and opens the decoder of stream. threads > 0 sets the decoder's
 // thread count; 0 keeps FFmpeg's default. False when any step fails; codec is then

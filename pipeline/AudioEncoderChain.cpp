@@ -219,19 +219,11 @@ struct AudioEncoderChain::Impl
         lastFailure = kind;
     }
 
-    // Writes the tags into the finished file. A file that takes no tags still holds
-    // its sound, so the job goes on, and the log says why its tags are missing.
-    int WriteTags()
+    // Writes the tags into the finished file; the job goes on without them.
+    void WriteTags()
     {
-        if (!tags || tagContainer == KvTagContainer::None)
-            return 0;
-        std::string why;
-        std::string note;
-        if (!WriteMediaTags(file.PartialPath(), tagContainer, *tags, {}, &why, &note))
-            LogLine("output: the tags could not be written (" + why + ")");
-        else if (!note.empty())
-            LogLine("output: " + note);
-        return 0;
+        if (tags)
+            WriteOutputTags(file.PartialPath(), tagContainer, *tags);
     }
 
     // Frees the muxer; the file itself belongs to file.
@@ -459,6 +451,18 @@ KvJobFailure AudioEncoderChain::LastFailure() const
 void AudioEncoderChain::SetCheckOutput(bool check)
 {
     m_impl->checkOutput = check;
+}
+
+void WriteOutputTags(const std::string& path, KvTagContainer container, const MediaTags& tags)
+{
+    if (container == KvTagContainer::None)
+        return;
+    std::string why;
+    std::string note;
+    if (!WriteMediaTags(path, container, tags, {}, &why, &note))
+        LogLine("output: the tags could not be written (" + why + ")");
+    else if (!note.empty())
+        LogLine("output: " + note);
 }
 
 std::string JudgeWrittenLength(const DecodedLength& decoded, int64_t writtenFrames, int sampleRate, int frameSize)

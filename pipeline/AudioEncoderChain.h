@@ -32,6 +32,7 @@
 #include "common/KvJobFailure.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvMediaTags.h"
+#include "media/KvTagWriter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -94,6 +95,11 @@ AudioOutputSettings LegaliseAudioFormatSettings(int outputType, int kbps, int qu
 // cannot be decoded); empty when it does. Judge takes what the file decoded to.
 std::string JudgeWrittenLength(const DecodedLength& decoded, int64_t writtenFrames, int sampleRate, int frameSize);
 std::string CheckWrittenLength(const std::string& path, int64_t writtenFrames, int sampleRate, int frameSize);
+
+// Writes tags into the finished file at path (nothing for KvTagContainer::None). A
+// file that takes no tags still holds its sound, so nothing fails: the log says why its
+// tags are missing.
+void WriteOutputTags(const std::string& path, KvTagContainer container, const MediaTags& tags);
 
 class AudioEncoderChain
 {

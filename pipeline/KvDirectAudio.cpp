@@ -19,12 +19,9 @@ namespace velmora {
 bool CKvDirectAudio::Open(const std::string& path, int stream, double start, double end, std::string& why,
                           KvJobFailure& failure)
 {
-    bool trackMissing = false;
-    m_stream = OpenAudioTrack(path, stream, m_input, why, trackMissing);
-    if (m_stream < 0) {
-        failure = trackMissing ? KvJobFailure::NotDecodable : KvJobFailure::SourceUnreadable;
+    m_stream = OpenAudioTrack(path, stream, m_input, why, failure);
+    if (m_stream < 0)
         return false;
-    }
     const AVStream* track = m_input->streams[m_stream];
     if (!OpenStreamDecoder(track, m_decoder)) {
         why = "the sound track of " + path + " cannot be decoded";

@@ -1,6 +1,5 @@
 #include "pipeline/KvTrackCopy.h"
 
-#include "common/KvLog.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvFFMpegStream.h"
 #include "media/KvMediaInfo.h"
@@ -131,8 +130,8 @@ bool SetSkipSamples(AVPacket& packet, std::int64_t start, std::int64_t end)
 bool FirstPacketsDecode(const std::string& path, std::string& why)
 {
     ScopedFormatContext input;
-    bool missing = false;
-    const int stream = OpenAudioTrack(path, -1, input, why, missing);
+    KvJobFailure ignored = KvJobFailure::None;
+    const int stream = OpenAudioTrack(path, -1, input, why, ignored);
     ScopedCodecContext decoder;
     if (stream < 0 || !OpenStreamDecoder(input->streams[stream], decoder, 1)) {
         if (stream >= 0)
@@ -173,12 +172,9 @@ bool FirstPacketsDecode(const std::string& path, std::string& why)
 bool CKvTrackCopy::Open(const std::string& path, int stream, double start, double end, std::string& why,
                         KvJobFailure& failure)
 {
-    bool trackMissing = false;
-    m_stream = OpenAudioTrack(path, stream, m_input, why, trackMissing);
-    if (m_stream < 0) {
-        failure = trackMissing ? KvJobFailure::NotDecodable : KvJobFailure::SourceUnreadable;
+    m_stream = OpenAudioTrack(path, stream, m_input, why, failure);
+    if (m_stream < 0)
         return false;
-    }
     const AVStream* track = m_input->streams[m_stream];
     m_container = OriginalContainerOf(track->codecpar->codec_id);
     const std::int64_t zero
@@ -220,12 +216,11 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
     const auto sanitise = [&](AVPacket& packet) {
         if (packet.duration < 0 || packet.duration > kSaneTicks)
             packet.duration = 0;
+        // packetTime took the pts where there is one: only the dts can be left insane.
         if (packetTime(packet) == AV_NOPTS_VALUE)
             packet.pts = packet.dts = AV_NOPTS_VALUE;
         else if (packet.dts != AV_NOPTS_VALUE && std::llabs(packet.dts) >= kSaneTicks)
             packet.dts = AV_NOPTS_VALUE;
-        else if (packet.pts != AV_NOPTS_VALUE && std::llabs(packet.pts) >= kSaneTicks)
-            packet.pts = AV_NOPTS_VALUE;
     };
 
     // The packets up to the first one that holds sound from Start are read before the
@@ -434,14 +429,8 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
             return AVERROR_INVALIDDATA;
         }
     }
-    if (m_tags && tagContainer != KvTagContainer::None) {
-        std::string tagWhy;
-        std::string note;
-        if (!WriteMediaTags(file.PartialPath(), tagContainer, *m_tags, {}, &tagWhy, &note))
-            LogLine("output: the tags could not be written (" + tagWhy + ")");
-        else if (!note.empty())
-            LogLine("output: " + note);
-    }
+    if (m_tags)
+        WriteOutputTags(file.PartialPath(), tagContainer, *m_tags);
     if ((ret = file.Commit()) < 0) {
         why = file.Error();
         failure = FailureOfOutputError(ret);
