@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -170,6 +171,20 @@ TEST(CommandLine, LosslessOutputsKeepADeepSurroundSourceAsItIsAndTrimToTheSample
         EXPECT_TRUE(decode32(cut, "") == decode32(source, " -af atrim=start_sample=24000:end_sample=144000"))
             << format << ": the trim does not cut at its samples";
     }
+
+    // A source cut short (a download that stopped) gives what it holds, to the sample.
+    const std::string cutShort = folder.Path() + "cut.flac";
+    std::string bytes;
+    RunCommand("cat " + ShellQuote(source), &bytes);
+    std::ofstream(cutShort, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size() * 4 / 10));
+    TempFolder target("velmora-out");
+    const QString out = QString::fromStdString(target.Path());
+    ASSERT_EQ(Render({out, "--format", "flac", QString::fromStdString(cutShort)}), 0);
+    const QStringList written = QDir(out).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 1);
+    const std::string held = decode32(cutShort, "");
+    EXPECT_GT(held.size(), 0u);
+    EXPECT_TRUE(decode32(target.Path() + written[0].toStdString(), "") == held) << "not what the cut source holds";
 }
 
 } // namespace
