@@ -68,6 +68,8 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                    | Qt::WindowCloseButtonHint);
     resize(kWidth, kHeight);
+    setMinimumSize(kMinWidth, kMinHeight);
+    SetResizable(true);
     SetFadeEnabled(false);
     setAcceptDrops(true);
 
@@ -144,6 +146,17 @@ void CKvMainDlg::CreateControls()
     m_noticeList = new CKvADListBox;
     Manager()->AddControl(kIdNoticeList, m_noticeList, kTypeADListBox);
     m_notices = std::make_unique<CKvNoticeBoard>(m_noticeList);
+
+    // TAB walks the window as it reads: what fills the list, the list, what acts on
+    // it, then the caption.
+    std::vector<CKvButton*> order;
+    for (int id : {kIdAdd, kIdRemove, kIdRemoveAll, kIdMoveUp, kIdMoveDown, kIdPreview, kIdMediaList, kIdSettings,
+                   kIdRender, kIdNoticeList, kIdMenu, kIdHelp, kIdMinimize, kIdMaximize}) {
+        if (CKvButton* control = Control(id))
+            order.push_back(control);
+    }
+    order.push_back(CloseButton());
+    Manager()->SetTabOrder(order);
     connect(m_notices.get(), &CKvNoticeBoard::listChanged, this, [this] {
         LayoutControls();
         Manager()->Invalidate();
@@ -196,6 +209,8 @@ void CKvMainDlg::OnInitDialog()
         move(area.center() - QPoint(kWidth / 2, kHeight / 2));
     }
     m_notices->Fill();
+    // The keys work on the list from the start.
+    Manager()->SetFocusControl(m_list, kTypeListCtrl);
     ChooseInitialWindowsMedia();
     m_notices->Start();
 }
@@ -216,6 +231,11 @@ void CKvMainDlg::DrawFrame(QPainter& painter)
 bool CKvMainDlg::InDragStrip(const QPoint& point) const
 {
     return !m_maximizer.IsMaximized() && point.y() < kCaptionHeight && point.x() >= 60 && point.x() <= width() - 74;
+}
+
+bool CKvMainDlg::CanResizeNow() const
+{
+    return CKvDialogBase::CanResizeNow() && !m_maximizer.IsMaximized();
 }
 
 void CKvMainDlg::mouseDoubleClickEvent(QMouseEvent* event)
@@ -271,21 +291,111 @@ void CKvMainDlg::Minimize()
 void CKvMainDlg::changeEvent(QEvent* event)
 {
     CKvDialogBase::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::WindowStateChange) {
         m_maximizer.StateChanged();
+        // The window manager or the compositor may maximize or restore the window
+        // itself (a double click on its panel entry, a key of its own).
+        ShowMaximized(m_maximizer.IsMaximized());
+    }
+}
+
+bool CKvMainDlg::OnShortcut(const QKeyEvent& event)
+{
+    const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
+    const int key = event.key();
+    const bool listFocused = Manager()->FocusControl() == m_list && m_list;
+    if (modifiers == Qt::ControlModifier) {
+        switch (key) {
+        case Qt::Key_O: ForwardCommand(kIdAdd); return true;
+        case Qt::Key_R:
+            if (m_idle)
+                ForwardCommand(kIdRender);
+            return true;
+        case Qt::Key_Period: AskToStop(); return true;
+        case Qt::Key_Q: ForwardCommand(kIdMenuExit); return true;
+        default: return false;
+        }
+    }
+    if (modifiers == Qt::NoModifier) {
+        switch (key) {
+        case Qt::Key_F1: ForwardCommand(kIdHelp); return true;
+        case Qt::Key_F10:
+            if (m_menuButton)
+                m_menuButton->Open(true);
+            return true;
+        case Qt::Key_Delete:
+            // Anywhere but in a text being typed (the cell editor takes its own keys).
+            if (Manager()->FocusType() != kTypeEdit && Manager()->FocusType() != kTypeComboBox) {
+                ForwardCommand(kIdRemove);
+                return true;
+            }
+            return false;
+        case Qt::Key_Menu:
+            if (!listFocused && m_list && m_list->GetSelectedRow() >= 0) {
+                OpenRowMenuAtRow(m_list->GetSelectedRow());
+                return true;
+            }
+            return false;
+        default: return false;
+        }
+    }
+    if (modifiers == Qt::ShiftModifier && key == Qt::Key_F10 && !listFocused && m_list
+        && m_list->GetSelectedRow() >= 0) {
+        OpenRowMenuAtRow(m_list->GetSelectedRow());
+        return true;
+    }
+    return false;
+}
+
+void CKvMainDlg::AskToStop()
+{
+    if (m_idle)
+        return;
+    const int answer = KvMessageBox(QStringLiteral("Stop?"),
+                                    QStringLiteral("Stop the conversions? What they wrote so far is removed."),
+                                    CKvMessageDlg::kStyleYesNo, this);
+    if (answer == CKvMessageDlg::kIdYes)
+        StopQueue();
 }
 
 void CKvMainDlg::keyPressEvent(QKeyEvent* event)
 {
+    // Alt on its own opens the menu when it is let go with nothing pressed meanwhile.
+    m_altAlone = event->key() == Qt::Key_Alt && event->modifiers() == Qt::AltModifier && !event->isAutoRepeat();
     // Esc closes what is open (an edit of a cell; menus and the edit box take their
     // own Esc) and never the program: a stray Esc must not throw the list away.
+    // While Render runs it offers to stop.
     if (event->key() == Qt::Key_Escape) {
-        if (m_list)
+        if (m_list && m_list->EditWindow())
             m_list->EndEdit(false);
+        else
+            AskToStop();
+        event->accept();
+        return;
+    }
+    if (!IsClosing() && isActiveWindow() && OnShortcut(*event)) {
         event->accept();
         return;
     }
     CKvDialogBase::keyPressEvent(event);
+}
+
+void CKvMainDlg::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Alt && m_altAlone && !IsClosing()) {
+        m_altAlone = false;
+        event->accept();
+        if (m_menuButton)
+            m_menuButton->Open(true);
+        return;
+    }
+    CKvDialogBase::keyReleaseEvent(event);
+}
+
+void CKvMainDlg::focusOutEvent(QFocusEvent* event)
+{
+    m_altAlone = false;
+    CKvDialogBase::focusOutEvent(event);
 }
 
 // ---- Commands --------------------------------------------------------------------
@@ -342,13 +452,28 @@ void CKvMainDlg::OnCommand(int id)
 void CKvMainDlg::OnNotify(int message, CKvButton* control, qint64 param)
 {
     if (message == kMsgMenuOpening && control == m_menuButton) {
-        if (m_menu->GetItemCount() == 0)
-            m_menu->AddItem(kIdMenuExit, QStringLiteral("&Exit"));
+        // Filled afresh at every opening: what Render does now depends on the queue.
+        m_menu->RemoveAll();
+        m_menu->AddItem(kIdAdd, QStringLiteral("&Add Files...\tCtrl+O"));
+        m_menu->AddItem(kIdRender, m_idle ? QStringLiteral("&Render\tCtrl+R") : QStringLiteral("&Stop\tEsc"));
+        m_menu->AddItem(kIdSettings, QStringLiteral("S&ettings..."));
+        m_menu->AddItem(0, QString());
+        m_menu->AddItem(kIdHelp, QStringLiteral("&How to Use\tF1"));
+        m_menu->AddItem(kIdMenuExit, QStringLiteral("E&xit\tCtrl+Q"));
+        m_menu->EnableItem(kIdAdd, m_idle);
+        m_menu->EnableItem(kIdSettings, m_idle);
         return;
     }
     if (message == kMsgMenuCommand && control == m_menuButton) {
-        if (param == kIdMenuExit)
-            ForwardCommand(kIdMenuExit);
+        if (param == kIdRender && !m_idle)
+            AskToStop();
+        else if (param > 0)
+            ForwardCommand(int(param));
+        return;
+    }
+    if (message == kMsgListContextKey && control == m_list) {
+        if (m_idle && param >= 0)
+            OpenRowMenuAtRow(int(param));
         return;
     }
     if (message == kMsgListContext && control == m_list) {
@@ -515,11 +640,31 @@ void CKvMainDlg::paintEvent(QPaintEvent* event)
 
 void CKvMainDlg::OpenRowMenu(int row)
 {
+    OpenRowMenuAt(row, QCursor::pos(), false);
+}
+
+void CKvMainDlg::OpenRowMenuAtRow(int row)
+{
+    // Below the row's first cell, as a right click there would open it.
+    QRect cell = m_list ? m_list->CellRect(0, row) : QRect();
+    if (cell.isEmpty() && m_list)
+        cell = QRect(m_list->Rect().topLeft(), QSize(1, 1));
+    OpenRowMenuAt(row, mapToGlobal(cell.bottomLeft() + QPoint(8, 1)), true);
+}
+
+void CKvMainDlg::OpenRowMenuAt(int row, const QPoint& at, bool fromKeyboard)
+{
+    if (!m_idle)
+        return;
     CKvMenuEx menu;
     menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
     m_outputs.AddMenuItems(menu, row, kIdShowInFolder, kIdPlayOutput);
-    const unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
-    const int command = menu.TrackMenu(flags, QCursor::pos(), this);
+    menu.AddItem(0, QString());
+    menu.AddItem(kIdRemove, QStringLiteral("&Remove\tDelete"));
+    unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
+    if (fromKeyboard)
+        flags |= CKvMenuEx::TPM_KEYBOARD;
+    const int command = menu.TrackMenu(flags, at, this);
     if (command > 0)
         ForwardCommand(command);
 }

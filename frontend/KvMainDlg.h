@@ -64,6 +64,9 @@ public:
     static constexpr int kWidth = 1000;
     static constexpr int kHeight = 650;
     static constexpr int kCaptionHeight = 30;
+    // The smallest size its edges resize it to: the buttons still side by side.
+    static constexpr int kMinWidth = 640;
+    static constexpr int kMinHeight = 400;
 
     explicit CKvMainDlg(QWidget* parent = nullptr);
     ~CKvMainDlg() override;
@@ -78,6 +81,7 @@ public:
     // question, with every dialog in front of the window closed unanswered.
     void EndOnStopSignal();
     bool InDragStrip(const QPoint& point) const override;
+    bool CanResizeNow() const override;
 
     velmora::KvMediaList* MediaList() const { return m_mediaList.get(); }
     CKvListCtrl* ListControl() const { return m_list; }
@@ -155,6 +159,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -178,6 +184,14 @@ private:
     void ChooseInitialWindowsMedia();
     void LayoutListAndNotices(int width, int height);
     void OpenRowMenu(int row);
+    // The row menu from the keyboard (Menu key, Shift+F10): below the row, first item active.
+    void OpenRowMenuAtRow(int row);
+    void OpenRowMenuAt(int row, const QPoint& at, bool fromKeyboard);
+    // The window's own keys (Ctrl+O, Ctrl+R, Ctrl+., Ctrl+Q, F1, F10, Delete, Menu);
+    // whether the key was one of them.
+    bool OnShortcut(const QKeyEvent& event);
+    // Stops Render after asking (Esc, Ctrl+. and the menu's Stop while it runs).
+    void AskToStop();
     // The finished output of row when it is still there; tells the user when it is gone.
     // A message the window shows when asked later, unless it has gone by then.
     void AddDroppedFiles(const QList<QUrl>& urls);
@@ -192,6 +206,7 @@ private:
     std::function<bool()> m_settingsRunner;
 
     bool m_idle = true;
+    bool m_altAlone = false;
     velmora::KvWindowMaximizer m_maximizer{this};
     QString m_targetFolder;
     std::unique_ptr<velmora::KvRenderQueue> m_queue;

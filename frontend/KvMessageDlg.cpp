@@ -176,6 +176,10 @@ void CKvMessageDlg::OnInitDialog()
     CancelButton()->Show(m_style == kStyleOkCancel, false);
     m_yesButton->Show(m_style == kStyleYesNo, false);
     m_noButton->Show(m_style == kStyleYesNo, false);
+    // Enter or Space answers with the first button; TAB reaches the other.
+    CKvButton* answer = m_style == kStyleYesNo ? m_yesButton : OkButton();
+    Manager()->SetTabOrder({answer, m_style == kStyleYesNo ? m_noButton : CancelButton(), CloseButton()});
+    Manager()->SetFocusControl(answer, kTypeTextButton, true);
     Manager()->Invalidate();
 }
 

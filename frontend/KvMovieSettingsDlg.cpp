@@ -254,6 +254,8 @@ void CKvMovieSettingsDlg::OnInitDialog()
     }
     CKvDialogBase::OnInitDialog();
     LoadRecord();
+    // The keys start on the first choice; Enter anywhere but on a button is OK.
+    Manager()->SetFocusControl(m_format, kTypeComboBox);
     Manager()->Invalidate();
 }
 

@@ -16,6 +16,9 @@ PKGS=(
   ffmpeg
   libgtest-dev googletest
   xvfb xauth
+  # the window on real desktops: a window manager and keys from outside (x11-utils:
+  # xprop), weston's headless Wayland backend and Qt's Wayland platform
+  openbox xdotool x11-utils weston qt6-wayland
   # a private session bus for the test of the file manager call
   dbus-daemon
   locales

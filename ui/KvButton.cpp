@@ -133,17 +133,33 @@ QColor CKvButton::CaptionColor() const
     return ColorFromRef(colors.clrText);
 }
 
+bool CKvButton::ShowsFocusCue() const
+{
+    return m_focus && m_enabled && m_visible && m_manager && m_manager->FocusCueVisible();
+}
+
+void CKvButton::DrawFocusCue(QPainter& painter, const QRect& rect, qreal radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(AccentColor(), 1.5));
+    painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), radius, radius);
+    painter.restore();
+}
+
 void CKvButton::DrawContent(QPainter& painter, const QRect& rect)
 {
     const tagKvUiColors& colors = CKvUIManager::Colors();
-    const bool keyboardFocus = m_focus && m_manager && m_manager->FocusCueVisible();
-    if ((m_hoverFrame && m_enabled && m_look != LookNormal) || (keyboardFocus && m_enabled)) {
-        const int raise = (m_look == LookHover || keyboardFocus) ? 40 : 0;
+    if (m_hoverFrame && m_enabled && m_look != LookNormal) {
+        const int raise = m_look == LookHover ? 40 : 0;
         painter.setPen(ShiftColorRef(colors.clrDlgEdge, raise));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(rect.adjusted(0, 0, -1, -1));
     }
     DrawCaption(painter, rect, m_alignment);
+    if (ShowsFocusCue())
+        DrawFocusCue(painter, rect);
 }
 
 void CKvButton::DrawCaption(QPainter& painter, const QRect& rect, int alignment)
@@ -231,8 +247,11 @@ bool CKvButton::OnKey(const QKeyEvent& event)
 {
     if (event.type() != QEvent::KeyPress || !m_focus || !m_enabled || !m_visible)
         return false;
-    if (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter)
+    if (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter && event.key() != Qt::Key_Space)
         return false;
+    // A held key presses once.
+    if (event.isAutoRepeat())
+        return true;
     OnClick(QPoint(m_x + 1, m_y + 1));
     return true;
 }

@@ -96,6 +96,10 @@ public:
     static QPoint ToolTipPosition(const QRect& controlRect, const QSize& tipSize, const QRect& screen);
 
 protected:
+    // Whether the control shows that it holds the keyboard focus, and the cue
+    // itself: a ring in the accent colour just inside rect.
+    bool ShowsFocusCue() const;
+    static void DrawFocusCue(QPainter& painter, const QRect& rect, qreal radius = 2.0);
     // Draws image and content at the control's own rectangle.
     void DrawBody(QPainter& painter);
     void DrawImage(QPainter& painter, const QRect& rect);

@@ -72,4 +72,6 @@ void CKvCheck::DrawContent(QPainter& painter, const QRect& rect)
         textRect.setLeft(box.right() + 1 + kMarkGap);
     }
     DrawCaption(painter, textRect, m_alignment);
+    if (ShowsFocusCue())
+        DrawFocusCue(painter, rect);
 }

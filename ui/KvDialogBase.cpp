@@ -6,6 +6,7 @@
 #include "ui/KvUiTypes.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -14,6 +15,8 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <algorithm>
+
 using namespace velmora;
 
 namespace {
@@ -21,6 +24,14 @@ namespace {
 constexpr int kCloseId = 2;
 constexpr int kOkId = 1;
 constexpr int kCancelId = 2;
+
+// Only these platforms can make a window translucent; the others (Wayland, the
+// offscreen one) would warn at every step of a fade.
+bool PlatformHasWindowOpacity()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform == QLatin1String("windows") || platform == QLatin1String("cocoa");
+}
 
 } // namespace
 
@@ -97,7 +108,9 @@ void CKvDialogBase::OnFadeOutTick()
 void CKvDialogBase::SetOpacity(int opacity)
 {
     m_opacity = opacity;
-    setWindowOpacity(opacity / 255.0);
+    static const bool hasOpacity = PlatformHasWindowOpacity();
+    if (hasOpacity)
+        setWindowOpacity(opacity / 255.0);
     emit opacityChanged(opacity);
 }
 
@@ -228,6 +241,68 @@ bool CKvDialogBase::InDragStrip(const QPoint& point) const
     return point.y() < kDragStripHeight && point.x() < width() - 25;
 }
 
+bool CKvDialogBase::CanResizeNow() const
+{
+    return m_resizable && !isMaximized() && !isFullScreen();
+}
+
+Qt::Edges CKvDialogBase::ResizeEdgesAt(const QPoint& point) const
+{
+    Qt::Edges edges;
+    if (!CanResizeNow() || !rect().contains(point))
+        return edges;
+    // Corners take a larger band, so they are easy to catch.
+    const int corner = kResizeBorder * 3;
+    const bool nearLeft = point.x() < corner, nearRight = point.x() >= width() - corner;
+    const bool nearTop = point.y() < corner, nearBottom = point.y() >= height() - corner;
+    if (point.x() < kResizeBorder || (nearLeft && (point.y() < kResizeBorder || point.y() >= height() - kResizeBorder)))
+        edges |= Qt::LeftEdge;
+    if (point.x() >= width() - kResizeBorder
+        || (nearRight && (point.y() < kResizeBorder || point.y() >= height() - kResizeBorder)))
+        edges |= Qt::RightEdge;
+    if (point.y() < kResizeBorder || (nearTop && (point.x() < kResizeBorder || point.x() >= width() - kResizeBorder)))
+        edges |= Qt::TopEdge;
+    if (point.y() >= height() - kResizeBorder
+        || (nearBottom && (point.x() < kResizeBorder || point.x() >= width() - kResizeBorder)))
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
+void CKvDialogBase::ShowResizeCursor(Qt::Edges edges)
+{
+    if (!edges) {
+        if (m_resizeCursor)
+            unsetCursor();
+        m_resizeCursor = false;
+        return;
+    }
+    Qt::CursorShape shape = Qt::SizeHorCursor;
+    if (edges == (Qt::TopEdge | Qt::LeftEdge) || edges == (Qt::BottomEdge | Qt::RightEdge))
+        shape = Qt::SizeFDiagCursor;
+    else if (edges == (Qt::TopEdge | Qt::RightEdge) || edges == (Qt::BottomEdge | Qt::LeftEdge))
+        shape = Qt::SizeBDiagCursor;
+    else if (edges & (Qt::TopEdge | Qt::BottomEdge))
+        shape = Qt::SizeVerCursor;
+    setCursor(shape);
+    m_resizeCursor = true;
+}
+
+void CKvDialogBase::FollowResize(const QPoint& global)
+{
+    const QPoint delta = global - m_resizeOrigin;
+    const QSize least = minimumSize().expandedTo(QSize(kResizeBorder * 8, kDragStripHeight + kResizeBorder * 2));
+    QRect target = m_resizeStart;
+    if (m_resizing & Qt::LeftEdge)
+        target.setLeft(std::min(m_resizeStart.left() + delta.x(), m_resizeStart.right() + 1 - least.width()));
+    if (m_resizing & Qt::RightEdge)
+        target.setRight(std::max(m_resizeStart.right() + delta.x(), m_resizeStart.left() + least.width() - 1));
+    if (m_resizing & Qt::TopEdge)
+        target.setTop(std::min(m_resizeStart.top() + delta.y(), m_resizeStart.bottom() + 1 - least.height()));
+    if (m_resizing & Qt::BottomEdge)
+        target.setBottom(std::max(m_resizeStart.bottom() + delta.y(), m_resizeStart.top() + least.height() - 1));
+    setGeometry(target);
+}
+
 void CKvDialogBase::paintEvent(QPaintEvent* event)
 {
     if (m_manager->IsStale() || m_manager->Picture().size() != size())
@@ -243,6 +318,16 @@ void CKvDialogBase::resizeEvent(QResizeEvent* event)
         LayoutControls();
     m_manager->DiscardCachedPictures();
     m_manager->Invalidate();
+}
+
+void CKvDialogBase::setVisible(bool visible)
+{
+    // Laid out and placed before the window system sees the window: a window moved
+    // while it is being shown keeps its old place in Qt's books (a window manager has
+    // placed it meanwhile), and every popup opened from it lands off by that much.
+    if (visible && !m_initialised)
+        OnInitDialog();
+    QDialog::setVisible(visible);
 }
 
 void CKvDialogBase::showEvent(QShowEvent* event)
@@ -267,6 +352,18 @@ void CKvDialogBase::mousePressEvent(QMouseEvent* event)
     if (m_closing)
         return;
     const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        if (const Qt::Edges edges = ResizeEdgesAt(point)) {
+            // The window system resizes where it can (Wayland, a window manager);
+            // otherwise the window follows the mouse.
+            if (!windowHandle() || !windowHandle()->startSystemResize(edges)) {
+                m_resizing = edges;
+                m_resizeStart = geometry();
+                m_resizeOrigin = event->globalPosition().toPoint();
+            }
+            return;
+        }
+    }
     if (event->button() == Qt::LeftButton && InDragStrip(point)) {
         m_dragging = true;
         m_dragOffset = event->globalPosition().toPoint() - pos();
@@ -286,8 +383,9 @@ void CKvDialogBase::mouseReleaseEvent(QMouseEvent* event)
 {
     if (m_closing)
         return;
-    if (event->button() == Qt::LeftButton && m_dragging) {
+    if (event->button() == Qt::LeftButton && (m_dragging || m_resizing)) {
         m_dragging = false;
+        m_resizing = {};
         return;
     }
     const QPoint point = event->position().toPoint();
@@ -299,6 +397,15 @@ void CKvDialogBase::mouseReleaseEvent(QMouseEvent* event)
 
 void CKvDialogBase::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_resizing) {
+        if (event->buttons() & Qt::LeftButton)
+            FollowResize(event->globalPosition().toPoint());
+        else
+            m_resizing = {};
+        return;
+    }
+    if (m_resizable && !m_manager->HasCapture())
+        ShowResizeCursor(ResizeEdgesAt(event->position().toPoint()));
     if (m_dragging) {
         if (event->buttons() & Qt::LeftButton)
             move(event->globalPosition().toPoint() - m_dragOffset);
@@ -363,6 +470,13 @@ void CKvDialogBase::keyPressEvent(QKeyEvent* event)
     }
     if (m_manager->OnKeyMessage(*event)) {
         event->accept();
+        return;
+    }
+    // Enter that no control took answers with OK, the dialog's default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier
+        && m_okButton && m_okButton->IsVisible() && m_okButton->IsEnabled() && isActiveWindow()) {
+        event->accept();
+        ForwardCommand(kOkId);
         return;
     }
     QDialog::keyPressEvent(event);

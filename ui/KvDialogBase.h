@@ -24,6 +24,8 @@ public:
     static constexpr int kDragStripHeight = 30;
     static constexpr int kResultOk = 1;
     static constexpr int kResultCancel = 2;
+    // The band along the edges of a resizable window that a press resizes it by.
+    static constexpr int kResizeBorder = 5;
 
     explicit CKvDialogBase(QWidget* parent = nullptr);
     ~CKvDialogBase() override;
@@ -39,6 +41,13 @@ public:
     // platform cannot change a window's opacity).
     void SetFadeEnabled(bool enabled) { m_fade = enabled; }
     bool IsDragging() const { return m_dragging; }
+    // A resizable window takes presses on its edges and corners as a resize (by the
+    // window system where it can; otherwise by following the mouse).
+    void SetResizable(bool resizable) { m_resizable = resizable; }
+    bool IsResizable() const { return m_resizable; }
+    // The edges a press at point would resize by (none inside, or when the window
+    // cannot be resized now, such as while maximized).
+    Qt::Edges ResizeEdgesAt(const QPoint& point) const;
 
     // Runs once, when the dialog is first shown (or when called directly):
     // loads the skin, creates and lays out the controls and starts fading in.
@@ -48,6 +57,8 @@ public:
     virtual void CreateControls();
     virtual void LayoutControls();
     virtual void DrawFrame(QPainter& painter);
+    // Shown for the first time: OnInitDialog runs before the window is.
+    void setVisible(bool visible) override;
     // Delivers a command to the dialog itself, as a click on that control would.
     void ForwardCommand(int id);
 
@@ -57,6 +68,8 @@ public:
 
     // Title strip a press drags the window by.
     virtual bool InDragStrip(const QPoint& point) const;
+    // Whether the window may be resized now (a resizable one, not maximized).
+    virtual bool CanResizeNow() const;
 
     // The default controls, for dialogs that hide or move them.
     CKvButton* CloseButton() const { return m_closeButton; }
@@ -90,6 +103,8 @@ private:
     void OnFadeInTick();
     void OnFadeOutTick();
     void Finish();
+    void ShowResizeCursor(Qt::Edges edges);
+    void FollowResize(const QPoint& global);
 
     CKvUIManager* m_manager = nullptr;
     CKvButton* m_closeButton = nullptr;
@@ -102,6 +117,11 @@ private:
     bool m_initialised = false;
     bool m_dragging = false;
     bool m_closing = false;
+    bool m_resizable = false;
+    bool m_resizeCursor = false;
+    Qt::Edges m_resizing;
+    QRect m_resizeStart;
+    QPoint m_resizeOrigin;
     QPoint m_dragOffset;
     QTimer m_fadeTimer;
     QTimer m_fadeOutTimer;

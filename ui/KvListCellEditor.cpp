@@ -85,10 +85,13 @@ void CKvListCellEditor::EndEdit(bool commit)
     const int column = std::exchange(m_editColumn, -1);
     const int row = std::exchange(m_editRow, -1);
     edit->disconnect();
+    // The list keeps the keys: the window takes the focus back before the box goes,
+    // or Qt would pass it on to the next control as if TAB had been pressed.
+    const bool hadFocus = edit->hasFocus();
+    if (m_list.m_parent && (m_list.m_focus || hadFocus))
+        m_list.m_parent->setFocus(Qt::OtherFocusReason);
     edit->hide();
     edit->deleteLater();
-    if (m_list.m_parent && m_list.m_focus)
-        m_list.m_parent->setFocus(Qt::OtherFocusReason);
     if (!commit || !m_list.Cell(column, row))
         return;
     // Only a real change counts: an untouched cell must not look edited.

@@ -615,10 +615,36 @@ bool CKvListCtrl::OnKey(const QKeyEvent& event)
         if (rows > 0)
             SetSelectedRow(rows - 1, true);
         return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (m_current.row >= 0) {
+            // To the next shown column that way; at the last one the cell stays.
+            const int step = event.key() == Qt::Key_Left ? -1 : 1;
+            for (int column = m_current.column + step; column >= 0 && column < GetColumnCount(); column += step) {
+                const QRect cell = CellRect(column, m_current.row);
+                if (cell.isEmpty())
+                    continue;
+                m_current.column = column;
+                EnsureVisible(cell.translated(ScrollX() - ViewRect().left(), ScrollY() - ViewRect().top()));
+                break;
+            }
+            Redraw(true);
+        }
+        return true;
     case Qt::Key_F2:
         if (m_current.row >= 0 && m_current.column >= 0
             && m_columns[size_t(m_current.column)]->nKind == KindEdit)
             BeginEdit(m_current.column, m_current.row);
+        return true;
+    case Qt::Key_Menu:
+        if (m_selectedRow >= 0 && m_manager)
+            m_manager->SendNotify(kMsgListContextKey, this, m_selectedRow);
+        return true;
+    case Qt::Key_F10:
+        if (!(event.modifiers() & Qt::ShiftModifier))
+            return false;
+        if (m_selectedRow >= 0 && m_manager)
+            m_manager->SendNotify(kMsgListContextKey, this, m_selectedRow);
         return true;
     default:
         return false;
@@ -673,6 +699,17 @@ void CKvListCtrl::DrawContent(QPainter& painter, const QRect& rect)
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect.adjusted(0, 0, -1, -1));
+    if (ShowsFocusCue()) {
+        DrawFocusCue(painter, rect, 1.0);
+        // The cell that F2 edits and the arrows move from.
+        const QRect cell = CellRect(m_current.column, m_current.row);
+        if (m_current.row >= 0 && m_current.column >= 0 && !cell.isEmpty()) {
+            painter.save();
+            painter.setClipRect(view);
+            DrawFocusCue(painter, cell, 1.0);
+            painter.restore();
+        }
+    }
 
     CKvListCtrlPainter drawer(*this);
     drawer.DrawHint(painter, view, m_toolTipText);

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWidget>
@@ -36,7 +37,23 @@ void CKvMenuButton::OnLButtonDown(const QPoint& point)
 {
     ShowToolTip(false);
     CKvButton::OnLButtonDown(point);
-    if (!m_menu || !m_manager)
+    Open(false);
+}
+
+bool CKvMenuButton::OnKey(const QKeyEvent& event)
+{
+    if (event.type() != QEvent::KeyPress || !m_focus || !m_enabled || !m_visible)
+        return false;
+    const int key = event.key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Space && key != Qt::Key_Down)
+        return false;
+    Open(true);
+    return true;
+}
+
+void CKvMenuButton::Open(bool fromKeyboard)
+{
+    if (!m_menu || !m_manager || !m_enabled || !m_visible)
         return;
     m_manager->SendNotify(kMsgMenuOpening, this, reinterpret_cast<qint64>(m_menu));
     m_look = LookPressed;
@@ -53,7 +70,8 @@ void CKvMenuButton::OnLButtonDown(const QPoint& point)
     // The menu takes the mouse: the press that opened it never sees its release.
     m_manager->SetCapture(false);
     const int chosen = m_menu->TrackMenu(CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY
-                                             | CKvMenuEx::TPM_RIGHTBUTTON,
+                                             | CKvMenuEx::TPM_RIGHTBUTTON
+                                             | (fromKeyboard ? CKvMenuEx::TPM_KEYBOARD : 0u),
                                          at, m_parent);
     if (chosen > 0) {
         m_manager->SendNotify(kMsgMenuCommand, this, chosen);

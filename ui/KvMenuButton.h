@@ -15,6 +15,10 @@ public:
     CKvMenuButton();
 
     void OnLButtonDown(const QPoint& point) override;
+    // Enter, Space and Down open the menu with its first item active.
+    bool OnKey(const QKeyEvent& event) override;
+    // Opens the menu below the button (F10 on the main window, the keys above).
+    void Open(bool fromKeyboard);
 
     // The menu is the dialog's; the button only opens it.
     void SetMenu(CKvMenuEx* menu) { m_menu = menu; }

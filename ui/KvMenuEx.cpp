@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QMenu>
+#include <QTimer>
 #include <QPixmap>
 #include <QWidget>
 #include <QWindow>
@@ -158,6 +159,16 @@ int CKvMenuEx::TrackMenu(unsigned flags, const QPoint& screenPos, QWidget* owner
     }
 
     velmora::MenuExHook::Install();
+    if (flags & TPM_KEYBOARD) {
+        QTimer::singleShot(0, menu, [menu] {
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator() && action->isEnabled() && action->isVisible()) {
+                    menu->setActiveAction(action);
+                    break;
+                }
+            }
+        });
+    }
     const QAction* chosen = menu->exec(screenPos);
     velmora::MenuExHook::Remove();
 

@@ -30,6 +30,9 @@ public:
     static constexpr unsigned TPM_RIGHTBUTTON = 0x0002;
     static constexpr unsigned TPM_NONOTIFY = 0x0080;
     static constexpr unsigned TPM_RETURNCMD = 0x0100;
+    // Opened from the keyboard: the first item is active, so the arrows and Enter
+    // work at once.
+    static constexpr unsigned TPM_KEYBOARD = 0x10000;
     // Item addressing of EnableItem and CheckItem.
     static constexpr unsigned MF_BYCOMMAND = 0x0000;
     static constexpr unsigned MF_BYPOSITION = 0x0400;

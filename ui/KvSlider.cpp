@@ -134,8 +134,8 @@ void CKvSlider::DrawContent(QPainter& painter, const QRect& rect)
     if (!m_enabled)
         face = ShiftColorRef(colors.clrDlgBK, 40);
     painter.setBrush(face);
-    const bool keyboardFocus = m_focus && m_manager && m_manager->FocusCueVisible();
-    painter.setPen(QPen(keyboardFocus ? ShiftColorRef(colors.clrDlgEdge, 60) : ColorFromRef(colors.clrDlgEdge), 1));
+    const bool keyboardFocus = ShowsFocusCue();
+    painter.setPen(QPen(keyboardFocus ? AccentColor() : ColorFromRef(colors.clrDlgEdge), keyboardFocus ? 1.5 : 1));
     painter.drawEllipse(QRectF(thumb).adjusted(0.5, 0.5, -0.5, -0.5));
     painter.restore();
 }

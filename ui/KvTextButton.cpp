@@ -32,11 +32,13 @@ void CKvTextButton::DrawContent(QPainter& painter, const QRect& rect)
         face = ShiftColor(face, 15);
     const QRectF box = QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setBrush(face);
-    const bool keyboardFocus = m_focus && m_manager && m_manager->FocusCueVisible();
+    const bool keyboardFocus = ShowsFocusCue();
     QColor edge = ColorFromRef(colors.clrDlgEdge);
-    if (m_enabled && (m_look != LookNormal || keyboardFocus))
+    if (keyboardFocus)
+        edge = AccentColor();
+    else if (m_enabled && m_look != LookNormal)
         edge = ShiftColor(edge, 40);
-    painter.setPen(edge);
+    painter.setPen(QPen(edge, keyboardFocus ? 1.5 : 1.0));
     painter.drawRoundedRect(box, 3, 3);
     painter.restore();
     DrawCaption(painter, m_look == LookPressed ? rect.translated(0, 1) : rect, m_alignment);

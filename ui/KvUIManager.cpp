@@ -319,8 +319,14 @@ bool CKvUIManager::OnKeyMessage(const QKeyEvent& event)
         FocusPrevious();
         return true;
     }
-    if (m_focus && TakesKeys(m_focusType))
-        return m_focus->OnKey(event);
+    if (m_focus && TakesKeys(m_focusType) && m_focus->OnKey(event)) {
+        // Once the keys are used, the focused control shows it.
+        if (!m_focusCue && m_focus && event.type() == QEvent::KeyPress) {
+            m_focusCue = true;
+            RedrawControl(m_focus);
+        }
+        return true;
+    }
     return false;
 }
 
@@ -334,38 +340,62 @@ void CKvUIManager::FocusPrevious()
     MoveFocus(-1);
 }
 
+void CKvUIManager::SetTabOrder(const std::vector<CKvButton*>& order)
+{
+    m_tabOrder = order;
+}
+
+std::vector<int> CKvUIManager::TabSequence() const
+{
+    // The controls the dialog put in order come first, in that order; the rest
+    // follow in the order they were registered.
+    std::vector<int> sequence;
+    std::vector<bool> placed(m_controls.size(), false);
+    for (CKvButton* control : m_tabOrder) {
+        for (size_t i = 0; i < m_controls.size(); ++i) {
+            if (m_controls[i].control.get() == control && !placed[i]) {
+                sequence.push_back(int(i));
+                placed[i] = true;
+            }
+        }
+    }
+    for (size_t i = 0; i < m_controls.size(); ++i) {
+        if (!placed[i])
+            sequence.push_back(int(i));
+    }
+    return sequence;
+}
+
 void CKvUIManager::MoveFocus(int direction)
 {
-    const int count = ControlCount();
+    const std::vector<int> sequence = TabSequence();
+    const int count = int(sequence.size());
     if (count == 0)
         return;
     int start = direction > 0 ? -1 : count;
     for (int i = 0; i < count; ++i) {
-        if (m_controls[size_t(i)].control.get() == m_focus)
+        if (m_controls[size_t(sequence[size_t(i)])].control.get() == m_focus)
             start = i;
     }
     // Walk on from the focused control, wrapping; controls that cannot hold the
     // focus (hidden, disabled, never-focused kinds) are passed over so that TAB
     // never gets stuck on them.
     for (int step = 1; step <= count; ++step) {
-        const int index = ((start + direction * step) % count + count) % count;
+        const int index = sequence[size_t(((start + direction * step) % count + count) % count)];
         const Entry& entry = m_controls[size_t(index)];
         CKvButton* control = entry.control.get();
         if (entry.typeCode > kTypeLast || entry.typeCode == kTypeListOnly || entry.typeCode == kTypeStatic
             || entry.typeCode == kTypeToolTip || !CanTakeFocus(entry.typeCode) || !control->IsVisible()
             || !control->IsEnabled())
             continue;
-        SetFocusControl(control, entry.typeCode);
-        m_focusCue = true;
-        if (m_focus)
-            RedrawControl(m_focus);
+        SetFocusControl(control, entry.typeCode, true);
         return;
     }
 }
 
-void CKvUIManager::SetFocusControl(CKvButton* control, int typeCode)
+void CKvUIManager::SetFocusControl(CKvButton* control, int typeCode, bool showCue)
 {
-    m_focusCue = false;
+    m_focusCue = showCue;
     if (m_focus && m_focus != control) {
         CKvButton* previous = m_focus;
         m_focus = nullptr;

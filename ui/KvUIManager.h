@@ -50,7 +50,12 @@ public:
     // Shift+TAB walks back.
     void FocusNext();
     void FocusPrevious();
-    void SetFocusControl(CKvButton* control, int typeCode);
+    // showCue: the control shows that it has the focus (as after TAB), such as the
+    // default button of a message or the list a window opens with.
+    void SetFocusControl(CKvButton* control, int typeCode, bool showCue = false);
+    // The order TAB walks: these controls first, then the others as registered.
+    void SetTabOrder(const std::vector<CKvButton*>& order);
+    std::vector<int> TabSequence() const;
     CKvButton* FocusControl() const { return m_focus; }
     int FocusType() const { return m_focusType; }
     // True while the focus was moved by the keyboard, so controls show a cue.
@@ -123,6 +128,7 @@ private:
 
     void ApplyDefaultFont(CKvButton* control, int typeCode);
     void MoveFocus(int direction);
+    std::vector<CKvButton*> m_tabOrder;
     void LoadDescription(const QString& fileName);
 
     QWidget* m_window = nullptr;

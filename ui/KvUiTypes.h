@@ -72,6 +72,7 @@ enum KvNotification : int {
     kMsgDrawFrame = 1924,        // the dialog draws its frame above the background
     kMsgListContext = 1911,      // list control: right click on a row (row)
     kMsgListHeaderContext = 1912, // list control: right click on the header (column)
+    kMsgListContextKey = 1913,   // list control: Menu key or Shift+F10 on the selected row (row)
     kMsgMenuOpening = 2025,      // menu button: fill the menu now (menu)
     kMsgMenuCommand = 2026,      // menu or colour button: command chosen (command)
     kMsgColorClick = 2031,       // colour button clicked

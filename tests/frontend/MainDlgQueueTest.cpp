@@ -433,6 +433,35 @@ TEST_F(QueueTest, RenderWhileBusyStopsAtOnceAndLeavesNoPartialFile)
     EXPECT_FALSE(QFileInfo::exists(secondPart));
 }
 
+// The window's keys: Ctrl+R renders, Esc and Ctrl+. stop only after a Yes, Delete
+// removes the chosen row of the focused list.
+TEST_F(QueueTest, KeysRenderStopAfterAskingAndRemoveTheChosenRow)
+{
+    const Media& media = TestMedia();
+    ASSERT_EQ(List().AddFiles({QString::fromStdString(media.LongSound()), QString::fromStdString(media.song)}), 2);
+    m_dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dialog));
+    EXPECT_EQ(m_dialog->Manager()->FocusControl(), m_dialog->ListControl()) << "the window opens with the list focused";
+
+    QTest::keyClick(m_dialog, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialog->IsIdle(); }, 3000));
+    m_answer = CKvMessageDlg::kIdNo;
+    QTest::keyClick(m_dialog, Qt::Key_Escape);
+    ASSERT_FALSE(m_messages.isEmpty());
+    EXPECT_TRUE(m_messages.back().startsWith("Stop the conversions?"));
+    EXPECT_FALSE(m_dialog->IsIdle()) << "No keeps it running";
+    m_answer = CKvMessageDlg::kIdYes;
+    QTest::keyClick(m_dialog, Qt::Key_Period, Qt::ControlModifier);
+    EXPECT_TRUE(m_dialog->IsIdle());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Queue().DyingEngineCount() == 0; }, 5000));
+
+    m_dialog->ListControl()->SetSelectedRow(1, false);
+    QTest::keyClick(m_dialog, Qt::Key_Delete);
+    QApplication::processEvents();
+    ASSERT_EQ(List().RowCount(), 1);
+    EXPECT_EQ(QFileInfo(List().Model().At(0).source).fileName(), "long.wav");
+}
+
 // A folder that cannot take the outputs is refused before any engine starts, with
 // one message that says why, and no output number is used up.
 TEST_F(QueueTest, ATargetFolderThatCannotTakeTheOutputsIsRefusedBeforeAnyEngineStarts)
@@ -791,16 +820,17 @@ TEST_F(QueueTest, FinishedRowsOfferTheirOutputInItsFolderAndToPlay)
     QStringList played;
     m_dialog->SetDesktopOpener(std::make_unique<FakeDesktop>(&shown, &played, false));
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.song)}), 1);
-    EXPECT_EQ(MenuOf(0), QStringList{"&Preview"}) << "nothing to show before a Render";
+    const QString remove = QStringLiteral("&Remove\tDelete");
+    EXPECT_EQ(MenuOf(0), (QStringList{"&Preview", remove})) << "nothing to show before a Render";
     ASSERT_TRUE(RenderAndWait());
     ASSERT_EQ(List().StateText(0), "Finish");
     const QString output = Target("(output001)song.wma");
     ASSERT_TRUE(QFileInfo::exists(output));
     ASSERT_EQ(List().AddFiles({QString::fromStdString(media.clip)}), 1);
 
-    const QStringList offered{"&Preview", "Show in &Folder", "P&lay"};
+    const QStringList offered{"&Preview", "Show in &Folder", "P&lay", remove};
     EXPECT_EQ(MenuOf(0), offered);
-    EXPECT_EQ(MenuOf(1), QStringList{"&Preview"}) << "a row not rendered has no output";
+    EXPECT_EQ(MenuOf(1), (QStringList{"&Preview", remove})) << "a row not rendered has no output";
     // The output travels with its row.
     m_dialog->ListControl()->SetSelectedRow(0, false);
     ASSERT_TRUE(List().MoveDown());
@@ -826,7 +856,8 @@ TEST_F(QueueTest, FinishedRowsOfferTheirOutputInItsFolderAndToPlay)
     // The output deleted since: the items say so and do nothing.
     m_messages.clear();
     ASSERT_TRUE(QFile::remove(output));
-    EXPECT_EQ(MenuOf(1), QStringList({"&Preview", "Show in &Folder (file is gone) [off]", "P&lay (file is gone) [off]"}));
+    EXPECT_EQ(MenuOf(1),
+              QStringList({"&Preview", "Show in &Folder (file is gone) [off]", "P&lay (file is gone) [off]", remove}));
     m_dialog->ListControl()->SetSelectedRow(1, false);
     m_dialog->OnCommand(CKvMainDlg::kIdPlayOutput);
     EXPECT_EQ(m_messages, QStringList{"The output file is gone:\n" + output});
@@ -835,5 +866,5 @@ TEST_F(QueueTest, FinishedRowsOfferTheirOutputInItsFolderAndToPlay)
     // New settings make the row wait for the next Render: its old output is not offered.
     m_dialog->SetSettingsRunner([] { return true; });
     m_dialog->OnCommand(CKvMainDlg::kIdSettings);
-    EXPECT_EQ(MenuOf(1), QStringList{"&Preview"});
+    EXPECT_EQ(MenuOf(1), (QStringList{"&Preview", remove}));
 }

@@ -361,8 +361,10 @@ protected:
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
                 m_menuItems.clear();
-                for (QAction* action : menu->actions())
-                    m_menuItems << action->text();
+                for (QAction* action : menu->actions()) {
+                    if (!action->isSeparator())
+                        m_menuItems << action->text();
+                }
                 QTest::keyClick(menu, Qt::Key_P); // the item's mnemonic
                 if (menu->isVisible())
                     menu->close();
@@ -426,7 +428,7 @@ TEST_F(PreviewFromMainWindow, TheRowsContextMenuPreviewsIt)
             m_dialog->Manager()->SendNotify(kMsgListContext, m_dialog->ListControl(), 0);
         },
         [](CKvPreviewMovieDlg&) { return true; });
-    EXPECT_EQ(m_menuItems, QStringList{"&Preview"});
+    EXPECT_EQ(m_menuItems, (QStringList{"&Preview", "&Remove\tDelete"}));
     EXPECT_EQ(failure, "");
     EXPECT_EQ(KvFrontEndState::Instance().JobBlock()->nState, kKvJobIdle);
 }

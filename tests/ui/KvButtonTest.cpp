@@ -183,7 +183,7 @@ TEST(KvButton, DisabledOrHiddenControlsTakeNoInput)
     EXPECT_FALSE(dialog.Manager()->HasCapture());
 }
 
-TEST(KvButton, EnterOnTheFocusedButtonClicksIt)
+TEST(KvButton, EnterOrSpaceOnTheFocusedButtonClicksIt)
 {
     SkinFolder skin;
     TestDialog dialog([&](CKvUIManager& manager) {
@@ -195,9 +195,11 @@ TEST(KvButton, EnterOnTheFocusedButtonClicksIt)
     QSignalSpy commands(dialog.Manager(), &CKvUIManager::command);
     QTest::keyClick(&dialog, Qt::Key_Tab);
     QTest::keyClick(&dialog, Qt::Key_Return);
+    QTest::keyClick(&dialog, Qt::Key_Space);
     Settle();
-    ASSERT_EQ(commands.count(), 1);
+    ASSERT_EQ(commands.count(), 2);
     EXPECT_EQ(commands.at(0).at(0).toInt(), 5);
+    EXPECT_EQ(commands.at(1).at(0).toInt(), 5);
 }
 
 TEST(KvButton, ToolTipShowsOnHoverAndKeepsInsideTheScreen)

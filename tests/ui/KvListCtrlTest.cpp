@@ -189,6 +189,44 @@ TEST(KvListCtrl, InPlaceEditingNotifiesOnlyWhenTheTextChanged)
     EXPECT_EQ(f.list->GetCellText(1, 0), QStringLiteral("7"));
 }
 
+// The keyboard alone reaches every cell: the arrows choose the row and the cell, F2
+// edits the cell chosen (not the row's first), the Menu key and Shift+F10 ask for the
+// row's menu.
+TEST(KvListCtrl, KeysChooseTheCellThatF2EditsAndAskForTheRowMenu)
+{
+    ListFixture f;
+    ASSERT_TRUE(ShowActive(f.dialog));
+    f.list->AddRow(QStringLiteral("a"));
+    f.list->AddRow(QStringLiteral("b"));
+    f.list->SetCellText(1, 1, QStringLiteral("1.5"));
+    f.dialog.Manager()->SetFocusControl(f.list, kTypeListCtrl);
+    auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&f.dialog, key, modifiers); };
+
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(f.list->GetSelectedRow(), 1);
+    press(Qt::Key_F2);
+    EXPECT_EQ(f.list->EditWindow(), nullptr) << "the File cell is not editable";
+    press(Qt::Key_Right);
+    press(Qt::Key_F2);
+    ASSERT_NE(f.list->EditWindow(), nullptr);
+    EXPECT_EQ(f.list->EditWindow()->text(), QStringLiteral("1.5"));
+    QTest::keyClick(f.list->EditWindow(), Qt::Key_Escape);
+    press(Qt::Key_Right);
+    press(Qt::Key_Right); // stays on the last cell
+    press(Qt::Key_Left);
+    press(Qt::Key_F2);
+    ASSERT_NE(f.list->EditWindow(), nullptr) << "back on the Start cell";
+    QTest::keyClick(f.list->EditWindow(), Qt::Key_Escape);
+
+    press(Qt::Key_Menu);
+    press(Qt::Key_F10, Qt::ShiftModifier);
+    const auto asked = f.Notes(kMsgListContextKey);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].second, 1);
+    EXPECT_TRUE(f.dialog.Manager()->FocusCueVisible()) << "keys used: the list shows its focus";
+}
+
 TEST(KvListCtrl, CheckBoxesAndHeaderClicks)
 {
     ListFixture f;

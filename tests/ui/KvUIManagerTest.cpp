@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -201,6 +203,17 @@ TEST(KvUIManager, TabWalksTheControlsAndWraps)
     EXPECT_EQ(manager.FocusControl(), edit);
     QTest::keyClick(edit->EditWindow(), Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(manager.FocusControl(), second);
+
+    // A dialog's own order comes first; what it leaves out follows as registered.
+    manager.SetTabOrder({edit, second});
+    manager.SetFocusControl(nullptr, kTypeButton);
+    dialog.setFocus();
+    std::vector<CKvButton*> walked;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(manager.FocusControl() == edit ? static_cast<QWidget*>(edit->EditWindow()) : &dialog, Qt::Key_Tab);
+        walked.push_back(manager.FocusControl());
+    }
+    EXPECT_EQ(walked, (std::vector<CKvButton*>{edit, second, first, edit}));
 }
 
 TEST(KvUIManager, FocusSkipsKindsThatNeverTakeIt)
