@@ -15,6 +15,8 @@ public:
     CKvMenuButton();
 
     void OnLButtonDown(const QPoint& point) override;
+    // Opens the menu, as a press does (and waits until it closes).
+    void Activate() override;
 
     // The menu is the dialog's; the button only opens it.
     void SetMenu(CKvMenuEx* menu) { m_menu = menu; }
