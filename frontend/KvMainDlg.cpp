@@ -122,6 +122,7 @@ void CKvMainDlg::CreateControls()
     m_menuButton = new CKvMenuButton;
     m_menuButton->LoadImage(SkinPath("skin/btn/menu.png"));
     m_menuButton->SetMenu(m_menu.get());
+    m_menuButton->SetAccessibleName(QStringLiteral("Menu"));
     Manager()->AddControl(kIdMenu, m_menuButton, kTypeMenuButton);
 
     AddImageButton(kIdMaximize, "skin/btn/dia-max1.png", QStringLiteral("Maximize"));
@@ -138,12 +139,14 @@ void CKvMainDlg::CreateControls()
     AddImageButton(kIdRender, "skin/btn/main-convert.png", QStringLiteral("Render"));
 
     m_list = new CKvListCtrl;
+    m_list->SetAccessibleName(QStringLiteral("Media files"));
     Manager()->AddControl(kIdMediaList, m_list, kTypeListCtrl);
     m_mediaList = std::make_unique<KvMediaList>(m_list, KvFrontEndState::Instance().ProgramFolder());
     m_mediaList->CreateColumns();
     m_mediaList->SetMessageSink([this](const QString& text) { KvMessageBox(text, CKvMessageDlg::kStyleOk, this); });
 
     m_noticeList = new CKvADListBox;
+    m_noticeList->SetAccessibleName(QStringLiteral("Notices"));
     Manager()->AddControl(kIdNoticeList, m_noticeList, kTypeADListBox);
     m_notices = std::make_unique<CKvNoticeBoard>(m_noticeList);
 

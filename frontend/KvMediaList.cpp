@@ -174,6 +174,9 @@ KvMediaList::~KvMediaList()
 {
     if (m_tipWnd)
         m_tipWnd->deleteLater();
+    // The list outlives this controller (the dialog's manager owns it).
+    if (m_list)
+        m_list->SetAccessibleCellReader(nullptr);
 }
 
 void KvMediaList::CreateColumns()
@@ -189,6 +192,27 @@ void KvMediaList::CreateColumns()
     // A long path keeps its file name in view; the tip shows it whole.
     m_list->SetColumnElide(kColFile, Qt::ElideMiddle);
     m_list->SetFillWidth(true);
+    m_list->SetAccessibleCellReader(
+        [this](int column, int row) { return column == kColState ? SpokenState(row) : QString(); });
+}
+
+QString KvMediaList::SpokenState(int row) const
+{
+    if (row < 0 || row >= m_model.Count())
+        return QString();
+    const KvQueueItem& item = m_model.At(row);
+    // The sighted user sees a bar filling and the row's tip under the pointer; the
+    // words say both. The tip's first line is the short reason.
+    const QString reason = item.reason.section(u'\n', 0, 0).trimmed();
+    switch (item.state) {
+    case KvRowState::Running: return QStringLiteral("Converting %1%").arg(int(item.percent));
+    case KvRowState::Failed: return reason.isEmpty() ? StateFailed() : StateFailed() + QStringLiteral(": ") + reason;
+    case KvRowState::FinishedShort:
+        return reason.isEmpty() ? StateFinish() : StateFinish() + QStringLiteral(", but: ") + reason;
+    case KvRowState::Ready:
+    case KvRowState::Finished: break;
+    }
+    return QString();
 }
 
 int KvMediaList::AddFiles(const QStringList& files, const std::vector<KvSkippedFile>& leftOut)

@@ -128,6 +128,10 @@ public:
 
     // The queue's view of a row's state.
     QString StateText(int row) const;
+    // What a screen reader reads for the row's state: "Converting 42%", "Failed: " and
+    // the reason, "Finish, but: " and why the output is short; empty where the state
+    // text says it all.
+    QString SpokenState(int row) const;
     int Progress(int row) const;
     void SetState(int row, KvRowState state, double percent = 0.0, bool redraw = true);
     // What a run shows on its rows: started (into output), ended (finished; or

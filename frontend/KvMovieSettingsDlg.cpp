@@ -199,6 +199,15 @@ void CKvMovieSettingsDlg::CreateControls()
     m_checkOutput->SetCaption(QStringLiteral("On"));
     manager->AddControl(kCheckOutputId, m_checkOutput, kTypeCheck);
 
+    // Each field is named after the label of its row.
+    const std::pair<int, CKvButton*> labelled[] = {
+        {kFormatLabelId, m_format},         {kWmaCodecLabelId, m_wmaCodec},   {kWmaFormatLabelId, m_wmaFormat},
+        {kBitrateLabelId, m_bitrate},       {kSampleRateLabelId, m_sampleRate}, {kChannelsLabelId, m_channels},
+        {kParallelLabelId, m_parallel},     {kNamesLabelId, m_names},         {kCheckOutputLabelId, m_checkOutput},
+    };
+    for (const auto& [labelId, field] : labelled)
+        field->SetAccessibleLabel(Label(labelId));
+
     m_help = new KvHelpPanel;
     manager->AddControl(kHelpId, m_help, kTypeStatic);
     m_help->SetFontId(KvHelpPanel::kFontId);

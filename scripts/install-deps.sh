@@ -21,6 +21,8 @@ PKGS=(
   openbox xdotool x11-utils weston qt6-wayland
   # a private session bus for the test of the file manager call
   dbus-daemon
+  # the accessibility test: the AT-SPI bus and registry, and pyatspi to read them
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   locales
   # the Debian package (cpack's dependency list) and its checks
   dpkg-dev file lintian appstream

@@ -1,5 +1,6 @@
 #include "ui/KvButton.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvToolTipWnd.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
@@ -17,6 +18,7 @@ CKvButton::CKvButton() = default;
 
 CKvButton::~CKvButton()
 {
+    ReleaseAccessibleInterface(this);
     delete m_toolTipWnd.data();
 }
 
@@ -269,7 +271,12 @@ QString CKvButton::GetCaption() const
 
 void CKvButton::Enable(bool enable, bool redraw)
 {
-    m_enabled = enable;
+    if (enable != m_enabled) {
+        m_enabled = enable;
+        QAccessible::State changed;
+        changed.disabled = true;
+        NotifyAccessibleState(this, changed);
+    }
     if (!enable) {
         ShowToolTip(false);
         m_look = LookNormal;
@@ -279,7 +286,10 @@ void CKvButton::Enable(bool enable, bool redraw)
 
 void CKvButton::Show(bool show, bool redraw)
 {
-    m_visible = show;
+    if (show != m_visible) {
+        m_visible = show;
+        NotifyAccessibleShown(this, show);
+    }
     if (!show) {
         ShowToolTip(false);
         m_look = LookNormal;
@@ -366,7 +376,33 @@ bool CKvButton::OnWheel(int delta, const QPoint& point)
 
 void CKvButton::SetToolTip(const QString& text)
 {
+    if (text == m_toolTipText)
+        return;
     m_toolTipText = text;
+    NotifyAccessibleName(this);
+}
+
+void CKvButton::SetAccessibleName(const QString& name)
+{
+    if (name == m_accessibleName)
+        return;
+    m_accessibleName = name;
+    NotifyAccessibleName(this);
+}
+
+void CKvButton::SetAccessibleLabel(const CKvButton* label)
+{
+    if (label == m_accessibleLabel)
+        return;
+    m_accessibleLabel = label;
+    NotifyAccessibleName(this);
+}
+
+void CKvButton::Activate()
+{
+    if (!m_visible || !m_enabled)
+        return;
+    OnClick(Rect().center());
 }
 
 void CKvButton::ShowToolTip(bool show)

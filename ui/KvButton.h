@@ -57,6 +57,9 @@ public:
     virtual void SetToolTip(const QString& text);
     virtual void DrawContent(QPainter& painter, const QRect& rect);
     virtual void ShowToolTip(bool show);
+    // What a click does, for the keyboard and for assistive technology: nothing
+    // while the control is hidden or disabled.
+    virtual void Activate();
 
     // Image of frameCount frames side by side (1, 2 or 4); a missing file leaves
     // the control without an image. Returns whether the picture was read.
@@ -90,6 +93,19 @@ public:
     void SetCursorShape(std::optional<Qt::CursorShape> shape) { m_cursor = shape; }
     QString ToolTipText() const { return m_toolTipText; }
     CKvToolTipWnd* ToolTipWindow() const { return m_toolTipWnd.data(); }
+
+    // What a screen reader calls the control (KvAccessible.h): this name when set,
+    // else the caption of its label (a control of the same manager, read when asked,
+    // so a label that changes its words renames the control), else the caption
+    // (controls whose caption is not their value), else the tool tip.
+    virtual void SetAccessibleName(const QString& name);
+    QString AccessibleName() const { return m_accessibleName; }
+    virtual void SetAccessibleLabel(const CKvButton* label);
+    const CKvButton* AccessibleLabel() const { return m_accessibleLabel; }
+    // The identifier of the control's registered accessible interface (0: none yet);
+    // the interface lives until the control does.
+    unsigned AccessibleId() const { return m_accessibleId; }
+    void SetAccessibleId(unsigned id) { m_accessibleId = id; }
 
     // Where the tool tip goes for a control at controlRect (screen coordinates)
     // and a tip of tipSize, kept inside screen (which excludes the taskbar).
@@ -136,4 +152,7 @@ protected:
     int m_typeCode = 0;
     bool m_focus = false;
     bool m_hoverFrame = false;
+    QString m_accessibleName;
+    const CKvButton* m_accessibleLabel = nullptr;
+    unsigned m_accessibleId = 0;
 };

@@ -1,5 +1,6 @@
 #include "ui/KvCheck.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -21,14 +22,25 @@ CKvCheck::CKvCheck()
 
 void CKvCheck::SetCheck(bool checked, bool redraw)
 {
+    const bool changed = checked != m_checked;
     m_checked = checked;
     RedrawIfShown(redraw);
+    if (changed)
+        NotifyChecked();
+}
+
+void CKvCheck::NotifyChecked()
+{
+    QAccessible::State state;
+    state.checked = true;
+    NotifyAccessibleState(this, state);
 }
 
 void CKvCheck::OnClick(const QPoint& point)
 {
     m_checked = !m_checked;
     RedrawIfShown(true);
+    NotifyChecked();
     CKvButton::OnClick(point);
 }
 

@@ -18,6 +18,8 @@ public:
 protected:
     // The mark at the left of the caption: a box, or a circle for radio buttons.
     virtual void DrawMark(QPainter& painter, const QRect& box);
+    // Tells assistive technology that the checked flag changed.
+    void NotifyChecked();
 
     bool m_checked = false;
 };

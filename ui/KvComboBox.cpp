@@ -1,5 +1,6 @@
 #include "ui/KvComboBox.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvComboBoxList.h"
 #include "ui/KvComboBoxWnd.h"
 #include "ui/KvEditCtrl.h"
@@ -84,7 +85,10 @@ void CKvComboBox::SetCurSel(int index, bool redraw)
     if (index < -1 || index >= GetCount())
         return;
     m_curSel = index;
+    const QString before = GetCaption();
     SetCaption(GetItemText(index), redraw);
+    if (GetCaption() != before)
+        NotifyAccessibleValue(this);
 }
 
 bool CKvComboBox::IsDroppedDown() const
@@ -118,6 +122,15 @@ void CKvComboBox::ShowDropDown(bool show)
     m_dropWnd = popup;
     popup->Popup(m_parent->mapToGlobal(QPoint(m_x, m_y + m_height)), QSize(m_width, height));
     RedrawIfShown(true);
+}
+
+void CKvComboBox::Activate()
+{
+    if (!m_visible || !m_enabled)
+        return;
+    if (m_manager)
+        m_manager->SetFocusControl(this, m_typeCode);
+    ShowDropDown(!IsDroppedDown());
 }
 
 void CKvComboBox::OnListChoice(int index)

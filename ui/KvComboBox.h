@@ -51,6 +51,8 @@ public:
 
     // The list window reports the user's choice here.
     void OnListChoice(int index);
+    // Opens the list, or closes it when open.
+    void Activate() override;
 
 private:
     std::vector<tagKvComboBoxListData> m_items;

@@ -23,6 +23,7 @@ public:
     // Shows the popup at a global position with the given size.
     void Popup(const QPoint& globalPos, const QSize& size);
     CKvComboBoxList* List() const { return m_list; }
+    CKvUIManager* Manager() const { return m_manager; }
 
 signals:
     // An entry was chosen (the popup then closes itself).

@@ -1,5 +1,6 @@
 #include "ui/KvDialogBase.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvButton.h"
 #include "ui/KvTextButton.h"
 #include "ui/KvUIManager.h"
@@ -38,6 +39,7 @@ bool PlatformHasWindowOpacity()
 CKvDialogBase::CKvDialogBase(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
+    InstallAccessibleFactory();
     m_manager = new CKvUIManager(this);
     m_manager->SetWindow(this);
     setMouseTracking(true);
@@ -157,6 +159,8 @@ void CKvDialogBase::CreateControls()
     m_closeButton = new CKvButton;
     m_closeButton->LoadImage(CKvUIManager::ResolvePath(QStringLiteral("skin/btn/dia-close.png")));
     m_closeButton->SetFrameCount(4);
+    // A picture alone: a screen reader needs the word.
+    m_closeButton->SetAccessibleName(QStringLiteral("Close"));
     m_manager->AddControl(kCloseId, m_closeButton, kTypeButton);
 
     m_okButton = new CKvTextButton(QStringLiteral("OK"));

@@ -1,5 +1,6 @@
 #include "ui/KvEdit.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvEditCtrl.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
@@ -46,10 +47,39 @@ void CKvEdit::CreateEditWindow()
     m_edit->setGeometry(EditRect());
     m_edit->setEnabled(m_enabled);
     m_edit->setVisible(m_visible);
+    UpdateAccessibleName();
     QObject::connect(m_edit.data(), &CKvEditCtrl::focusEntered, m_edit.data(), [this] {
         if (m_manager && m_manager->FocusControl() != this)
             m_manager->SetFocusControl(this, m_typeCode);
     });
+}
+
+void CKvEdit::SetAccessibleName(const QString& name)
+{
+    CKvButton::SetAccessibleName(name);
+    UpdateAccessibleName();
+}
+
+void CKvEdit::SetAccessibleLabel(const CKvButton* label)
+{
+    CKvButton::SetAccessibleLabel(label);
+    UpdateAccessibleName();
+}
+
+void CKvEdit::UpdateAccessibleName()
+{
+    // A combo box speaks for itself; its field is not listed.
+    if (!m_edit)
+        return;
+    const QString name = AccessibleNameOf(this);
+    if (m_edit->accessibleName() != name)
+        m_edit->setAccessibleName(name);
+}
+
+void CKvEdit::Activate()
+{
+    if (m_visible && m_enabled && m_manager)
+        m_manager->SetFocusControl(this, m_typeCode);
 }
 
 void CKvEdit::UpdateEditFont()

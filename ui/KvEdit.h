@@ -25,6 +25,10 @@ public:
     void SetFocus() override;
     void KillFocus() override;
     void OnEnableAll(bool enable) override;
+    // The real text field carries the name (a screen reader reads that field).
+    void SetAccessibleName(const QString& name) override;
+    void SetAccessibleLabel(const CKvButton* label) override;
+    void Activate() override;
     void DrawContent(QPainter& painter, const QRect& rect) override;
 
     // Creates the child field over the rectangle (done at registration).
@@ -37,6 +41,8 @@ public:
     void UpdateEditFont();
 
     CKvEditCtrl* EditWindow() const { return m_edit.data(); }
+    // Gives the text field the name AccessibleNameOf finds now.
+    void UpdateAccessibleName();
     bool IsNumberOnly() const { return m_numberOnly; }
 
 protected:

@@ -1,5 +1,6 @@
 #include "ui/KvListCtrl.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvListHeader.h"
 #include "ui/KvListCtrlPainter.h"
 #include "ui/KvUIManager.h"
@@ -92,6 +93,7 @@ int CKvListCtrl::AddRow(const QString& text, qint64 data)
     }
     // A vertical scroll bar may have come: the columns share what is left.
     FitColumns();
+    NotifyAccessibleRows(this);
     return row;
 }
 
@@ -121,9 +123,24 @@ void CKvListCtrl::Redraw(bool redraw)
 void CKvListCtrl::SetCellText(int column, int row, const QString& text, bool redraw)
 {
     if (tagKvListCtrlItemData* cell = MutableCell(column, row)) {
+        const bool changed = cell->szText != text;
         cell->szText = text;
         Redraw(redraw);
+        if (changed)
+            NotifyAccessibleCell(this, column, row);
     }
+}
+
+QString CKvListCtrl::AccessibleCellText(int column, int row) const
+{
+    if (!Cell(column, row))
+        return QString();
+    if (m_cellReader) {
+        const QString words = m_cellReader(column, row);
+        if (!words.isEmpty())
+            return words;
+    }
+    return GetCellText(column, row);
 }
 
 QString CKvListCtrl::GetCellText(int column, int row) const
@@ -135,8 +152,12 @@ QString CKvListCtrl::GetCellText(int column, int row) const
 void CKvListCtrl::SetProgress(int column, int row, int value, bool redraw)
 {
     if (tagKvListCtrlItemData* cell = MutableCell(column, row)) {
-        cell->nProgress = std::clamp(value, 0, 100);
+        const int progress = std::clamp(value, 0, 100);
+        const bool changed = cell->nProgress != progress;
+        cell->nProgress = progress;
         Redraw(redraw);
+        if (changed)
+            NotifyAccessibleCell(this, column, row);
     }
 }
 
@@ -224,6 +245,7 @@ bool CKvListCtrl::MoveRowUp(int row)
     RenumberRows();
     m_selectedRow = -2; // the moved row is selected afresh below
     SetSelectedRow(row - 1, true);
+    NotifyAccessibleRows(this);
     return true;
 }
 
@@ -237,6 +259,7 @@ bool CKvListCtrl::MoveRowDown(int row)
     RenumberRows();
     m_selectedRow = -2;
     SetSelectedRow(row + 1, true);
+    NotifyAccessibleRows(this);
     return true;
 }
 
@@ -261,6 +284,7 @@ void CKvListCtrl::DeleteRow(int row)
     }
     SetScroll(ScrollX(), ScrollY());
     Redraw(true);
+    NotifyAccessibleRows(this);
 }
 
 void CKvListCtrl::DeleteAllRows()
@@ -275,6 +299,7 @@ void CKvListCtrl::DeleteAllRows()
     m_current = CellPos{};
     SetScroll(ScrollX(), 0);
     Redraw(true);
+    NotifyAccessibleRows(this);
     if (hadSelection && m_manager)
         m_manager->SendNotify(kMsgSelectedRowChanged, this, -1);
 }
@@ -287,6 +312,7 @@ void CKvListCtrl::ShowColumn(int column, bool show, bool redraw)
     FitColumns();
     SetScroll(ScrollX(), ScrollY());
     Redraw(redraw);
+    NotifyAccessibleRows(this);
 }
 
 void CKvListCtrl::SetColumnCheckBox(int column, bool checkBox)

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -129,6 +130,12 @@ public:
     CKvEditCtrl* EditWindow() const { return m_editor->EditWindow(); }
     void OpenChoiceList(int column, int row) { m_editor->OpenChoiceList(column, row); }
     CKvListCtrlListWnd* ChoiceWindow() const { return m_editor->ChoiceWindow(); }
+    // What assistive technology reads for a cell: the reader's words where it gives
+    // any (the front end's for a row's state, say), else the cell's text.
+    using CellReader = std::function<QString(int column, int row)>;
+    void SetAccessibleCellReader(CellReader reader) { m_cellReader = std::move(reader); }
+    QString AccessibleCellText(int column, int row) const;
+
     // The notification parameter of a cell: column * 65536 + row.
     static qint64 CellParam(int column, int row);
 
@@ -175,4 +182,5 @@ private:
     bool m_fillWidth = false;
     std::unique_ptr<CKvListCellEditor> m_editor;
     std::unique_ptr<CKvListHeader> m_header;
+    CellReader m_cellReader;
 };

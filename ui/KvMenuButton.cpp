@@ -33,6 +33,13 @@ QPoint CKvMenuButton::MenuPosition(const QRect& buttonRect, int expectedHeight, 
     return QPoint(x, y);
 }
 
+void CKvMenuButton::Activate()
+{
+    if (!m_visible || !m_enabled)
+        return;
+    OnLButtonDown(Rect().center());
+}
+
 void CKvMenuButton::OnLButtonDown(const QPoint& point)
 {
     ShowToolTip(false);

@@ -19,6 +19,8 @@ public:
     bool OnKey(const QKeyEvent& event) override;
     // Opens the menu below the button (F10 on the main window, the keys above).
     void Open(bool fromKeyboard);
+    // Opens the menu, as a press does (and waits until it closes).
+    void Activate() override;
 
     // The menu is the dialog's; the button only opens it.
     void SetMenu(CKvMenuEx* menu) { m_menu = menu; }

@@ -1,5 +1,6 @@
 #include "ui/KvProgress.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -21,8 +22,11 @@ void CKvProgress::SetRange(double minPos, double maxPos, bool redraw)
 
 void CKvProgress::SetPos(double pos, bool redraw)
 {
+    const double before = m_curPos;
     m_curPos = std::clamp(pos, std::min(m_minPos, m_maxPos), std::max(m_minPos, m_maxPos));
     RedrawIfShown(redraw);
+    if (m_curPos != before)
+        NotifyAccessibleValue(this);
 }
 
 void CKvProgress::DrawContent(QPainter& painter, const QRect& rect)

@@ -17,6 +17,7 @@ void CKvRadio::OnClick(const QPoint& point)
         return;
     m_checked = true;
     RedrawIfShown(true);
+    NotifyChecked();
     CKvButton::OnClick(point);
 }
 

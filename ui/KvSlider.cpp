@@ -1,5 +1,6 @@
 #include "ui/KvSlider.h"
 
+#include "ui/KvAccessible.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -30,8 +31,11 @@ void CKvSlider::SetRange(int minPos, int maxPos, bool redraw)
 
 void CKvSlider::SetPos(int pos, bool redraw)
 {
+    const int before = m_pos;
     m_pos = std::clamp(pos, m_minPos, m_maxPos);
     RedrawIfShown(redraw);
+    if (m_pos != before)
+        NotifyAccessibleValue(this);
 }
 
 void CKvSlider::UserMove(int pos)
@@ -41,6 +45,7 @@ void CKvSlider::UserMove(int pos)
         return;
     m_pos = pos;
     RedrawIfShown(true);
+    NotifyAccessibleValue(this);
     PostCommand();
 }
 

@@ -1,6 +1,7 @@
 #include "ui/KvUIManager.h"
 
 #include "common/KvProgramFolder.h"
+#include "ui/KvAccessible.h"
 #include "ui/KvButton.h"
 #include "ui/KvCheck.h"
 #include "ui/KvColorButton.h"
@@ -409,6 +410,7 @@ void CKvUIManager::SetFocusControl(CKvButton* control, int typeCode, bool showCu
     m_focusType = typeCode;
     control->SetFocus();
     RedrawControl(control);
+    NotifyAccessibleFocus(control);
 }
 
 void CKvUIManager::Compose()

@@ -55,16 +55,27 @@ class Session:
         return process
 
     def start_x(self, window_manager="openbox", size="1600x1000"):
-        read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp"],
-                                pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                start_new_session=True)
-        os.close(write)
-        self.processes.append(xvfb)
-        with os.fdopen(read) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            raise AssertionError("Xvfb did not start")
+        # A display number whose previous server is still exiting can lose its socket
+        # to it: such a server takes no clients and is started again.
+        for _ in range(3):
+            read, write = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten",
+                                     "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    start_new_session=True)
+            os.close(write)
+            self.processes.append(xvfb)
+            with os.fdopen(read) as pipe:
+                number = pipe.readline().strip()
+            if not number:
+                raise AssertionError("Xvfb did not start")
+            time.sleep(0.2)
+            if subprocess.run(["xdpyinfo", "-display", ":" + number], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            xvfb.terminate()
+            xvfb.wait()
+        else:
+            raise AssertionError("Xvfb takes no clients")
         self.display = ":" + number
         self.env["DISPLAY"] = self.display
         self.env["QT_QPA_PLATFORM"] = "xcb"

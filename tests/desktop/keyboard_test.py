@@ -35,7 +35,7 @@ def popup_below(x, pid, known, anchor_left, anchor_top, what):
 
 
 def main(program):
-    need("Xvfb", "openbox", "xdotool", "xprop", "ffmpeg", "ffprobe")
+    need("Xvfb", "openbox", "xdotool", "xprop", "xdpyinfo", "ffmpeg", "ffprobe")
     with Session() as session:
         session.start_x("openbox")
         x = XTool(session)

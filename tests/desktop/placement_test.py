@@ -9,7 +9,7 @@ from keyboard_test import MAIN, SETTINGS, popup_below
 
 
 def main(program):
-    need("Xvfb", "openbox", "xdotool", "xprop")
+    need("Xvfb", "openbox", "xdotool", "xprop", "xdpyinfo")
     with Session() as session:
         session.start_x("openbox")
         x = XTool(session)
