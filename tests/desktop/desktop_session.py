@@ -55,11 +55,12 @@ class Session:
         return process
 
     def start_x(self, window_manager="openbox", size="1600x1000"):
-        # A display number whose previous server is still exiting can lose its socket
-        # to it: such a server takes no clients and is started again.
+        # -noreset: without it the server starts afresh whenever its last client
+        # leaves (the probe below, a helper that only sets a property) and refuses
+        # whoever connects meanwhile. A server that takes no clients is started again.
         for _ in range(3):
             read, write = os.pipe()
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten",
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-noreset", "-nolisten",
                                      "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                     start_new_session=True)
             os.close(write)
@@ -80,7 +81,7 @@ class Session:
         self.env["DISPLAY"] = self.display
         self.env["QT_QPA_PLATFORM"] = "xcb"
         if window_manager:
-            self.start([window_manager])
+            self.start([window_manager], log=os.path.join(self.home, "window-manager.log"))
             # A window manager owns the screen once it has set its check window.
             wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in run("xprop", "-root", env=self.env, check=False),
                      what="the window manager")
@@ -117,6 +118,11 @@ class Session:
             subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.display, "-frames:v", "1",
                             shot], env=self.env, check=False)
             print("the screen at the failure: " + shot)
+            for name in ("window-manager.log", "velmora.log", "weston.log"):
+                path = os.path.join(self.home, name)
+                if os.path.exists(path):
+                    with open(path, errors="replace") as log:
+                        print("---- %s\n%s" % (name, log.read()[-3000:]))
         self.close()
         return False
 

@@ -21,13 +21,14 @@ ATSPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
 
 
 def start_xvfb():
-    """Starts Xvfb on a free display; returns (process, display). A server that a
-    display number's previous owner, still exiting, robbed of its socket takes no
-    clients: such a start is tried again."""
+    """Starts Xvfb on a free display; returns (process, display). -noreset: without
+    it the server starts afresh whenever its last client leaves (the accessibility
+    bus launcher only sets a property and goes) and refuses whoever connects
+    meanwhile. A server that takes no clients is started again."""
     for _ in range(3):
         read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-noreset", "-nolisten", "tcp"],
             pass_fds=(write_end,), stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
