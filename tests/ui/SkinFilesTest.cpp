@@ -122,7 +122,7 @@ TEST_P(SkinPictureTest, HasATwoXPictureOfTheSameShapesDrawnAtTwiceTheSize)
     EXPECT_NE(doubled, normal.scaled(doubled.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation))
         << qPrintable(path) << " is the 1x picture enlarged";
     // ... and the same geometry: the frames side by side in the same places.
-    EXPECT_LT(MeanAlphaDifference(normal, doubled), 6.0) << qPrintable(path);
+    EXPECT_LT(MeanAlphaDifference(normal, doubled), 2.5) << qPrintable(path);
 }
 
 class SkinStripTest : public SkinPictureTest
