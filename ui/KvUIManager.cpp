@@ -153,6 +153,9 @@ bool CKvUIManager::eventFilter(QObject* watched, QEvent* event)
         DiscardCachedPictures();
         Invalidate();
     }
+    // The skin's fonts follow the application font (FontFromEntry).
+    if (watched == m_window && event->type() == QEvent::ApplicationFontChange)
+        Invalidate();
     return QObject::eventFilter(watched, event);
 }
 

@@ -1,7 +1,8 @@
 // The skin on screens of more than one device pixel per logical pixel: the dialog
 // picture is composed at the screen's ratio, controls draw their 2x pictures into
 // their logical rectangles, a change drawn in place matches a full composition, and
-// the window shows the picture pixel for pixel.
+// the window shows the picture pixel for pixel. Also: the skin's fonts follow a
+// larger application font.
 //
 // Qt reads QT_SCALE_FACTOR once, when the application starts, so the checks at a
 // ratio run in a child process of this test program started with that factor.
@@ -177,4 +178,28 @@ TEST(HiDpi, ControlsDrawTheirTwoXPictureAndChangesInPlaceMatchTheFullPicture)
             return;
         }
     }
+}
+
+TEST(HiDpi, SkinFontsGrowWithALargerApplicationFontAndStayAsTheyAreOnAStandardDesktop)
+{
+    EnsureApplication();
+    const QFont saved = QApplication::font();
+    tagKvFontData entry;
+    entry.nSize = 12;
+    // What Qt gives without a desktop theme (9 pt here) is no reason to change.
+    EXPECT_EQ(FontFromEntry(entry).pixelSize(), 12) << "application font " << saved.pointSizeF() << " pt";
+
+    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
+    QFont standard = saved;
+    standard.setPointSizeF(kStandardFontPoints * 96.0 / dpi);
+    QApplication::setFont(standard);
+    EXPECT_EQ(FontFromEntry(entry).pixelSize(), 12) << "the standard size";
+
+    QFont larger = saved;
+    larger.setPointSizeF(kStandardFontPoints * 1.5 * 96.0 / dpi);
+    QApplication::setFont(larger);
+    EXPECT_EQ(FontFromEntry(entry).pixelSize(), 18);
+    entry.nSize = 15;
+    EXPECT_EQ(FontFromEntry(entry).pixelSize(), 23) << "15 x 1.5, rounded";
+    QApplication::setFont(saved);
 }
