@@ -1,11 +1,13 @@
 // The skin on screens of more than one device pixel per logical pixel: the dialog
 // picture is composed at the screen's ratio, controls draw their 2x pictures into
 // their logical rectangles, a change drawn in place matches a full composition, and
-// the window shows the picture pixel for pixel. Also: the skin's fonts follow a
-// larger application font.
+// the window shows the picture pixel for pixel, and a window moved to a denser
+// screen composes afresh at its ratio. Also: the skin's fonts follow a larger
+// application font.
 //
-// Qt reads QT_SCALE_FACTOR once, when the application starts, so the checks at a
-// ratio run in a child process of this test program started with that factor.
+// Qt reads QT_SCALE_FACTOR and the platform's screens once, when the application
+// starts, so those checks run in a child process of this test program started with
+// them.
 
 #include "UiTestSupport.h"
 
@@ -14,6 +16,9 @@
 #include "ui/KvUiTypes.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QScreen>
+#include <QWindow>
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
@@ -28,22 +33,23 @@ using namespace velmora::test;
 
 namespace {
 
-constexpr const char* kRatioVariable = "VELMORA_TEST_RATIO";
+constexpr const char* kChildVariable = "VELMORA_TEST_CHILD";
 
-// True in the child process started for ratio: the caller then runs its checks
-// there. In the test's own process it runs the current test again in a child at
-// that ratio, expects it to pass, and returns false.
-bool InChildAt(const char* ratio)
+// True in the child process started as name: the caller then runs its checks
+// there. In the test's own process it runs the current test again in a child with
+// the given environment variables (Qt reads them once, at start), expects it to
+// pass, and returns false.
+bool InChild(const QString& name, const std::vector<std::pair<QString, QString>>& variables)
 {
-    if (qEnvironmentVariableIsSet(kRatioVariable))
-        return qEnvironmentVariable(kRatioVariable) == QLatin1String(ratio);
+    if (qEnvironmentVariableIsSet(kChildVariable))
+        return qEnvironmentVariable(kChildVariable) == name;
     EnsureApplication();
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QLatin1String(ratio));
-    environment.insert(QString::fromLatin1(kRatioVariable), QLatin1String(ratio));
-    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const auto& [variable, value] : variables)
+        environment.insert(variable, value);
+    environment.insert(QString::fromLatin1(kChildVariable), name);
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
@@ -53,9 +59,14 @@ bool InChildAt(const char* ratio)
     const bool finished = child.waitForFinished(60000);
     const QString output = QString::fromLocal8Bit(child.readAll());
     EXPECT_TRUE(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
-        << "at ratio " << ratio << ":\n" << output.toStdString();
-    EXPECT_TRUE(output.contains(QLatin1String("[  PASSED  ] 1 test"))) << "at ratio " << ratio;
+        << qPrintable(name) << ":\n" << output.toStdString();
+    EXPECT_TRUE(output.contains(QLatin1String("[  PASSED  ] 1 test"))) << qPrintable(name);
     return false;
+}
+
+bool InChildAt(const char* ratio)
+{
+    return InChild(QStringLiteral("ratio ") + QLatin1String(ratio), {{QStringLiteral("QT_SCALE_FACTOR"), QLatin1String(ratio)}});
 }
 
 QImage Plain(QImage image)
@@ -178,6 +189,52 @@ TEST(HiDpi, ControlsDrawTheirTwoXPictureAndChangesInPlaceMatchTheFullPicture)
             return;
         }
     }
+}
+
+TEST(HiDpi, AWindowMovedToADenserScreenComposesItsPictureAfreshAtThatRatio)
+{
+    // Two screens side by side: a standard one and one of ratio 2 (the offscreen
+    // platform reads them from a file).
+    TempFolder folder("velmora-screens");
+    const QString screens = QString::fromStdString(folder.Path()) + QStringLiteral("screens.json");
+    QFile file(screens);
+    file.open(QIODevice::WriteOnly);
+    file.write(R"({"screens": [{"name": "standard", "x": 0, "y": 0, "width": 800, "height": 600, "dpr": 1},
+                             {"name": "dense", "x": 800, "y": 0, "width": 1600, "height": 1200, "dpr": 2}]})");
+    file.close();
+    if (!InChild(QStringLiteral("two screens"),
+                 {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screens}}))
+        return;
+
+    SkinFolder skin;
+    const std::vector<QColor> looks = {Qt::red, Qt::green, Qt::blue, Qt::yellow};
+    const QString strip = skin.SaveImage("skin/btn/strip.png", SkinFolder::Strip(20, 10, looks));
+    const QImage doubled = Checkered(QSize(40, 20), looks);
+    skin.SaveImage("skin/btn/strip@2x.png", doubled);
+    TestDialog dialog([&](CKvUIManager& manager) {
+        auto* button = new CKvButton;
+        button->LoadImage(strip);
+        button->Move(10, 40, 20, 10);
+        manager.AddControl(1, button, kTypeButton);
+    });
+    QScreen* standard = nullptr;
+    QScreen* dense = nullptr;
+    for (QScreen* screen : QGuiApplication::screens())
+        (screen->devicePixelRatio() > 1 ? dense : standard) = screen;
+    ASSERT_TRUE(standard && dense);
+    dialog.setScreen(standard);
+    ASSERT_TRUE(ShowActive(dialog));
+    CKvUIManager& manager = *dialog.Manager();
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(manager.Picture().devicePixelRatio(), 1.0);
+
+    dialog.windowHandle()->setScreen(dense);
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(dialog.devicePixelRatioF(), 2.0);
+    const QImage shown = Plain(dialog.grab().toImage());
+    EXPECT_DOUBLE_EQ(manager.Picture().devicePixelRatio(), 2.0);
+    EXPECT_EQ(manager.Picture().size(), QSize(800, 600));
+    EXPECT_EQ(shown.copy(20, 80, 40, 20), Plain(doubled.copy(0, 0, 40, 20))) << "the 2x picture, as the window shows it";
 }
 
 TEST(HiDpi, SkinFontsGrowWithALargerApplicationFontAndStayAsTheyAreOnAStandardDesktop)
