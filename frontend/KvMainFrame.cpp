@@ -1,5 +1,6 @@
 #include "frontend/KvMainFrame.h"
 
+#include "ui/KvSkinImage.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -26,9 +27,9 @@ void KvMainFrame::Draw(QPainter& painter, const QSize& size, const QString& titl
     band.setColorAt(1, ShiftColorRef(colors.clrDlgBK, 5));
     painter.fillRect(QRect(0, 0, w, captionHeight), band);
 
-    const QImage gold(emblem);
-    if (!gold.isNull())
-        painter.drawImage(QRect(2, 2, 26, 26), gold);
+    const KvSkinImage gold(emblem);
+    if (!gold.IsNull())
+        painter.drawImage(QRect(2, 2, 26, 26), gold.For(painter));
 
     if (!title.isEmpty()) {
         QFont font(QStringLiteral("Arial"));

@@ -1,6 +1,7 @@
 #include "frontend/KvWaitingDlg.h"
 
 #include "ui/KvCompositor.h"
+#include "ui/KvSkinImage.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -8,6 +9,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimerEvent>
+
+#include <cmath>
 
 using namespace velmora;
 
@@ -29,16 +32,15 @@ CKvWaitingDlg::~CKvWaitingDlg()
         killTimer(m_timer);
 }
 
-void CKvWaitingDlg::PrepareSpinner()
+namespace {
+
+// The picture's silhouette in the dialog edge colour, with the picture itself
+// faintly over it, so the spinner matches the colour scheme.
+QImage TintSpinner(const QImage& picture)
 {
-    // The picture's silhouette in the dialog edge colour, with the picture itself
-    // faintly over it, so the spinner matches the colour scheme.
-    const QImage loaded = QImage(CKvUIManager::ResolvePath(QStringLiteral("skin/flag/waiting.png")))
-                              .convertToFormat(QImage::Format_ARGB32);
-    if (loaded.isNull()) {
-        m_spinner = QImage();
-        return;
-    }
+    if (picture.isNull())
+        return QImage();
+    const QImage loaded = picture.convertToFormat(QImage::Format_ARGB32);
     const QColor edge = ColorFromRef(CKvUIManager::Colors().clrDlgEdge);
     QImage silhouette(loaded.size(), QImage::Format_ARGB32);
     QImage faint = loaded;
@@ -51,9 +53,29 @@ void CKvWaitingDlg::PrepareSpinner()
             light[x] = qRgba(qRed(source[x]), qGreen(source[x]), qBlue(source[x]), qAlpha(source[x]) / 3);
         }
     }
-    m_spinner = silhouette.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&m_spinner);
-    painter.drawImage(0, 0, faint);
+    QImage tinted = silhouette.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    faint.setDevicePixelRatio(1.0);
+    {
+        QPainter painter(&tinted);
+        painter.drawImage(0, 0, faint);
+    }
+    tinted.setDevicePixelRatio(picture.devicePixelRatio());
+    return tinted;
+}
+
+} // namespace
+
+void CKvWaitingDlg::PrepareSpinner()
+{
+    // Read as they are (not through KvSkinImage): the tint works on the
+    // unpremultiplied colours of the file.
+    const QString path = CKvUIManager::ResolvePath(QStringLiteral("skin/flag/waiting.png"));
+    m_spinner = TintSpinner(QImage(path));
+    QImage doubled(KvSkinImage::DoubledPath(path));
+    if (m_spinner.isNull() || doubled.size() != m_spinner.size() * 2)
+        doubled = QImage();
+    doubled.setDevicePixelRatio(2.0);
+    m_spinner2x = TintSpinner(doubled);
 }
 
 int CKvWaitingDlg::NextAngle(int angle)
@@ -98,7 +120,11 @@ void CKvWaitingDlg::timerEvent(QTimerEvent* event)
 
 QImage CKvWaitingDlg::Render() const
 {
-    QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
+    // Drawn at the screen's device pixel ratio, from the 2x spinner above 1.
+    const qreal ratio = devicePixelRatioF();
+    QImage picture(QSize(int(std::ceil(width() * ratio)), int(std::ceil(height() * ratio))),
+                   QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     const int w = width();
@@ -106,7 +132,7 @@ QImage CKvWaitingDlg::Render() const
     if (m_opaque) {
         // A small panel of the dialog colours: its background, an edge-coloured frame.
         const tagKvUiColors& colors = CKvUIManager::Colors();
-        painter.fillRect(picture.rect(), ColorFromRef(colors.clrDlgBK));
+        painter.fillRect(rect(), ColorFromRef(colors.clrDlgBK));
         painter.setPen(ColorFromRef(colors.clrDlgEdge));
         painter.drawRect(QRect(0, 0, w - 1, h - 1));
     }
@@ -116,7 +142,8 @@ QImage CKvWaitingDlg::Render() const
         painter.translate(w / 2.0, h / 2.0);
         painter.rotate(m_angle);
         painter.translate(-w / 2.0, -h / 2.0);
-        painter.drawImage(QRect(kMargin / 2, kMargin / 2, w - kMargin, h - kMargin), m_spinner);
+        const QImage& spinner = ratio > 1.0 && !m_spinner2x.isNull() ? m_spinner2x : m_spinner;
+        painter.drawImage(QRect(kMargin / 2, kMargin / 2, w - kMargin, h - kMargin), spinner);
         painter.resetTransform();
     }
     const QString title = windowTitle();

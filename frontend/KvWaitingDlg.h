@@ -47,6 +47,7 @@ private:
     void PrepareSpinner();
 
     QImage m_spinner;
+    QImage m_spinner2x; // for denser screens; null when the skin has none
     bool m_opaque = false;
     int m_angle = 0;
     int m_timer = 0;

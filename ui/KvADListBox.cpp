@@ -269,16 +269,22 @@ bool CKvADListBox::OnMouseMessage(int message, const QPoint& point)
     }
 }
 
-void CKvADListBox::DrawPageButton(QPainter& painter, const QRect& rect, const QImage& image, bool enabled, bool next)
+void CKvADListBox::DrawPageButton(QPainter& painter, const QRect& rect, const KvSkinImage& skin, bool enabled,
+                                  bool next)
 {
     const tagKvUiColors& colors = CKvUIManager::Colors();
-    if (!image.isNull()) {
-        // A strip of four frames when it is at least twice as wide as tall.
-        const bool strip = image.width() >= 2 * image.height();
-        const int frameWidth = strip ? image.width() / 4 : image.width();
-        const QRect source(strip && !enabled ? 3 * frameWidth : 0, 0, frameWidth, image.height());
-        const QRect target(rect.x() + (rect.width() - frameWidth) / 2, rect.y() + (rect.height() - image.height()) / 2,
-                           frameWidth, image.height());
+    if (!skin.IsNull()) {
+        // A strip of four frames when it is at least twice as wide as tall. The
+        // target in logical pixels (from the 1x picture), the source in the pixels
+        // of the picture drawn.
+        const QSize size = skin.Size();
+        const bool strip = size.width() >= 2 * size.height();
+        const int frameWidth = strip ? size.width() / 4 : size.width();
+        const QImage& image = skin.For(painter);
+        const int framePixels = strip ? image.width() / 4 : image.width();
+        const QRect source(strip && !enabled ? 3 * framePixels : 0, 0, framePixels, image.height());
+        const QRect target(rect.x() + (rect.width() - frameWidth) / 2, rect.y() + (rect.height() - size.height()) / 2,
+                           frameWidth, size.height());
         painter.drawImage(target, image, source);
         return;
     }
@@ -316,14 +322,15 @@ void CKvADListBox::DrawContent(QPainter& painter, const QRect& rect)
         const tagKvADListBoxItem& item = *m_items[size_t(index)];
         const QRect box = ItemRect(slot);
         const QRect picture(box.left(), box.top(), box.width(), std::max(0, box.height() - kTitleHeight));
-        const QImage& image = item.thumbnail.isNull() ? m_fallback : item.thumbnail;
+        const QImage& image = item.thumbnail.isNull() ? m_fallback.For(painter) : item.thumbnail;
+        const QSize imageSize = item.thumbnail.isNull() ? m_fallback.Size() : item.thumbnail.size();
         QPainterPath clip;
         clip.addRoundedRect(QRectF(picture), 4, 4);
         painter.save();
         painter.setClipPath(clip, Qt::IntersectClip);
         if (!image.isNull()) {
             // Fill the frame, cropping the picture rather than distorting it.
-            const QSize scaled = image.size().scaled(picture.size(), Qt::KeepAspectRatioByExpanding);
+            const QSize scaled = imageSize.scaled(picture.size(), Qt::KeepAspectRatioByExpanding);
             const QRect target(picture.center().x() - scaled.width() / 2 + 1,
                                picture.center().y() - scaled.height() / 2 + 1, scaled.width(), scaled.height());
             painter.drawImage(target, image);
@@ -333,11 +340,11 @@ void CKvADListBox::DrawContent(QPainter& painter, const QRect& rect)
         if (index == m_hot)
             painter.fillRect(picture, QColor(255, 255, 255, 28));
         painter.restore();
-        if (!m_playMark.isNull()) {
-            const QSize mark = m_playMark.size().boundedTo(picture.size());
+        if (!m_playMark.IsNull()) {
+            const QSize mark = m_playMark.Size().boundedTo(picture.size());
             painter.drawImage(QRect(picture.center().x() - mark.width() / 2 + 1,
                                     picture.center().y() - mark.height() / 2 + 1, mark.width(), mark.height()),
-                              m_playMark);
+                              m_playMark.For(painter));
         }
         painter.setPen(index == m_hot ? ShiftColorRef(colors.clrDlgEdge, 60) : ColorFromRef(colors.clrDlgEdge));
         painter.setBrush(Qt::NoBrush);

@@ -3,6 +3,8 @@
 #include "ui/KvImageTipWnd.h"
 #include "ui/KvWindow.h"
 
+#include "ui/KvSkinImage.h"
+
 #include <QImage>
 #include <QPointer>
 #include <QString>
@@ -73,7 +75,7 @@ public:
 
 private:
     void ShowImageTip(int index);
-    void DrawPageButton(QPainter& painter, const QRect& rect, const QImage& image, bool enabled, bool next);
+    void DrawPageButton(QPainter& painter, const QRect& rect, const velmora::KvSkinImage& image, bool enabled, bool next);
 
     std::vector<std::unique_ptr<tagKvADListBoxItem>> m_items;
     int m_page = 0;
@@ -81,9 +83,9 @@ private:
     int m_hot = -1;
     int m_pressed = -1;
     int m_clicked = -1;
-    QImage m_fallback;
-    QImage m_prevImage;
-    QImage m_nextImage;
-    QImage m_playMark;
+    velmora::KvSkinImage m_fallback;
+    velmora::KvSkinImage m_prevImage;
+    velmora::KvSkinImage m_nextImage;
+    velmora::KvSkinImage m_playMark;
     QPointer<CKvImageTipWnd> m_imageTip;
 };

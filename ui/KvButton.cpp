@@ -1,6 +1,7 @@
 #include "ui/KvButton.h"
 
 #include "ui/KvAccessible.h"
+#include "ui/KvSkinImage.h"
 #include "ui/KvToolTipWnd.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
@@ -11,6 +12,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
+
+#include <cmath>
 
 using namespace velmora;
 
@@ -29,14 +32,16 @@ bool CKvButton::Contains(const QPoint& point) const
 
 bool CKvButton::LoadImage(const QString& path)
 {
-    QImage image(path);
-    m_image = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const KvSkinImage image(path);
+    m_image = image.Normal();
+    m_image2x = image.Doubled();
     return !m_image.isNull();
 }
 
 void CKvButton::SetImage(const QImage& image)
 {
-    m_image = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    m_image = KvSkinImage(image).Normal();
+    m_image2x = QImage();
 }
 
 void CKvButton::Draw(QPainter* painter)
@@ -62,19 +67,26 @@ void CKvButton::Draw(QPainter* painter)
     QPainter self(&picture);
     self.setClipRect(Rect());
     self.setCompositionMode(QPainter::CompositionMode_Source);
-    self.drawImage(Rect().topLeft(), m_cachedBackground);
+    // The copy is in device pixels: put it back where it came from, pixel for
+    // pixel (a fractional ratio widens it to the pixels the control touches).
+    self.drawImage(QPointF(m_cachedOrigin) / m_cachedBackground.devicePixelRatio(), m_cachedBackground);
     self.setCompositionMode(QPainter::CompositionMode_SourceOver);
     DrawBody(self);
     self.end();
     if (m_parent)
-        m_parent->update(Rect());
+        m_parent->update(m_manager->Ratio() == std::floor(m_manager->Ratio()) ? Rect() : Rect().adjusted(-1, -1, 1, 1));
 }
 
 void CKvButton::CacheBackground()
 {
     m_cachedBackground = QImage();
-    if (m_manager && !m_manager->Picture().isNull())
-        m_cachedBackground = m_manager->Picture().copy(Rect());
+    if (!m_manager || m_manager->Picture().isNull())
+        return;
+    const QImage& picture = m_manager->Picture();
+    const QRect pixels = m_manager->DeviceRect(Rect());
+    m_cachedBackground = picture.copy(pixels);
+    m_cachedBackground.setDevicePixelRatio(picture.devicePixelRatio());
+    m_cachedOrigin = pixels.topLeft();
 }
 
 void CKvButton::DrawBody(QPainter& painter)
@@ -90,12 +102,16 @@ void CKvButton::DrawImage(QPainter& painter, const QRect& rect)
 {
     if (m_image.isNull())
         return;
+    // The 2x picture on denser devices; it draws into the same logical rectangle.
+    const qreal ratio = KvSkinImage::RatioOf(painter);
+    const QImage& image = ratio > 1.0 && !m_image2x.isNull() ? m_image2x : m_image;
+    const qreal scale = image.devicePixelRatio();
     const int frames = m_frameCount;
     if (frames == 2) {
-        const int half = m_image.width() / 2;
-        const QRect source(m_enabled ? 0 : half, 0, half, m_image.height());
+        const int half = image.width() / 2;
+        const QRect source(m_enabled ? 0 : half, 0, half, image.height());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect, m_image, source);
+        painter.drawImage(rect, image, source);
         return;
     }
     if (frames <= 1) {
@@ -103,20 +119,25 @@ void CKvButton::DrawImage(QPainter& painter, const QRect& rect)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         if (!m_enabled)
             painter.setOpacity(0.5);
-        painter.drawImage(rect, m_image);
+        painter.drawImage(rect, image);
         painter.restore();
         return;
     }
     // Frames side by side: normal, hover, pressed, disabled. Each is shown at
     // its own size, centred, or from the top left edge when it does not fit.
-    const int frameWidth = m_image.width() / frames;
-    const int frameHeight = m_image.height();
+    // Sizes in logical pixels; the source rectangle in the picture's own.
+    const int framePixels = image.width() / frames;
+    const int frameWidth = qRound(framePixels / scale);
+    const int frameHeight = qRound(image.height() / scale);
     const int index = std::min(m_enabled ? m_look : 3, frames - 1);
     const int x = frameWidth <= rect.width() ? rect.x() + (rect.width() - frameWidth) / 2 : rect.x();
     const int y = frameHeight <= rect.height() ? rect.y() + (rect.height() - frameHeight) / 2 : rect.y();
     painter.save();
     painter.setClipRect(rect, Qt::IntersectClip);
-    painter.drawImage(QPoint(x, y), m_image, QRect(index * frameWidth, 0, frameWidth, frameHeight));
+    // Between the picture's ratio and the device's (2x at 1.5) it is resampled.
+    if (!qFuzzyCompare(scale, ratio))
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QPoint(x, y), image, QRect(index * framePixels, 0, framePixels, image.height()));
     painter.restore();
 }
 

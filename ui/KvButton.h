@@ -62,10 +62,13 @@ public:
     virtual void Activate();
 
     // Image of frameCount frames side by side (1, 2 or 4); a missing file leaves
-    // the control without an image. Returns whether the picture was read.
+    // the control without an image. Returns whether the picture was read. The
+    // "@2x" picture beside the file, when there is one, is read too and drawn on
+    // devices of a device pixel ratio above 1.
     bool LoadImage(const QString& path);
     void SetImage(const QImage& image);
     const QImage& Image() const { return m_image; }
+    const QImage& DoubledImage() const { return m_image2x; }
     void SetFrameCount(int frames) { m_frameCount = frames; }
     int FrameCount() const { return m_frameCount; }
 
@@ -134,7 +137,11 @@ protected:
     bool m_enabled = true;
     int m_alignment = AlignCenter;
     QImage m_image;
+    QImage m_image2x; // devicePixelRatio 2; null when the skin has none
+    // The dialog picture's pixels behind the control, at the picture's device
+    // pixel ratio, and where they were taken (in device pixels).
     QImage m_cachedBackground;
+    QPoint m_cachedOrigin;
     int m_x = 0;
     int m_y = 0;
     int m_width = 0;

@@ -51,10 +51,10 @@ void CKvComboBoxWnd::Popup(const QPoint& globalPos, const QSize& size)
 
 void CKvComboBoxWnd::paintEvent(QPaintEvent* event)
 {
-    if (m_manager->IsStale() || m_manager->Picture().size() != size())
+    if (m_manager->NeedsCompose())
         m_manager->Compose();
     QPainter painter(this);
-    painter.drawImage(event->rect(), m_manager->Picture(), event->rect());
+    m_manager->Blit(painter, event->rect());
 }
 
 void CKvComboBoxWnd::resizeEvent(QResizeEvent* event)

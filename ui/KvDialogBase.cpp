@@ -309,10 +309,10 @@ void CKvDialogBase::FollowResize(const QPoint& global)
 
 void CKvDialogBase::paintEvent(QPaintEvent* event)
 {
-    if (m_manager->IsStale() || m_manager->Picture().size() != size())
+    if (m_manager->NeedsCompose())
         m_manager->Compose();
     QPainter painter(this);
-    painter.drawImage(event->rect(), m_manager->Picture(), event->rect());
+    m_manager->Blit(painter, event->rect());
 }
 
 void CKvDialogBase::resizeEvent(QResizeEvent* event)

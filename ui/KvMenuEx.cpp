@@ -72,9 +72,10 @@ bool CKvMenuEx::AddItem(int id, const QString& text, const QString& imagePath)
     action->setData(id);
     if (!imagePath.isEmpty()) {
         action->setProperty(kImageProperty, imagePath);
-        const QPixmap picture(ImagePath(imagePath));
-        if (!picture.isNull())
-            action->setIcon(QIcon(picture));
+        const QString file = ImagePath(imagePath);
+        // An icon made from the file takes its "@2x" companion for denser screens.
+        if (!QPixmap(file).isNull())
+            action->setIcon(QIcon(file));
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "ui/KvToolTipWnd.h"
 
+#include "ui/KvSkinImage.h"
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
@@ -50,10 +51,10 @@ void CKvToolTipWnd::paintEvent(QPaintEvent*)
 {
     const tagKvUiColors& colors = CKvUIManager::Colors();
     QPainter painter(this);
-    const QImage& background = CKvUIManager::ToolTipBackground();
-    if (!background.isNull()) {
+    const KvSkinImage& background = CKvUIManager::ToolTipBackground();
+    if (!background.IsNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect(), background);
+        painter.drawImage(rect(), background.For(painter));
     } else {
         painter.fillRect(rect(), ColorFromRef(colors.clrCtrlBK));
         painter.setPen(ColorFromRef(colors.clrDlgEdge));

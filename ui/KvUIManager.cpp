@@ -24,6 +24,8 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <cmath>
+
 using namespace velmora;
 
 namespace {
@@ -34,7 +36,7 @@ struct SharedSkin
     tagKvUiColors colors;
     std::vector<tagKvFontData> fonts;
     int toolTipFontId = 0;
-    QImage toolTipBackground;
+    KvSkinImage toolTipBackground;
     QString resourceFolder;
     int managers = 0;
 };
@@ -123,15 +125,46 @@ CKvUIManager::~CKvUIManager()
     m_controls.clear();
     if (--Shared().managers == 0) {
         Shared().fonts.clear();
-        Shared().toolTipBackground = QImage();
+        Shared().toolTipBackground = KvSkinImage();
     }
+}
+
+void CKvUIManager::SetWindow(QWidget* window)
+{
+    if (m_window == window)
+        return;
+    if (m_window)
+        m_window->removeEventFilter(this);
+    m_window = window;
+    if (m_window)
+        m_window->installEventFilter(this);
+}
+
+bool CKvUIManager::eventFilter(QObject* watched, QEvent* event)
+{
+    // On a move between screens of different density the picture is composed
+    // afresh at the new ratio (the paint event would notice too; this also
+    // repaints a window that Qt would otherwise only scale).
+    bool screenChange = event->type() == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    screenChange = screenChange || event->type() == QEvent::DevicePixelRatioChange;
+#endif
+    if (watched == m_window && screenChange && !m_picture.isNull()
+        && !qFuzzyCompare(m_picture.devicePixelRatio(), Ratio())) {
+        DiscardCachedPictures();
+        Invalidate();
+    }
+    // The skin's fonts follow the application font (FontFromEntry).
+    if (watched == m_window && event->type() == QEvent::ApplicationFontChange)
+        Invalidate();
+    return QObject::eventFilter(watched, event);
 }
 
 int CKvUIManager::LoadSkin(QWidget* window, const QString& fileName)
 {
     if (!window)
         return 0;
-    m_window = window;
+    SetWindow(window);
     LoadDescription(fileName);
     return 1;
 }
@@ -148,13 +181,13 @@ void CKvUIManager::LoadDescription(const QString& fileName)
         if (name == "background") {
             // Only the first description counts, even when its picture is unreadable.
             if (!backgroundSeen)
-                m_background = QImage(ResolvePath(FromUtf8(element.text)));
+                m_background = KvSkinImage(ResolvePath(FromUtf8(element.text)));
             backgroundSeen = true;
             continue;
         }
         if (name == "tooltipbackground") {
             Shared().toolTipFontId = element.Int("fontid", Shared().toolTipFontId);
-            Shared().toolTipBackground = QImage(ResolvePath(FromUtf8(element.text)));
+            Shared().toolTipBackground = KvSkinImage(ResolvePath(FromUtf8(element.text)));
             continue;
         }
         if (name == "font") {
@@ -420,17 +453,21 @@ void CKvUIManager::Compose()
     const QSize size = m_window->size();
     if (size.isEmpty())
         return;
-    if (m_picture.size() != size)
-        m_picture = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    m_picture.setDevicePixelRatio(1.0);
+    const qreal ratio = Ratio();
+    const QSize pixels(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio)));
+    if (m_picture.size() != pixels)
+        m_picture = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    m_picture.setDevicePixelRatio(ratio);
+    m_pictureSize = size;
+    const QRect area(QPoint(0, 0), size);
 
     QPainter painter(&m_picture);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(m_picture.rect(), ColorFromRef(Colors().clrDlgBK));
+    painter.fillRect(area, ColorFromRef(Colors().clrDlgBK));
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (!m_background.isNull()) {
+    if (!m_background.IsNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(m_picture.rect(), m_background);
+        painter.drawImage(area, m_background.For(ratio));
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     }
     emit drawFrame(painter);
@@ -442,6 +479,36 @@ void CKvUIManager::Compose()
         painter.restore();
     }
     m_stale = false;
+}
+
+qreal CKvUIManager::Ratio() const
+{
+    return m_window ? m_window->devicePixelRatioF() : 1.0;
+}
+
+bool CKvUIManager::NeedsCompose() const
+{
+    if (m_stale || m_picture.isNull() || !m_window)
+        return true;
+    return m_pictureSize != m_window->size() || !qFuzzyCompare(m_picture.devicePixelRatio(), Ratio());
+}
+
+QRect CKvUIManager::DeviceRect(const QRect& logical) const
+{
+    const qreal ratio = m_picture.isNull() ? Ratio() : m_picture.devicePixelRatio();
+    if (ratio == 1.0)
+        return logical;
+    return QRectF(QPointF(logical.topLeft()) * ratio, QSizeF(logical.size()) * ratio).toAlignedRect();
+}
+
+void CKvUIManager::Blit(QPainter& painter, const QRect& area) const
+{
+    if (m_picture.isNull())
+        return;
+    const qreal ratio = m_picture.devicePixelRatio();
+    const QRect source = DeviceRect(area);
+    const QRectF target(QPointF(source.topLeft()) / ratio, QSizeF(source.size()) / ratio);
+    painter.drawImage(target, m_picture, QRectF(source));
 }
 
 void CKvUIManager::Paint()
@@ -468,7 +535,7 @@ void CKvUIManager::RedrawControl(CKvButton* control)
 {
     if (!control || !m_window)
         return;
-    if (m_stale || m_picture.size() != m_window->size()) {
+    if (NeedsCompose()) {
         Invalidate();
         return;
     }
@@ -520,7 +587,7 @@ int CKvUIManager::ToolTipFontId()
     return Shared().toolTipFontId;
 }
 
-const QImage& CKvUIManager::ToolTipBackground()
+const KvSkinImage& CKvUIManager::ToolTipBackground()
 {
     return Shared().toolTipBackground;
 }

@@ -6,6 +6,7 @@
 // into one off-screen picture that the dialog blits in its paintEvent.
 
 #include "project/KvUiColors.h"
+#include "ui/KvSkinImage.h"
 #include "ui/KvUiTypes.h"
 
 #include <QImage>
@@ -64,19 +65,34 @@ public:
     // Composes the whole client area and asks the window to show it.
     void Paint();
     // Composes the picture without asking for a repaint (the paint event uses it).
+    // The picture has the window's size times its device pixel ratio, marked with
+    // that ratio, so everything drawn into it in logical pixels is sharp.
     void Compose();
     // Marks the picture out of date; the next paint composes it afresh.
     void Invalidate();
     bool IsStale() const { return m_stale; }
+    // True when the picture no longer fits the window: out of date, or of another
+    // size or device pixel ratio (the window was resized or moved to another screen).
+    bool NeedsCompose() const;
+    // Draws the part of the picture under area (logical pixels of the window)
+    // onto a painter of the window, widened to whole device pixels.
+    void Blit(QPainter& painter, const QRect& area) const;
+    // The device pixels of the picture under a logical rectangle, widened to
+    // whole pixels (at ratio 1 the rectangle itself).
+    QRect DeviceRect(const QRect& logical) const;
+    // The device pixel ratio the picture is composed at: the window's.
+    qreal Ratio() const;
     // Every control drops the copy of the dialog picture it keeps behind itself.
     virtual void DiscardCachedPictures();
 
     QWidget* Window() const { return m_window; }
-    void SetWindow(QWidget* window) { m_window = window; }
+    // The window whose client area the picture is; the manager watches it for
+    // moves to a screen of another device pixel ratio.
+    void SetWindow(QWidget* window);
     const QImage& Picture() const { return m_picture; }
     QImage& Picture() { return m_picture; }
-    bool HasBackground() const { return !m_background.isNull(); }
-    const QImage& Background() const { return m_background; }
+    bool HasBackground() const { return !m_background.IsNull(); }
+    const QImage& Background() const { return m_background.Normal(); }
     int ControlCount() const { return static_cast<int>(m_controls.size()); }
     CKvButton* ControlAt(int index) const;
     int TypeAt(int index) const;
@@ -103,7 +119,7 @@ public:
     static const std::vector<tagKvFontData>& Fonts();
     static void AddFont(const tagKvFontData& font);
     static int ToolTipFontId();
-    static const QImage& ToolTipBackground();
+    static const velmora::KvSkinImage& ToolTipBackground();
     // Folder that relative skin paths are joined to, ending in "/". Defaults to
     // the folder of the running executable.
     static QString ResourceFolder();
@@ -117,6 +133,9 @@ signals:
     void notification(int message, CKvButton* control, qint64 param);
     // The dialog adds its own drawing above the background (its frame).
     void drawFrame(QPainter& painter);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Entry
@@ -132,8 +151,9 @@ private:
     void LoadDescription(const QString& fileName);
 
     QWidget* m_window = nullptr;
-    QImage m_background;
+    velmora::KvSkinImage m_background;
     QImage m_picture;
+    QSize m_pictureSize; // logical
     std::vector<Entry> m_controls;
     CKvButton* m_focus = nullptr;
     int m_focusType = -1;

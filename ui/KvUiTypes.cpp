@@ -1,8 +1,12 @@
 #include "ui/KvUiTypes.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 
 namespace velmora {
 
@@ -72,10 +76,30 @@ QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide)
     return reader.read();
 }
 
+double SkinFontScale()
+{
+    if (!qGuiApp)
+        return 1.0;
+    const QFont font = QGuiApplication::font();
+    // The application font's height in logical pixels, as Qt draws it on screen.
+    double pixels = font.pixelSize();
+    if (pixels <= 0) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+        if (QCoreApplication::testAttribute(Qt::AA_Use96Dpi))
+            dpi = 96.0;
+        pixels = font.pointSizeF() * dpi / 72.0;
+    }
+    const double ratio = pixels / (kStandardFontPoints * 96.0 / 72.0);
+    // A hair above 1 is the arithmetic of a standard desktop, not a larger font.
+    return ratio > 1.0 + 1e-6 ? ratio : 1.0;
+}
+
 QFont FontFromEntry(const tagKvFontData& entry)
 {
     QFont font(entry.szName.isEmpty() ? QStringLiteral("Arial") : entry.szName);
-    font.setPixelSize(std::max(1, entry.nSize));
+    const double scale = SkinFontScale();
+    font.setPixelSize(std::max(1, scale == 1.0 ? entry.nSize : int(std::lround(entry.nSize * scale))));
     font.setBold(entry.bBold != 0);
     font.setItalic(entry.bItalic != 0);
     font.setUnderline(entry.bUnderline != 0);

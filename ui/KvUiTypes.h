@@ -103,7 +103,14 @@ uint32_t DangerColorRef();
 QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide = 4096);
 
 // The face, pixel size, weight, slant and underline of a font table entry; an
-// entry without a face name uses Arial.
+// entry without a face name uses Arial. The pixel size is scaled by SkinFontScale.
 QFont FontFromEntry(const tagKvFontData& entry);
+
+// The skin's font sizes are those of a standard desktop, whose application font is
+// kStandardFontPoints at 96 dpi (the largest default of the common desktops; Qt's
+// own fallback is 9 pt). When the application font is larger (a larger system font,
+// a higher font dpi), the skin's fonts grow by the same ratio; never below 1.
+constexpr double kStandardFontPoints = 11.0;
+double SkinFontScale();
 
 } // namespace velmora

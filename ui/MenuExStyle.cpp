@@ -250,7 +250,9 @@ void MenuExStyle::DrawMenuItem(const QStyleOptionMenuItem& item, QPainter& paint
     const QRect columnRect(rect.left(), rect.top(), column, rect.height());
 
     if (!item.icon.isNull()) {
-        const QPixmap pixmap = item.icon.pixmap(QSize(16, 16), enabled ? QIcon::Normal : QIcon::Disabled);
+        // At the menu's own device pixel ratio (its screen's, not the primary one's).
+        const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+        const QPixmap pixmap = item.icon.pixmap(QSize(16, 16), ratio, enabled ? QIcon::Normal : QIcon::Disabled);
         const QSize shown = pixmap.deviceIndependentSize().toSize().boundedTo(QSize(16, 16));
         const QRect target(QPoint(columnRect.left() + (column - shown.width()) / 2,
                                   columnRect.top() + (columnRect.height() - shown.height()) / 2),

@@ -14,6 +14,9 @@
 //   screen-x11.png      under an X server only (xvfb-run): the whole screen with the
 //                       spinner and an open menu, as the server really shows them
 //
+// QT_SCALE_FACTOR=2 (or 1.5) draws every window for a screen of that device pixel
+// ratio: the pictures are that many times larger and show the 2x skin.
+//
 // It runs the real front end in a copy of the built program folder, with an engine
 // that never ends, so the busy window stays busy while it is drawn; the source files
 // are made with the ffmpeg tools.
@@ -75,7 +78,9 @@ QImage Grab(QWidget& window)
 QImage OnScreen(QWidget& window)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QImage picture(screen.size(), QImage::Format_ARGB32_Premultiplied);
+    const qreal ratio = window.devicePixelRatioF();
+    QImage picture(QSizeF(QSizeF(screen.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
     picture.fill(QColor(70, 80, 95));
     QPainter painter(&picture);
     painter.drawImage(window.geometry().topLeft() - screen.topLeft(), Grab(window));
@@ -201,9 +206,10 @@ int main(int argc, char* argv[])
         const QImage refused = WhileDragging(*window, files);
         window->OnRender();
         QImage both(welcome.width(), welcome.height() + refused.height(), QImage::Format_ARGB32_Premultiplied);
+        both.setDevicePixelRatio(welcome.devicePixelRatio());
         QPainter stack(&both);
         stack.drawImage(0, 0, welcome);
-        stack.drawImage(0, welcome.height(), refused);
+        stack.drawImage(QPointF(0, welcome.deviceIndependentSize().height()), refused);
         stack.end();
         ok &= Save(both, output, "main-drop.png");
         lumo.DestroyMainWindow();

@@ -360,7 +360,10 @@ QImage GalleryDialog::MenuPicture()
     press(sub, Qt::Key_Down);
     QApplication::processEvents();
 
-    QImage picture(m_menuArea.size(), QImage::Format_ARGB32_Premultiplied);
+    // At the dialog's device pixel ratio, so that the menus' own pictures keep theirs.
+    const qreal ratio = devicePixelRatioF();
+    QImage picture(m_menuArea.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     const int reach = CKvMenuExShadow::kReach;

@@ -4,6 +4,7 @@
 //
 // The program folder is where skin/ is read from; by default the source tree's,
 // so the gallery shows the committed skin without a build of the program folder.
+// QT_SCALE_FACTOR=2 draws it for a screen of device pixel ratio 2 (the 2x skin).
 
 #include "GalleryDialog.h"
 
@@ -59,22 +60,26 @@ std::vector<QImage> PreviewBarFaces(const QString& folder)
 // The gallery with the bar's faces below it.
 QImage WithPreviewBar(const QImage& gallery, const std::vector<QImage>& faces)
 {
+    // Laid out in logical pixels, at the pictures' device pixel ratio.
     constexpr int kGap = 10;
-    int width = gallery.width();
-    int height = gallery.height();
+    const qreal ratio = gallery.devicePixelRatio();
+    const auto logical = [](const QImage& image) { return image.deviceIndependentSize().toSize(); };
+    int width = logical(gallery).width();
+    int height = logical(gallery).height();
     for (const QImage& face : faces) {
-        width = std::max(width, face.width());
-        height += kGap + face.height();
+        width = std::max(width, logical(face).width());
+        height += kGap + logical(face).height();
     }
-    QImage picture(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage picture(QSize(width, height) * ratio, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
     picture.fill(QColor(24, 26, 30));
     QPainter painter(&picture);
     painter.drawImage(0, 0, gallery);
-    int y = gallery.height();
+    int y = logical(gallery).height();
     for (const QImage& face : faces) {
         y += kGap;
         painter.drawImage(0, y, face);
-        y += face.height();
+        y += logical(face).height();
     }
     return picture;
 }

@@ -88,7 +88,7 @@ case "$MODE" in
 staging)
     stage_install
     PROGRAM=$ROOT/usr/lib/velmora/
-    for f in velmora kvengine skin/mainwnd.xml; do
+    for f in velmora kvengine skin/mainwnd.xml skin/btn/main-convert@2x.png; do
         [ -e "$PROGRAM$f" ] || fail "not installed: lib/velmora/$f"
     done
     [ "$(readlink "$ROOT/usr/bin/velmora")" = "../lib/velmora/velmora" ] || fail "bin/velmora is not the launcher link"
@@ -178,6 +178,8 @@ package)
         fail "desktop entry lacks media types"
     file "$ROOT/usr/share/icons/hicolor/48x48/apps/velmora.png" | grep -q "48 x 48" || fail "icon is not 48x48"
     [ -s "$ROOT/usr/share/icons/hicolor/scalable/apps/velmora.svg" ] || fail "no scalable icon"
+    file "$ROOT/usr/share/icons/hicolor/48x48@2/apps/velmora.png" | grep -q "96 x 96" || fail "2x icon is not 96x96"
+    file "$ROOT/usr/lib/velmora/skin/btn/main-convert@2x.png" | grep -q "1008 x 80" || fail "the 2x skin is not packaged"
 
     mkdir -p "$WORK/state" "$WORK/out"
     XDG_STATE_HOME=$WORK/state "$WORK/bin/velmora_installed_job" "$ROOT/usr/lib/velmora" \

@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <cmath>
+
 namespace {
 
 const QString kSkinRoot = QStringLiteral(VELMORA_SOURCE_DIR);
@@ -88,6 +90,39 @@ TEST_P(SkinPictureTest, HasItsControlsSizeAndTransparentCorners)
     // The dialog draws beneath every picture, so none paints its corners.
     EXPECT_EQ(qAlpha(strip.pixel(0, 0)), 0) << picture.path;
     EXPECT_EQ(qAlpha(strip.pixel(picture.frameWidth - 1, picture.height - 1)), 0) << picture.path;
+}
+
+// The mean difference of alpha between the 1x picture and the 2x one averaged
+// over each 2 x 2 block: small when both draw the same shapes in the same places.
+double MeanAlphaDifference(const QImage& normal, const QImage& doubled)
+{
+    double sum = 0;
+    for (int y = 0; y < normal.height(); ++y) {
+        for (int x = 0; x < normal.width(); ++x) {
+            const int block = qAlpha(doubled.pixel(2 * x, 2 * y)) + qAlpha(doubled.pixel(2 * x + 1, 2 * y))
+                              + qAlpha(doubled.pixel(2 * x, 2 * y + 1)) + qAlpha(doubled.pixel(2 * x + 1, 2 * y + 1));
+            sum += std::abs(block / 4.0 - qAlpha(normal.pixel(x, y)));
+        }
+    }
+    return sum / (normal.width() * normal.height());
+}
+
+TEST_P(SkinPictureTest, HasATwoXPictureOfTheSameShapesDrawnAtTwiceTheSize)
+{
+    const SkinPicture& picture = GetParam();
+    const QImage normal = Load(picture.path);
+    QString path = QString::fromLatin1(picture.path);
+    path.insert(path.size() - 4, QStringLiteral("@2x"));
+    const QImage doubled = QImage(kSkinRoot + path).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(normal.isNull()) << picture.path;
+    ASSERT_FALSE(doubled.isNull()) << qPrintable(path);
+    ASSERT_EQ(doubled.size(), normal.size() * 2) << qPrintable(path);
+    EXPECT_EQ(qAlpha(doubled.pixel(0, 0)), 0) << qPrintable(path);
+    // Drawn afresh, not the 1x picture enlarged ...
+    EXPECT_NE(doubled, normal.scaled(doubled.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation))
+        << qPrintable(path) << " is the 1x picture enlarged";
+    // ... and the same geometry: the frames side by side in the same places.
+    EXPECT_LT(MeanAlphaDifference(normal, doubled), 2.5) << qPrintable(path);
 }
 
 class SkinStripTest : public SkinPictureTest

@@ -215,17 +215,27 @@ Look SkinArtist::LookFor(FrameState state) const
     return look;
 }
 
-QImage SkinArtist::Render(const SkinImage& image) const
+QString DoubledPath(const QString& path)
+{
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? path + QStringLiteral("@2x") : path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
+}
+
+QImage SkinArtist::Render(const SkinImage& image, int scale) const
 {
     static const FrameState strip[] = {FrameState::Normal, FrameState::Hover, FrameState::Pressed,
                                        FrameState::Disabled};
-    QImage result(image.frameSize.width() * image.frames, image.frameSize.height(),
+    // Every drawing works in logical pixels; the device pixel ratio of the
+    // pictures turns that into scale pixels per logical one.
+    QImage result(image.frameSize.width() * image.frames * scale, image.frameSize.height() * scale,
                   QImage::Format_ARGB32_Premultiplied);
+    result.setDevicePixelRatio(scale);
     result.fill(Qt::transparent);
     QPainter out(&result);
     for (int i = 0; i < image.frames; ++i) {
         const FrameState state = image.frames == 4 ? strip[i] : FrameState::Normal;
-        QImage frame(image.frameSize, QImage::Format_ARGB32_Premultiplied);
+        QImage frame(image.frameSize * scale, QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(scale);
         frame.fill(Qt::transparent);
         {
             QPainter painter(&frame);
@@ -237,6 +247,7 @@ QImage SkinArtist::Render(const SkinImage& image) const
         out.drawImage(i * image.frameSize.width(), 0, frame);
     }
     out.end();
+    result.setDevicePixelRatio(1.0);
     return result.convertToFormat(QImage::Format_ARGB32);
 }
 

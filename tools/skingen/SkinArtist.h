@@ -43,6 +43,9 @@ struct Look
     qreal dy = 0;   // pressed frames sit one pixel lower
 };
 
+// "btn/add.png" -> "btn/add@2x.png": where the 2x picture of an image goes.
+QString DoubledPath(const QString& path);
+
 struct SkinImage
 {
     QString path;    // relative to the skin folder, e.g. "btn/add.png"
@@ -57,8 +60,10 @@ public:
     explicit SkinArtist(const Palette& palette = Palette());
 
     const std::vector<SkinImage>& Images() const { return m_images; }
-    // The whole picture of an image: all its frames side by side.
-    QImage Render(const SkinImage& image) const;
+    // The whole picture of an image: all its frames side by side, drawn at scale
+    // device pixels per logical pixel (2 for the "@2x" picture of denser screens:
+    // the same geometry drawn at twice the size, not the 1x picture enlarged).
+    QImage Render(const SkinImage& image, int scale = 1) const;
     Look LookFor(FrameState state) const;
     const Palette& Colors() const { return m_palette; }
 

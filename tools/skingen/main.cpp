@@ -1,4 +1,6 @@
-// velmora_skingen: draws every image of Velmora's skin into a skin folder.
+// velmora_skingen: draws every image of Velmora's skin into a skin folder, each
+// twice: "name.png" for standard screens and "name@2x.png", drawn at twice the
+// size, for screens of a device pixel ratio above 1.
 //
 //   velmora_skingen <skin folder> [--sheet <contact sheet.png>] [--zoom <n>] [--only <text>]
 //
@@ -51,10 +53,15 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
             return 1;
         }
+        const QString doubled = DoubledPath(target);
+        if (!artist.Render(image, 2).save(doubled, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(doubled));
+            return 1;
+        }
         if (only.isEmpty() || image.path.contains(only))
             drawn.emplace_back(image.path, picture);
     }
-    std::printf("%zu images written to %s\n", artist.Images().size(), qPrintable(skinFolder));
+    std::printf("%zu images (and their @2x pictures) written to %s\n", artist.Images().size(), qPrintable(skinFolder));
 
     if (!sheetPath.isEmpty()) {
         const Palette& colors = artist.Colors();
