@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -100,7 +101,10 @@ QString WithoutMnemonic(const QString& text)
 
 // A windowless control: its role, name, state and place; a press action for those a
 // click works; a value for sliders, progress bars and combo boxes.
-class ControlInterface : public QAccessibleInterface, public QAccessibleActionInterface, public QAccessibleValueInterface
+class ControlInterface : public QAccessibleInterface,
+                         public QAccessibleActionInterface,
+                         public QAccessibleValueInterface,
+                         public QAccessibleTextInterface
 {
 public:
     explicit ControlInterface(CKvButton* control) : m_control(control) {}
@@ -200,7 +204,37 @@ public:
         if (type == QAccessible::ValueInterface
             && (dynamic_cast<CKvSlider*>(m_control) || dynamic_cast<CKvProgress*>(m_control)))
             return static_cast<QAccessibleValueInterface*>(this);
+        // A combo box's choice is words, which AT-SPI carries only as text: a screen
+        // reader reads it there ("Format, combo box, MP3").
+        if (type == QAccessible::TextInterface && dynamic_cast<CKvComboBox*>(m_control))
+            return static_cast<QAccessibleTextInterface*>(this);
         return nullptr;
+    }
+
+    // QAccessibleTextInterface: the combo box's shown choice, read only.
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override
+    {
+        const QString shown = ValueText();
+        start = std::clamp(start, 0, int(shown.size()));
+        end = end < 0 ? int(shown.size()) : std::clamp(end, start, int(shown.size()));
+        return shown.mid(start, end - start);
+    }
+    int characterCount() const override { return int(ValueText().size()); }
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return QString();
     }
 
     // QAccessibleActionInterface

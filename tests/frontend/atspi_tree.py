@@ -221,6 +221,11 @@ def main(argv):
                   if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY
                   for target in [relation.getTarget(i) for i in range(relation.getNTargets())]]
         check(labels == ["Format"], "the Format combo box is labelled by its label (%r)" % labels)
+        try:
+            shown = fmt.queryText().getText(0, -1)
+        except NotImplementedError:
+            shown = None
+        check(shown == "WMA", "the Format combo box reads its choice (%r)" % shown)
     finally:
         # The program first, the display it draws on last.
         for process in reversed(processes):
