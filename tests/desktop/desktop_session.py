@@ -34,6 +34,31 @@ def run(*args, env=None, check=True):
                           stderr=subprocess.PIPE, text=True).stdout
 
 
+def start_xvfb(size="1280x1024"):
+    """Starts Xvfb on a free display; returns (process, display).
+
+    -noreset: without it the server starts afresh whenever its last client leaves (the
+    probe below, a helper that only sets a property and goes) and refuses whoever
+    connects meanwhile. A server that takes no clients is started again."""
+    for _ in range(3):
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-noreset", "-nolisten",
+                                 "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise AssertionError("Xvfb did not start")
+        time.sleep(0.2)
+        if subprocess.run(["xdpyinfo", "-display", ":" + number], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            return xvfb, ":" + number
+        xvfb.terminate()
+        xvfb.wait()
+    raise AssertionError("Xvfb takes no clients")
+
+
 class Session:
     """Processes started here end with the session, whatever the test did."""
 
@@ -55,29 +80,8 @@ class Session:
         return process
 
     def start_x(self, window_manager="openbox", size="1600x1000"):
-        # -noreset: without it the server starts afresh whenever its last client
-        # leaves (the probe below, a helper that only sets a property) and refuses
-        # whoever connects meanwhile. A server that takes no clients is started again.
-        for _ in range(3):
-            read, write = os.pipe()
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-noreset", "-nolisten",
-                                     "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                    start_new_session=True)
-            os.close(write)
-            self.processes.append(xvfb)
-            with os.fdopen(read) as pipe:
-                number = pipe.readline().strip()
-            if not number:
-                raise AssertionError("Xvfb did not start")
-            time.sleep(0.2)
-            if subprocess.run(["xdpyinfo", "-display", ":" + number], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            xvfb.terminate()
-            xvfb.wait()
-        else:
-            raise AssertionError("Xvfb takes no clients")
-        self.display = ":" + number
+        xvfb, self.display = start_xvfb(size)
+        self.processes.append(xvfb)
         self.env["DISPLAY"] = self.display
         self.env["QT_QPA_PLATFORM"] = "xcb"
         if window_manager:

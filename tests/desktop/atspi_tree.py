@@ -16,32 +16,10 @@ import sys
 import tempfile
 import time
 
+from desktop_session import start_xvfb
+
 ATSPI_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 ATSPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
-
-
-def start_xvfb():
-    """Starts Xvfb on a free display; returns (process, display). -noreset: without
-    it the server starts afresh whenever its last client leaves (the accessibility
-    bus launcher only sets a property and goes) and refuses whoever connects
-    meanwhile. A server that takes no clients is started again."""
-    for _ in range(3):
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-noreset", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        time.sleep(0.2)
-        if subprocess.run(["xdpyinfo", "-display", ":" + number], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0:
-            return xvfb, ":" + number
-        xvfb.terminate()
-        xvfb.wait()
-    raise RuntimeError("Xvfb takes no clients")
 
 
 def wait_for(what, probe, seconds=30.0):
@@ -128,7 +106,7 @@ def main(argv):
         return condition
 
     try:
-        xvfb, display = start_xvfb()
+        xvfb, display = start_xvfb("1280x1024")
         processes.append(xvfb)
         os.environ["DISPLAY"] = display
         processes.append(subprocess.Popen([ATSPI_LAUNCHER, "--launch-immediately"], stderr=subprocess.DEVNULL))
