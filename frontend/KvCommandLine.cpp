@@ -333,10 +333,18 @@ int KvCommandLine::Run(const QStringList& args)
     state.LoadH264();
     InstallStopSignals();
 
-    const QStringList files = CollectMediaFiles(options.paths);
+    QStringList leftOut;
+    const QStringList files = CollectMediaFiles(options.paths, &leftOut);
     if (files.isEmpty()) {
-        PrintText(stderr, QStringLiteral("velmora: no media files to convert.\n"));
-        return kExitDone;
+        // Nothing was done, which a script must not take for success.
+        QString why = QStringLiteral("the folders given hold no files");
+        if (!leftOut.isEmpty())
+            why = QStringLiteral("the folders given hold %1 file%2, none of a media type (such as %3)")
+                      .arg(leftOut.size())
+                      .arg(leftOut.size() == 1 ? "" : "s")
+                      .arg(QFileInfo(leftOut.front()).fileName());
+        PrintText(stderr, QStringLiteral("velmora: no media files to convert: %1.\n").arg(why));
+        return kExitFailed;
     }
     const int jobs = options.jobs > 0 ? options.jobs : KvFrontEndState::DefaultParallelConversions();
     std::string slotError;

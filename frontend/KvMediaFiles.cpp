@@ -21,8 +21,10 @@ namespace {
 const char* const kMediaExtensions[] = {
     "avi", "ogg", "ogm", "wmv", "asf", "dic", "mpg", "mpeg", "qt", "mov", "m1v", "m2v", "ts", "mts",
     "m2ts", "mp4", "3gp", "3g2", "flv", "rv", "rm", "rmvb", "mkv", "pmp", "nut", "dsm", "roq", "divx",
-    "f4v", "m4v", "vob", "dat", "wav", "ogg", "wma", "mpa", "mp2", "mp3", "m4a", "ac3", "au", "aif",
-    "aiff", "snd", "aac", "amr"};
+    "f4v", "m4v", "vob", "dat", "wav", "wma", "mpa", "mp2", "mp3", "m4a", "ac3", "au", "aif",
+    "aiff", "snd", "aac", "amr",
+    // What libraries of music and talk are kept in today (FFmpeg reads them all).
+    "flac", "opus", "oga", "webm", "weba", "mka", "m4b", "caf", "wv", "ape", "tta", "dsf", "dff", "mpc", "spx"};
 
 bool NameBefore(const QString& a, const QString& b)
 {

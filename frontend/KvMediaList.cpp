@@ -158,7 +158,9 @@ QString KvMediaList::FileFilter()
     QStringList patterns;
     for (const char* extension : MediaFileExtensions())
         patterns << QStringLiteral("*.") + QLatin1String(extension);
-    return QStringLiteral("Media Files (") + patterns.join(u' ') + u')';
+    // Anything else may be chosen too; what FFmpeg cannot read is then left out
+    // with its reason.
+    return QStringLiteral("Media Files (") + patterns.join(u' ') + QStringLiteral(");;All Files (*)");
 }
 
 KvMediaList::KvMediaList(CKvListCtrl* list, std::string programFolder)

@@ -5,6 +5,7 @@
 #include "common/KvEngineSlot.h"
 #include "common/KvProgramFolder.h"
 #include "frontend/KvCommandLine.h"
+#include "frontend/KvMediaFiles.h"
 #include "support/TempFolder.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -165,6 +167,39 @@ TEST(CommandLine, ConvertsEveryFileInRowOrderTwoAtATimeWithoutADisplay)
     // The slots went back: no job folder, no job block is left.
     EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 1)));
     EXPECT_FALSE(fs::exists(JobFolder(VELMORA_PROGRAM_DIR, 2)));
+}
+
+// A library kept in today's formats is found by a folder walk and by a drop; a folder
+// with nothing to convert ends with status 1 and says why.
+TEST(CommandLine, AFolderOfTodaysFormatsConvertsAndOneWithNothingToConvertFails)
+{
+    TempFolder sources("velmora-today");
+    TempFolder target("velmora-out");
+    const std::string tone = "-f lavfi -i sine=frequency=440:duration=1 ";
+    ASSERT_TRUE(fetest::MakeMedia(tone + "-c:a flac", sources.Path() + "a.flac"));
+    ASSERT_TRUE(fetest::MakeMedia(tone + "-c:a libopus", sources.Path() + "b.opus"));
+    ASSERT_TRUE(fetest::MakeMedia(tone + "-c:a libopus -f webm", sources.Path() + "c.webm"));
+    ASSERT_TRUE(fetest::MakeMedia(tone + "-c:a aac -f ipod", sources.Path() + "d.m4b"));
+
+    const KvDroppedFiles dropped = CollectDroppedFiles({QUrl::fromLocalFile(QString::fromStdString(sources.Path()))});
+    EXPECT_EQ(dropped.files.size(), 4) << dropped.files.join(u' ').toStdString();
+    EXPECT_TRUE(dropped.skipped.empty());
+
+    const Result run = Render({"--render", QString::fromStdString(target.Path()), "--format", "mp3", "--bitrate", "64",
+                               QString::fromStdString(sources.Path())});
+    ASSERT_EQ(run.code, 0) << run.out.toStdString() << run.err.toStdString();
+    const QString out = QString::fromStdString(target.Path());
+    for (const char* name : {"(output001)a.mp3", "(output002)b.mp3", "(output003)c.mp3", "(output004)d.mp3"}) {
+        EXPECT_TRUE(Lines(run.out).contains("Finish " + out + name)) << name << "\n" << run.out.toStdString();
+        EXPECT_NEAR(Duration(target.Path() + name), 1.0, 0.1) << name;
+    }
+
+    TempFolder notes("velmora-notes");
+    WriteFileBytes(notes.Path() + "readme.txt", "words");
+    const Result nothing = Render({"--render", QString::fromStdString(target.Path()), QString::fromStdString(notes.Path())});
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_EQ(nothing.err, "velmora: no media files to convert: the folders given hold 1 file, none of a media type "
+                           "(such as readme.txt).\n");
 }
 
 // Files that cannot be rows and rows the engine converts, in one run: every row says

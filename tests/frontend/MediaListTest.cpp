@@ -128,8 +128,10 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
 
     const QString filter = KvMediaList::FileFilter();
     EXPECT_TRUE(filter.startsWith(QLatin1String("Media Files (*.avi *.ogg")));
-    for (const char* pattern : {"*.wmv", "*.asf", "*.mkv", "*.mp3", "*.amr)"})
+    for (const char* pattern : {"*.wmv", "*.asf", "*.mkv", "*.mp3", "*.amr", "*.flac", "*.opus", "*.m4b", "*.spx)"})
         EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
+    EXPECT_TRUE(filter.endsWith(QLatin1String(";;All Files (*)")));
+    EXPECT_EQ(filter.count(QLatin1String("*.ogg ")), 1) << "each pattern once";
 }
 
 TEST(MediaList, AddFillsEveryColumnAndReportsTheSkippedFilesInOneMessage)
