@@ -307,6 +307,13 @@ bool CKvMainDlg::OnShortcut(const QKeyEvent& event)
     const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
     const int key = event.key();
     const bool listFocused = Manager()->FocusControl() == m_list && m_list;
+    // The focused list opens its row menu itself; elsewhere the window does.
+    const bool rowMenuKey = (modifiers == Qt::NoModifier && key == Qt::Key_Menu)
+                            || (modifiers == Qt::ShiftModifier && key == Qt::Key_F10);
+    if (rowMenuKey && !listFocused && m_list && m_list->GetSelectedRow() >= 0) {
+        OpenRowMenuAtRow(m_list->GetSelectedRow());
+        return true;
+    }
     if (modifiers == Qt::ControlModifier) {
         switch (key) {
         case Qt::Key_O: ForwardCommand(kIdAdd); return true;
@@ -333,19 +340,8 @@ bool CKvMainDlg::OnShortcut(const QKeyEvent& event)
                 return true;
             }
             return false;
-        case Qt::Key_Menu:
-            if (!listFocused && m_list && m_list->GetSelectedRow() >= 0) {
-                OpenRowMenuAtRow(m_list->GetSelectedRow());
-                return true;
-            }
-            return false;
         default: return false;
         }
-    }
-    if (modifiers == Qt::ShiftModifier && key == Qt::Key_F10 && !listFocused && m_list
-        && m_list->GetSelectedRow() >= 0) {
-        OpenRowMenuAtRow(m_list->GetSelectedRow());
-        return true;
     }
     return false;
 }

@@ -36,12 +36,6 @@ bool IsListed(int typeCode)
     return typeCode >= 0 && typeCode <= kTypeLast && typeCode != kTypeListOnly && typeCode != kTypeToolTip;
 }
 
-bool IsFocusKind(int typeCode)
-{
-    return typeCode != kTypeStatic && typeCode != kTypeHListBox && typeCode != kTypeEmbeddedEdit
-           && typeCode != kTypeListOnly && typeCode != kTypeToolTip;
-}
-
 // A control's rectangle on the screen.
 QRect ScreenRect(const CKvButton* control, const QRect& clientRect)
 {
@@ -84,19 +78,6 @@ void ActivateLater(CKvButton* control)
             }
         },
         Qt::QueuedConnection);
-}
-
-// Text without the "&" that marks a mnemonic ("&&" stands for one "&").
-QString WithoutMnemonic(const QString& text)
-{
-    QString plain;
-    plain.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size())
-            ++i;
-        plain += text[i];
-    }
-    return plain;
 }
 
 // A windowless control: its role, name, state and place; a press action for those a
@@ -175,7 +156,7 @@ public:
         const CKvButton* c = m_control;
         s.invisible = !c->IsVisible();
         s.disabled = !c->IsEnabled();
-        s.focusable = IsFocusKind(c->TypeCode()) && !dynamic_cast<const CKvStatic*>(c);
+        s.focusable = CKvUIManager::IsTabStopKind(c->TypeCode()) && !dynamic_cast<const CKvStatic*>(c);
         s.focused = c->HasFocus();
         if (auto* check = dynamic_cast<const CKvCheck*>(c)) {
             s.checkable = true;
@@ -302,7 +283,7 @@ protected:
         if (dynamic_cast<const CKvComboBox*>(c))
             return {showMenuAction(), setFocusAction()};
         if (dynamic_cast<const CKvSlider*>(c) || dynamic_cast<const CKvWindow*>(c))
-            return IsFocusKind(c->TypeCode()) ? QStringList{setFocusAction()} : QStringList{};
+            return CKvUIManager::IsTabStopKind(c->TypeCode()) ? QStringList{setFocusAction()} : QStringList{};
         if (dynamic_cast<const CKvMenuButton*>(c))
             return {showMenuAction()};
         return {pressAction()};
@@ -357,7 +338,7 @@ public:
             return QString();
         if (t == QAccessible::Name) {
             if (m_row < 0)
-                return WithoutMnemonic(m_list->Column(m_column)->szHeader);
+                return VisibleText(m_list->Column(m_column)->szHeader);
             return m_list->AccessibleCellText(m_column, m_row);
         }
         return QString();
@@ -543,7 +524,7 @@ public:
     QString columnDescription(int column) const override
     {
         const std::vector<int> shown = Shown();
-        return column >= 0 && column < int(shown.size()) ? WithoutMnemonic(m_list->Column(shown[size_t(column)])->szHeader)
+        return column >= 0 && column < int(shown.size()) ? VisibleText(m_list->Column(shown[size_t(column)])->szHeader)
                                                           : QString();
     }
     QString rowDescription(int) const override { return QString(); }
@@ -695,13 +676,13 @@ QString AccessibleNameOf(const CKvButton* control)
     if (!control->AccessibleName().isEmpty())
         return control->AccessibleName();
     if (const CKvButton* label = control->AccessibleLabel()) {
-        const QString caption = WithoutMnemonic(label->GetCaption()).trimmed();
+        const QString caption = VisibleText(label->GetCaption()).trimmed();
         if (!caption.isEmpty())
             return caption;
     }
     // An edit field's or a combo box's caption is its value, never its name.
     if (!dynamic_cast<const CKvEdit*>(control) && !dynamic_cast<const CKvProgress*>(control)) {
-        const QString caption = WithoutMnemonic(control->GetCaption()).trimmed();
+        const QString caption = VisibleText(control->GetCaption()).trimmed();
         if (!caption.isEmpty())
             return caption;
     }
@@ -856,7 +837,7 @@ int CKvAccessibleWindow::indexOfChild(const QAccessibleInterface* child) const
 
 QAccessibleInterface* CKvAccessibleWindow::childAt(int x, int y) const
 {
-    // The last drawn is on top.
+    // From the last: real child widgets, listed after the controls, lie above them.
     const std::vector<QAccessibleInterface*> children = Children();
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         if ((*it)->rect().contains(x, y))

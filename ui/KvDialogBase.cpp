@@ -255,19 +255,18 @@ Qt::Edges CKvDialogBase::ResizeEdgesAt(const QPoint& point) const
     Qt::Edges edges;
     if (!CanResizeNow() || !rect().contains(point))
         return edges;
-    // Corners take a larger band, so they are easy to catch.
+    const int x = point.x(), y = point.y(), w = width(), h = height();
+    const bool onLeft = x < kResizeBorder, onRight = x >= w - kResizeBorder;
+    const bool onTop = y < kResizeBorder, onBottom = y >= h - kResizeBorder;
+    // A corner takes a longer stretch of each edge, so it is easy to catch.
     const int corner = kResizeBorder * 3;
-    const bool nearLeft = point.x() < corner, nearRight = point.x() >= width() - corner;
-    const bool nearTop = point.y() < corner, nearBottom = point.y() >= height() - corner;
-    if (point.x() < kResizeBorder || (nearLeft && (point.y() < kResizeBorder || point.y() >= height() - kResizeBorder)))
+    if (onLeft || ((onTop || onBottom) && x < corner))
         edges |= Qt::LeftEdge;
-    if (point.x() >= width() - kResizeBorder
-        || (nearRight && (point.y() < kResizeBorder || point.y() >= height() - kResizeBorder)))
+    if (onRight || ((onTop || onBottom) && x >= w - corner))
         edges |= Qt::RightEdge;
-    if (point.y() < kResizeBorder || (nearTop && (point.x() < kResizeBorder || point.x() >= width() - kResizeBorder)))
+    if (onTop || ((onLeft || onRight) && y < corner))
         edges |= Qt::TopEdge;
-    if (point.y() >= height() - kResizeBorder
-        || (nearBottom && (point.x() < kResizeBorder || point.x() >= width() - kResizeBorder)))
+    if (onBottom || ((onLeft || onRight) && y >= h - corner))
         edges |= Qt::BottomEdge;
     return edges;
 }

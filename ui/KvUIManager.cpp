@@ -374,6 +374,12 @@ void CKvUIManager::FocusPrevious()
     MoveFocus(-1);
 }
 
+bool CKvUIManager::IsTabStopKind(int typeCode)
+{
+    return typeCode >= 0 && typeCode <= kTypeLast && typeCode != kTypeListOnly && typeCode != kTypeStatic
+           && typeCode != kTypeToolTip && CanTakeFocus(typeCode);
+}
+
 void CKvUIManager::SetTabOrder(const std::vector<CKvButton*>& order)
 {
     m_tabOrder = order;
@@ -418,9 +424,7 @@ void CKvUIManager::MoveFocus(int direction)
         const int index = sequence[size_t(((start + direction * step) % count + count) % count)];
         const Entry& entry = m_controls[size_t(index)];
         CKvButton* control = entry.control.get();
-        if (entry.typeCode > kTypeLast || entry.typeCode == kTypeListOnly || entry.typeCode == kTypeStatic
-            || entry.typeCode == kTypeToolTip || !CanTakeFocus(entry.typeCode) || !control->IsVisible()
-            || !control->IsEnabled())
+        if (!IsTabStopKind(entry.typeCode) || !control->IsVisible() || !control->IsEnabled())
             continue;
         SetFocusControl(control, entry.typeCode, true);
         return;

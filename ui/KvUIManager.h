@@ -54,6 +54,9 @@ public:
     // showCue: the control shows that it has the focus (as after TAB), such as the
     // default button of a message or the list a window opens with.
     void SetFocusControl(CKvButton* control, int typeCode, bool showCue = false);
+    // Whether TAB stops at controls registered under typeCode (labels, tool tips and
+    // the kinds that never hold the focus it passes over).
+    static bool IsTabStopKind(int typeCode);
     // The order TAB walks: these controls first, then the others as registered.
     void SetTabOrder(const std::vector<CKvButton*>& order);
     std::vector<int> TabSequence() const;

@@ -76,6 +76,20 @@ QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide)
     return reader.read();
 }
 
+QString VisibleText(const QString& text)
+{
+    QString visible;
+    visible.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        else if (text[i] == u'&')
+            continue;
+        visible += text[i];
+    }
+    return visible;
+}
+
 double SkinFontScale()
 {
     if (!qGuiApp)

@@ -102,6 +102,9 @@ uint32_t DangerColorRef();
 // when it cannot be read or its header gives a side over maxSide (a picture bomb).
 QImage LoadPictureWithin(const QString& path, const QSize& fit, int maxSide = 4096);
 
+// A caption as it shows: "&" marks a mnemonic and disappears, "&&" is a literal "&".
+QString VisibleText(const QString& text);
+
 // The face, pixel size, weight, slant and underline of a font table entry; an
 // entry without a face name uses Arial. The pixel size is scaled by SkinFontScale.
 QFont FontFromEntry(const tagKvFontData& entry);

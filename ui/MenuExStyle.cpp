@@ -41,21 +41,6 @@ ItemText SplitText(const QString& text)
     return parts;
 }
 
-// The text as it shows: "&" marks a mnemonic and disappears, "&&" is a literal "&".
-QString VisibleText(const QString& text)
-{
-    QString visible;
-    visible.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size())
-            ++i;
-        else if (text[i] == u'&')
-            continue;
-        visible += text[i];
-    }
-    return visible;
-}
-
 const tagKvUiColors& Scheme()
 {
     return CKvUIManager::Colors();

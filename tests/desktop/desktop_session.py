@@ -182,10 +182,6 @@ class XTool:
                               env=self.env, check=True, stdout=subprocess.PIPE).stdout
         return data
 
-    def screenshot(self, path):
-        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.display, "-frames:v", "1",
-                        path], env=self.env, check=False)
-
 
 def make_tone(path, seconds):
     run("ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
