@@ -251,10 +251,12 @@ std::wstring KvOutputNamePattern::FileName(const KvOutputNameValues& values, int
 
 std::wstring KvOutputNamePattern::ChooseFileName(const KvOutputNameValues& values, std::wstring_view extension,
                                                  int& counter,
-                                                 const std::function<bool(const std::wstring& name)>& taken) const
+                                                 const std::function<bool(const std::wstring& name)>& taken,
+                                                 bool keepNumber) const
 {
-    ++counter;
-    const bool numbered = UsesNumber();
+    if (!keepNumber)
+        ++counter;
+    const bool numbered = UsesNumber() && !keepNumber;
     int copy = 1;
     std::wstring name = FileName(values, counter, copy, extension);
     for (int attempt = 1; attempt < kMaxAttempts && taken(name); ++attempt) {
@@ -265,6 +267,15 @@ std::wstring KvOutputNamePattern::ChooseFileName(const KvOutputNameValues& value
         name = FileName(values, counter, copy, extension);
     }
     return name;
+}
+
+std::wstring KvOutputNamePattern::CleanFolderName(std::wstring_view name)
+{
+    std::wstring clean = CleanValue(name, false);
+    if (clean.empty() || clean == L"." || clean == L"..")
+        clean = std::wstring(1, kReplacement);
+    CutToBytes(clean, kKvMaxNameBytes);
+    return clean;
 }
 
 std::wstring KvOutputNamePattern::SourceName(std::wstring_view sourcePath)

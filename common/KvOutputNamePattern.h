@@ -74,9 +74,17 @@ public:
     // pattern with {n}, again while the name is taken; a pattern without {n} tries the
     // copies 2, 3 ... instead. Gives up (and returns the last name tried) only after
     // kMaxAttempts names, where taken answers yes to everything.
+    // With keepNumber, counter is the output's own number and stays: a taken name gets
+    // the copies 2, 3 ... (an output whose number was fixed beforehand, the same
+    // whichever run converts it).
     static constexpr int kMaxAttempts = 100000;
     std::wstring ChooseFileName(const KvOutputNameValues& values, std::wstring_view extension, int& counter,
-                                const std::function<bool(const std::wstring& name)>& taken) const;
+                                const std::function<bool(const std::wstring& name)>& taken,
+                                bool keepNumber = false) const;
+
+    // A folder's name as the target may hold it: control characters become "_" as in
+    // file names; an empty name, "." and ".." become "_".
+    static std::wstring CleanFolderName(std::wstring_view name);
 
     // The source's file name without its folder and its last extension.
     static std::wstring SourceName(std::wstring_view sourcePath);

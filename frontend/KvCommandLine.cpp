@@ -5,6 +5,7 @@
 #include "common/KvProgramFolder.h"
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
+#include "frontend/KvBatchSources.h"
 #include "frontend/KvEngineSlotLease.h"
 #include "frontend/KvFrontEndState.h"
 #include "frontend/KvJobWmProfile.h"
@@ -16,7 +17,11 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 namespace velmora {
@@ -141,6 +147,8 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     const QCommandLineOption render(QStringLiteral("render"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption noVerify(QStringLiteral("no-verify"));
+    const QCommandLineOption keepTree(QStringLiteral("keep-tree")), skipExisting(QStringLiteral("skip-existing")),
+        nul(QStringLiteral("null")), json(QStringLiteral("json"));
     QStringList valuedNames;
     const auto valued = [&valuedNames](const char* name) {
         valuedNames << QString::fromLatin1(name);
@@ -149,8 +157,9 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     const QCommandLineOption format = valued("format"), bitrate = valued("bitrate"), rate = valued("rate"),
                              channels = valued("channels"), start = valued("start"), end = valued("end"),
                              jobs = valued("jobs"), name = valued("name"), quality = valued("quality"),
-                             bits = valued("bits");
-    parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits});
+                             bits = valued("bits"), filesFrom = valued("files-from"), shard = valued("shard");
+    parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits,
+                       keepTree, skipExisting, nul, json, filesFrom, shard});
 
     const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
     if (parser.isSet(help)) {
@@ -162,6 +171,19 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         return false;
     }
     options.verify = !parser.isSet(noVerify);
+    options.keepTree = parser.isSet(keepTree);
+    options.skipExisting = parser.isSet(skipExisting);
+    options.nulSeparated = parser.isSet(nul);
+    options.json = parser.isSet(json);
+    options.filesFrom = parser.value(filesFrom);
+    if (options.nulSeparated && !parser.isSet(filesFrom)) {
+        error = QStringLiteral("--null goes with --files-from");
+        return false;
+    }
+    if (parser.isSet(filesFrom) && options.filesFrom.isEmpty()) {
+        error = QStringLiteral("--files-from takes a file, or - for standard input");
+        return false;
+    }
 
     // Each value is checked in the words of its option; given twice, the last counts.
     const auto check = [&](const QCommandLineOption& option, auto&& read, const QString& refusal) {
@@ -221,7 +243,15 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                          && options.jobs <= KvFrontEndState::kMaxParallelConversions;
                  },
                  QStringLiteral("--jobs takes a number from 1 to %1, not \"%2\"")
-                     .arg(KvFrontEndState::kMaxParallelConversions));
+                     .arg(KvFrontEndState::kMaxParallelConversions))
+        && check(shard,
+                 [&](const QString& value) {
+                     const QStringList parts = value.split(u'/');
+                     return parts.size() == 2 && ParseCount(parts[0], options.shard)
+                         && ParseCount(parts[1], options.shardCount) && options.shardCount >= 1
+                         && options.shard < options.shardCount;
+                 },
+                 QStringLiteral("--shard takes K/N, this machine's share K of N (0 to N-1), such as 0/4, not \"%1\""));
     if (!valid)
         return false;
     if (parser.isSet(name)) {
@@ -252,7 +282,7 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         return false;
     }
     options.folder = QDir::cleanPath(folder.absoluteFilePath());
-    if (positional.isEmpty()) {
+    if (positional.isEmpty() && options.filesFrom.isEmpty()) {
         error = QStringLiteral("no FILE to convert given");
         return false;
     }
@@ -294,12 +324,30 @@ QString KvCommandLine::HelpText()
         "                     are braces. A taken name gets the next number, or, without\n"
         "                     {n}, \" (2)\", \" (3)\" ... before the extension\n"
         "  --no-verify        do not play each output back before it gets its name\n"
+        "  --keep-tree        write a file found in a folder given (or named by a\n"
+        "                     relative path) under the same sub-folders of FOLDER\n"
+        "  --skip-existing    skip a file whose output an earlier run made from the same\n"
+        "                     source (path, size, time) with the same settings and that\n"
+        "                     is still there (\"Skip OUTPUT\"); what it needs is kept in\n"
+        "                     FOLDER/.velmora-manifest.jsonl\n"
+        "  --files-from LIST  convert the files LIST names, one a line (- reads them from\n"
+        "                     standard input), besides any FILE given\n"
+        "  --null             LIST separates its names by NUL bytes (find -print0)\n"
+        "  --shard K/N        convert only share K (0 to N-1) of N of the files: a file\n"
+        "                     belongs to one share by a hash of its path under the\n"
+        "                     folder given, the same on every machine, so N runs into\n"
+        "                     one FOLDER convert each file once; {n} is then the\n"
+        "                     file's place among all the files, whichever run takes it\n"
+        "  --json             one JSON object per file on standard output (source,\n"
+        "                     output, state, reason, seconds, speed); the other lines\n"
+        "                     go to standard error\n"
         "  --help             print this text and end\n"
         "A combination the format cannot carry is refused with the values it can.\n"
         "A file whose sound ends before its header says is converted as far as it goes\n"
         "and reported as \"Short OUTPUT: reason\".\n"
-        "Exit status: 0 every file converted whole, 1 a file failed or was short,\n"
-        "2 a usage error, 130 interrupted (the files being written are removed).\n")
+        "Exit status: 0 every file converted whole (or skipped), 1 a file failed or was\n"
+        "short, or nothing was found to convert, 2 a usage error, 130 interrupted (the\n"
+        "files being written are removed).\n")
         .arg(KvFrontEndState::DefaultParallelConversions());
 }
 
@@ -333,10 +381,19 @@ int KvCommandLine::Run(const QStringList& args)
     state.LoadH264();
     InstallStopSignals();
 
-    QStringList leftOut;
-    const QStringList files = CollectMediaFiles(options.paths, &leftOut);
-    if (files.isEmpty()) {
+    QStringList paths = options.paths;
+    if (!options.filesFrom.isEmpty()) {
+        QFile list;
+        const bool opened = options.filesFrom == QLatin1String("-") ? list.open(stdin, QIODevice::ReadOnly)
+                                                                    : (list.setFileName(options.filesFrom), list.open(QIODevice::ReadOnly));
+        QString listError = list.errorString();
+        if (!opened || !ReadPathList(list, options.nulSeparated, paths, listError))
+            return UsageError(QStringLiteral("the list %1 cannot be read: %2").arg(options.filesFrom, listError));
+    }
+    KvBatchSources sources = CollectBatchFiles(paths);
+    if (sources.files.empty()) {
         // Nothing was done, which a script must not take for success.
+        const QStringList& leftOut = sources.leftOut;
         QString why = QStringLiteral("the folders given hold no files");
         if (!leftOut.isEmpty())
             why = QStringLiteral("the folders given hold %1 file%2, none of a media type (such as %3)")
@@ -345,6 +402,21 @@ int KvCommandLine::Run(const QStringList& args)
                       .arg(QFileInfo(leftOut.front()).fileName());
         PrintText(stderr, QStringLiteral("velmora: no media files to convert: %1.\n").arg(why));
         return kExitFailed;
+    }
+    std::vector<KvBatchFile> files = std::move(sources.files);
+    if (options.shardCount > 0) {
+        // Numbered among all the files, so a name does not depend on the share.
+        NumberInKeyOrder(files);
+        const size_t all = files.size();
+        files = TakeShard(files, options.shard, options.shardCount);
+        if (files.empty()) {
+            // One share of a small batch may hold nothing: not a failure of the batch.
+            PrintText(stderr, QStringLiteral("velmora: share %1/%2 holds none of the %3 files.\n")
+                                  .arg(options.shard)
+                                  .arg(options.shardCount)
+                                  .arg(all));
+            return kExitDone;
+        }
     }
     const int jobs = options.jobs > 0 ? options.jobs : KvFrontEndState::DefaultParallelConversions();
     std::string slotError;
@@ -358,13 +430,35 @@ int KvCommandLine::Run(const QStringList& args)
     SetCurrentEngineSlot(leases.front()->Slot());
     const auto slotBack = qScopeGuard([] { SetCurrentEngineSlot(0); });
 
-    KvRenderReport report(isatty(STDOUT_FILENO) != 0);
+    // With --json, standard output carries the objects alone.
+    std::FILE* const lines = options.json ? stderr : stdout;
+    KvRenderReport report(isatty(fileno(lines)) != 0, lines);
+    QElapsedTimer runClock;
+    runClock.start();
+    std::map<int, qint64> startedAt;
+    std::set<int> ended;
+    const auto tellJson = [&](const QString& source, const QString& output, const char* state, const QString& reason,
+                              double seconds, double length) {
+        if (!options.json)
+            return;
+        QJsonObject object;
+        object.insert(QStringLiteral("source"), source);
+        object.insert(QStringLiteral("output"), output.isEmpty() ? QJsonValue() : QJsonValue(output));
+        object.insert(QStringLiteral("state"), QLatin1String(state));
+        object.insert(QStringLiteral("reason"), reason);
+        object.insert(QStringLiteral("seconds"), seconds);
+        object.insert(QStringLiteral("speed"), seconds > 0.0 && length > 0.0 ? QJsonValue(length / seconds) : QJsonValue());
+        const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+    };
     report.Header(QStringLiteral("Converting %1 file%2 into %3: %4")
                       .arg(files.size())
                       .arg(files.size() == 1 ? "" : "s")
                       .arg(options.folder, Settings(state, int(leases.size()))));
     std::vector<KvQueueRow> rows;
-    for (const QString& file : files) {
+    for (const KvBatchFile& batch : files) {
+        const QString& file = batch.path;
         if (StopSignalReceived()) {
             report.Close(QStringLiteral("stopped before any conversion started."));
             return kExitInterrupted;
@@ -372,6 +466,7 @@ int KvCommandLine::Run(const QStringList& args)
         KvSourceRow source = ReadSourceRow(file);
         if (!source.problem.isEmpty()) {
             report.Failed(file, source.problem);
+            tellJson(file, QString(), "failed", source.problem, 0.0, 0.0);
             continue;
         }
         if (IsWindowsMediaPath(file))
@@ -380,7 +475,8 @@ int KvCommandLine::Run(const QStringList& args)
             source.item.start = options.start;
         if (options.end >= 0.0 && options.end < source.item.Length())
             source.item.end = options.end;
-        rows.push_back({source.item.JobRow(), int(rows.size())});
+        rows.push_back({source.item.JobRow(), int(rows.size()), options.keepTree ? batch.subfolder : QString(),
+                        options.shardCount > 0 ? batch.number : 0});
     }
     if (rows.empty())
         return report.FailedCount() > 0 ? kExitFailed : kExitDone;
@@ -390,6 +486,7 @@ int KvCommandLine::Run(const QStringList& args)
     queue.SetPollInterval(isatty(STDOUT_FILENO) ? 250 : KvRenderQueue::kPollInterval);
     // After a stop signal no further engine starts, whatever ends meanwhile.
     queue.SetHoldStarts([] { return StopSignalReceived(); });
+    queue.SetSkipConverted(options.skipExisting);
     if (const QString problem = queue.CheckTarget(options.folder, rows); !problem.isEmpty()) {
         PrintText(stderr, QStringLiteral("velmora: %1\n").arg(problem));
         return kExitFailed;
@@ -399,7 +496,12 @@ int KvCommandLine::Run(const QStringList& args)
     std::map<int, QString> outputs;
     QObject::connect(&queue, &KvRenderQueue::rowStarted, &queue, [&](int index, const QString& output) {
         outputs[index] = output;
+        startedAt[index] = runClock.elapsed();
         report.Started(index);
+    });
+    QObject::connect(&queue, &KvRenderQueue::rowSkipped, &queue, [&](int index, const QString& output) {
+        report.Skipped(index, output);
+        tellJson(QString::fromStdWString(rows[size_t(index)].cells.file), output, "skipped", QString(), 0.0, 0.0);
     });
     QObject::connect(&queue, &KvRenderQueue::rowProgress, &queue,
                      [&](int index, double percent, double speed) { report.Progress(index, percent, speed); });
@@ -412,6 +514,14 @@ int KvCommandLine::Run(const QStringList& args)
                          if (finished)
                              report.CountFinished();
                          report.Ended(index, finished, outputs[index], reason);
+                         ended.insert(index);
+                         const auto started = startedAt.find(index);
+                         const double seconds =
+                             started != startedAt.end() ? double(runClock.elapsed() - started->second) / 1000.0 : 0.0;
+                         tellJson(QString::fromStdWString(rows[size_t(index)].cells.file),
+                                  finished ? outputs[index] : QString(),
+                                  !finished ? "failed" : reason.isEmpty() ? "done" : "short", reason, seconds,
+                                  KvRenderQueue::RowLength(rows[size_t(index)].cells));
                      });
     QObject::connect(&queue, &KvRenderQueue::message, &queue,
                      [](const QString& text) { PrintText(stderr, QStringLiteral("velmora: %1\n").arg(text)); });
@@ -427,6 +537,11 @@ int KvCommandLine::Run(const QStringList& args)
         loop.exec();
     if (StopSignalReceived()) {
         queue.Stop();
+        for (const auto& [index, output] : outputs) {
+            if (!ended.count(index))
+                tellJson(QString::fromStdWString(rows[size_t(index)].cells.file), QString(), "stopped",
+                         QStringLiteral("interrupted"), double(runClock.elapsed() - startedAt[index]) / 1000.0, 0.0);
+        }
         report.Close(QStringLiteral("stopped with %1 of %2 files finished; the files being written were removed.")
                          .arg(report.FinishedCount())
                          .arg(rows.size()));

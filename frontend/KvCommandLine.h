@@ -4,7 +4,8 @@
 //
 //   velmora --render FOLDER [--format mp3|wma] [--bitrate KBPS] [--rate HZ]
 //                   [--channels 1|2] [--start S] [--end S] [--jobs N]
-//                   [--name PATTERN] FILE...
+//                   [--name PATTERN] [--keep-tree] [--skip-existing]
+//                   [--files-from LIST [--null]] [--shard K/N] [--json] FILE...
 //
 // The same rows, job files, output names and engine runs as the window's Render: the
 // files (folders walked with the Add filter) are read as the media list reads them,
@@ -20,6 +21,12 @@
 // row finished, 1 when any failed, 2 for a usage error (refused before anything
 // starts), 130 when interrupted (SIGINT, SIGTERM, SIGHUP: the engines are ended and
 // their partial files removed first). Needs a QCoreApplication, never a window.
+//
+// For whole libraries: --keep-tree mirrors the folders the files were found in,
+// --skip-existing passes over what an earlier run made (the folder's manifest,
+// KvConvertedManifest), --files-from reads the files from another program, --shard
+// takes one machine's share (KvBatchSources) and --json reports one JSON object per
+// file on standard output (the lines above then go to standard error).
 
 #include "common/KvOutputNamePattern.h"
 #include "frontend/KvAudioChoice.h"
@@ -39,6 +46,13 @@ struct KvRenderOptions
     double end = -1.0;  // -1: each file's end
     int jobs = 0;       // 0: the number of processor cores
     KvOutputNamePattern names;
+    bool keepTree = false;     // --keep-tree
+    bool skipExisting = false; // --skip-existing
+    QString filesFrom;         // --files-from: a list of paths; "-": standard input
+    bool nulSeparated = false; // --null
+    int shard = 0;             // --shard K/N
+    int shardCount = 0;        // 0: no --shard
+    bool json = false;         // --json
     bool help = false;
 };
 

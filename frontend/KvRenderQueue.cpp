@@ -145,7 +145,18 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
     m_outputExtension = QString::fromLatin1(velmora::OutputExtension(m_state.CurrentRecord().nOutputType));
     m_namePattern = m_state.OutputNamePattern();
+    m_manifest.reset();
+    if (m_skipConverted) {
+        auto manifest = std::make_unique<KvConvertedManifest>(m_targetFolder);
+        QString error;
+        if (!manifest->Load(&error)) {
+            m_lastError = error + u'.';
+            return false;
+        }
+        m_manifest = std::move(manifest);
+    }
     m_rows = std::move(rows);
+    m_stamps.assign(m_rows.size(), KvSourceStamp());
     m_next = 0;
     m_failures.clear();
     m_shortened.clear();
@@ -205,6 +216,11 @@ void KvRenderQueue::StartRows()
             if (m_holdStarts && m_holdStarts())
                 return;
             const int index = int(m_next++);
+            if (m_manifest && SkipRow(index)) {
+                if (!m_running || run != m_runSerial)
+                    return;
+                continue;
+            }
             QString reason;
             if (StartRow(*slot, index, reason))
                 break;
@@ -256,7 +272,11 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         return false;
     }
 
-    const QString output = NextOutputPath(row.cells);
+    const QString output = NextOutputPath(row);
+    if (output.isEmpty()) {
+        reason = FailureReason(KvFailure::FolderNotWritable);
+        return false;
+    }
     switch (slot.job.Start(output.toStdString(), record.nPreset, duration)) {
     case KvEngineJob::StartError::None: break;
     case KvEngineJob::StartError::NoBlock:
@@ -298,8 +318,12 @@ void KvRenderQueue::Tell(const QString& text)
     QMetaObject::invokeMethod(this, [this, text] { emit message(text); }, Qt::QueuedConnection);
 }
 
-QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
+QString KvRenderQueue::NextOutputPath(const KvQueueRow& queued)
 {
+    const tagKvJobRow& row = queued.cells;
+    const QString folder = m_targetFolder + queued.subfolder;
+    if (!queued.subfolder.isEmpty() && !QDir().mkpath(folder))
+        return QString();
     // Rows that convert in parallel may want the same name before any engine has made
     // its partial file.
     auto inUse = [this](const QString& path) {
@@ -312,8 +336,13 @@ QString KvRenderQueue::NextOutputPath(const tagKvJobRow& row)
     if (m_state.CurrentRecord().nOutputType == kKvOutputOriginal
         && OriginalContainerOf(WideToUtf8(row.file), row.audioStream, original))
         extension = QString::fromStdString(original.extension);
-    return BuildOutputPath(m_targetFolder, m_namePattern, OutputNameValues(m_namePattern, row), extension,
-                           m_outputCounter, inUse);
+    if (queued.number > 0) {
+        int number = queued.number;
+        return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension, number, inUse,
+                               true);
+    }
+    return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension, m_outputCounter,
+                           inUse);
 }
 
 KvOutputNameValues KvRenderQueue::OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row)
@@ -332,13 +361,15 @@ KvOutputNameValues KvRenderQueue::OutputNameValues(const KvOutputNamePattern& pa
 
 QString KvRenderQueue::BuildOutputPath(const QString& folder, const KvOutputNamePattern& pattern,
                                        const KvOutputNameValues& values, const QString& extension, int& counter,
-                                       const std::function<bool(const QString& path)>& inUse)
+                                       const std::function<bool(const QString& path)>& inUse, bool keepNumber)
 {
-    const std::wstring name =
-        pattern.ChooseFileName(values, extension.toStdWString(), counter, [&](const std::wstring& candidate) {
+    const std::wstring name = pattern.ChooseFileName(
+        values, extension.toStdWString(), counter,
+        [&](const std::wstring& candidate) {
             const QString path = folder + QString::fromStdWString(candidate);
             return NameTaken(path) || (inUse && inUse(path));
-        });
+        },
+        keepNumber);
     return folder + QString::fromStdWString(name);
 }
 
@@ -430,8 +461,10 @@ void KvRenderQueue::EndRow(Slot& slot)
         shortened.sourceSeconds = cells.start + result.soundEnd * speed;
         shortened.reason = ShortOutputReason(shortened.sourceSeconds, cells.duration);
         m_shortened.push_back(shortened);
+        RecordRow(index, KvManifestEntry::kShort, output, shortened.reason);
         emit rowEnded(index, true, shortened.reason, QString());
     } else if (reason.isEmpty()) {
+        RecordRow(index, KvManifestEntry::kDone, output, QString());
         emit rowEnded(index, true, QString(), QString());
     } else {
         // An engine that died mid-job could not remove what it wrote so far: it goes
@@ -444,6 +477,65 @@ void KvRenderQueue::EndRow(Slot& slot)
     }
 }
 
+QJsonObject KvRenderQueue::RowSettings(const tagKvJobRow& cells) const
+{
+    const tagKvOptionRecord& record = m_state.CurrentRecord();
+    QJsonObject settings;
+    settings.insert(QStringLiteral("format"), record.nOutputType);
+    settings.insert(QStringLiteral("bitrate"), record.nAudioBitrate);
+    settings.insert(QStringLiteral("quality"), record.nAudioQuality);
+    settings.insert(QStringLiteral("rate"), record.nSampleRate);
+    settings.insert(QStringLiteral("channels"), record.nChannels);
+    if (record.nOutputType == kKvOutputWma) {
+        settings.insert(QStringLiteral("wma_codec"), record.nWmaCodec);
+        settings.insert(QStringLiteral("wma_format"), record.nWmaFormat);
+    }
+    settings.insert(QStringLiteral("track"), cells.audioStream);
+    settings.insert(QStringLiteral("start"), cells.start);
+    settings.insert(QStringLiteral("end"), cells.end);
+    settings.insert(QStringLiteral("volume"), cells.volume);
+    settings.insert(QStringLiteral("speed"), cells.speed);
+    settings.insert(QStringLiteral("delay"), cells.syncAudio);
+    settings.insert(QStringLiteral("name"), QString::fromStdWString(m_namePattern.Text()));
+    return settings;
+}
+
+bool KvRenderQueue::SkipRow(int index)
+{
+    const KvQueueRow& row = m_rows[size_t(index)];
+    KvSourceStamp& stamp = m_stamps[size_t(index)];
+    if (!stamp.Read(QString::fromStdWString(row.cells.file)))
+        return false; // converts, and fails with its reason
+    const QString output = m_manifest->FindConverted(stamp, RowSettings(row.cells), row.subfolder);
+    if (output.isEmpty())
+        return false;
+    emit rowSkipped(index, output);
+    return true;
+}
+
+void KvRenderQueue::RecordRow(int index, const char* state, const QString& output, const QString& reason)
+{
+    if (!m_manifest)
+        return;
+    const KvQueueRow& row = m_rows[size_t(index)];
+    KvManifestEntry entry;
+    entry.source = m_stamps[size_t(index)];
+    if (entry.source.path.isEmpty())
+        entry.source.Read(QString::fromStdWString(row.cells.file));
+    entry.settings = RowSettings(row.cells);
+    if (output.startsWith(m_targetFolder)) {
+        entry.output = output.mid(m_targetFolder.size());
+        entry.outputSize = QFileInfo(output).size();
+    }
+    entry.state = QLatin1String(state);
+    entry.reason = reason;
+    QString error;
+    // The output is there whatever the manifest says; a manifest that cannot be
+    // written only means it is converted again next time.
+    if (!m_manifest->Append(entry, &error))
+        Tell(error);
+}
+
 const KvQueueShort* KvRenderQueue::FindShort(int index) const
 {
     const auto found = std::find_if(m_shortened.begin(), m_shortened.end(),
@@ -454,6 +546,7 @@ const KvQueueShort* KvRenderQueue::FindShort(int index) const
 void KvRenderQueue::FailRow(int index, const QString& reason, const QString& detail)
 {
     m_failures.emplace_back(QString::fromStdWString(m_rows[size_t(index)].cells.file), reason);
+    RecordRow(index, KvManifestEntry::kFailed, QString(), reason);
     emit rowEnded(index, false, reason, detail);
 }
 

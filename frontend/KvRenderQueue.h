@@ -22,10 +22,12 @@
 // Qt Core only; the GUI thread (or the command line's main thread).
 
 #include "common/KvOutputNamePattern.h"
+#include "frontend/KvConvertedManifest.h"
 #include "frontend/KvQueueReport.h"
 #include "project/KvJobProject.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -49,6 +51,12 @@ struct KvQueueRow
 {
     tagKvJobRow cells;
     int tag = -1;
+    // Where in the target folder the output goes: "" or "a/b/" (folders made as
+    // needed), each name cleaned as KvOutputNamePattern::CleanFolderName does.
+    QString subfolder;
+    // The output's own {n}, fixed beforehand (the same whichever run converts it); 0:
+    // the run's counter gives it when the row starts.
+    int number = 0;
 };
 
 // A row whose engine is running.
@@ -94,6 +102,15 @@ public:
     // While hold returns true no further row starts (a command line that has been
     // interrupted and is about to stop).
     void SetHoldStarts(std::function<bool()> hold) { m_holdStarts = std::move(hold); }
+    // Skip the rows whose output the target folder's manifest (KvConvertedManifest)
+    // lists as made from the same source with the same settings and still there; every
+    // row that ends is then written into the manifest. Taken at Start.
+    void SetSkipConverted(bool skip) { m_skipConverted = skip; }
+    bool SkipConverted() const { return m_skipConverted; }
+    // What a row's output is made with, as the manifest compares it: the sound's
+    // settings of the record, the row's trims, track, volume, speed and delay, and the
+    // name pattern.
+    QJsonObject RowSettings(const tagKvJobRow& cells) const;
 
     // Seconds a row converts, as its job will see them; 0 when Start is not before End
     // (or the source's end): such a row fails without an engine.
@@ -133,7 +150,7 @@ public:
 
     // The output file of the next row to start: the one place that names outputs, with
     // the name pattern the run started with.
-    QString NextOutputPath(const tagKvJobRow& row);
+    QString NextOutputPath(const KvQueueRow& row);
     // What the pattern's placeholders stand for in row's output; the source's tags are
     // read only when the pattern uses them.
     static KvOutputNameValues OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row);
@@ -143,7 +160,8 @@ public:
     // of rows still converting). folder ends in "/".
     static QString BuildOutputPath(const QString& folder, const KvOutputNamePattern& pattern,
                                    const KvOutputNameValues& values, const QString& extension, int& counter,
-                                   const std::function<bool(const QString& path)>& inUse = {});
+                                   const std::function<bool(const QString& path)>& inUse = {},
+                                   bool keepNumber = false);
     // The file an engine writes while it converts into output.
     static QString PartialOutputPath(const QString& output);
     // Removes what an engine that did not finish left of output.
@@ -155,6 +173,9 @@ public:
 
 signals:
     void rowStarted(int index, const QString& output);
+    // The row was not converted: output, made from the same source with the same
+    // settings by an earlier run, is there (SetSkipConverted).
+    void rowSkipped(int index, const QString& output);
     void rowProgress(int index, double percent, double speed);
     // finished, or failed with a short reason and the engine's own sentence (may be
     // empty). A finished row with a reason was converted only in part (Shortened).
@@ -176,6 +197,8 @@ private:
     void FollowSlot(Slot& slot);
     void EndRow(Slot& slot);
     void FailRow(int index, const QString& reason, const QString& detail = QString());
+    bool SkipRow(int index);
+    void RecordRow(int index, const char* state, const QString& output, const QString& reason);
     void Tell(const QString& text);
     void ClearSlot(Slot& slot);
     void KillEngines();
@@ -187,6 +210,9 @@ private:
     int m_parallel = 1;
     int m_pollInterval = kPollInterval;
     std::function<bool()> m_holdStarts;
+    bool m_skipConverted = false;
+    std::unique_ptr<KvConvertedManifest> m_manifest; // while a run skips converted rows
+    std::vector<KvSourceStamp> m_stamps;              // the run's rows' sources as they started
     bool m_keepSlots = false;
     std::vector<std::unique_ptr<Slot>> m_slots;
 

@@ -28,8 +28,9 @@ void PrintText(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-KvRenderReport::KvRenderReport(bool terminal)
+KvRenderReport::KvRenderReport(bool terminal, std::FILE* out)
     : m_terminal(terminal)
+    , m_out(out)
 {
     const char* codeset = nl_langinfo(CODESET);
     m_times = codeset && std::strcmp(codeset, "UTF-8") == 0 ? QStringLiteral("\u00D7") : QStringLiteral("x");
@@ -86,6 +87,13 @@ void KvRenderReport::Ended(int index, bool finished, const QString& output, cons
     }
 }
 
+void KvRenderReport::Skipped(int index, const QString& output)
+{
+    ++m_skipped;
+    m_ended += m_rows[size_t(index)].length;
+    Row(QStringLiteral("Skip %1").arg(output));
+}
+
 void KvRenderReport::Failed(const QString& source, const QString& reason)
 {
     ++m_failed;
@@ -98,7 +106,7 @@ void KvRenderReport::Close(const QString& last)
     if (m_terminal) {
         Erase();
         if (!last.isEmpty())
-            PrintText(stdout, Fit(last) + u'\n');
+            PrintText(m_out, Fit(last) + u'\n');
     } else if (!last.isEmpty()) {
         PrintText(stderr, QStringLiteral("velmora: %1\n").arg(last));
     }
@@ -116,6 +124,8 @@ QString KvRenderReport::Total() const
                        .arg(all > 0.0 ? done * 100.0 / all : 0.0, 5, 'f', 1)
                        .arg(m_finished)
                        .arg(m_rows.size());
+    if (m_skipped > 0)
+        text += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_failed > 0)
         text += QStringLiteral(", %1 failed").arg(m_failed);
     return text + QStringLiteral("  %1").arg(Clock(m_clock.elapsed()));
@@ -126,13 +136,13 @@ void KvRenderReport::Row(const QString& line)
     if (m_terminal)
         Permanent(line);
     else
-        PrintText(stdout, line + u'\n');
+        PrintText(m_out, line + u'\n');
 }
 
 void KvRenderReport::Permanent(const QString& line)
 {
     Erase();
-    PrintText(stdout, line + u'\n');
+    PrintText(m_out, line + u'\n');
     m_dirty = true;
 }
 
@@ -140,7 +150,7 @@ void KvRenderReport::Erase()
 {
     // Up to the first live line, and everything below it goes.
     if (m_live > 0)
-        PrintText(stdout, QStringLiteral("\x1b[%1F\x1b[J").arg(m_live));
+        PrintText(m_out, QStringLiteral("\x1b[%1F\x1b[J").arg(m_live));
     m_live = 0;
 }
 
@@ -158,14 +168,14 @@ void KvRenderReport::Redraw()
     }
     block += Fit(Total()) + u'\n';
     ++m_live;
-    PrintText(stdout, block);
+    PrintText(m_out, block);
     m_dirty = false;
 }
 
-QString KvRenderReport::Fit(const QString& line)
+QString KvRenderReport::Fit(const QString& line) const
 {
     winsize size {};
-    const int columns = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const int columns = ioctl(fileno(m_out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
     return line.size() < columns ? line : line.left(std::max(1, columns - 2)) + u'~';
 }
 

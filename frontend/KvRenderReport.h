@@ -22,7 +22,9 @@ void PrintText(std::FILE* stream, const QString& text);
 class KvRenderReport
 {
 public:
-    explicit KvRenderReport(bool terminal);
+    // out: where the lines go (standard output, or standard error when standard output
+    // carries something else).
+    explicit KvRenderReport(bool terminal, std::FILE* out = stdout);
 
     void SetRows(const std::vector<KvQueueRow>& rows);
     // A line above the live block (a terminal only).
@@ -30,6 +32,8 @@ public:
     void Started(int index);
     void Progress(int index, double percent, double speed);
     void Ended(int index, bool finished, const QString& output, const QString& reason);
+    // A row not converted because its output is there from an earlier run.
+    void Skipped(int index, const QString& output);
     // A file that failed, also one that never became a row.
     void Failed(const QString& source, const QString& reason);
     void CountFinished() { ++m_finished; }
@@ -62,9 +66,10 @@ private:
     void Erase();
     void Redraw();
     // A live line never wraps: a wrapped line would throw the redraw off by a line.
-    static QString Fit(const QString& line);
+    QString Fit(const QString& line) const;
 
     bool m_terminal;
+    std::FILE* m_out;
     QString m_times;
     QElapsedTimer m_clock;
     QTimer m_redraw;
@@ -76,6 +81,7 @@ private:
     int m_finished = 0;
     int m_failed = 0;
     int m_short = 0;
+    int m_skipped = 0;
 };
 
 } // namespace velmora

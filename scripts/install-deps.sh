@@ -24,6 +24,8 @@ PKGS=(
   # the accessibility test: the AT-SPI bus and registry, and pyatspi to read them
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   locales
+  # the test of a batch shared out by GNU parallel
+  parallel
   # the Debian package (cpack's dependency list) and its checks
   dpkg-dev file lintian appstream
   # fuzzing: clang with libFuzzer and the sanitizers

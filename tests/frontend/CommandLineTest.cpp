@@ -5,12 +5,15 @@
 #include "common/KvEngineSlot.h"
 #include "common/KvProgramFolder.h"
 #include "frontend/KvCommandLine.h"
+#include "frontend/KvConvertedManifest.h"
 #include "frontend/KvMediaFiles.h"
 #include "support/TempFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 #include <QUrl>
@@ -20,6 +23,7 @@
 #include <clocale>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -202,6 +206,139 @@ TEST(CommandLine, AFolderOfTodaysFormatsConvertsAndOneWithNothingToConvertFails)
                            "(such as readme.txt).\n");
 }
 
+// A library converted again and again into one folder: its tree mirrored, a second
+// run that converts nothing, and a third that converts only the source that changed.
+TEST(CommandLine, KeepsTheTreeAndSkipsWhatAnEarlierRunConverted)
+{
+    TempFolder sources("velmora-tree");
+    TempFolder target("velmora-out");
+    const std::string tone = "-f lavfi -i sine=frequency=440:duration=0.5 ";
+    fs::create_directories(sources.Path() + "Rock/Live");
+    fs::create_directories(sources.Path() + "Talk");
+    ASSERT_TRUE(fetest::MakeMedia(tone, sources.Path() + "Rock/Live/a.wav"));
+    ASSERT_TRUE(fetest::MakeMedia(tone + "-c:a flac", sources.Path() + "Rock/b.flac"));
+    ASSERT_TRUE(fetest::MakeMedia(tone, sources.Path() + "Talk/c.wav"));
+    const QString out = QString::fromStdString(target.Path());
+    const QStringList args{"--render", out, "--format", "flac", "--keep-tree", "--skip-existing",
+                           QString::fromStdString(sources.Path())};
+
+    const Result first = Render(args);
+    ASSERT_EQ(first.code, 0) << first.out.toStdString() << first.err.toStdString();
+    for (const char* name : {"Rock/(output001)b.flac", "Rock/Live/(output002)a.flac", "Talk/(output003)c.flac"})
+        EXPECT_NEAR(Duration(target.Path() + name), 0.5, 0.01) << name;
+
+    const Result second = Render(args);
+    ASSERT_EQ(second.code, 0) << second.err.toStdString();
+    EXPECT_EQ(Lines(second.out), QStringList({"Skip " + out + "Rock/(output001)b.flac",
+                                              "Skip " + out + "Rock/Live/(output002)a.flac",
+                                              "Skip " + out + "Talk/(output003)c.flac"}));
+
+    // Another source under the same name, and another setting for all of them.
+    ASSERT_TRUE(fetest::MakeMedia("-y -f lavfi -i sine=frequency=440:duration=0.7", sources.Path() + "Talk/c.wav"));
+    const Result third = Render(args);
+    ASSERT_EQ(third.code, 0) << third.err.toStdString();
+    EXPECT_EQ(Lines(third.out).filter("Skip ").size(), 2) << third.out.toStdString();
+    EXPECT_TRUE(Lines(third.out).contains("Finish " + out + "Talk/(output001)c.flac")) << third.out.toStdString();
+    EXPECT_NEAR(Duration(target.Path() + "Talk/(output001)c.flac"), 0.7, 0.01);
+    const Result other = Render({"--render", out, "--format", "flac", "--quality", "8", "--keep-tree",
+                                 "--skip-existing", QString::fromStdString(sources.Path())});
+    EXPECT_EQ(Lines(other.out).filter("Finish ").size(), 3) << other.out.toStdString();
+
+    // A run killed mid-row leaves the manifest it wrote, perhaps with a torn last line:
+    // what it finished is skipped, the rest converts, and the manifest stays readable.
+    const std::string manifest = target.Path() + ".velmora-manifest.jsonl";
+    {
+        std::ofstream torn(manifest, std::ios::app);
+        torn << R"({"source": ")" << sources.Path() << "Rock/b.fl";
+    }
+    QProcess killed;
+    killed.setProcessEnvironment(NoDisplay());
+    killed.start(kProgram, {"--render", out, "--format", "mp3", "--jobs", "1", "--skip-existing",
+                            QString::fromStdString(sources.Path() + "Rock/b.flac"), QString::fromStdString(LongSound())});
+    ASSERT_TRUE(killed.waitForStarted());
+    const QDir folder(out);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return folder.exists("(output001)b.mp3") && !folder.entryList({"*.part"}, QDir::Files).isEmpty();
+    }, 60000));
+    // As a machine that goes down: the front end and its engine at once.
+    const std::vector<qint64> engines = EnginesOf(killed.processId());
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    for (const qint64 engine : engines)
+        ::kill(pid_t(engine), SIGKILL);
+    killed.waitForFinished();
+    const Result after = Render({"--render", out, "--format", "mp3", "--skip-existing",
+                                 QString::fromStdString(sources.Path() + "Rock/b.flac")});
+    EXPECT_EQ(after.code, 0);
+    EXPECT_EQ(Lines(after.out), QStringList({"Skip " + out + "(output001)b.mp3"})) << after.out.toStdString();
+    KvConvertedManifest read(out);
+    ASSERT_TRUE(read.Load());
+    EXPECT_EQ(read.Entries().size(), 3u + 1u + 3u + 1u) << ReadFileBytes(manifest);
+}
+
+// Lists from other programs, NUL-separated as "find -print0" writes them, with a name
+// that holds a newline; and the JSON objects that scripts read.
+TEST(CommandLine, ReadsFilesFromStandardInputAndReportsJson)
+{
+    TempFolder sources("velmora-list");
+    TempFolder target("velmora-out");
+    const std::string odd = sources.Path() + "two\nlines.wav";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=440:duration=0.5", odd));
+    WriteFileBytes(sources.Path() + "broken.mp3", "not sound");
+    QProcess process;
+    process.setProcessEnvironment(NoDisplay());
+    process.start(kProgram, {"--render", QString::fromStdString(target.Path()), "--format", "wav", "--json",
+                             "--files-from", "-", "--null"});
+    ASSERT_TRUE(process.waitForStarted());
+    process.write(QByteArray::fromStdString(odd) + '\0' + QByteArray::fromStdString(sources.Path() + "broken.mp3")
+                  + '\0');
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+    ASSERT_EQ(lines.size(), 3) << "two objects and nothing else on standard output";
+    const QJsonObject failed = QJsonDocument::fromJson(lines[0]).object();
+    EXPECT_EQ(failed.value("state").toString(), "failed");
+    EXPECT_EQ(failed.value("reason").toString(), "cannot be read");
+    EXPECT_TRUE(failed.value("output").isNull());
+    const QJsonObject done = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_EQ(done.value("source").toString().toStdString(), odd);
+    EXPECT_EQ(done.value("state").toString(), "done");
+    EXPECT_GT(done.value("speed").toDouble(), 0.0);
+    EXPECT_NEAR(Duration(done.value("output").toString().toStdString()), 0.5, 0.01);
+    EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("Finish "));
+}
+
+// Two shares of one batch side by side into one folder: each file once, under the name
+// a single run gives it.
+TEST(CommandLine, TwoSharesIntoOneFolderConvertEachFileOnceUnderTheNamesOfOneRun)
+{
+    TempFolder sources("velmora-shards");
+    TempFolder alone("velmora-alone");
+    TempFolder shared("velmora-shared");
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i sine=frequency=" + std::to_string(300 + 40 * i) + ":duration=0.3",
+                                      sources.Path() + "track " + std::to_string(i) + ".wav"));
+    const QString library = QString::fromStdString(sources.Path());
+    ASSERT_EQ(Render({"--render", QString::fromStdString(alone.Path()), "--format", "flac", library}).code, 0);
+    QProcess shares[2];
+    for (int k = 0; k < 2; ++k) {
+        shares[k].setProcessEnvironment(NoDisplay());
+        shares[k].start(kProgram, {"--render", QString::fromStdString(shared.Path()), "--format", "flac", "--jobs", "1",
+                                   "--shard", QStringLiteral("%1/2").arg(k), library});
+    }
+    int finished = 0;
+    for (QProcess& share : shares) {
+        ASSERT_TRUE(share.waitForFinished(120000));
+        EXPECT_EQ(share.exitCode(), 0);
+        const int own = int(Lines(QString::fromLocal8Bit(share.readAllStandardOutput())).filter("Finish ").size());
+        EXPECT_GT(own, 0) << "each share has files of its own";
+        finished += own;
+    }
+    EXPECT_EQ(finished, 8);
+    EXPECT_EQ(QDir(QString::fromStdString(shared.Path())).entryList(QDir::Files),
+              QDir(QString::fromStdString(alone.Path())).entryList(QDir::Files));
+}
+
 // Files that cannot be rows and rows the engine converts, in one run: every row says
 // how it ended, the good ones are there, and the status says something failed.
 TEST(CommandLine, AFailedRowAmongGoodOnesIsNamedAndEndsWithStatusOne)
@@ -331,6 +468,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"MissingValue", {"<target>", "<file>", "--jobs"}, "--jobs needs a value"},
         UsageCase{"FolderMissing", {"/no/such/folder", "<file>"}, "does not exist"},
         UsageCase{"FolderIsAFile", {"<file>", "<file>"}, "is not a folder"},
+        UsageCase{"ShardPastItsCount", {"<target>", "--shard", "2/2", "<file>"}, "--shard takes K/N"},
+        UsageCase{"NulWithoutList", {"<target>", "--null", "<file>"}, "--null goes with --files-from"},
+        UsageCase{"ListMissing", {"<target>", "--files-from", "/no/such/list"}, "the list /no/such/list cannot be read"},
         UsageCase{"Channels", {"<target>", "--channels=3", "<file>"}, "--channels must be 1 (mono), 2 (stereo) or source"},
         UsageCase{"FlacBitRate", {"<target>", "--format", "flac", "--bitrate", "128", "<file>"}, "flac has no bit rate; it takes --quality 0 to 8"},
         UsageCase{"OpusRate", {"<target>", "--format=opus", "--rate", "44100", "<file>"}, "opus has no sample rate of 44100 Hz. Its sample rates are 48000 Hz."},
