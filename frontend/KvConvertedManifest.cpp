@@ -107,13 +107,18 @@ bool KvConvertedManifest::Load(QString* error)
             *error = QStringLiteral("%1 cannot be read: %2").arg(m_path, file.errorString());
         return false;
     }
-    const QByteArray all = file.readAll();
-    for (const QByteArray& line : all.split('\n')) {
+    Parse(file.readAll());
+    return true;
+}
+
+void KvConvertedManifest::Parse(const QByteArray& bytes)
+{
+    m_entries.clear();
+    for (const QByteArray& line : bytes.split('\n')) {
         KvManifestEntry entry;
         if (!line.trimmed().isEmpty() && ParseLine(line, entry))
             m_entries.push_back(std::move(entry));
     }
-    return true;
 }
 
 QString KvConvertedManifest::FindConverted(const KvSourceStamp& source, const QJsonObject& settings,
@@ -126,8 +131,10 @@ QString KvConvertedManifest::FindConverted(const KvSourceStamp& source, const QJ
         if (entry->source.path != source.path || entry->source.size != source.size
             || entry->source.mtimeNs != source.mtimeNs || entry->settings != settings)
             continue;
+        // Only a file inside the folder counts, whatever a line says.
         const int slash = entry->output.lastIndexOf(u'/');
-        if (entry->output.left(slash + 1) != subfolder || entry->output.isEmpty())
+        if (entry->output.left(slash + 1) != subfolder || entry->output.isEmpty()
+            || entry->output.split(u'/').contains(QStringLiteral("..")))
             continue;
         // An output that went, or was written over since, is converted again.
         const QFileInfo output(m_folder + entry->output);

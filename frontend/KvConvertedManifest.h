@@ -67,6 +67,8 @@ public:
     // are not whole entries are passed over. False (and error) only when the file is
     // there and cannot be read.
     bool Load(QString* error = nullptr);
+    // The same from the manifest's bytes.
+    void Parse(const QByteArray& bytes);
     const std::vector<KvManifestEntry>& Entries() const { return m_entries; }
 
     // The output (a full path) an earlier row made whole, or cut short by its source,
