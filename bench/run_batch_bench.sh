@@ -13,6 +13,11 @@
 # ratios: jobs 1 against the ffmpeg loop, jobs N against jobs 1. The machine's load
 # when it starts and ends is printed too: other work on the machine shows in the
 # wall times, not in the CPU times.
+#
+# Then the cost of many small rows: SHORT (default 300) one-second AAC files to MP3,
+# "velmora --render --jobs 2" against "xargs -P2" running the ffmpeg tool once per
+# file, with the ratio of the medians of RUNS runs (the target: at most 1.2). FILES=0
+# runs only this case, SHORT=0 leaves it out.
 set -eu
 
 SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,12 +25,13 @@ BUILD=${1:-$SRC_DIR/build-bench}
 FILES=${2:-8}
 SECONDS_EACH=${3:-120}
 RUNS=${4:-3}
+SHORT=${SHORT:-300}
 CORES=$(nproc)
 
 WORK_PREFIX=velmora-batch
 . "$SRC_DIR/bench/render_work.sh"
 
-mkdir -p "$WORK/src"
+mkdir -p "$WORK/src" "$WORK/short"
 i=1
 while [ "$i" -le "$FILES" ]; do
     # Each file a little different, so no cache of one helps the next.
@@ -72,10 +78,11 @@ run() {
     wait "$pid" || { echo "$name failed:" >&2; cat "$WORK/$name.log" >&2; exit 1; }
     end=$(date +%s.%N)
     made=$(ls "$WORK/out" | grep -c '\.mp3$' || true)
-    [ "$made" -eq "$FILES" ] || { echo "$name made $made of $FILES files" >&2; exit 1; }
+    [ "$made" -eq "${EXPECT:-$FILES}" ] || { echo "$name made $made of ${EXPECT:-$FILES} files" >&2; exit 1; }
     echo "$(echo "$end - $start" | bc) $(cpu_s "$WORK/$name.time") $(peak_kb "$WORK/$name.time") $tree"
 }
 
+if [ "$FILES" -gt 0 ]; then
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $CORES cores"
 : >"$WORK/ffmpeg.runs"
 : >"$WORK/ffmpegN.runs"
@@ -123,3 +130,33 @@ echo "speed-up, --jobs $CORES over --jobs 1 (wall): $(ratio "$(col jobs1 1)" "$(
     "(the ffmpeg tool, $CORES loops over one: $(ratio "$(col ffmpeg 1)" "$(col ffmpegN 1)"))"
 echo "--jobs 1 against the ffmpeg loop: wall $(ratio "$(col jobs1 1)" "$(col ffmpeg 1)"), cpu $(ratio "$(col jobs1 2)" "$(col ffmpeg 2)")"
 echo "--jobs $CORES against the ffmpeg loop: wall $(ratio "$(col jobsN 1)" "$(col ffmpeg 1)"), cpu $(ratio "$(col jobsN 2)" "$(col ffmpeg 2)")"
+fi
+
+if [ "$SHORT" -gt 0 ]; then
+    i=1
+    while [ "$i" -le "$SHORT" ]; do
+        ffmpeg -v error -y -f lavfi -i "sine=frequency=$((200 + i)):sample_rate=48000:duration=1" -ac 2 \
+            -c:a aac -b:a 128k "$WORK/short/short$i.m4a"
+        i=$((i + 1))
+    done
+    EXPECT=$SHORT
+    : >"$WORK/xargs.runs"
+    : >"$WORK/short2.runs"
+    echo "load before the short files: $(cut -d' ' -f1-3 /proc/loadavg)"
+    r=1
+    while [ "$r" -le "$RUNS" ]; do
+        x=$(run xargs sh -c 'ls "$1"/short/*.m4a | xargs -P2 -I{} sh -c '"'"'ffmpeg -nostdin -v error -y -i "$1" -vn -ar 44100 -b:a 128k -c:a libmp3lame "$2/out/$(basename "$1" .m4a).mp3"'"'"' sh {} "$1"' sh "$WORK")
+        v=$(run short2 "$WORK/program/velmora" --render "$WORK/out" --format mp3 --bitrate 128 --rate 44100 --jobs 2 "$WORK/short")
+        echo "$x" >>"$WORK/xargs.runs"
+        echo "$v" >>"$WORK/short2.runs"
+        echo "run $r: xargs -P2 ffmpeg wall $(echo "$x" | cut -d' ' -f1) s, velmora --jobs 2 wall $(echo "$v" | cut -d' ' -f1) s"
+        r=$((r + 1))
+    done
+    col() { cut -d' ' -f"$2" "$WORK/$1.runs" | median | awk '{ printf "%.2f", $1 }'; }
+    ratio() { echo "$1 $2" | awk '{ printf "%.2f", $1 / $2 }'; }
+    echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "$SHORT one-second 48 kHz stereo AAC files -> MP3 128 kbit/s 44100 Hz, two at once; median of $RUNS runs:"
+    echo "  xargs -P2 ffmpeg: wall $(col xargs 1) s, cpu $(col xargs 2) s"
+    echo "  velmora --jobs 2: wall $(col short2 1) s, cpu $(col short2 2) s"
+    echo "velmora --jobs 2 against xargs -P2 ffmpeg: wall $(ratio "$(col short2 1)" "$(col xargs 1)"), cpu $(ratio "$(col short2 2)" "$(col xargs 2)")"
+fi

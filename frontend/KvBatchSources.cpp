@@ -16,7 +16,9 @@ namespace velmora {
 
 namespace {
 
-QString Subfolder(const QString& key)
+} // namespace
+
+QString TargetSubfolder(const QString& key)
 {
     if (QDir::isAbsolutePath(key))
         return QString();
@@ -29,6 +31,8 @@ QString Subfolder(const QString& key)
         folder += QString::fromStdWString(KvOutputNamePattern::CleanFolderName(part.toStdWString())) + u'/';
     return folder;
 }
+
+namespace {
 
 // As a folder walk orders names: ignoring case first, then exactly.
 int CompareNames(const QString& a, const QString& b)
@@ -84,7 +88,7 @@ KvBatchSources CollectBatchFiles(const QStringList& paths)
                 ? relative
                 : file;
         }
-        batch.subfolder = Subfolder(batch.key);
+        batch.subfolder = TargetSubfolder(batch.key);
         sources.files.push_back(std::move(batch));
     }
     return sources;

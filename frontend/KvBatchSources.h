@@ -40,6 +40,11 @@ struct KvBatchSources
 // with its key.
 KvBatchSources CollectBatchFiles(const QStringList& paths);
 
+// The sub-folders of the target a file with this key goes into when the tree is kept:
+// the key's folders, each cleaned (KvOutputNamePattern::CleanFolderName), "" or "a/b/";
+// "" for an absolute key.
+QString TargetSubfolder(const QString& key);
+
 // The paths a list holds: one per line ("\r\n" too), or separated by NUL bytes when
 // nul (the output of "find -print0"); empty entries are passed over. Names are taken
 // as the file system's bytes. False and error when the list cannot be read.

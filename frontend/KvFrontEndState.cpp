@@ -14,6 +14,8 @@ constexpr const char* kSettingsFile = "skin/frontend.ini";
 const QString kParallelKey = QStringLiteral("Queue/ParallelConversions");
 const QString kNamePatternKey = QStringLiteral("Queue/NamePattern");
 const QString kCheckOutputKey = QStringLiteral("Queue/CheckEveryOutput");
+const QString kKeepFoldersKey = QStringLiteral("Queue/KeepFolderStructure");
+const QString kSkipConvertedKey = QStringLiteral("Queue/SkipConverted");
 
 } // namespace
 
@@ -42,6 +44,8 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_parallelConversions = DefaultParallelConversions();
     m_outputNamePattern = KvOutputNamePattern();
     m_checkEveryOutput = true;
+    m_keepFolderStructure = false;
+    m_skipConverted = false;
 }
 
 int KvFrontEndState::DefaultParallelConversions()
@@ -73,6 +77,8 @@ bool KvFrontEndState::LoadFrontEndSettings()
     const QVariant check = settings.value(kCheckOutputKey);
     if (check.isValid())
         m_checkEveryOutput = check.toBool();
+    m_keepFolderStructure = settings.value(kKeepFoldersKey, m_keepFolderStructure).toBool();
+    m_skipConverted = settings.value(kSkipConvertedKey, m_skipConverted).toBool();
     return true;
 }
 
@@ -82,6 +88,8 @@ bool KvFrontEndState::SaveFrontEndSettings() const
     settings.setValue(kParallelKey, m_parallelConversions);
     settings.setValue(kNamePatternKey, QString::fromStdWString(m_outputNamePattern.Text()));
     settings.setValue(kCheckOutputKey, m_checkEveryOutput);
+    settings.setValue(kKeepFoldersKey, m_keepFolderStructure);
+    settings.setValue(kSkipConvertedKey, m_skipConverted);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

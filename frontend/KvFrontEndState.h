@@ -81,6 +81,14 @@ public:
     // until the user turns it off.
     bool CheckEveryOutput() const { return m_checkEveryOutput; }
     void SetCheckEveryOutput(bool check) { m_checkEveryOutput = check; }
+    // Files found in an added folder go under the same sub-folders of the target
+    // ("Keep Folder Structure"); rows whose output an earlier Render into the same
+    // folder made are passed over ("Skip Files Already Converted"). Both off until
+    // the user turns them on.
+    bool KeepFolderStructure() const { return m_keepFolderStructure; }
+    void SetKeepFolderStructure(bool keep) { m_keepFolderStructure = keep; }
+    bool SkipConverted() const { return m_skipConverted; }
+    void SetSkipConverted(bool skip) { m_skipConverted = skip; }
     // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
     // them); writes them to the work folder's copy. Each returns whether it worked.
     bool LoadFrontEndSettings();
@@ -104,6 +112,8 @@ private:
     int m_parallelConversions = 1;
     KvOutputNamePattern m_outputNamePattern;
     bool m_checkEveryOutput = true;
+    bool m_keepFolderStructure = false;
+    bool m_skipConverted = false;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

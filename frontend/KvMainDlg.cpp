@@ -1,5 +1,6 @@
 #include "frontend/KvMainDlg.h"
 
+#include "frontend/KvBatchSources.h"
 #include "frontend/KvDesktopOpener.h"
 #include "frontend/KvFileDrop.h"
 #include "frontend/KvFrontEndState.h"
@@ -78,6 +79,7 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
     connect(m_queue.get(), &KvRenderQueue::rowProgress, this,
             [this](int index, double percent) { OnRowProgress(index, percent); });
     connect(m_queue.get(), &KvRenderQueue::rowEnded, this, &CKvMainDlg::OnRowEnded);
+    connect(m_queue.get(), &KvRenderQueue::rowSkipped, this, &CKvMainDlg::OnRowSkipped);
     connect(m_queue.get(), &KvRenderQueue::message, this,
             [this](const QString& text) { KvMessageBox(text, CKvMessageDlg::kStyleOk, this); });
     connect(m_queue.get(), &KvRenderQueue::stopped, this, &CKvMainDlg::OnQueueStopped);
@@ -748,9 +750,17 @@ bool CKvMainDlg::StartQueue(const QString& folder)
 {
     if (!m_idle || !m_mediaList || m_mediaList->RowCount() == 0 || folder.isEmpty())
         return false;
+    const KvFrontEndState& state = KvFrontEndState::Instance();
     std::vector<KvQueueRow> rows;
-    for (int row : RowsToConvert())
-        rows.push_back({m_mediaList->JobRow(row), row});
+    for (int row : RowsToConvert()) {
+        // A file found in an added folder keeps its place under that folder.
+        const KvQueueItem& item = m_mediaList->Model().At(row);
+        const QString base = item.foundIn.endsWith(u'/') ? item.foundIn : item.foundIn + u'/';
+        const QString subfolder = state.KeepFolderStructure() && !item.foundIn.isEmpty() && item.source.startsWith(base)
+            ? TargetSubfolder(item.source.mid(base.size()))
+            : QString();
+        rows.push_back({m_mediaList->JobRow(row), row, subfolder});
+    }
     if (!rows.empty()) {
         const QString problem = m_queue->CheckTarget(folder, rows);
         if (!problem.isEmpty()) {
@@ -772,7 +782,8 @@ bool CKvMainDlg::StartQueue(const QString& folder)
         OnQueueStopped(false);
         return true;
     }
-    m_queue->SetParallel(KvFrontEndState::Instance().ParallelConversions());
+    m_queue->SetParallel(state.ParallelConversions());
+    m_queue->SetSkipConverted(state.SkipConverted());
     if (!m_queue->Start(target, std::move(rows))) {
         SetBusy(false);
         emit queueStopped();
@@ -822,6 +833,17 @@ void CKvMainDlg::OnRowEnded(int index, bool finished, const QString& reason, con
     const KvQueueShort* shortened = finished && !reason.isEmpty() ? m_queue->FindShort(index) : nullptr;
     m_mediaList->ShowRowEnded(row, finished, reason, detail, shortened ? shortened->sourceSeconds : 0.0);
     emit rowEnded(row, finished);
+}
+
+void CKvMainDlg::OnRowSkipped(int index, const QString& output)
+{
+    // Shown as finished, with the output an earlier Render made: Play and Show in
+    // Folder find it as they find any other.
+    const int row = m_queue->Rows()[size_t(index)].tag;
+    m_mediaList->ShowRowStarted(row, output);
+    m_mediaList->ShowRowEnded(row, true, QString(), QString(), 0.0);
+    m_mediaList->SetRowToolTip(row, QStringLiteral("Converted before into %1; skipped.").arg(output));
+    emit rowEnded(row, true);
 }
 
 void CKvMainDlg::OnQueueStopped(bool completed)

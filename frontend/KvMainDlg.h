@@ -175,6 +175,7 @@ private:
     void OnRowStarted(int index, const QString& output);
     void OnRowProgress(int index, double percent);
     void OnRowEnded(int index, bool finished, const QString& reason, const QString& detail);
+    void OnRowSkipped(int index, const QString& output);
     void OnQueueStopped(bool completed);
     // Rows the next run converts (those not "Finish").
     std::vector<int> RowsToConvert() const;

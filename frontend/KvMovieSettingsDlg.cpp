@@ -74,6 +74,13 @@ const RowSpec kRows[] = {
     {CKvMovieSettingsDlg::kCheckOutputLabelId, "Check Every Output", 325,
      "Plays every file back once it is written, before it gets its name: a file that does not play to its "
      "end fails its row instead of passing as finished. It costs a few per cent of the time."},
+    {CKvMovieSettingsDlg::kKeepFoldersLabelId, "Keep Folder Structure", 355,
+     "Files found in a folder you added or dropped are written under the same sub-folders of the target "
+     "folder, so a library keeps its shape."},
+    {CKvMovieSettingsDlg::kSkipConvertedLabelId, "Skip Files Already Converted", 385,
+     "Files that an earlier Render into the same target folder converted with the same settings, and whose "
+     "outputs are still there, are passed over. A file that changed since converts again. What this needs is "
+     "kept in the hidden file .velmora-manifest.jsonl of the target folder."},
 };
 
 // The choices of "Parallel Conversions": 1 up to twice the processor cores (at least 4).
@@ -198,12 +205,19 @@ void CKvMovieSettingsDlg::CreateControls()
     m_checkOutput = new CKvCheck;
     m_checkOutput->SetCaption(QStringLiteral("On"));
     manager->AddControl(kCheckOutputId, m_checkOutput, kTypeCheck);
+    m_keepFolders = new CKvCheck;
+    m_keepFolders->SetCaption(QStringLiteral("On"));
+    manager->AddControl(kKeepFoldersId, m_keepFolders, kTypeCheck);
+    m_skipConverted = new CKvCheck;
+    m_skipConverted->SetCaption(QStringLiteral("On"));
+    manager->AddControl(kSkipConvertedId, m_skipConverted, kTypeCheck);
 
     // Each field is named after the label of its row.
     const std::pair<int, CKvButton*> labelled[] = {
         {kFormatLabelId, m_format},         {kWmaCodecLabelId, m_wmaCodec},   {kWmaFormatLabelId, m_wmaFormat},
         {kBitrateLabelId, m_bitrate},       {kSampleRateLabelId, m_sampleRate}, {kChannelsLabelId, m_channels},
         {kParallelLabelId, m_parallel},     {kNamesLabelId, m_names},         {kCheckOutputLabelId, m_checkOutput},
+        {kKeepFoldersLabelId, m_keepFolders}, {kSkipConvertedLabelId, m_skipConverted},
     };
     for (const auto& [labelId, field] : labelled)
         field->SetAccessibleLabel(Label(labelId));
@@ -237,7 +251,9 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_parallel->Move(fieldLeft, 263, kShortField, kRowHeight);
     m_names->Move(fieldLeft, 293, longField, kRowHeight);
     m_checkOutput->Move(fieldLeft, 323, kShortField, kRowHeight);
-    m_help->Move(kLabelLeft, 364, w - 22, h - 404);
+    m_keepFolders->Move(fieldLeft, 353, kShortField, kRowHeight);
+    m_skipConverted->Move(fieldLeft, 383, kShortField, kRowHeight);
+    m_help->Move(kLabelLeft, 424, w - 22, h - 464);
 }
 
 void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
@@ -249,9 +265,9 @@ void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawRect(QRect(10, 40, w - 22, 314));
+    painter.drawRect(QRect(10, 40, w - 22, 374));
     painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
-    painter.drawRect(QRect(11, 41, w - 24, 312));
+    painter.drawRect(QRect(11, 41, w - 24, 372));
     painter.restore();
 }
 
@@ -298,6 +314,8 @@ void CKvMovieSettingsDlg::LoadRecord()
     SelectByData(m_parallel, std::min(m_state.ParallelConversions(), MostParallelConversions()));
     m_names->SetCaption(QString::fromStdWString(m_state.OutputNamePattern().Text()));
     m_checkOutput->SetCheck(m_state.CheckEveryOutput(), false);
+    m_keepFolders->SetCheck(m_state.KeepFolderStructure(), false);
+    m_skipConverted->SetCheck(m_state.SkipConverted(), false);
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -606,6 +624,14 @@ void CKvMovieSettingsDlg::OnOK()
     }
     if (m_checkOutput->IsChecked() != m_state.CheckEveryOutput()) {
         m_state.SetCheckEveryOutput(m_checkOutput->IsChecked());
+        frontEndChanged = true;
+    }
+    if (m_keepFolders->IsChecked() != m_state.KeepFolderStructure()) {
+        m_state.SetKeepFolderStructure(m_keepFolders->IsChecked());
+        frontEndChanged = true;
+    }
+    if (m_skipConverted->IsChecked() != m_state.SkipConverted()) {
+        m_state.SetSkipConverted(m_skipConverted->IsChecked());
         frontEndChanged = true;
     }
     if (frontEndChanged)

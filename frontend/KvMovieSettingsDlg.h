@@ -31,8 +31,8 @@ class CKvMovieSettingsDlg : public CKvDialogBase
     Q_OBJECT
 
 public:
-    static constexpr int kWidth = 500;
-    static constexpr int kHeight = 480;
+    static constexpr int kWidth = 590;
+    static constexpr int kHeight = 540;
 
     // Control identifiers.
     static constexpr int kHelpId = 24;
@@ -55,6 +55,10 @@ public:
     static constexpr int kNamesId = 60;
     static constexpr int kCheckOutputLabelId = 61;
     static constexpr int kCheckOutputId = 62;
+    static constexpr int kKeepFoldersLabelId = 63;
+    static constexpr int kKeepFoldersId = 64;
+    static constexpr int kSkipConvertedLabelId = 65;
+    static constexpr int kSkipConvertedId = 66;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -82,6 +86,8 @@ public:
     CKvComboBox* Combo(int id) const;
     CKvEdit* NamesEdit() const { return m_names; }
     CKvCheck* CheckOutputBox() const { return m_checkOutput; }
+    CKvCheck* KeepFoldersBox() const { return m_keepFolders; }
+    CKvCheck* SkipConvertedBox() const { return m_skipConverted; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -130,6 +136,8 @@ private:
     CKvComboBox* m_parallel = nullptr;
     CKvEdit* m_names = nullptr;
     CKvCheck* m_checkOutput = nullptr;
+    CKvCheck* m_keepFolders = nullptr;
+    CKvCheck* m_skipConverted = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

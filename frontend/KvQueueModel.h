@@ -66,6 +66,7 @@ struct KvTrackChoice
 struct KvQueueItem
 {
     QString source;                    // full path
+    QString foundIn;                   // the added folder it was found in; empty: added itself
     std::vector<KvTrackChoice> tracks; // the file's sound tracks; none or one: no choice
     int track = 0;                     // the chosen one, an index into tracks
     double declaredLength = 0.0;       // seconds, as the file's header says

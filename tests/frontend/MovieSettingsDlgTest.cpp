@@ -94,7 +94,7 @@ TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
 
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
-    EXPECT_EQ(dialog.size(), QSize(500, 480));
+    EXPECT_EQ(dialog.size(), QSize(590, 540));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
     EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
@@ -349,7 +349,9 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 270)).startsWith(QLatin1String("How many files Render converts")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 300)).contains(QLatin1String("{title} and {artist}")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 330)).startsWith(QLatin1String("Plays every file back")));
-    QTest::mouseMove(&dialog, QPoint(250, 355));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 360)).contains(QLatin1String("same sub-folders")));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 390)).contains(QLatin1String(".velmora-manifest.jsonl")));
+    QTest::mouseMove(&dialog, QPoint(250, 415));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 
