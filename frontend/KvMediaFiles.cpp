@@ -49,7 +49,6 @@ void Walk(const QString& folder, std::set<QString>& entered, QStringList& files,
                 control->onEntry();
             if (control->Stopped())
                 return;
-            control->seen.fetch_add(1, std::memory_order_relaxed);
         }
         if (entry.fileName().startsWith(u'.'))
             continue;

@@ -44,13 +44,12 @@ bool HasMediaExtension(const QString& path);
 // given, receives the files the walk passed over for their extension.
 QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut = nullptr);
 
-// Lets another thread follow a long walk and end it. The walk counts the entries it
-// looks at and the files it collects as it goes, and ends at the next entry once stop
-// is set; what it returns then is partial and meant to be dropped.
+// Lets another thread follow a long walk and end it. The walk counts the files it
+// collects as it goes, and ends at the next entry once stop is set; what it returns
+// then is partial and meant to be dropped.
 struct KvWalkControl
 {
     std::atomic<bool> stop{false};
-    std::atomic<int> seen{0};
     std::atomic<int> found{0};
     // Runs on the walking thread before each entry is looked at (tests pace a walk with it).
     std::function<void()> onEntry;
