@@ -15,6 +15,7 @@
 #include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
 #include "frontend/KvRenderQueue.h"
+#include "frontend/KvSourceGatherer.h"
 #include "frontend/KvWindowMaximizer.h"
 #include "ui/KvADListBox.h"
 #include "ui/KvButton.h"
@@ -32,6 +33,7 @@
 #include <QDragLeaveEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -74,6 +76,7 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
     SetFadeEnabled(false);
     setAcceptDrops(true);
 
+    m_gatherer = std::make_unique<KvSourceGatherer>(this);
     m_queue = std::make_unique<KvRenderQueue>(KvFrontEndState::Instance());
     connect(m_queue.get(), &KvRenderQueue::rowStarted, this, &CKvMainDlg::OnRowStarted);
     connect(m_queue.get(), &KvRenderQueue::rowProgress, this,
@@ -90,6 +93,7 @@ CKvMainDlg::~CKvMainDlg()
     // The queue kills its engines and removes what they wrote so far; it reports
     // nothing more to a window that is going.
     m_queue.reset();
+    m_gatherer.reset();
     m_mediaList.reset();
 }
 
@@ -412,7 +416,7 @@ void CKvMainDlg::OnCommand(int id)
         if (m_idle) {
             const QStringList files = QFileDialog::getOpenFileNames(this, QString(), QString(), KvMediaList::FileFilter());
             if (!files.isEmpty())
-                m_mediaList->AddFiles(files);
+                AddFiles(files);
             Manager()->Invalidate();
             update();
         }
@@ -530,18 +534,33 @@ void CKvMainDlg::RunSettings()
     }
 }
 
+namespace {
+
+bool NamesFolder(const QStringList& paths)
+{
+    return std::any_of(paths.begin(), paths.end(), [](const QString& path) { return QFileInfo(path).isDir(); });
+}
+
+} // namespace
+
 void CKvMainDlg::AddFiles(const QStringList& files)
 {
     if (files.isEmpty())
         return;
-    if (m_mediaList && m_mediaList->IsAdding()) {
+    if (IsGathering()) {
+        // Taken once the folders being walked now have been added.
+        m_waitingFiles += files;
+        return;
+    }
+    if (m_mediaList && m_mediaList->IsAdding() && m_waitingFiles.isEmpty() && !NamesFolder(files)) {
         // An add is running (and let this call in while it extracts a Windows Media
-        // file): the files join it, after the ones before them.
+        // file): the files join it, after the ones before them. Folders wait for it,
+        // to be walked on the worker once it is done.
         m_mediaList->AddFiles(files);
         return;
     }
     QWidget* modal = QApplication::activeModalWidget();
-    if (!m_idle || !m_mediaList || (modal && modal != this)) {
+    if (!m_idle || !m_mediaList || (modal && modal != this) || m_mediaList->IsAdding()) {
         // Busy, or another of our dialogs is open (a message, the settings): the
         // files wait, so no second modal window opens beneath the first.
         m_waitingFiles += files;
@@ -549,9 +568,7 @@ void CKvMainDlg::AddFiles(const QStringList& files)
             QTimer::singleShot(500, this, [this] { AddWaitingFiles(); });
         return;
     }
-    m_mediaList->AddFiles(files);
-    Manager()->Invalidate();
-    update();
+    GatherAndAdd(files);
 }
 
 void CKvMainDlg::AddWaitingFiles()
@@ -561,10 +578,35 @@ void CKvMainDlg::AddWaitingFiles()
     AddFiles(files);
 }
 
+bool CKvMainDlg::IsGathering() const
+{
+    return m_gatherer && m_gatherer->IsGathering();
+}
+
+void CKvMainDlg::GatherAndAdd(const QStringList& paths)
+{
+    KvSourceGatherer::Result found = m_gatherer->Gather(paths);
+    if (!found.stopped) {
+        m_mediaList->AddFiles(std::move(found.sources), found.skipped);
+        Manager()->Invalidate();
+        update();
+    }
+    AddFilesWaitingForGathering();
+}
+
+void CKvMainDlg::AddFilesWaitingForGathering()
+{
+    if (!m_waitingFiles.isEmpty())
+        QTimer::singleShot(0, this, [this] { AddWaitingFiles(); });
+}
+
 // ---- Drops -----------------------------------------------------------------------
 
 QString CKvMainDlg::DropRefusal() const
 {
+    // A drop while folders are walked is added after them.
+    if (IsGathering())
+        return QString();
     // A drop while an add is reading its files joins that add, as files opened from the
     // file manager do, so no second add starts inside the first.
     if (m_mediaList && m_mediaList->IsAdding())
@@ -610,22 +652,32 @@ void CKvMainDlg::dropEvent(QDropEvent* event)
 
 void CKvMainDlg::AddDroppedFiles(const QList<QUrl>& urls)
 {
+    if (IsGathering()) {
+        // One walk at a time: this drop follows the one under way.
+        QTimer::singleShot(100, this, [this, urls] { AddDroppedFiles(urls); });
+        return;
+    }
     // A Render may have started since the drop was taken.
     const QString refusal = DropRefusal();
     if (!refusal.isEmpty()) {
         KvMessageBox(refusal, CKvMessageDlg::kStyleOk, this);
         return;
     }
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const KvDroppedFiles dropped = CollectDroppedFiles(urls);
-    QGuiApplication::restoreOverrideCursor();
-    if (dropped.files.isEmpty() && dropped.skipped.empty()) {
-        KvMessageBox(QStringLiteral("No media files were found in what was dropped."), CKvMessageDlg::kStyleOk, this);
+    KvSourceGatherer::Result dropped = m_gatherer->Gather(urls);
+    if (dropped.stopped) {
+        // Stopped: nothing of the drop is added, and nothing more needs saying.
+        AddFilesWaitingForGathering();
         return;
     }
-    m_mediaList->AddFiles(dropped.files, dropped.skipped);
+    if (dropped.sources.empty() && dropped.skipped.empty()) {
+        KvMessageBox(QStringLiteral("No media files were found in what was dropped."), CKvMessageDlg::kStyleOk, this);
+        AddFilesWaitingForGathering();
+        return;
+    }
+    m_mediaList->AddFiles(std::move(dropped.sources), dropped.skipped);
     Manager()->Invalidate();
     update();
+    AddFilesWaitingForGathering();
 }
 
 void CKvMainDlg::paintEvent(QPaintEvent* event)
@@ -702,6 +754,8 @@ void CKvMainDlg::EndOnStopSignal()
 {
     // No question to answer: whatever asks one now is closed unanswered, the running
     // conversions end and take their partial files with them, and the window closes.
+    if (m_gatherer)
+        m_gatherer->Stop();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* other = qobject_cast<QDialog*>(widget);
         if (other != nullptr && other != this && other->isVisible())

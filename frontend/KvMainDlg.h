@@ -33,6 +33,7 @@ namespace velmora {
 class KvDesktopOpener;
 class KvMediaList;
 class KvRenderQueue;
+class KvSourceGatherer;
 }
 
 class CKvMainDlg : public CKvDialogBase
@@ -89,8 +90,9 @@ public:
     CKvNoticeBoard* Notices() const { return m_notices.get(); }
     CKvButton* Control(int id) const;
 
-    // Adds files as Add does. While the queue runs they wait and are added when it
-    // stops, so a running queue never changes under the engine.
+    // Adds files as Add does; folders among them are walked as dropped folders are.
+    // While the queue runs they wait and are added when it stops, so a running queue
+    // never changes under the engine.
     void AddFiles(const QStringList& files);
 
     // Files and folders dropped on the window are added as Add adds them (folders
@@ -98,6 +100,10 @@ public:
     // out. A drop while an add runs joins that add. Why a drop now would be refused
     // (Render running, another of our windows open); empty when it would be taken.
     QString DropRefusal() const;
+    // Folders are walked and the files read on a worker thread, with the waiting
+    // dialog and its Stop after a moment (KvSourceGatherer); a Stop adds nothing.
+    velmora::KvSourceGatherer* Gatherer() const { return m_gatherer.get(); }
+    bool IsGathering() const;
     // What the window says over the list while something is dragged over it (empty
     // when nothing is).
     QString DropHint() const { return m_drop.Hint(); }
@@ -196,6 +202,10 @@ private:
     // The finished output of row when it is still there; tells the user when it is gone.
     // A message the window shows when asked later, unless it has gone by then.
     void AddDroppedFiles(const QList<QUrl>& urls);
+    // Gathers paths on the worker and adds what was found.
+    void GatherAndAdd(const QStringList& paths);
+    // After a gathering: the files that came in meanwhile.
+    void AddFilesWaitingForGathering();
 
     std::unique_ptr<velmora::KvMediaList> m_mediaList;
     CKvListCtrl* m_list = nullptr;
@@ -212,6 +222,7 @@ private:
     QString m_targetFolder;
     std::unique_ptr<velmora::KvRenderQueue> m_queue;
     QStringList m_waitingFiles;
+    std::unique_ptr<velmora::KvSourceGatherer> m_gatherer;
     velmora::KvFileDrop m_drop{[this] { return DropRefusal(); }, [this] { update(); }};
     velmora::KvFinishedOutputs m_outputs{this, [this] { return m_mediaList.get(); }};
 };

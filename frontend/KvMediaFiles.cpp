@@ -32,8 +32,11 @@ bool NameBefore(const QString& a, const QString& b)
     return folded != 0 ? folded < 0 : a < b;
 }
 
-void Walk(const QString& folder, std::set<QString>& entered, QStringList& files, QStringList* leftOut)
+void Walk(const QString& folder, std::set<QString>& entered, QStringList& files, QStringList* leftOut,
+          KvWalkControl* control)
 {
+    if (control && control->Stopped())
+        return;
     const QString real = QFileInfo(folder).canonicalFilePath();
     if (real.isEmpty() || !entered.insert(real).second)
         return;
@@ -41,14 +44,23 @@ void Walk(const QString& folder, std::set<QString>& entered, QStringList& files,
     std::sort(entries.begin(), entries.end(),
               [](const QFileInfo& a, const QFileInfo& b) { return NameBefore(a.fileName(), b.fileName()); });
     for (const QFileInfo& entry : entries) {
+        if (control) {
+            if (control->onEntry)
+                control->onEntry();
+            if (control->Stopped())
+                return;
+        }
         if (entry.fileName().startsWith(u'.'))
             continue;
-        if (entry.isDir())
-            Walk(entry.absoluteFilePath(), entered, files, leftOut);
-        else if (HasMediaExtension(entry.fileName()))
+        if (entry.isDir()) {
+            Walk(entry.absoluteFilePath(), entered, files, leftOut, control);
+        } else if (HasMediaExtension(entry.fileName())) {
             files << entry.absoluteFilePath();
-        else if (leftOut)
+            if (control)
+                control->found.store(int(files.size()), std::memory_order_relaxed);
+        } else if (leftOut) {
             *leftOut << entry.absoluteFilePath();
+        }
     }
 }
 
@@ -73,23 +85,43 @@ bool HasMediaExtension(const QString& path)
 
 QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut)
 {
+    return CollectMediaFiles(paths, leftOut, nullptr);
+}
+
+QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut, KvWalkControl* control)
+{
     QStringList files;
     std::set<QString> entered;
     for (const QString& path : paths) {
+        if (control && control->Stopped())
+            break;
         if (path.isEmpty())
             continue;
         const QFileInfo info(path);
-        if (info.isDir())
-            Walk(info.absoluteFilePath(), entered, files, leftOut);
-        else
+        if (info.isDir()) {
+            Walk(info.absoluteFilePath(), entered, files, leftOut, control);
+        } else {
             files << info.absoluteFilePath();
+            if (control)
+                control->found.store(int(files.size()), std::memory_order_relaxed);
+        }
     }
     return files;
 }
 
-KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls)
+KvDroppedFiles CollectNamedFiles(const QStringList& paths, KvWalkControl* control)
 {
-    KvDroppedFiles dropped;
+    KvDroppedFiles named;
+    QStringList leftOut;
+    named.files = CollectMediaFiles(paths, &leftOut, control);
+    for (const QString& path : leftOut)
+        named.skipped.push_back({path, KvMediaList::ReasonNotMedia()});
+    return named;
+}
+
+KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls, KvWalkControl* control)
+{
+    std::vector<KvSkippedFile> links;
     QStringList paths;
     for (const QUrl& url : urls) {
         // Only what is on this machine's file system can be read by the engine; a link
@@ -97,36 +129,45 @@ KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls)
         if (url.isLocalFile() && !url.toLocalFile().isEmpty())
             paths << url.toLocalFile();
         else if (!url.isEmpty())
-            dropped.skipped.push_back({url.toDisplayString(), KvMediaList::ReasonNotLocal()});
+            links.push_back({url.toDisplayString(), KvMediaList::ReasonNotLocal()});
     }
-    QStringList leftOut;
-    dropped.files = CollectMediaFiles(paths, &leftOut);
-    for (const QString& path : leftOut)
-        dropped.skipped.push_back({path, KvMediaList::ReasonNotMedia()});
+    KvDroppedFiles dropped = CollectNamedFiles(paths, control);
+    dropped.skipped.insert(dropped.skipped.begin(), links.begin(), links.end());
     return dropped;
+}
+
+KvSourceProbe ProbeSource(const QString& file)
+{
+    KvSourceProbe probe;
+    probe.file = file;
+    // The engine runs in another folder: the row holds the full path.
+    probe.path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+    probe.probed = true;
+    probe.readable = !probe.path.isEmpty() && QFileInfo(probe.path).isFile()
+                  && GetMediaInfo(probe.path.toStdString(), probe.info);
+    return probe;
 }
 
 KvSourceRow ReadSourceRow(const QString& file)
 {
     KvSourceRow row;
-    // The engine runs in another folder: the row holds the full path.
-    const QString path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
-    MediaInfo info;
-    if (path.isEmpty() || !QFileInfo(path).isFile() || !GetMediaInfo(path.toStdString(), info)) {
+    KvSourceProbe probe = ProbeSource(file);
+    if (!probe.readable) {
         row.problem = KvMediaList::ReasonUnreadable();
         return row;
     }
+    MediaInfo& info = probe.info;
     if (!info.nHasAudio) {
         row.problem = KvMediaList::ReasonNoSound();
         return row;
     }
     // A file of sound alone converts what it holds, whatever its header says.
     if (!info.nHasVideo) {
-        if (const double measured = MeasureSoundLength(path.toStdString()); measured > 0.0)
+        if (const double measured = MeasureSoundLength(probe.path.toStdString()); measured > 0.0)
             info.dDuration = measured;
     }
     // The row the list makes of a newly added file.
-    row.item = KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight);
+    row.item = KvQueueModel::NewItem(probe.path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight);
     return row;
 }
 

@@ -7,6 +7,7 @@
 // they all turn a file into the same row.
 
 #include "frontend/KvQueueModel.h"
+#include "media/KvMediaInfo.h"
 #include "project/KvJobProject.h"
 
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,6 +44,20 @@ bool HasMediaExtension(const QString& path);
 // given, receives the files the walk passed over for their extension.
 QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut = nullptr);
 
+// Lets another thread follow a long walk and end it. The walk counts the files it
+// collects as it goes, and ends at the next entry once stop is set; what it returns
+// then is partial and meant to be dropped.
+struct KvWalkControl
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> found{0};
+    // Runs on the walking thread before each entry is looked at (tests pace a walk with it).
+    std::function<void()> onEntry;
+
+    bool Stopped() const { return stop.load(std::memory_order_relaxed); }
+};
+QStringList CollectMediaFiles(const QStringList& paths, QStringList* leftOut, KvWalkControl* control);
+
 // What a drop on the window names (the links of "text/uri-list"): local files and
 // folders collected as CollectMediaFiles does, and what was left out on the way: links
 // that are no local file, and files in the folders without a media extension.
@@ -50,7 +66,23 @@ struct KvDroppedFiles
     QStringList files;
     std::vector<KvSkippedFile> skipped;
 };
-KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls);
+KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls, KvWalkControl* control = nullptr);
+// The same for paths named on a command line or by another start of the program: the
+// files of their folders without a media extension are left out as not media.
+KvDroppedFiles CollectNamedFiles(const QStringList& paths, KvWalkControl* control = nullptr);
+
+// A file as the media list reads it before it becomes a row: its full path and its
+// media information, or that it cannot be read. Reading is safe on any thread, so a
+// long list of files can be read off the GUI thread and only inserted there.
+struct KvSourceProbe
+{
+    QString file;          // as it was handed in (what a message about it names)
+    QString path;          // the full path the row holds
+    bool probed = false;   // false: not read yet (the list reads it when it adds it)
+    bool readable = false; // the media information below was read
+    MediaInfo info;
+};
+KvSourceProbe ProbeSource(const QString& file);
 
 // A file read as a row: the row the media list makes of a newly added file, or why it
 // cannot be one (KvMediaList::ReasonUnreadable, ReasonNoSound).

@@ -219,9 +219,24 @@ QString KvMediaList::SpokenState(int row) const
 
 int KvMediaList::AddFiles(const QStringList& files, const std::vector<KvSkippedFile>& leftOut)
 {
+    // Each file is read when its turn comes, so a Windows Media file's extraction
+    // starts as soon as it is reached.
+    std::vector<KvSourceProbe> sources;
+    sources.reserve(size_t(files.size()));
+    for (const QString& file : files) {
+        KvSourceProbe source;
+        source.file = file;
+        sources.push_back(std::move(source));
+    }
+    return AddFiles(std::move(sources), leftOut);
+}
+
+int KvMediaList::AddFiles(std::vector<KvSourceProbe> sources, const std::vector<KvSkippedFile>& leftOut)
+{
     m_leftOut.insert(m_leftOut.end(), leftOut.begin(), leftOut.end());
     if (m_adding) {
-        m_waitingFiles += files;
+        m_waitingFiles.insert(m_waitingFiles.end(), std::make_move_iterator(sources.begin()),
+                              std::make_move_iterator(sources.end()));
         return 0;
     }
     m_skipped.clear();
@@ -234,13 +249,15 @@ int KvMediaList::AddFiles(const QStringList& files, const std::vector<KvSkippedF
         WaitCursor wait;
         m_adding = true;
         const auto done = qScopeGuard([this] { m_adding = false; });
-        QStringList batch = files;
-        while (!batch.isEmpty()) {
-            for (const QString& file : batch) {
-                if (AddFile(file))
+        std::vector<KvSourceProbe> batch = std::move(sources);
+        while (!batch.empty()) {
+            for (KvSourceProbe& source : batch) {
+                if (!source.probed)
+                    source = ProbeSource(source.file);
+                if (AddFile(source))
                     ++added;
             }
-            batch = std::exchange(m_waitingFiles, QStringList());
+            batch = std::exchange(m_waitingFiles, std::vector<KvSourceProbe>());
         }
         m_skipped.insert(m_skipped.end(), m_leftOut.begin(), m_leftOut.end());
         m_leftOut.clear();
@@ -281,15 +298,16 @@ QString KvMediaList::SkippedMessage(const std::vector<KvSkippedFile>& skipped)
     return text;
 }
 
-bool KvMediaList::AddFile(const QString& file)
+bool KvMediaList::AddFile(const KvSourceProbe& source)
 {
-    // The engine runs in another folder, so a relative name from the command line must
+    // The engine runs in another folder, so a relative name from the command line has
     // become the full path the column holds.
-    const QString path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+    const QString& file = source.file;
+    const QString& path = source.path;
     const std::string utf8 = path.toStdString();
 
-    MediaInfo info;
-    if (path.isEmpty() || !QFileInfo(path).isFile() || !GetMediaInfo(utf8, info)) {
+    const MediaInfo& info = source.info;
+    if (!source.readable) {
         m_skipped.push_back({file, ReasonUnreadable()});
         return false;
     }

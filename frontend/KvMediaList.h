@@ -88,6 +88,9 @@ public:
     // files of a dropped folder); they are listed in the same one message, after the
     // files this add skips.
     int AddFiles(const QStringList& files, const std::vector<KvSkippedFile>& leftOut = {});
+    // The same for files read already (ProbeSource, off the GUI thread): each becomes its
+    // row as above without being read again.
+    int AddFiles(std::vector<KvSourceProbe> sources, const std::vector<KvSkippedFile>& leftOut = {});
     bool IsAdding() const { return m_adding; }
     // The files the last AddFiles skipped, in order.
     const std::vector<KvSkippedFile>& LastSkipped() const { return m_skipped; }
@@ -170,7 +173,7 @@ public:
     static bool IsFinishState(const QString& state);
 
 private:
-    bool AddFile(const QString& path);
+    bool AddFile(const KvSourceProbe& source);
     void OnLengthMeasured(qint64 serial, double seconds);
     void PreExtractSound(const std::string& source, int audioStream);
     void ShowTrackColumn();
@@ -185,7 +188,7 @@ private:
     std::function<void(const QString&)> m_messageSink;
     std::vector<KvSkippedFile> m_skipped;
     bool m_adding = false;
-    QStringList m_waitingFiles;
+    std::vector<KvSourceProbe> m_waitingFiles;
     std::vector<KvSkippedFile> m_leftOut;
     QString m_lastEditProblem;
     QPointer<CKvToolTipWnd> m_problemTip;

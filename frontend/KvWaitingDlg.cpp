@@ -5,7 +5,11 @@
 #include "ui/KvUIManager.h"
 #include "ui/KvUiTypes.h"
 
+#include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTimerEvent>
@@ -84,18 +88,55 @@ int CKvWaitingDlg::NextAngle(int angle)
     return angle > 360 ? kAngleStep : angle;
 }
 
+void CKvWaitingDlg::SetStopHandler(std::function<void()> stop)
+{
+    m_stop = std::move(stop);
+    // It takes the keys (Esc) and the clicks the window beneath it no longer takes.
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    setWindowModality(Qt::ApplicationModal);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setCursor(Qt::BusyCursor);
+}
+
+QRect CKvWaitingDlg::StopButtonRect() const
+{
+    if (!m_stop)
+        return QRect();
+    return QRect(kPanelWidth - kPanelPadding - kStopWidth, kPanelHeight - kPanelPadding - kStopHeight, kStopWidth,
+                 kStopHeight);
+}
+
+void CKvWaitingDlg::SetText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    update();
+}
+
 void CKvWaitingDlg::Open()
 {
     const QSize pictureSize = m_spinner.isNull() ? QSize(32, 32) : m_spinner.size();
-    const QSize size(pictureSize.width() + kMargin, pictureSize.height() + kMargin);
+    const QSize size = m_stop ? QSize(kPanelWidth, kPanelHeight)
+                              : QSize(pictureSize.width() + kMargin, pictureSize.height() + kMargin);
     resize(size);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    // A panel that belongs to a window stands over it; the spinner over the screen.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (m_stop && owner && owner->isVisible())
+        move(owner->geometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    else if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
     m_angle = 0;
+    m_closing = false;
     if (!m_timer)
         m_timer = startTimer(kTimerInterval);
     show();
     raise();
+    if (m_stop) {
+        activateWindow();
+        setFocus(Qt::ActiveWindowFocusReason);
+    }
 }
 
 void CKvWaitingDlg::Close()
@@ -104,7 +145,90 @@ void CKvWaitingDlg::Close()
         killTimer(m_timer);
         m_timer = 0;
     }
+    m_closing = true;
     close();
+}
+
+void CKvWaitingDlg::PressStop()
+{
+    if (!m_stop || m_stopped)
+        return;
+    m_stopped = true;
+    // The handler may close and delete this window: nothing here touches it after.
+    const std::function<void()> stop = m_stop;
+    stop();
+}
+
+void CKvWaitingDlg::SetHover(bool hover)
+{
+    if (hover == m_hover)
+        return;
+    m_hover = hover;
+    setCursor(hover ? Qt::ArrowCursor : Qt::BusyCursor);
+    update(StopButtonRect());
+}
+
+void CKvWaitingDlg::mousePressEvent(QMouseEvent* event)
+{
+    if (m_stop && event->button() == Qt::LeftButton && StopButtonRect().contains(event->position().toPoint())) {
+        m_pressed = true;
+        update(StopButtonRect());
+    }
+    event->accept();
+}
+
+void CKvWaitingDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_stop)
+        SetHover(StopButtonRect().contains(event->position().toPoint()));
+    event->accept();
+}
+
+void CKvWaitingDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (!m_pressed || event->button() != Qt::LeftButton)
+        return;
+    m_pressed = false;
+    update(StopButtonRect());
+    // As buttons do: the press counts where the button is let go over it.
+    if (StopButtonRect().contains(event->position().toPoint()))
+        PressStop();
+}
+
+void CKvWaitingDlg::leaveEvent(QEvent* event)
+{
+    SetHover(false);
+    QWidget::leaveEvent(event);
+}
+
+void CKvWaitingDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (m_stop) {
+            event->accept();
+            PressStop();
+            return;
+        }
+        break;
+    default: break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CKvWaitingDlg::closeEvent(QCloseEvent* event)
+{
+    // Closed by the window system (Alt+F4 on the focused panel): that is a Stop too.
+    if (m_stop && !m_closing && !m_stopped) {
+        event->ignore();
+        PressStop();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void CKvWaitingDlg::timerEvent(QTimerEvent* event)
@@ -127,6 +251,10 @@ QImage CKvWaitingDlg::Render() const
     picture.setDevicePixelRatio(ratio);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
+    if (m_stop) {
+        DrawPanel(painter);
+        return picture;
+    }
     const int w = width();
     const int h = height();
     if (m_opaque) {
@@ -155,6 +283,58 @@ QImage CKvWaitingDlg::Render() const
         painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, title);
     }
     return picture;
+}
+
+void CKvWaitingDlg::DrawPanel(QPainter& painter) const
+{
+    // Opaque whatever the desktop: text and a button must read on any background.
+    const tagKvUiColors& colors = CKvUIManager::Colors();
+    const QRect panel(0, 0, width(), height());
+    painter.fillRect(panel, ColorFromRef(colors.clrDlgBK));
+    painter.setPen(ColorFromRef(colors.clrDlgEdge));
+    painter.drawRect(panel.adjusted(0, 0, -1, -1));
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+
+    // The spinner at the left, as tall as the text and the button together.
+    const int side = height() - 2 * kPanelPadding;
+    const QRectF turning(kPanelPadding, kPanelPadding, side, side);
+    if (!m_spinner.isNull()) {
+        painter.save();
+        painter.translate(turning.center());
+        painter.rotate(m_angle);
+        painter.translate(-turning.center());
+        const QImage& spinner = devicePixelRatioF() > 1.0 && !m_spinner2x.isNull() ? m_spinner2x : m_spinner;
+        painter.drawImage(turning, spinner);
+        painter.restore();
+    }
+
+    const tagKvFontData* entry = CKvUIManager::FindFont(0);
+    QFont font = entry ? FontFromEntry(*entry) : QFont(QStringLiteral("Arial"));
+    if (!entry)
+        font.setPixelSize(13);
+    painter.setFont(font);
+    const int textLeft = kPanelPadding + side + 16;
+    const QRect textBox(textLeft, kPanelPadding, width() - textLeft - kPanelPadding, kStopHeight);
+    painter.setPen(ColorFromRef(colors.clrText));
+    painter.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     QFontMetrics(font).elidedText(m_text, Qt::ElideRight, textBox.width()));
+
+    // Stop, drawn as the dialogs' text buttons are; it has the focus, so its edge is
+    // the accent.
+    const QRect button = StopButtonRect();
+    QColor face = ColorFromRef(colors.clrCtrlBK);
+    if (m_pressed)
+        face = ShiftColor(face, -15);
+    else if (m_hover)
+        face = ShiftColor(face, 15);
+    painter.setBrush(face);
+    painter.setPen(QPen(AccentColor(), 1.5));
+    painter.drawRoundedRect(QRectF(button).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.setPen(ColorFromRef(colors.clrText));
+    painter.drawText(m_pressed ? button.translated(0, 1) : button, Qt::AlignCenter | Qt::TextSingleLine,
+                     QStringLiteral("Stop"));
 }
 
 void CKvWaitingDlg::paintEvent(QPaintEvent* event)

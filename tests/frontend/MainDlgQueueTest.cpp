@@ -21,6 +21,8 @@
 #include "frontend/KvPreviewMovieDlg.h"
 #include "frontend/KvQueueReport.h"
 #include "frontend/KvRenderQueue.h"
+#include "frontend/KvSourceGatherer.h"
+#include "frontend/KvWaitingDlg.h"
 #include "support/TempFolder.h"
 #include "ui/KvButton.h"
 #include "ui/KvListCtrl.h"
@@ -35,6 +37,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -42,7 +46,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -779,6 +785,102 @@ TEST_F(QueueTest, ADropDuringAnAddJoinsIt)
     EXPECT_EQ(List().FilePath(2), QString::fromStdString(dropped.Path() + "dropped.wav"));
     ASSERT_EQ(m_messages.size(), 1) << m_messages.join("\n----\n").toStdString();
     EXPECT_TRUE(m_messages[0].contains("dropped broken.mp3"));
+}
+
+// A drop of a folder of thousands of files is walked and read off the GUI thread: the
+// window keeps running its timers, the waiting dialog counts what was found and then
+// read, and it alone takes input. Its Stop button (in the walk) and Esc (in the
+// reading) end the gathering at once with nothing of the drop added, while a folder
+// handed over by another start meanwhile is still walked and added after it.
+TEST_F(QueueTest, AFolderOfThousandsIsWalkedOnAWorkerAndStopAddsNothingOfIt)
+{
+    const Media& media = TestMedia();
+    TempFolder library{"velmora-library"};
+    for (int folder = 0; folder < 20; ++folder) {
+        const std::string sub = library.Path() + "Disc " + std::to_string(folder) + "/";
+        fs::create_directories(sub);
+        for (int file = 0; file < 100; ++file)
+            WriteFileBytes(sub + "track " + std::to_string(file) + (file % 2 ? ".mp3" : ".flac"), "");
+    }
+    TempFolder handed{"velmora-handed"};
+    fs::create_directories(handed.Path() + "b");
+    fs::copy_file(media.song, handed.Path() + "b/one.wav");
+    fs::copy_file(media.song, handed.Path() + "A.wav");
+    // Each entry and each file takes half a millisecond more, so the walk and the
+    // reading last long enough to be watched.
+    KvSourceGatherer::SetStepHookForTesting([] { std::this_thread::sleep_for(std::chrono::microseconds(500)); });
+    const auto unhook = qScopeGuard([] { KvSourceGatherer::SetStepHookForTesting({}); });
+    const QList<QUrl> drop{QUrl::fromLocalFile(QString::fromStdString(library.Path()))};
+
+    enum class Press { StopButton, Escape };
+    for (const Press press : {Press::StopButton, Press::Escape}) {
+        SCOPED_TRACE(press == Press::StopButton ? "Stop button" : "Esc");
+        m_messages.clear();
+        const int rowsBefore = List().RowCount();
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(10);
+        // Watches the dialog from the GUI thread's own events, presses Stop in the
+        // phase under test, and times how long the gathering takes to end after.
+        const QString phase = press == Press::StopButton ? QStringLiteral("Looking for media files")
+                                                         : QStringLiteral("Reading ");
+        QStringList seen;
+        bool modal = false;
+        QElapsedTimer sinceStop;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            CKvWaitingDlg* dialog = m_dialog->Gatherer()->Dialog();
+            if (!dialog || !dialog->isVisible() || sinceStop.isValid())
+                return;
+            if (seen.isEmpty() || seen.back() != dialog->Text())
+                seen << dialog->Text();
+            if (!dialog->Text().startsWith(phase) || seen.size() < 3)
+                return;
+            modal = QApplication::activeModalWidget() == dialog;
+            // Another start hands a folder over while the drop is walked.
+            m_dialog->AddFiles({QString::fromStdString(handed.Path())});
+            sinceStop.start();
+            if (press == Press::StopButton)
+                QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, {}, dialog->StopButtonRect().center());
+            else
+                QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+        });
+        watch.start(30);
+        QElapsedTimer clock;
+        clock.start();
+        Drag(drop, true);
+        const qint64 afterStop = sinceStop.isValid() ? sinceStop.elapsed() : -1;
+        watch.stop();
+
+        ASSERT_GE(afterStop, 0) << "the dialog never showed \"" << phase.toStdString() << "\"; seen: "
+                                << seen.join(" | ").toStdString();
+        EXPECT_LT(afterStop, 700) << "Stop did not end the gathering at once";
+        EXPECT_GT(ticks, clock.elapsed() / 10 / 3) << "the GUI thread stopped running its timers";
+        EXPECT_TRUE(modal) << "the waiting dialog must be the one window that takes input";
+        EXPECT_FALSE(m_dialog->IsGathering());
+        // The count read as the walk went, in groups of thousands, and only grew.
+        const QRegularExpression counting(press == Press::StopButton
+                                              ? QStringLiteral("^Looking for media files\\x{2026} ([0-9,]+) found$")
+                                              : QStringLiteral("^Reading ([0-9,]+) of 2,000 files\\x{2026}$"));
+        int last = -1;
+        for (const QString& text : seen) {
+            const QRegularExpressionMatch match = counting.match(text);
+            if (!match.hasMatch())
+                continue;
+            const int count = match.captured(1).remove(u',').toInt();
+            EXPECT_GE(count, last) << text.toStdString();
+            last = count;
+        }
+        EXPECT_GT(last, 0) << seen.join(" | ").toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return List().RowCount() == rowsBefore + 2; }, 5000));
+        ASSERT_EQ(List().RowCount(), rowsBefore + 2) << "the handed-over folder was lost";
+        EXPECT_EQ(List().FilePath(rowsBefore), QString::fromStdString(handed.Path() + "A.wav"));
+        EXPECT_EQ(List().FilePath(rowsBefore + 1), QString::fromStdString(handed.Path() + "b/one.wav"));
+        EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join("\n----\n").toStdString();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(qobject_cast<CKvWaitingDlg*>(widget) && widget->isVisible()) << "the dialog stayed";
+    }
 }
 
 // ---- Finished rows ---------------------------------------------------------------

@@ -11,6 +11,7 @@
 //                       the screen as the window system would show it
 //   settings-8000.png   "Audio Settings" for MP3 at 8000 Hz (the bit rates that rate allows)
 //   waiting-opaque.png  the spinner as drawn where the screen has no compositor
+//   waiting-count.png   the waiting dialog of a long folder walk: its count and Stop
 //   screen-x11.png      under an X server only (xvfb-run): the whole screen with the
 //                       spinner and an open menu, as the server really shows them
 //
@@ -259,6 +260,15 @@ int main(int argc, char* argv[])
     ok &= Save(waiting.Render(), output, "waiting-opaque.png");
     waiting.Close();
     SetCompositorForTesting(-1);
+    {
+        CKvWaitingDlg counting;
+        counting.SetStopHandler([] {});
+        counting.SetText(QStringLiteral("Looking for media files\u2026 1,234 found"));
+        counting.Open();
+        QApplication::processEvents();
+        ok &= Save(counting.Render(), output, "waiting-count.png");
+        counting.Close();
+    }
 
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         // What the X server shows: where no compositor runs, the spinner and the menu
