@@ -49,7 +49,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # 50 ms until pid ends.
 tree_peak_kb() {
     peak=0
-    while kill -0 "$1" 2>/dev/null; do
+    # (a child that has ended but is not yet waited for still answers kill -0)
+    while kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" | cut -c1)" != Z ]; do
         sum=$(ps -e -o pid=,ppid=,rss= | awk -v root="$1" '
             { parent[$1] = $2; rss[$1] = $3 }
             END {

@@ -59,31 +59,23 @@ bool KeyBefore(const KvBatchFile& a, const KvBatchFile& b)
 KvBatchSources CollectBatchFiles(const QStringList& paths)
 {
     KvBatchSources sources;
-    // The folders given, in order: a file found by the walk belongs to the first of
-    // them it lies in, as the walk entered that one first.
-    QStringList folders;
-    for (const QString& path : paths) {
-        if (!path.isEmpty() && QFileInfo(path).isDir())
-            folders << QFileInfo(path).absoluteFilePath();
-    }
-    const QStringList given = paths;
-    for (const QString& file : CollectMediaFiles(paths, &sources.leftOut)) {
+    const KvDroppedFiles named = CollectNamedFiles(paths);
+    for (const KvSkippedFile& skipped : named.skipped)
+        sources.leftOut << skipped.path;
+    const QStringList& given = paths;
+    for (const QString& file : named.files) {
         KvBatchFile batch;
         batch.path = file;
-        for (const QString& folder : folders) {
-            const QString root = folder.endsWith(u'/') ? folder : folder + u'/';
-            if (file.startsWith(root)) {
-                batch.key = file.mid(root.size());
-                break;
-            }
-        }
+        if (const QString folder = FolderFoundIn(file, named.folders); !folder.isEmpty())
+            batch.key = file.mid(folder.size() + (folder.endsWith(u'/') ? 0 : 1));
         if (batch.key.isEmpty()) {
             // A file named itself: its relative name as given, where it has one that
             // stays below here.
-            const auto named = std::find_if(given.begin(), given.end(), [&](const QString& path) {
+            const auto asGiven = std::find_if(given.begin(), given.end(), [&](const QString& path) {
                 return !path.isEmpty() && QFileInfo(path).absoluteFilePath() == file;
             });
-            const QString relative = named != given.end() && QDir::isRelativePath(*named) ? QDir::cleanPath(*named) : QString();
+            const QString relative =
+                asGiven != given.end() && QDir::isRelativePath(*asGiven) ? QDir::cleanPath(*asGiven) : QString();
             batch.key = !relative.isEmpty() && relative != QLatin1String("..") && !relative.startsWith(QLatin1String("../"))
                 ? relative
                 : file;

@@ -114,9 +114,22 @@ KvDroppedFiles CollectNamedFiles(const QStringList& paths, KvWalkControl* contro
     KvDroppedFiles named;
     QStringList leftOut;
     named.files = CollectMediaFiles(paths, &leftOut, control);
+    for (const QString& path : paths) {
+        if (!path.isEmpty() && QFileInfo(path).isDir())
+            named.folders << QFileInfo(path).absoluteFilePath();
+    }
     for (const QString& path : leftOut)
         named.skipped.push_back({path, KvMediaList::ReasonNotMedia()});
     return named;
+}
+
+QString FolderFoundIn(const QString& file, const QStringList& folders)
+{
+    for (const QString& folder : folders) {
+        if (file.startsWith(folder.endsWith(u'/') ? folder : folder + u'/'))
+            return folder;
+    }
+    return QString();
 }
 
 KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls, KvWalkControl* control)

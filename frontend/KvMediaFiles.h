@@ -65,7 +65,11 @@ struct KvDroppedFiles
 {
     QStringList files;
     std::vector<KvSkippedFile> skipped;
+    QStringList folders; // the folders named, absolute, in the order given
 };
+// The folder of folders that file was found in: the first that holds it, as the walk
+// entered that one first; empty for none.
+QString FolderFoundIn(const QString& file, const QStringList& folders);
 KvDroppedFiles CollectDroppedFiles(const QList<QUrl>& urls, KvWalkControl* control = nullptr);
 // The same for paths named on a command line or by another start of the program: the
 // files of their folders without a media extension are left out as not media.
@@ -80,6 +84,7 @@ struct KvSourceProbe
     QString path;          // the full path the row holds
     bool probed = false;   // false: not read yet (the list reads it when it adds it)
     bool readable = false; // the media information below was read
+    QString foundIn;       // the folder named that it was found in; empty: named itself
     MediaInfo info;
 };
 KvSourceProbe ProbeSource(const QString& file);

@@ -333,8 +333,10 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
         m_list->SetCellChoices(kColTrack, row, choices);
     }
     const bool redraw = std::exchange(m_redraw, false); // the add draws the list once at its end
-    m_model.Add(KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight,
-                                      choose ? std::move(tracks) : std::vector<KvTrackChoice>{}));
+    KvQueueItem item = KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight,
+                                             choose ? std::move(tracks) : std::vector<KvTrackChoice>{});
+    item.foundIn = source.foundIn;
+    m_model.Add(std::move(item));
     m_redraw = redraw;
     const qint64 serial = m_model.Serial(row);
     if (choose)

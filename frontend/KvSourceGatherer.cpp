@@ -126,6 +126,7 @@ KvSourceGatherer::Result KvSourceGatherer::Run(std::function<KvDroppedFiles(KvWa
                 if (work->control.Stopped())
                     break;
                 work->sources.push_back(ProbeSource(file));
+                work->sources.back().foundIn = FolderFoundIn(file, work->walked.folders);
                 work->read.store(int(work->sources.size()));
             }
         }

@@ -67,7 +67,7 @@ def main(program):
         # Its first choice (Format) has the focus: Space opens the list below it.
         known = set(x.windows(app.pid))
         x.key("space")
-        popup_below(x, app.pid, known, left + 170, top + 83 + 20, "the Format list")
+        popup_below(x, app.pid, known, left + 201, top + 83 + 20, "the Format list")
         x.key("Down", "Down", "Return")  # WMA -> Original -> FLAC
         x.key("Return")  # OK
         wait_for(lambda: SETTINGS not in [v[0] for v in x.windows(app.pid).values()], what="Settings to close")

@@ -25,7 +25,7 @@ def main(program):
             # A click on the Format combo opens its list right below it.
             known = set(x.windows(app.pid))
             x.xdotool("mousemove", str(left + 250), str(top + 93), "click", "1")
-            popup_below(x, app.pid, known, left + 170, top + 83 + 20, "the Format list (try %d)" % (attempt + 1))
+            popup_below(x, app.pid, known, left + 201, top + 83 + 20, "the Format list (try %d)" % (attempt + 1))
             x.key("Escape")
             # A drag of the caption moves the dialog by the drag, no further.
             x.xdotool("mousemove", str(left + width // 2), str(top + 12), "mousedown", "1")

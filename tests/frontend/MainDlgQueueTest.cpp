@@ -726,6 +726,52 @@ TEST_F(QueueTest, ADroppedFolderAddsItsMediaInNameOrderAndTellsWhatWasLeftOutOnc
     EXPECT_EQ(List().RowCount(), 4);
 }
 
+// A dropped library rendered with Keep Folder Structure lands in the same sub-folders;
+// dropped and rendered again with Skip Files Already Converted, nothing converts and
+// every row shows the output it already has.
+TEST_F(QueueTest, ADroppedTreeKeepsItsFoldersAndIsSkippedTheSecondTime)
+{
+    const Media& media = TestMedia();
+    TempFolder dropped{"velmora-lib"};
+    fs::create_directories(dropped.Path() + "Lib/A");
+    fs::create_directories(dropped.Path() + "Lib/B/C");
+    fs::copy_file(media.song, dropped.Path() + "Lib/A/x.wav");
+    fs::copy_file(media.song, dropped.Path() + "Lib/B/C/y.wav");
+    fs::copy_file(media.song, dropped.Path() + "z.wav");
+    KvFrontEndState& state = KvFrontEndState::Instance();
+    state.SetKeepFolderStructure(true);
+    state.SetSkipConverted(true);
+    const auto reset = qScopeGuard([&] {
+        state.SetKeepFolderStructure(false);
+        state.SetSkipConverted(false);
+    });
+    const QList<QUrl> urls{QUrl::fromLocalFile(QString::fromStdString(dropped.Path() + "Lib")),
+                           QUrl::fromLocalFile(QString::fromStdString(dropped.Path() + "z.wav"))};
+
+    Drag(urls, true);
+    ASSERT_EQ(List().RowCount(), 3);
+    ASSERT_TRUE(RenderAndWait());
+    const QStringList outputs{Target("A/(output001)x.wma"), Target("B/C/(output002)y.wma"), Target("(output003)z.wma")};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(List().StateText(row), "Finish") << List().RowToolTip(row).toStdString();
+        EXPECT_TRUE(QFileInfo::exists(outputs[row])) << outputs[row].toStdString();
+    }
+
+    m_dialog->ListControl()->SetSelectedRow(0, false);
+    ASSERT_TRUE(List().RemoveAll());
+    Drag(urls, true);
+    ASSERT_EQ(List().RowCount(), 3);
+    ASSERT_TRUE(RenderAndWait());
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(List().StateText(row), "Finish");
+        EXPECT_EQ(List().RowToolTip(row), "Converted before into " + outputs[row] + "; skipped.");
+    }
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(m_target.Path()))
+        files += entry.is_regular_file() && entry.path().filename().string()[0] != '.';
+    EXPECT_EQ(files, 3) << "the second Render wrote nothing";
+}
+
 // While Render runs (or another of our windows is open) the drag is not taken and the
 // window says why; a drop that arrives anyway adds nothing and is answered once.
 TEST_F(QueueTest, DropsAreRefusedWhileRenderRunsOrAnotherWindowIsOpen)
