@@ -48,6 +48,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "$0")/.." && pwd)/fuzz/leaks.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ]; then
   for symbolizer in llvm-symbolizer llvm-symbolizer-14; do

@@ -10,6 +10,7 @@ PKGS=(
   libavfilter-dev libavdevice-dev
   libtinyxml-dev
   libtag1-dev
+  libcue-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libsdl2-dev
   fonts-liberation fontconfig
