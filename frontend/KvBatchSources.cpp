@@ -10,13 +10,10 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <map>
 #include <numeric>
 
 namespace velmora {
-
-namespace {
-
-} // namespace
 
 QString TargetSubfolder(const QString& key)
 {
@@ -34,19 +31,12 @@ QString TargetSubfolder(const QString& key)
 
 namespace {
 
-// As a folder walk orders names: ignoring case first, then exactly.
-int CompareNames(const QString& a, const QString& b)
-{
-    const int folded = a.compare(b, Qt::CaseInsensitive);
-    return folded != 0 ? folded : a.compare(b);
-}
-
 bool KeyBefore(const KvBatchFile& a, const KvBatchFile& b)
 {
     const QStringList left = a.key.split(u'/');
     const QStringList right = b.key.split(u'/');
     for (qsizetype i = 0; i < std::min(left.size(), right.size()); ++i) {
-        if (const int order = CompareNames(left[i], right[i]); order != 0)
+        if (const int order = CompareFileNames(left[i], right[i]); order != 0)
             return order < 0;
     }
     if (left.size() != right.size())
@@ -62,23 +52,22 @@ KvBatchSources CollectBatchFiles(const QStringList& paths)
     const KvDroppedFiles named = CollectNamedFiles(paths);
     for (const KvSkippedFile& skipped : named.skipped)
         sources.leftOut << skipped.path;
-    const QStringList& given = paths;
+    // A file named itself keeps its relative name as given, where it has one that stays
+    // below here (a list from "find ." holds many thousands: looked up, not searched).
+    std::map<QString, QString> relativeNames;
+    for (const QString& path : paths) {
+        const QString relative = QDir::isRelativePath(path) ? QDir::cleanPath(path) : QString();
+        if (!path.isEmpty() && !relative.isEmpty() && relative != QLatin1String("..")
+            && !relative.startsWith(QLatin1String("../")))
+            relativeNames.emplace(QFileInfo(path).absoluteFilePath(), relative);
+    }
     for (const QString& file : named.files) {
         KvBatchFile batch;
         batch.path = file;
-        if (const QString folder = FolderFoundIn(file, named.folders); !folder.isEmpty())
-            batch.key = file.mid(folder.size() + (folder.endsWith(u'/') ? 0 : 1));
+        batch.key = PathUnder(file, FolderFoundIn(file, named.folders));
         if (batch.key.isEmpty()) {
-            // A file named itself: its relative name as given, where it has one that
-            // stays below here.
-            const auto asGiven = std::find_if(given.begin(), given.end(), [&](const QString& path) {
-                return !path.isEmpty() && QFileInfo(path).absoluteFilePath() == file;
-            });
-            const QString relative =
-                asGiven != given.end() && QDir::isRelativePath(*asGiven) ? QDir::cleanPath(*asGiven) : QString();
-            batch.key = !relative.isEmpty() && relative != QLatin1String("..") && !relative.startsWith(QLatin1String("../"))
-                ? relative
-                : file;
+            const auto relative = relativeNames.find(file);
+            batch.key = relative != relativeNames.end() ? relative->second : file;
         }
         batch.subfolder = TargetSubfolder(batch.key);
         sources.files.push_back(std::move(batch));

@@ -98,7 +98,7 @@ bool KvConvertedManifest::ParseLine(const QByteArray& line, KvManifestEntry& ent
 
 bool KvConvertedManifest::Load(QString* error)
 {
-    m_entries.clear();
+    Parse(QByteArray());
     QFile file(m_path);
     if (!file.exists())
         return true;
@@ -114,18 +114,29 @@ bool KvConvertedManifest::Load(QString* error)
 void KvConvertedManifest::Parse(const QByteArray& bytes)
 {
     m_entries.clear();
+    m_bySource.clear();
     for (const QByteArray& line : bytes.split('\n')) {
         KvManifestEntry entry;
         if (!line.trimmed().isEmpty() && ParseLine(line, entry))
-            m_entries.push_back(std::move(entry));
+            Keep(std::move(entry));
     }
+}
+
+void KvConvertedManifest::Keep(KvManifestEntry entry)
+{
+    m_bySource[entry.source.path].push_back(m_entries.size());
+    m_entries.push_back(std::move(entry));
 }
 
 QString KvConvertedManifest::FindConverted(const KvSourceStamp& source, const QJsonObject& settings,
                                            const QString& subfolder) const
 {
+    const auto found = m_bySource.constFind(source.path);
+    if (found == m_bySource.cend())
+        return QString();
     // The latest line that fits decides: a source converted twice keeps its last output.
-    for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
+    for (auto index = found->rbegin(); index != found->rend(); ++index) {
+        const KvManifestEntry* entry = &m_entries[*index];
         if (entry->state != QLatin1String(KvManifestEntry::kDone) && entry->state != QLatin1String(KvManifestEntry::kShort))
             continue;
         if (entry->source.path != source.path || entry->source.size != source.size
@@ -182,7 +193,7 @@ bool KvConvertedManifest::Append(const KvManifestEntry& given, QString* error)
     ::close(fd);
     if (!written)
         return fail(code != 0 ? code : EIO);
-    m_entries.push_back(std::move(entry));
+    Keep(std::move(entry));
     return true;
 }
 

@@ -19,6 +19,7 @@
 //
 // Qt Core only.
 
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 
@@ -87,7 +88,11 @@ public:
 private:
     QString m_folder; // ends in "/"
     QString m_path;
+    void Keep(KvManifestEntry entry);
+
     std::vector<KvManifestEntry> m_entries;
+    // Each source's entries, oldest first: a library's run looks every row up.
+    QHash<QString, std::vector<size_t>> m_bySource;
 };
 
 } // namespace velmora

@@ -809,11 +809,9 @@ bool CKvMainDlg::StartQueue(const QString& folder)
     for (int row : RowsToConvert()) {
         // A file found in an added folder keeps its place under that folder.
         const KvQueueItem& item = m_mediaList->Model().At(row);
-        const QString base = item.foundIn.endsWith(u'/') ? item.foundIn : item.foundIn + u'/';
-        const QString subfolder = state.KeepFolderStructure() && !item.foundIn.isEmpty() && item.source.startsWith(base)
-            ? TargetSubfolder(item.source.mid(base.size()))
-            : QString();
-        rows.push_back({m_mediaList->JobRow(row), row, subfolder});
+        const QString subfolder =
+            state.KeepFolderStructure() ? TargetSubfolder(PathUnder(item.source, item.foundIn)) : QString();
+        rows.push_back({m_mediaList->JobRow(row), row, subfolder, 0});
     }
     if (!rows.empty()) {
         const QString problem = m_queue->CheckTarget(folder, rows);

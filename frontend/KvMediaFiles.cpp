@@ -28,8 +28,7 @@ const char* const kMediaExtensions[] = {
 
 bool NameBefore(const QString& a, const QString& b)
 {
-    const int folded = a.compare(b, Qt::CaseInsensitive);
-    return folded != 0 ? folded < 0 : a < b;
+    return CompareFileNames(a, b) < 0;
 }
 
 void Walk(const QString& folder, std::set<QString>& entered, QStringList& files, QStringList* leftOut,
@@ -123,10 +122,24 @@ KvDroppedFiles CollectNamedFiles(const QStringList& paths, KvWalkControl* contro
     return named;
 }
 
+int CompareFileNames(const QString& a, const QString& b)
+{
+    const int folded = a.compare(b, Qt::CaseInsensitive);
+    return folded != 0 ? folded : a.compare(b);
+}
+
+QString PathUnder(const QString& file, const QString& folder)
+{
+    if (folder.isEmpty())
+        return QString();
+    const QString root = folder.endsWith(u'/') ? folder : folder + u'/';
+    return file.startsWith(root) ? file.mid(root.size()) : QString();
+}
+
 QString FolderFoundIn(const QString& file, const QStringList& folders)
 {
     for (const QString& folder : folders) {
-        if (file.startsWith(folder.endsWith(u'/') ? folder : folder + u'/'))
+        if (!PathUnder(file, folder).isEmpty())
             return folder;
     }
     return QString();

@@ -67,6 +67,10 @@ struct KvDroppedFiles
     std::vector<KvSkippedFile> skipped;
     QStringList folders; // the folders named, absolute, in the order given
 };
+// How a folder walk orders names: ignoring case first, then exactly (<0, 0, >0).
+int CompareFileNames(const QString& a, const QString& b);
+// file's path below folder ("a/b.flac"); empty when it is not below it.
+QString PathUnder(const QString& file, const QString& folder);
 // The folder of folders that file was found in: the first that holds it, as the walk
 // entered that one first; empty for none.
 QString FolderFoundIn(const QString& file, const QStringList& folders);

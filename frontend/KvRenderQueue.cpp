@@ -336,13 +336,10 @@ QString KvRenderQueue::NextOutputPath(const KvQueueRow& queued)
     if (m_state.CurrentRecord().nOutputType == kKvOutputOriginal
         && OriginalContainerOf(WideToUtf8(row.file), row.audioStream, original))
         extension = QString::fromStdString(original.extension);
-    if (queued.number > 0) {
-        int number = queued.number;
-        return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension, number, inUse,
-                               true);
-    }
-    return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension, m_outputCounter,
-                           inUse);
+    // A number fixed beforehand stays the row's own; the run's counter moves on.
+    int fixed = queued.number;
+    return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension,
+                           fixed > 0 ? fixed : m_outputCounter, inUse, fixed > 0);
 }
 
 KvOutputNameValues KvRenderQueue::OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row)

@@ -2,6 +2,7 @@
 
 #include <libcue.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
@@ -57,13 +58,8 @@ std::vector<std::string> KvCueSheet::Files() const
 {
     std::vector<std::string> files;
     for (const KvCueTrack& track : tracks) {
-        if (files.empty() || files.back() != track.file) {
-            bool seen = false;
-            for (const std::string& file : files)
-                seen = seen || file == track.file;
-            if (!seen)
-                files.push_back(track.file);
-        }
+        if (std::find(files.begin(), files.end(), track.file) == files.end())
+            files.push_back(track.file);
     }
     return files;
 }
