@@ -336,6 +336,8 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
 
     std::int64_t copiedEnd = 0;
     bool first = true;
+    std::int64_t lastPts = AV_NOPTS_VALUE;
+    std::int64_t lastDts = AV_NOPTS_VALUE;
     for (;;) {
         if (stop.load()) {
             file.Discard();
@@ -379,6 +381,17 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
                 next->duration -= beyondEnd;
         }
         first = false;
+        // A damaged source's times may step back; a muxer may not take that (the ASF
+        // writer asserts on it), so no packet is timed before the one before it.
+        if (const std::int64_t shown = next->pts != AV_NOPTS_VALUE ? next->pts : next->dts; shown != AV_NOPTS_VALUE) {
+            next->pts = lastPts != AV_NOPTS_VALUE && shown < lastPts ? lastPts : shown;
+            lastPts = next->pts;
+        }
+        if (next->dts != AV_NOPTS_VALUE) {
+            if (lastDts != AV_NOPTS_VALUE && next->dts < lastDts)
+                next->dts = lastDts;
+            lastDts = next->dts;
+        }
         if (next->pts != AV_NOPTS_VALUE)
             next->pts -= offset;
         if (next->dts != AV_NOPTS_VALUE)
