@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct AVFormatContext;
+
 namespace velmora {
 
 struct KvChapter
@@ -14,11 +16,24 @@ struct KvChapter
     double start = 0.0; // seconds
     double end = 0.0;   // seconds
     std::string title;  // empty: none
+
+    bool operator==(const KvChapter&) const = default;
 };
 
 // The chapters of path in time order, those of no length left out; empty for a file
 // without chapters or one that cannot be read.
 std::vector<KvChapter> ReadChapters(const std::string& path);
+
+// The chapters an output of the part from start to end seconds of a source holds
+// (end < 0: to the source's end), played at speed and placed at offset seconds of the
+// output: times moved by start, those outside the part left out, those across its
+// bounds cut at them.
+std::vector<KvChapter> ChaptersOfPart(const std::vector<KvChapter>& chapters, double start, double end, double speed,
+                                      double offset);
+
+// Gives a muxer that writes chapters (MP4, Matroska) these, before its header is
+// written; the context frees them with itself.
+bool SetMuxerChapters(AVFormatContext* output, const std::vector<KvChapter>& chapters);
 
 // The text of path's CUESHEET tag (a FLAC rip's embedded sheet); empty when it has none.
 std::string ReadEmbeddedCueSheet(const std::string& path);

@@ -7,6 +7,8 @@
 // breaks stay) and within the length caps below, so a writer can pass it on as it
 // is; a hostile file cannot hand an output a tag it could not hold.
 
+#include "media/KvChapters.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -38,6 +40,9 @@ struct MediaTags
     std::string comment;
     std::vector<std::uint8_t> cover; // the picture file's bytes; empty: none
     std::string coverMime;           // "image/jpeg", "image/png", ...
+    // The output's chapters, in its own time; ReadMediaTags leaves them empty (the
+    // engine places a source's chapters: ChaptersOfPart).
+    std::vector<KvChapter> chapters;
 
     bool operator==(const MediaTags&) const = default;
 };

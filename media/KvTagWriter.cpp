@@ -3,12 +3,15 @@
 #include "media/KvCoverPicture.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include <asffile.h>
 #include <asfpicture.h>
 #include <asftag.h>
 #include <attachedpictureframe.h>
+#include <chapterframe.h>
 #include <commentsframe.h>
 #include <flacfile.h>
 #include <flacpicture.h>
@@ -19,6 +22,7 @@
 #include <mp4tag.h>
 #include <mpegfile.h>
 #include <opusfile.h>
+#include <tableofcontentsframe.h>
 #include <textidentificationframe.h>
 #include <vorbisfile.h>
 #include <wavfile.h>
@@ -89,7 +93,8 @@ std::string YearOf(const std::string& date)
 bool HasText(const MediaTags& tags)
 {
     return !tags.title.empty() || !tags.artist.empty() || !tags.album.empty() || !tags.albumArtist.empty() ||
-           !tags.date.empty() || !tags.track.empty() || !tags.genre.empty() || !tags.comment.empty();
+           !tags.date.empty() || !tags.track.empty() || !tags.genre.empty() || !tags.comment.empty() ||
+           !tags.chapters.empty();
 }
 
 Cover FitCover(const MediaTags& tags, KvTagContainer container, std::string* note)
@@ -160,6 +165,50 @@ void FillId3v2(TagLib::ID3v2::Tag& tag, const MediaTags& tags, const std::vector
     }
 }
 
+unsigned int Milliseconds(double seconds)
+{
+    return static_cast<unsigned int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 0xFFFFFFFELL));
+}
+
+// The chapters as ID3v2 CHAP frames ("chp1", "chp2", ...) under one ordered top-level
+// CTOC ("toc"), each titled by an embedded TIT2; chapters the tag had before go.
+void SetId3Chapters(TagLib::ID3v2::Tag& tag, const std::vector<KvChapter>& chapters)
+{
+    using namespace TagLib::ID3v2;
+    if (chapters.empty())
+        return;
+    tag.removeFrames("CHAP");
+    tag.removeFrames("CTOC");
+    TagLib::ByteVectorList ids;
+    for (size_t i = 0; i < chapters.size(); ++i) {
+        const ByteVector id(("chp" + std::to_string(i + 1)).c_str());
+        FrameList embedded;
+        if (!chapters[i].title.empty()) {
+            auto title = new TextIdentificationFrame("TIT2", String::UTF8);
+            title->setText(Text(chapters[i].title));
+            embedded.append(title);
+        }
+        // No byte offsets: 0xFFFFFFFF says the times alone place the chapter.
+        tag.addFrame(new ChapterFrame(id, Milliseconds(chapters[i].start), Milliseconds(chapters[i].end), 0xFFFFFFFF,
+                                      0xFFFFFFFF, embedded));
+        ids.append(id);
+    }
+    auto toc = std::make_unique<TableOfContentsFrame>("toc", ids);
+    toc->setIsTopLevel(true);
+    toc->setIsOrdered(true);
+    tag.addFrame(toc.release());
+}
+
+// "HH:MM:SS.mmm", the time of a CHAPTERnnn comment.
+std::string ChapterTime(double seconds)
+{
+    const long long ms = std::max(0LL, std::llround(seconds * 1000.0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                  ms % 1000);
+    return text;
+}
+
 // Vorbis comments (FLAC, Ogg Vorbis, Ogg Opus).
 
 std::unique_ptr<TagLib::FLAC::Picture> FlacPicture(const Cover& cover)
@@ -223,6 +272,7 @@ bool WriteMp3(const std::string& path, const MediaTags& tags, const std::vector<
     if (!Opened(file, "an MP3 file", why))
         return false;
     FillId3v2(*file.ID3v2Tag(true), tags, extra, cover);
+    SetId3Chapters(*file.ID3v2Tag(), tags.chapters);
     return Saved(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4,
                            TagLib::File::DoNotDuplicate),
                  why);
@@ -378,6 +428,23 @@ bool WriteOgg(const std::string& path, const char* what, const MediaTags& tags, 
         return false;
     TagLib::Ogg::XiphComment& xiph = *file.tag();
     FillXiphComment(xiph, tags, extra);
+    // Chapters as Ogg players read them: CHAPTER001=00:01:02.500, CHAPTER001NAME=title.
+    if (!tags.chapters.empty()) {
+        std::vector<String> old;
+        for (const auto& field : xiph.fieldListMap()) {
+            if (field.first.startsWith("CHAPTER"))
+                old.push_back(field.first);
+        }
+        for (const String& key : old)
+            xiph.removeFields(key);
+    }
+    for (size_t i = 0; i < tags.chapters.size() && i < 999; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "CHAPTER%03zu", i + 1);
+        xiph.addField(key, ChapterTime(tags.chapters[i].start), true);
+        if (!tags.chapters[i].title.empty())
+            xiph.addField(String(key) + "NAME", Text(tags.chapters[i].title), true);
+    }
     if (!cover.bytes.empty()) {
         xiph.removeAllPictures();
         xiph.addPicture(FlacPicture(cover).release());

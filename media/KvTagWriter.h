@@ -20,6 +20,8 @@
 //   Wav        a LIST INFO chunk (INAM IART IPRD ICRD IPRT IGNR ICMT, in UTF-8) and an
 //              "ID3 " chunk with the frames an Mp3 gets, cover included.
 //   None       nothing (Matroska, AC-3 and the like keep what their muxer wrote).
+// Chapters go into Mp3 as CHAP frames under a CTOC, into Ogg as CHAPTERnnn and
+// CHAPTERnnnNAME comments; Mp4 and Matroska get theirs from the muxer.
 // A field written again replaces the one there; fields of the file that are not
 // written are kept.
 //

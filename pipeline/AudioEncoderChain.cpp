@@ -632,6 +632,9 @@ int AudioEncoderChain::Open(const std::string& outputPath, const AudioOutputSett
     d.tagContainer = TagContainerOf(settings.codec);
     if (isMp3)
         av_opt_set_int(d.format->priv_data, "id3v2_version", 0, 0);
+    // TagLib does not write MP4 chapters (a text track the index points to): the muxer does.
+    if (d.tagContainer == KvTagContainer::Mp4 && d.tags && !SetMuxerChapters(d.format.get(), d.tags->chapters))
+        return d.Fail(AVERROR(ENOMEM), "out of memory");
     // An index written at the end (MP4's) cannot be followed while the file grows: the
     // file is played back once it is complete. Its edit list, which tells players
     // the encoder's delay and padding, counts in samples rather than milliseconds.

@@ -329,6 +329,10 @@ int CKvTrackCopy::Run(const std::string& outputPath, const std::atomic<bool>& st
     }
     if (m_container.muxer == "mp3")
         av_opt_set_int(output->priv_data, "id3v2_version", 0, 0);
+    // Chapters of MP4 and Matroska come from the muxer, the others' from TagLib.
+    if ((tagContainer == KvTagContainer::Mp4 || tagContainer == KvTagContainer::None) && m_tags
+        && !SetMuxerChapters(output.get(), m_tags->chapters))
+        return fail(AVERROR(ENOMEM), "out of memory");
     output->pb = file.Io();
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
     if ((ret = avformat_write_header(output.get(), nullptr)) < 0)

@@ -50,6 +50,31 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
         tags = item.pAudioReader->ReadTags();
     else
         ReadMediaTags(source, item.nAudioStream, tags);
+    if (item.track) {
+        // A track of its source: its own tags over the source's, and no chapters.
+        auto put = [](std::string& field, const std::wstring& value) {
+            if (!value.empty())
+                field = CleanTagText(WideToUtf8(value), kMaxTagNameChars);
+        };
+        put(tags.title, item.track->title);
+        put(tags.artist, item.track->artist);
+        put(tags.album, item.track->album);
+        put(tags.albumArtist, item.track->albumartist);
+        put(tags.date, item.track->date);
+        put(tags.track, item.track->track);
+        put(tags.genre, item.track->genre);
+    } else {
+        // The sources' chapters, moved to where each item's part plays in the output.
+        for (const std::unique_ptr<CKvEngineItem>& part : line->items) {
+            if (part->track)
+                continue;
+            const double end = part->dASelfEndTime >= part->dASelfDuration ? -1.0 : part->dASelfEndTime;
+            const std::vector<KvChapter> chapters
+                = ChaptersOfPart(ReadChapters(WideToUtf8(part->source)), part->dASelfStartTime, end,
+                                 part->dPlaybackRate, part->dEditorStartTime);
+            tags.chapters.insert(tags.chapters.end(), chapters.begin(), chapters.end());
+        }
+    }
     if (tags.title.empty())
         tags.title = CleanTagText(std::filesystem::path(source).stem().string(), kMaxTagNameChars);
     return tags;

@@ -75,6 +75,11 @@ std::unique_ptr<tagKvProjectData> BuildJobProject(const std::vector<tagKvJobRow>
         item->nVideoWidth = row.sourceWidth;
         item->nVideoHeight = row.sourceHeight;
         item->nAudioStream = row.audioStream < 0 ? -1 : row.audioStream;
+        if (row.track) {
+            item->track = row.track;
+            item->track->start = dIn;
+            item->track->end = dOut;
+        }
         item->dEditorStartTime = dPreviousEnd;
         item->dEditorEndTime = (dOut - dIn) / dRate + item->dEditorStartTime;
         item->eMediaTypeLine = velmora::kLineAudio;

@@ -5,6 +5,7 @@
 #include "project/KvProjectData.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct tagKvJobRow
     int sourceWidth = 0;
     int sourceHeight = 0;
     int audioStream = -1;    // the chosen sound track's stream index; -1: the first
+    // A track of a split file: its tags in place of the source's, and start and end
+    // kept to the last digit (tagKvItemTrack).
+    std::optional<tagKvItemTrack> track;
 };
 
 // A project with one line of kind 1 holding one item per row, in row order. Returns

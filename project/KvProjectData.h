@@ -404,6 +404,26 @@ struct tagKvShapeInfo
 
 // ---- Media item -----------------------------------------------------------------------
 
+// A job item that is one track of its source (a chapter, or a track of a CUE sheet):
+// its exact bounds, and the tags its output takes in place of the source's (an empty
+// field keeps the source's own). The "track" child of the item.
+struct tagKvItemTrack
+{
+    // Seconds into the source, written to the last digit (the item's own times keep
+    // six), so that tracks meet at the same sample; < 0: the item's own times.
+    double start = -1.0;
+    double end = -1.0;
+    std::wstring title;
+    std::wstring artist;
+    std::wstring album;
+    std::wstring albumartist;
+    std::wstring date;
+    std::wstring track; // "3/12"
+    std::wstring genre;
+
+    bool operator==(const tagKvItemTrack&) const = default;
+};
+
 struct tagKvMediaData
 {
     int bUseStartKeyFrameFor3DGroup = 1;
@@ -458,6 +478,9 @@ struct tagKvMediaData
     // tmp/ ("vum_<id>.png"); the engine keeps it unchanged.
     int dwselptrinmainapp = 0;
     std::wstring source;            // full path of the source file ("source" child)
+    // The "track" child: the item is a track of its source (tagKvItemTrack), so its
+    // output has the track's tags and none of the source's chapters.
+    std::optional<tagKvItemTrack> track;
 
     std::optional<tagKvColorBlock> colorblk;
     std::optional<tagKvVuMeterData> vumeter;

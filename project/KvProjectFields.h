@@ -238,6 +238,17 @@ inline const KvFieldList<tagKvBorderData> kBorderFields = {
     {L"BorderSize", &tagKvBorderData::BorderSize},
 };
 
+// Its "start" and "end" are written apart, to the last digit.
+inline const KvFieldList<tagKvItemTrack> kItemTrackFields = {
+    {L"title", &tagKvItemTrack::title},
+    {L"artist", &tagKvItemTrack::artist},
+    {L"album", &tagKvItemTrack::album},
+    {L"albumartist", &tagKvItemTrack::albumartist},
+    {L"date", &tagKvItemTrack::date},
+    {L"track", &tagKvItemTrack::track},
+    {L"genre", &tagKvItemTrack::genre},
+};
+
 inline const KvFieldList<tagKvCropData> kCropFields = {
     {L"enablecrop", &tagKvCropData::enablecrop},
     {L"xcrop", &tagKvCropData::xcrop},

@@ -326,6 +326,17 @@ void ReadFullItem(const Element& e, CKvEngineItem& item, ReadContext& context)
 
     if (auto p = e.Child(L"source"))
         item.source = RelocateSource(p->Text(), project.RelativeDir);
+    if (auto p = e.Child(L"track")) {
+        tagKvItemTrack track = ReadRecord(*p, kItemTrackFields);
+        track.start = ReadDouble(*p, L"start", -1.0);
+        track.end = ReadDouble(*p, L"end", -1.0);
+        // The exact bounds stand for the item's own, which are the same to six digits.
+        if (track.start >= 0.0 && std::abs(track.start - item.dASelfStartTime) < 0.01)
+            item.dASelfStartTime = item.dVSelfStartTime = track.start;
+        if (track.end >= 0.0 && std::abs(track.end - item.dASelfEndTime) < 0.01)
+            item.dASelfEndTime = item.dVSelfEndTime = track.end;
+        item.track = track;
+    }
     ReadShapes(e, item, context.options.programFolder);
 }
 

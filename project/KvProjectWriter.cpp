@@ -204,6 +204,12 @@ void WriteFullItem(CKvXmlNode& line, const tagKvMediaData& item, const std::stri
     }
     if (HasSourceChild(nKind) || item.bSubtitleFile != 0)
         AddTextChild(*pItem, L"source", item.source);
+    if (item.track) {
+        CKvXmlNode* pTrack = pItem->AddChild(L"track");
+        pTrack->SetAttribute(L"start", Utf8ToWide(FormatDoubleAs("%.17g", item.track->start)));
+        pTrack->SetAttribute(L"end", Utf8ToWide(FormatDoubleAs("%.17g", item.track->end)));
+        WriteFields(*pTrack, *item.track, kItemTrackFields, true);
+    }
     for (const auto& shape : item.shape) {
         CKvXmlNode* pShape = AddRecord(*pItem, L"shape", shape, kShapeFields);
         AddTextChild(*pShape, L"shapemask", shape.shapemask);
