@@ -159,9 +159,16 @@ bool KvOutputNamePattern::Parse(std::wstring_view text, std::string* error)
                 pieces.push_back({Kind::Title, {}});
             } else if (key == L"artist") {
                 pieces.push_back({Kind::Artist, {}});
+            } else if (key == L"album") {
+                pieces.push_back({Kind::Album, {}});
+            } else if (key == L"track") {
+                pieces.push_back({Kind::Track, {}});
+                ownBytes += kNumberBytes;
+            } else if (key == L"chapter") {
+                pieces.push_back({Kind::Chapter, {}});
             } else {
                 return fail("the name pattern has an unknown placeholder \"{" + WideToUtf8(key)
-                            + "}\" (known: {name}, {n}, {title}, {artist})");
+                            + "}\" (known: {name}, {n}, {title}, {artist}, {album}, {track}, {chapter})");
             }
             i = close;
         } else if (c == L'}' && !doubled) {
@@ -192,7 +199,10 @@ bool KvOutputNamePattern::UsesNumber() const
 bool KvOutputNamePattern::UsesTags() const
 {
     return std::any_of(m_pieces.begin(), m_pieces.end(),
-                       [](const Piece& piece) { return piece.kind == Kind::Title || piece.kind == Kind::Artist; });
+                       [](const Piece& piece) {
+                           return piece.kind == Kind::Title || piece.kind == Kind::Artist || piece.kind == Kind::Album
+                               || piece.kind == Kind::Track;
+                       });
 }
 
 std::wstring KvOutputNamePattern::FileName(const KvOutputNameValues& values, int number, int copy,
@@ -223,12 +233,21 @@ std::wstring KvOutputNamePattern::FileName(const KvOutputNameValues& values, int
         case Kind::Artist:
             parts.push_back(CleanValue(values.artist, true));
             break;
+        case Kind::Album:
+            parts.push_back(CleanValue(values.album, true));
+            break;
+        case Kind::Track:
+            parts.push_back(values.track > 0 ? (values.track < 10 ? L"0" : L"") + FormatIntW(values.track) : L"");
+            break;
+        case Kind::Chapter:
+            parts.push_back(CleanValue(values.chapter, true));
+            break;
         }
-        if (piece.kind == Kind::Text || piece.kind == Kind::Number)
+        if (piece.kind == Kind::Text || piece.kind == Kind::Number || piece.kind == Kind::Track)
             ownBytes += Utf8Bytes(parts.back());
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (m_pieces[i].kind != Kind::Text && m_pieces[i].kind != Kind::Number)
+        if (m_pieces[i].kind != Kind::Text && m_pieces[i].kind != Kind::Number && m_pieces[i].kind != Kind::Track)
             cuttable.push_back(&parts[i]);
     }
     if (!cuttable.empty())

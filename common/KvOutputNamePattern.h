@@ -8,6 +8,10 @@
 //   {title}   the source's title tag; without one, the source's name as {name} has it
 //             (the output's own title tag is made the same way)
 //   {artist}  the source's artist tag; nothing without one
+//   {album}   the source's album tag; nothing without one
+//   {track}   the track number, two digits at least (03): a split track's place in its
+//             file, else the source's track tag; nothing without one
+//   {chapter} a split track's chapter or CUE title; nothing for a whole file
 // "{{" and "}}" stand for a brace itself. The default, "(output{n}){name}", names the
 // outputs "(output001)holiday clip.mp3", "(output002)song.mp3" ...
 //
@@ -44,12 +48,17 @@ struct KvOutputNameValues
     std::wstring name;   // the source's file name without its extension
     std::wstring title;  // the source's title tag; empty: none
     std::wstring artist; // the source's artist tag; empty: none
+    std::wstring album;  // the source's album tag; empty: none
+    int track = 0;       // the track number; 0: none
+    std::wstring chapter; // a split track's title; empty: none
 };
 
 class KvOutputNamePattern
 {
 public:
     static constexpr std::wstring_view kDefaultText = L"(output{n}){name}";
+    // What the tracks of a split file are named while the pattern is the default.
+    static constexpr std::wstring_view kSplitDefaultText = L"{track} {title}";
     // The pattern's own text (numbers counted at their widest) may take this many bytes
     // of a name, so the placeholders and " (k)" always have room.
     static constexpr std::size_t kMaxTextBytes = 200;
@@ -64,7 +73,8 @@ public:
 
     const std::wstring& Text() const { return m_text; }
     bool UsesNumber() const;
-    // Whether {title} or {artist} is used: only then are the source's tags read.
+    // Whether {title}, {artist}, {album} or {track} is used: only then are the
+    // source's tags read.
     bool UsesTags() const;
 
     // The file name (no folder) for the output number, copy k (" (k)" before the
@@ -97,6 +107,9 @@ private:
         Name,
         Title,
         Artist,
+        Album,
+        Track,
+        Chapter,
     };
     struct Piece
     {

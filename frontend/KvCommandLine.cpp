@@ -157,9 +157,10 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     const QCommandLineOption format = valued("format"), bitrate = valued("bitrate"), rate = valued("rate"),
                              channels = valued("channels"), start = valued("start"), end = valued("end"),
                              jobs = valued("jobs"), name = valued("name"), quality = valued("quality"),
-                             bits = valued("bits"), filesFrom = valued("files-from"), shard = valued("shard");
+                             bits = valued("bits"), filesFrom = valued("files-from"), shard = valued("shard"),
+                             split = valued("split");
     parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits,
-                       keepTree, skipExisting, nul, json, filesFrom, shard});
+                       keepTree, skipExisting, nul, json, filesFrom, shard, split});
 
     const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
     if (parser.isSet(help)) {
@@ -233,6 +234,18 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                      return value == QLatin1String("16") || value == QLatin1String("24");
                  },
                  QStringLiteral("--bits must be 16 or 24, not \"%1\""))
+        && check(split,
+                 [&](const QString& value) {
+                     options.split.reset();
+                     if (value == QLatin1String("chapters"))
+                         options.split = KvSplitSource::Chapters;
+                     else if (value == QLatin1String("cue"))
+                         options.split = KvSplitSource::Cue;
+                     else if (value == QLatin1String("auto"))
+                         options.split = KvSplitSource::Auto;
+                     return options.split || value == QLatin1String("none");
+                 },
+                 QStringLiteral("--split must be chapters, cue, auto or none, not \"%1\""))
         && check(start, [&](const QString& value) { return ParseSeconds(value, options.start); },
                  QStringLiteral("--start takes seconds, such as 12.5, not \"%1\""))
         && check(end, [&](const QString& value) { return ParseSeconds(value, options.end); },
@@ -314,15 +327,22 @@ QString KvCommandLine::HelpText()
         "  --rate HZ|source   sample rate (MP3: 8000 to 48000; the new formats keep the\n"
         "                     source's unless told)\n"
         "  --channels 1|2|source  mono, stereo or the source's\n"
+        "  --split chapters|cue|auto|none  one output per track: by the file's\n"
+        "                     chapters, by its CUE sheet (beside it with its name, or\n"
+        "                     inside a FLAC), auto (a sheet, else chapters) or none\n"
+        "                     (the default); a .cue named is always split. Tracks are\n"
+        "                     named \"{track} {title}\" unless --name gives a pattern\n"
         "  --start S          convert from S seconds into each file\n"
         "  --end S            convert up to S seconds into each file (at most its end)\n"
         "  --jobs N           convert N files at once (default: the processor cores, %1)\n"
         "  --name PATTERN     name the outputs after PATTERN (default \"(output{n}){name}\"):\n"
         "                     {name} the file's name without extension, {n} the output\n"
-        "                     number (001, 002, ...), {title} and {artist} from its tags\n"
-        "                     ({title} is the file's name where it has none); {{ and }}\n"
-        "                     are braces. A taken name gets the next number, or, without\n"
-        "                     {n}, \" (2)\", \" (3)\" ... before the extension\n"
+        "                     number (001, 002, ...), {title}, {artist} and {album}\n"
+        "                     from its tags ({title} is the file's name where it has\n"
+        "                     none), {track} its track number (01, 02, ...), {chapter}\n"
+        "                     a split track's title; {{ and }} are braces. A taken\n"
+        "                     name gets the next number, or, without {n}, \" (2)\",\n"
+        "                     \" (3)\" ... before the extension\n"
         "  --no-verify        do not play each output back before it gets its name\n"
         "  --keep-tree        write a file found in a folder given (or named by a\n"
         "                     relative path) under the same sub-folders of FOLDER\n"
@@ -462,6 +482,23 @@ int KvCommandLine::Run(const QStringList& args)
         if (StopSignalReceived()) {
             report.Close(QStringLiteral("stopped before any conversion started."));
             return kExitInterrupted;
+        }
+        if (IsCueSheetPath(file) || options.split) {
+            // A file of many tracks becomes one row per track; one without any converts
+            // whole, but a sheet is nothing but its tracks.
+            QString why;
+            const std::vector<KvQueueItem> tracks
+                = ReadSplitRows(file, options.split.value_or(KvSplitSource::Cue), &why);
+            if (tracks.empty() && IsCueSheetPath(file)) {
+                const QString problem = QStringLiteral("the CUE sheet cannot be split: %1").arg(why);
+                report.Failed(file, problem);
+                tellJson(file, QString(), "failed", problem, 0.0, 0.0);
+                continue;
+            }
+            for (const KvQueueItem& track : tracks)
+                rows.push_back({track.JobRow(), int(rows.size()), options.keepTree ? batch.subfolder : QString(), 0});
+            if (!tracks.empty())
+                continue;
         }
         KvSourceRow source = ReadSourceRow(file);
         if (!source.problem.isEmpty()) {

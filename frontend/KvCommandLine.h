@@ -30,9 +30,12 @@
 
 #include "common/KvOutputNamePattern.h"
 #include "frontend/KvAudioChoice.h"
+#include "media/KvTrackSplit.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace velmora {
 
@@ -53,6 +56,9 @@ struct KvRenderOptions
     int shard = 0;             // --shard K/N
     int shardCount = 0;        // 0: no --shard
     bool json = false;         // --json
+    // --split: what a file is split into tracks by; none: converted whole (a .cue
+    // named is always its tracks).
+    std::optional<KvSplitSource> split;
     bool help = false;
 };
 

@@ -4,6 +4,7 @@
 #include "common/KvText.h"
 #include "frontend/KvMediaList.h"
 #include "media/KvMediaInfo.h"
+#include "media/KvMediaTags.h"
 #include "project/KvWavIndex.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace velmora {
@@ -195,6 +197,81 @@ KvSourceRow ReadSourceRow(const QString& file)
     // The row the list makes of a newly added file.
     row.item = KvQueueModel::NewItem(probe.path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight);
     return row;
+}
+
+bool IsCueSheetPath(const QString& path)
+{
+    return path.endsWith(QLatin1String(".cue"), Qt::CaseInsensitive);
+}
+
+std::vector<KvQueueItem> ReadSplitRows(const QString& path, KvSplitSource source, QString* why, const KvQueueItem* like)
+{
+    std::string reason;
+    const std::string file = QFileInfo(path).absoluteFilePath().toStdString();
+    const std::vector<KvSplitTrack> tracks
+        = IsCueSheetPath(path) ? ReadCueTracks(file, &reason) : FindSplitTracks(file, source, &reason);
+    auto refuse = [&](const QString& text) {
+        if (why)
+            *why = text;
+        return std::vector<KvQueueItem>();
+    };
+    if (tracks.empty())
+        return refuse(QString::fromStdString(reason));
+
+    // Each file of the tracks read once: its row and its tags.
+    struct Read
+    {
+        KvSourceRow row;
+        MediaTags tags;
+    };
+    std::map<std::string, Read> files;
+    std::vector<KvQueueItem> rows;
+    for (const KvSplitTrack& track : tracks) {
+        auto found = files.find(track.file);
+        if (found == files.end()) {
+            Read read{ReadSourceRow(QString::fromStdString(track.file)), {}};
+            if (read.row.problem.isEmpty())
+                ReadMediaTags(track.file, -1, read.tags);
+            found = files.emplace(track.file, std::move(read)).first;
+        }
+        const KvSourceRow& whole = found->second.row;
+        const QString name = QFileInfo(QString::fromStdString(track.file)).fileName();
+        if (!whole.problem.isEmpty())
+            return refuse(QStringLiteral("%1: %2").arg(name, whole.problem));
+        KvQueueItem item = whole.item;
+        if (like && like->source == item.source) {
+            item.tracks = like->tracks;
+            item.track = like->track;
+            item.volume = like->volume;
+            item.speed = like->speed;
+            item.syncAudio = like->syncAudio;
+        }
+        if (track.start >= item.Length())
+            return refuse(QStringLiteral("track %1 starts at %2 s, after the end of %3 (%4 s)")
+                              .arg(track.number)
+                              .arg(track.start, 0, 'f', 2)
+                              .arg(name)
+                              .arg(item.Length(), 0, 'f', 2));
+        item.start = track.start;
+        item.end = track.end >= 0.0 && track.end < item.Length() ? track.end : item.Length();
+
+        const MediaTags& tags = found->second.tags;
+        auto either = [](const std::string& first, const std::string& second) {
+            return QString::fromStdString(first.empty() ? second : first).toStdWString();
+        };
+        tagKvItemTrack split;
+        split.title = track.title.empty() ? QStringLiteral("Track %1").arg(track.number).toStdWString()
+                                          : QString::fromStdString(track.title).toStdWString();
+        split.artist = either(track.performer, tags.artist);
+        split.album = either(track.album, tags.album.empty() ? tags.title : tags.album);
+        split.albumartist = either(track.albumArtist, tags.albumArtist.empty() ? tags.artist : tags.albumArtist);
+        split.date = either(track.date, tags.date);
+        split.genre = either(track.genre, tags.genre);
+        split.track = QStringLiteral("%1/%2").arg(track.number).arg(track.count).toStdWString();
+        item.splitTrack = split;
+        rows.push_back(std::move(item));
+    }
+    return rows;
 }
 
 bool IsWindowsMediaPath(const QString& path)

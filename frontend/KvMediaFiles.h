@@ -7,6 +7,7 @@
 // they all turn a file into the same row.
 
 #include "frontend/KvQueueModel.h"
+#include "media/KvTrackSplit.h"
 #include "media/KvMediaInfo.h"
 #include "project/KvJobProject.h"
 
@@ -101,6 +102,18 @@ struct KvSourceRow
     QString problem;
 };
 KvSourceRow ReadSourceRow(const QString& path);
+
+// Whether path names a CUE sheet (".cue", any case): a list of tracks, no sound itself.
+bool IsCueSheetPath(const QString& path);
+// The rows path splits into, one per track (KvTrackSplit.h): a CUE sheet's tracks, or
+// the tracks source finds for a media file. Each row is its track's file between the
+// track's bounds, titled "Track k" where the track has no title, with the track's
+// tags over those of its file (a chapter's album is its file's album, else its
+// file's title). like, when given, lends its sound track, volume, speed and sync to
+// the rows of its own file. Empty, with why, when there are no tracks or a file
+// cannot be read.
+std::vector<KvQueueItem> ReadSplitRows(const QString& path, KvSplitSource source, QString* why = nullptr,
+                                       const KvQueueItem* like = nullptr);
 
 // Windows Media sources (".wmv", ".asf", any case) have their sound decoded to a WAV
 // file ahead of the job, listed in the WAV index of programFolder's job folder.

@@ -92,6 +92,7 @@ tagKvJobRow KvQueueItem::JobRow() const
     job.sourceWidth = sourceWidth;
     job.sourceHeight = sourceHeight;
     job.audioStream = AudioStream();
+    job.track = splitTrack;
     return job;
 }
 
@@ -275,7 +276,14 @@ QString KvQueueModel::CellText(int column, int row) const
     if (column >= 0 && column < kMediaColumnCount && held.written[size_t(column)])
         return *held.written[size_t(column)];
     switch (column) {
-    case kColFile: return item.source;
+    case kColFile:
+        // A track says which of its file it is: "…/album.flac · 03 Title".
+        if (item.splitTrack) {
+            const int number = QString::fromStdWString(item.splitTrack->track).section(u'/', 0, 0).toInt();
+            return item.source + QStringLiteral(" · %1 %2").arg(number, 2, 10, QLatin1Char('0'))
+                .arg(QString::fromStdWString(item.splitTrack->title));
+        }
+        return item.source;
     case kColState: return StateText(item.state, item.percent);
     case kColDuration: return Seconds(item.Length());
     case kColStart:

@@ -82,6 +82,9 @@ struct KvQueueItem
     bool hasAudio = true;
     int sourceWidth = 0;
     int sourceHeight = 0;
+    // A track of a file split into its chapters or its CUE sheet's tracks: Start and End
+    // are the track's bounds, and these its tags.
+    std::optional<tagKvItemTrack> splitTrack;
 
     KvRowState state = KvRowState::Ready;
     double percent = 0.0; // of a running row

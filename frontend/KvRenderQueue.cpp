@@ -145,6 +145,9 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     m_targetFolder = target.endsWith(u'/') ? target : target + u'/';
     m_outputExtension = QString::fromLatin1(velmora::OutputExtension(m_state.CurrentRecord().nOutputType));
     m_namePattern = m_state.OutputNamePattern();
+    m_splitPattern = m_namePattern;
+    if (m_namePattern.Text() == KvOutputNamePattern::kDefaultText)
+        m_splitPattern.Parse(KvOutputNamePattern::kSplitDefaultText);
     m_manifest.reset();
     if (m_skipConverted) {
         auto manifest = std::make_unique<KvConvertedManifest>(m_targetFolder);
@@ -338,20 +341,35 @@ QString KvRenderQueue::NextOutputPath(const KvQueueRow& queued)
         extension = QString::fromStdString(original.extension);
     // A number fixed beforehand stays the row's own; the run's counter moves on.
     int fixed = queued.number;
-    return BuildOutputPath(folder, m_namePattern, OutputNameValues(m_namePattern, row), extension,
+    const KvOutputNamePattern& pattern = NamePatternOf(row);
+    return BuildOutputPath(folder, pattern, OutputNameValues(pattern, row), extension,
                            fixed > 0 ? fixed : m_outputCounter, inUse, fixed > 0);
+}
+
+const KvOutputNamePattern& KvRenderQueue::NamePatternOf(const tagKvJobRow& row) const
+{
+    return row.track ? m_splitPattern : m_namePattern;
 }
 
 KvOutputNameValues KvRenderQueue::OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row)
 {
     KvOutputNameValues values;
     values.name = KvOutputNamePattern::SourceName(row.file);
-    if (pattern.UsesTags()) {
+    if (row.track) {
+        // A track of a split file is named after its own tags.
+        values.title = row.track->title;
+        values.artist = row.track->artist;
+        values.album = row.track->album;
+        values.chapter = row.track->title;
+        values.track = std::max(0, ParseInt(WideToUtf8(row.track->track)));
+    } else if (pattern.UsesTags()) {
         // A source whose tags cannot be read names its output as one without tags.
         MediaTags tags;
         ReadMediaTags(WideToUtf8(row.file), row.audioStream, tags);
         values.title = Utf8ToWide(tags.title);
         values.artist = Utf8ToWide(tags.artist);
+        values.album = Utf8ToWide(tags.album);
+        values.track = std::max(0, ParseInt(tags.track));
     }
     return values;
 }
@@ -493,7 +511,9 @@ QJsonObject KvRenderQueue::RowSettings(const tagKvJobRow& cells) const
     settings.insert(QStringLiteral("volume"), cells.volume);
     settings.insert(QStringLiteral("speed"), cells.speed);
     settings.insert(QStringLiteral("delay"), cells.syncAudio);
-    settings.insert(QStringLiteral("name"), QString::fromStdWString(m_namePattern.Text()));
+    settings.insert(QStringLiteral("name"), QString::fromStdWString(NamePatternOf(cells).Text()));
+    if (cells.track)
+        settings.insert(QStringLiteral("split_track"), QString::fromStdWString(cells.track->track));
     return settings;
 }
 

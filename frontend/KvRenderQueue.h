@@ -153,6 +153,8 @@ public:
     QString NextOutputPath(const KvQueueRow& row);
     // What the pattern's placeholders stand for in row's output; the source's tags are
     // read only when the pattern uses them.
+    // The pattern a row's output is named by.
+    const KvOutputNamePattern& NamePatternOf(const tagKvJobRow& row) const;
     static KvOutputNameValues OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row);
     // folder + the pattern's name for values + extension, the first that is free in
     // folder (KvOutputNamePattern::ChooseFileName advances counter): a name is taken by
@@ -227,6 +229,8 @@ private:
     std::vector<KvQueueShort> m_shortened;
     int m_outputCounter = 0;
     KvOutputNamePattern m_namePattern;
+    // The tracks of split files: "{track} {title}" while the pattern is the default.
+    KvOutputNamePattern m_splitPattern;
     QString m_targetFolder;
     QString m_outputExtension;
 
