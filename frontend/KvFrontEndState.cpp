@@ -16,6 +16,8 @@ const QString kNamePatternKey = QStringLiteral("Queue/NamePattern");
 const QString kCheckOutputKey = QStringLiteral("Queue/CheckEveryOutput");
 const QString kKeepFoldersKey = QStringLiteral("Queue/KeepFolderStructure");
 const QString kSkipConvertedKey = QStringLiteral("Queue/SkipConverted");
+const QString kSplitFilesKey = QStringLiteral("Queue/SplitFilesWithChapters");
+const QString kSplitWords[] = {QStringLiteral("ask"), QStringLiteral("always"), QStringLiteral("never")};
 
 } // namespace
 
@@ -46,6 +48,7 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_checkEveryOutput = true;
     m_keepFolderStructure = false;
     m_skipConverted = false;
+    m_splitFiles = SplitFiles::Ask;
 }
 
 int KvFrontEndState::DefaultParallelConversions()
@@ -79,6 +82,11 @@ bool KvFrontEndState::LoadFrontEndSettings()
         m_checkEveryOutput = check.toBool();
     m_keepFolderStructure = settings.value(kKeepFoldersKey, m_keepFolderStructure).toBool();
     m_skipConverted = settings.value(kSkipConvertedKey, m_skipConverted).toBool();
+    const QString split = settings.value(kSplitFilesKey).toString();
+    for (int choice = 0; choice < 3; ++choice) {
+        if (split == kSplitWords[choice])
+            m_splitFiles = SplitFiles(choice);
+    }
     return true;
 }
 
@@ -90,6 +98,7 @@ bool KvFrontEndState::SaveFrontEndSettings() const
     settings.setValue(kCheckOutputKey, m_checkEveryOutput);
     settings.setValue(kKeepFoldersKey, m_keepFolderStructure);
     settings.setValue(kSkipConvertedKey, m_skipConverted);
+    settings.setValue(kSplitFilesKey, kSplitWords[int(m_splitFiles)]);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -89,6 +89,12 @@ public:
     void SetKeepFolderStructure(bool keep) { m_keepFolderStructure = keep; }
     bool SkipConverted() const { return m_skipConverted; }
     void SetSkipConverted(bool skip) { m_skipConverted = skip; }
+    // What an Add does with files that have chapters or a CUE sheet ("Split Files with
+    // Chapters"): asks once per Add whether to split them into their tracks (the
+    // default), always splits them, or never does.
+    enum class SplitFiles { Ask, Always, Never };
+    SplitFiles SplitFilesOnAdd() const { return m_splitFiles; }
+    void SetSplitFilesOnAdd(SplitFiles split) { m_splitFiles = split; }
     // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
     // them); writes them to the work folder's copy. Each returns whether it worked.
     bool LoadFrontEndSettings();
@@ -114,6 +120,7 @@ private:
     bool m_checkEveryOutput = true;
     bool m_keepFolderStructure = false;
     bool m_skipConverted = false;
+    SplitFiles m_splitFiles = SplitFiles::Ask;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

@@ -150,6 +150,7 @@ void CKvMainDlg::CreateControls()
     m_mediaList = std::make_unique<KvMediaList>(m_list, KvFrontEndState::Instance().ProgramFolder());
     m_mediaList->CreateColumns();
     m_mediaList->SetMessageSink([this](const QString& text) { KvMessageBox(text, CKvMessageDlg::kStyleOk, this); });
+    m_mediaList->SetSplitPolicy([] { return KvFrontEndState::Instance().SplitFilesOnAdd(); });
 
     m_noticeList = new CKvADListBox;
     m_noticeList->SetAccessibleName(QStringLiteral("Notices"));
@@ -448,6 +449,7 @@ void CKvMainDlg::OnCommand(int id)
     case kIdRender: OnRender(); break;
     case kIdShowInFolder: ShowOutputInFolder(m_list->GetSelectedRow()); break;
     case kIdPlayOutput: PlayOutput(m_list->GetSelectedRow()); break;
+    case kIdSplitTracks: SplitRow(m_list->GetSelectedRow()); break;
     case kIdMenuExit: OnCancel(); break;
     case kIdNoticeList: m_notices->OpenItem(m_noticeList->ClickedItem()); break;
     default: CKvDialogBase::OnCommand(id); break;
@@ -712,6 +714,11 @@ void CKvMainDlg::OpenRowMenuAt(int row, const QPoint& at, bool fromKeyboard)
     CKvMenuEx menu;
     menu.AddItem(kIdPreview, QStringLiteral("&Preview"));
     m_outputs.AddMenuItems(menu, row, kIdShowInFolder, kIdPlayOutput);
+    if (m_mediaList && row >= 0 && row < m_mediaList->RowCount()) {
+        const KvQueueItem& item = m_mediaList->Model().At(row);
+        if (item.splitCount > 0 && !item.splitTrack)
+            menu.AddItem(kIdSplitTracks, QStringLiteral("&Split into %1 Tracks").arg(item.splitCount));
+    }
     menu.AddItem(0, QString());
     menu.AddItem(kIdRemove, QStringLiteral("&Remove\tDelete"));
     unsigned flags = CKvMenuEx::TPM_RETURNCMD | CKvMenuEx::TPM_NONOTIFY | CKvMenuEx::TPM_RIGHTBUTTON;
@@ -720,6 +727,17 @@ void CKvMainDlg::OpenRowMenuAt(int row, const QPoint& at, bool fromKeyboard)
     const int command = menu.TrackMenu(flags, at, this);
     if (command > 0)
         ForwardCommand(command);
+}
+
+void CKvMainDlg::SplitRow(int row)
+{
+    if (!m_idle || !m_mediaList)
+        return;
+    QString why;
+    if (m_mediaList->SplitRow(row, &why) == 0 && !why.isEmpty())
+        KvMessageBox(QStringLiteral("The file cannot be split: %1.").arg(why), CKvMessageDlg::kStyleOk, this);
+    Manager()->Invalidate();
+    update();
 }
 
 void CKvMainDlg::ShowOutputInFolder(int row)

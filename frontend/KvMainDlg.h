@@ -61,6 +61,8 @@ public:
     // The selected row's output (finished rows' menu).
     static constexpr int kIdShowInFolder = 32;
     static constexpr int kIdPlayOutput = 33;
+    // The selected row's file into its tracks.
+    static constexpr int kIdSplitTracks = 34;
 
     static constexpr int kWidth = 1000;
     static constexpr int kHeight = 650;
@@ -108,6 +110,8 @@ public:
     // when nothing is).
     QString DropHint() const { return m_drop.Hint(); }
 
+    // Puts the tracks of row's file in its place (its menu's "Split into N Tracks").
+    void SplitRow(int row);
     // The finished rows' commands: the output shown in its folder, or played.
     void ShowOutputInFolder(int row);
     void PlayOutput(int row);

@@ -176,6 +176,18 @@ KvSourceProbe ProbeSource(const QString& file)
     return probe;
 }
 
+KvSourceProbe ProbeSourceAndTracks(const QString& file)
+{
+    KvSourceProbe probe = ProbeSource(file);
+    // Only a file that may split is looked at again for its tracks.
+    const QFileInfo where(probe.path);
+    if (probe.readable
+        && (probe.info.nChapters >= 2 || probe.info.bCueSheet
+            || QFileInfo::exists(where.path() + u'/' + where.completeBaseName() + QStringLiteral(".cue"))))
+        probe.splitTracks = int(FindSplitTracks(probe.path.toStdString(), KvSplitSource::Auto).size());
+    return probe;
+}
+
 KvSourceRow ReadSourceRow(const QString& file)
 {
     KvSourceRow row;

@@ -91,8 +91,11 @@ struct KvSourceProbe
     bool readable = false; // the media information below was read
     QString foundIn;       // the folder named that it was found in; empty: named itself
     MediaInfo info;
+    int splitTracks = 0;   // the tracks it splits into (chapters or a CUE sheet); 0: none
 };
 KvSourceProbe ProbeSource(const QString& file);
+// The same, with the tracks the file splits into counted (splitTracks).
+KvSourceProbe ProbeSourceAndTracks(const QString& file);
 
 // A file read as a row: the row the media list makes of a newly added file, or why it
 // cannot be one (KvMediaList::ReasonUnreadable, ReasonNoSound).

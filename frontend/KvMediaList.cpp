@@ -158,6 +158,9 @@ QString KvMediaList::FileFilter()
     QStringList patterns;
     for (const char* extension : MediaFileExtensions())
         patterns << QStringLiteral("*.") + QLatin1String(extension);
+    // A CUE sheet is added as its tracks; folder walks pass over sheets (the album
+    // beside one is found itself).
+    patterns << QStringLiteral("*.cue");
     // Anything else may be chosen too; what FFmpeg cannot read is then left out
     // with its reason.
     return QStringLiteral("Media Files (") + patterns.join(u' ') + QStringLiteral(");;All Files (*)");
@@ -253,7 +256,7 @@ int KvMediaList::AddFiles(std::vector<KvSourceProbe> sources, const std::vector<
         while (!batch.empty()) {
             for (KvSourceProbe& source : batch) {
                 if (!source.probed)
-                    source = ProbeSource(source.file);
+                    source = ProbeSourceAndTracks(source.file);
                 if (AddFile(source))
                     ++added;
             }
@@ -272,7 +275,98 @@ int KvMediaList::AddFiles(std::vector<KvSourceProbe> sources, const std::vector<
         else
             KvMessageBox(message, CKvMessageDlg::kStyleOk, m_list->ParentWindow());
     }
+    SplitAddedFiles();
     return added;
+}
+
+void KvMediaList::SplitAddedFiles()
+{
+    const std::vector<qint64> splittable = std::exchange(m_splittable, {});
+    const KvFrontEndState::SplitFiles policy = m_splitPolicy ? m_splitPolicy() : KvFrontEndState::SplitFiles::Never;
+    if (splittable.empty() || policy == KvFrontEndState::SplitFiles::Never)
+        return;
+    if (policy == KvFrontEndState::SplitFiles::Ask) {
+        int tracks = 0;
+        for (qint64 serial : splittable) {
+            if (const int row = m_model.FindSerial(serial); row >= 0)
+                tracks += m_model.At(row).splitCount;
+        }
+        const QString question
+            = splittable.size() == 1
+                  ? QStringLiteral("%1 holds %2 tracks (chapters or a CUE sheet).\n\nSplit it into one row per track?")
+                        .arg(QFileInfo(m_model.At(std::max(0, m_model.FindSerial(splittable.front()))).source).fileName())
+                        .arg(tracks)
+                  : QStringLiteral("%1 of the files added hold tracks (chapters or a CUE sheet), %2 in all.\n\n"
+                                   "Split them into one row per track?")
+                        .arg(splittable.size())
+                        .arg(tracks);
+        const bool yes = m_ask ? m_ask(question)
+                               : KvMessageBox(QStringLiteral("Split Files"), question, CKvMessageDlg::kStyleYesNo,
+                                              m_list->ParentWindow())
+                                     == CKvMessageDlg::kIdYes;
+        if (!yes)
+            return;
+    }
+    WaitCursor wait;
+    for (qint64 serial : splittable) {
+        if (const int row = m_model.FindSerial(serial); row >= 0)
+            SplitRow(row);
+    }
+}
+
+int KvMediaList::AppendItem(KvQueueItem item)
+{
+    const int row = m_list->AddRow(item.source);
+    if (row < 0)
+        return -1;
+    // A single sound track leaves nothing to choose.
+    const bool choose = item.tracks.size() > 1;
+    if (choose) {
+        std::vector<tagKvListCtrlItemComboData> choices;
+        for (const KvTrackChoice& track : item.tracks)
+            choices.push_back({track.label, track.streamIndex});
+        m_list->SetCellChoices(kColTrack, row, choices);
+    } else {
+        item.tracks.clear();
+        item.track = 0;
+    }
+    const bool redraw = std::exchange(m_redraw, false); // the add draws the list once at its end
+    m_model.Add(std::move(item));
+    m_redraw = redraw;
+    if (choose)
+        ShowTrackColumn();
+    return row;
+}
+
+int KvMediaList::SplitRow(int row, QString* why)
+{
+    if (!m_list || row < 0 || row >= m_model.Count() || m_model.At(row).splitTrack)
+        return 0;
+    const KvQueueItem whole = m_model.At(row);
+    QString reason;
+    std::vector<KvQueueItem> tracks = ReadSplitRows(whole.source, KvSplitSource::Auto, &reason, &whole);
+    if (tracks.empty()) {
+        if (why)
+            *why = reason;
+        return 0;
+    }
+    HideRowTip();
+    const bool redraw = std::exchange(m_redraw, false);
+    const int count = int(tracks.size());
+    for (int i = 0; i < count; ++i) {
+        tracks[size_t(i)].foundIn = whole.foundIn;
+        // Appended, then moved up into the place of the whole file.
+        for (int at = AppendItem(std::move(tracks[size_t(i)])); at > row + 1 + i; --at) {
+            m_list->MoveRowUp(at);
+            m_model.MoveUp(at);
+        }
+    }
+    m_list->DeleteRow(row);
+    m_model.Remove(row);
+    m_redraw = redraw;
+    m_list->SetSelectedRow(row, false);
+    ShowRow(-1);
+    return count;
 }
 
 QString KvMediaList::SkippedMessage(const std::vector<KvSkippedFile>& skipped)
@@ -306,6 +400,16 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
     const QString& path = source.path;
     const std::string utf8 = path.toStdString();
 
+    if (IsCueSheetPath(path)) {
+        // A sheet is nothing but its tracks.
+        QString why;
+        std::vector<KvQueueItem> tracks = ReadSplitRows(path, KvSplitSource::Cue, &why);
+        if (tracks.empty())
+            m_skipped.push_back({file, QStringLiteral("the CUE sheet cannot be split: %1").arg(why)});
+        for (KvQueueItem& track : tracks)
+            AppendItem(std::move(track));
+        return !tracks.empty();
+    }
     const MediaInfo& info = source.info;
     if (!source.readable) {
         m_skipped.push_back({file, ReasonUnreadable()});
@@ -321,26 +425,16 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
     std::vector<KvTrackChoice> tracks;
     for (const AudioTrackInfo& track : info.audioTracks)
         tracks.push_back({FromC(AudioTrackLabel(track)), track.nStreamIndex});
-    const int row = m_list->AddRow(path);
+    KvQueueItem item = KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight,
+                                             std::move(tracks));
+    item.foundIn = source.foundIn;
+    item.splitCount = source.splitTracks;
+    const int row = AppendItem(std::move(item));
     if (row < 0)
         return false;
-    // A single sound track leaves nothing to choose.
-    const bool choose = tracks.size() > 1;
-    if (choose) {
-        std::vector<tagKvListCtrlItemComboData> choices;
-        for (const KvTrackChoice& track : tracks)
-            choices.push_back({track.label, track.streamIndex});
-        m_list->SetCellChoices(kColTrack, row, choices);
-    }
-    const bool redraw = std::exchange(m_redraw, false); // the add draws the list once at its end
-    KvQueueItem item = KvQueueModel::NewItem(path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight,
-                                             choose ? std::move(tracks) : std::vector<KvTrackChoice>{});
-    item.foundIn = source.foundIn;
-    m_model.Add(std::move(item));
-    m_redraw = redraw;
     const qint64 serial = m_model.Serial(row);
-    if (choose)
-        ShowTrackColumn();
+    if (source.splitTracks > 0)
+        m_splittable.push_back(serial);
     // A file of sound alone may declare any length (a cut file keeps its header): what
     // it holds is counted from its packets, after the row is shown.
     if (!info.nHasVideo) {

@@ -14,6 +14,7 @@
 // through the setters below. GUI thread only, but for the worker that measures the
 // real length of sources of sound alone after they are added (KvLengthMeasurer).
 
+#include "frontend/KvFrontEndState.h"
 #include "frontend/KvMediaFiles.h"
 #include "frontend/KvQueueModel.h"
 #include "project/KvJobProject.h"
@@ -73,6 +74,16 @@ public:
     // Where the one message about skipped files goes (the main window shows it with its
     // message box). Without a sink it goes to KvMessageBox.
     void SetMessageSink(std::function<void(const QString&)> sink) { m_messageSink = std::move(sink); }
+    // What an Add does with files that have chapters or a CUE sheet, asked for at the
+    // end of each Add (none set: Never); ask answers Ask's one question (none set: a
+    // message box).
+    void SetSplitPolicy(std::function<KvFrontEndState::SplitFiles()> policy) { m_splitPolicy = std::move(policy); }
+    void SetQuestionSink(std::function<bool(const QString&)> ask) { m_ask = std::move(ask); }
+
+    // Puts the tracks of row's file (chapters, or a CUE sheet: ReadSplitRows) in its
+    // place, one row each, the first of them selected. Returns how many rows it became;
+    // 0 (and why) when the file has no tracks, or the row is a track already.
+    int SplitRow(int row, QString* why = nullptr);
 
     // Appends one row per file that has sound, in the given order, under the wait
     // cursor (the Add command and files from the command line). ".wmv"/".asf" sources
@@ -174,6 +185,10 @@ public:
 
 private:
     bool AddFile(const KvSourceProbe& source);
+    // Appends item as a row (its sound track choices too); the row, or -1.
+    int AppendItem(KvQueueItem item);
+    // Splits the whole files this Add added that have tracks, as the policy says.
+    void SplitAddedFiles();
     void OnLengthMeasured(qint64 serial, double seconds);
     void PreExtractSound(const std::string& source, int audioStream);
     void ShowTrackColumn();
@@ -197,6 +212,9 @@ private:
     QString m_tipText; // what the row tip shows, empty when hidden
     QPointer<CKvToolTipWnd> m_tipWnd;
     std::unique_ptr<KvLengthMeasurer> m_measurer; // made at the first sound-only file
+    std::function<KvFrontEndState::SplitFiles()> m_splitPolicy;
+    std::function<bool(const QString&)> m_ask;
+    std::vector<qint64> m_splittable; // rows of this Add whose files have tracks
 };
 
 } // namespace velmora

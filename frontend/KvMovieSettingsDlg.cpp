@@ -69,7 +69,8 @@ const RowSpec kRows[] = {
      "finish sooner; 1 converts one file after another."},
     {CKvMovieSettingsDlg::kNamesLabelId, "Output Names", 295,
      "How Render names the files: {name} the file's name without extension, {n} the output number (001, "
-     "002, ...), {title} and {artist} from the file's tags. A taken name gets the next number; without {n}, "
+     "002, ...), {title}, {artist} and {album} from the file's tags, {track} its track number (01, 02, ...), "
+     "{chapter} a split track's title. A taken name gets the next number; without {n}, "
      "\" (2)\", \" (3)\" and so on. The default is (output{n}){name}."},
     {CKvMovieSettingsDlg::kCheckOutputLabelId, "Check Every Output", 325,
      "Plays every file back once it is written, before it gets its name: a file that does not play to its "
@@ -81,6 +82,10 @@ const RowSpec kRows[] = {
      "Files that an earlier Render into the same target folder converted with the same settings, and whose "
      "outputs are still there, are passed over. A file that changed since converts again. What this needs is "
      "kept in the hidden file .velmora-manifest.jsonl of the target folder."},
+    {CKvMovieSettingsDlg::kSplitFilesLabelId, "Split Files with Chapters", 415,
+     "Audiobooks, concerts and album rips hold many tracks: chapters, or a CUE sheet beside the file. Ask "
+     "offers to split them into one row per track each time you add such files; Always splits them, Never "
+     "keeps them whole. A row's menu can split it at any time."},
 };
 
 // The choices of "Parallel Conversions": 1 up to twice the processor cores (at least 4).
@@ -211,6 +216,11 @@ void CKvMovieSettingsDlg::CreateControls()
     m_skipConverted = new CKvCheck;
     m_skipConverted->SetCaption(QStringLiteral("On"));
     manager->AddControl(kSkipConvertedId, m_skipConverted, kTypeCheck);
+    m_splitFiles = combo(kSplitFilesId);
+    m_splitFiles->AddString(QStringLiteral("Ask"), int(KvFrontEndState::SplitFiles::Ask));
+    m_splitFiles->AddString(QStringLiteral("Always"), int(KvFrontEndState::SplitFiles::Always));
+    m_splitFiles->AddString(QStringLiteral("Never"), int(KvFrontEndState::SplitFiles::Never));
+    m_splitFiles->SetDropHeight(3 * 22 + 2);
 
     // Each field is named after the label of its row.
     const std::pair<int, CKvButton*> labelled[] = {
@@ -218,6 +228,7 @@ void CKvMovieSettingsDlg::CreateControls()
         {kBitrateLabelId, m_bitrate},       {kSampleRateLabelId, m_sampleRate}, {kChannelsLabelId, m_channels},
         {kParallelLabelId, m_parallel},     {kNamesLabelId, m_names},         {kCheckOutputLabelId, m_checkOutput},
         {kKeepFoldersLabelId, m_keepFolders}, {kSkipConvertedLabelId, m_skipConverted},
+        {kSplitFilesLabelId, m_splitFiles},
     };
     for (const auto& [labelId, field] : labelled)
         field->SetAccessibleLabel(Label(labelId));
@@ -253,7 +264,8 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_checkOutput->Move(fieldLeft, 323, kShortField, kRowHeight);
     m_keepFolders->Move(fieldLeft, 353, kShortField, kRowHeight);
     m_skipConverted->Move(fieldLeft, 383, kShortField, kRowHeight);
-    m_help->Move(kLabelLeft, 424, w - 22, h - 464);
+    m_splitFiles->Move(fieldLeft, 413, kShortField, kRowHeight);
+    m_help->Move(kLabelLeft, 454, w - 22, h - 494);
 }
 
 void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
@@ -265,9 +277,9 @@ void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawRect(QRect(10, 40, w - 22, 374));
+    painter.drawRect(QRect(10, 40, w - 22, 404));
     painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
-    painter.drawRect(QRect(11, 41, w - 24, 372));
+    painter.drawRect(QRect(11, 41, w - 24, 402));
     painter.restore();
 }
 
@@ -316,6 +328,7 @@ void CKvMovieSettingsDlg::LoadRecord()
     m_checkOutput->SetCheck(m_state.CheckEveryOutput(), false);
     m_keepFolders->SetCheck(m_state.KeepFolderStructure(), false);
     m_skipConverted->SetCheck(m_state.SkipConverted(), false);
+    SelectByData(m_splitFiles, int(m_state.SplitFilesOnAdd()));
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -632,6 +645,11 @@ void CKvMovieSettingsDlg::OnOK()
     }
     if (m_skipConverted->IsChecked() != m_state.SkipConverted()) {
         m_state.SetSkipConverted(m_skipConverted->IsChecked());
+        frontEndChanged = true;
+    }
+    if (m_splitFiles->GetCurSel() >= 0
+        && m_splitFiles->GetItemData(m_splitFiles->GetCurSel()) != int(m_state.SplitFilesOnAdd())) {
+        m_state.SetSplitFilesOnAdd(KvFrontEndState::SplitFiles(m_splitFiles->GetItemData(m_splitFiles->GetCurSel())));
         frontEndChanged = true;
     }
     if (frontEndChanged)

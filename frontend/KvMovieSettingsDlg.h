@@ -32,7 +32,7 @@ class CKvMovieSettingsDlg : public CKvDialogBase
 
 public:
     static constexpr int kWidth = 590;
-    static constexpr int kHeight = 540;
+    static constexpr int kHeight = 570;
 
     // Control identifiers.
     static constexpr int kHelpId = 24;
@@ -59,6 +59,8 @@ public:
     static constexpr int kKeepFoldersId = 64;
     static constexpr int kSkipConvertedLabelId = 65;
     static constexpr int kSkipConvertedId = 66;
+    static constexpr int kSplitFilesLabelId = 67;
+    static constexpr int kSplitFilesId = 68;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -88,6 +90,7 @@ public:
     CKvCheck* CheckOutputBox() const { return m_checkOutput; }
     CKvCheck* KeepFoldersBox() const { return m_keepFolders; }
     CKvCheck* SkipConvertedBox() const { return m_skipConverted; }
+    CKvComboBox* SplitFilesBox() const { return m_splitFiles; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -138,6 +141,7 @@ private:
     CKvCheck* m_checkOutput = nullptr;
     CKvCheck* m_keepFolders = nullptr;
     CKvCheck* m_skipConverted = nullptr;
+    CKvComboBox* m_splitFiles = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

@@ -85,6 +85,8 @@ struct KvQueueItem
     // A track of a file split into its chapters or its CUE sheet's tracks: Start and End
     // are the track's bounds, and these its tags.
     std::optional<tagKvItemTrack> splitTrack;
+    // A whole file: the tracks it splits into (chapters or a CUE sheet); 0: none.
+    int splitCount = 0;
 
     KvRowState state = KvRowState::Ready;
     double percent = 0.0; // of a running row

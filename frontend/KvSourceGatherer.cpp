@@ -125,7 +125,7 @@ KvSourceGatherer::Result KvSourceGatherer::Run(std::function<KvDroppedFiles(KvWa
                     step();
                 if (work->control.Stopped())
                     break;
-                work->sources.push_back(ProbeSource(file));
+                work->sources.push_back(ProbeSourceAndTracks(file));
                 work->sources.back().foundIn = FolderFoundIn(file, work->walked.folders);
                 work->read.store(int(work->sources.size()));
             }

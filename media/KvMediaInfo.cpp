@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "media/KvFFMpegStream.h"
 
 extern "C" {
+#include <libavutil/dict.h>
 #include <libavutil/intreadwrite.h>
 #include <libavutil/mathematics.h>
 }
@@ -237,6 +239,8 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
     }
     info.dDuration = duration;
     info.llDuration100ns = SaturateToInt64(std::round(duration * 10000000.0));
+    info.nChapters = static_cast<int>(std::min<unsigned>(format->nb_chapters, INT_MAX));
+    info.bCueSheet = av_dict_get(format->metadata, "cuesheet", nullptr, 0) != nullptr;
     return true;
 }
 

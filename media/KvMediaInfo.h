@@ -35,6 +35,10 @@ struct MediaInfo
     // Every decodable sound track, in stream order; the first is what a job reads
     // unless it names another.
     std::vector<AudioTrackInfo> audioTracks;
+    // What the file may split into: the chapters its container lists, and whether it
+    // carries a CUE sheet (a FLAC rip's CUESHEET tag). KvTrackSplit.h tells the tracks.
+    int nChapters = 0;
+    bool bCueSheet = false;
 };
 
 // Fills info for path (UTF-8) from the file's header, quickly. Returns false when the

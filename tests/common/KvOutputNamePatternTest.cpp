@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ParseCase{"Default", L"(output{n}){name}", nullptr},
                       ParseCase{"TagsAndBraces", L"{{{Artist}}} - {title} {n}", nullptr},
                       ParseCase{"Empty", L"", "empty"},
-                      ParseCase{"Unknown", L"{name}{album}", "unknown placeholder \"{album}\""},
+                      ParseCase{"Unknown", L"{name}{year}", "unknown placeholder \"{year}\""},
                       ParseCase{"OpenBrace", L"{name", "has no \"}\""},
                       ParseCase{"NestedBrace", L"{na{n}me}", "has no \"}\""},
                       ParseCase{"CloseBrace", L"name}", "has no \"{\""},

@@ -484,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"WmaFormat", {"<target>", "--bitrate", "320", "--rate", "44100", "<file>"}, "The WMA formats are:"},
         UsageCase{"NamePattern", {"<target>", "--name", "{name}/{track}", "<file>"},
                   "--name \"{name}/{track}\": a name cannot hold \"/\""},
-        UsageCase{"NamePlaceholder", {"<target>", "--name={track}", "<file>"}, "unknown placeholder \"{track}\""},
+        UsageCase{"NamePlaceholder", {"<target>", "--name={year}", "<file>"}, "unknown placeholder \"{year}\""},
         UsageCase{"FlagWithValue", {"<target>", "--no-verify=yes", "<file>"}, "--no-verify takes no value"}),
     [](const auto& info) { return std::string(info.param.name); });
 

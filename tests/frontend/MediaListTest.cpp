@@ -128,7 +128,7 @@ TEST(MediaList, ColumnsAreCreatedWithTheirHeadersWidthsKindsAndVisibility)
 
     const QString filter = KvMediaList::FileFilter();
     EXPECT_TRUE(filter.startsWith(QLatin1String("Media Files (*.avi *.ogg")));
-    for (const char* pattern : {"*.wmv", "*.asf", "*.mkv", "*.mp3", "*.amr", "*.flac", "*.opus", "*.m4b", "*.spx)"})
+    for (const char* pattern : {"*.wmv", "*.asf", "*.mkv", "*.mp3", "*.amr", "*.flac", "*.opus", "*.m4b", "*.spx", "*.cue)"})
         EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
     EXPECT_TRUE(filter.endsWith(QLatin1String(";;All Files (*)")));
     EXPECT_EQ(filter.count(QLatin1String("*.ogg ")), 1) << "each pattern once";

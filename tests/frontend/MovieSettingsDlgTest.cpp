@@ -94,7 +94,7 @@ TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
 
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
-    EXPECT_EQ(dialog.size(), QSize(590, 540));
+    EXPECT_EQ(dialog.size(), QSize(590, 570));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
     EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
@@ -347,11 +347,12 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
               QStringLiteral("Here we can set the number of the Audio Channels of the target video."));
     EXPECT_EQ(dialog.HelpTextAt(QPoint(5, 240)), QString()); // outside the 10-pixel margin
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 270)).startsWith(QLatin1String("How many files Render converts")));
-    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 300)).contains(QLatin1String("{title} and {artist}")));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 300)).contains(QLatin1String("{chapter}")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 330)).startsWith(QLatin1String("Plays every file back")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 360)).contains(QLatin1String("same sub-folders")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 390)).contains(QLatin1String(".velmora-manifest.jsonl")));
-    QTest::mouseMove(&dialog, QPoint(250, 415));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 420)).contains(QLatin1String("one row per track")));
+    QTest::mouseMove(&dialog, QPoint(250, 447));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 
@@ -421,10 +422,10 @@ TEST(MovieSettingsDlg, OutputNamesAreCheckedOnOkAndKeptForTheNextStart)
     QApplication::processEvents();
     EXPECT_TRUE(dialog.HelpText().contains(QLatin1String("{title}"))) << "the help shows over the field too";
 
-    dialog.NamesEdit()->SetCaption(QStringLiteral("{artist} - {album}"));
+    dialog.NamesEdit()->SetCaption(QStringLiteral("{artist} - {year}"));
     dialog.OnOK();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains(QLatin1String("unknown placeholder \"{album}\""))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QLatin1String("unknown placeholder \"{year}\""))) << messages[0].toStdString();
     EXPECT_FALSE(dialog.IsClosing());
     EXPECT_EQ(f.state.OutputNamePattern().Text(), KvOutputNamePattern::kDefaultText);
 
