@@ -9,6 +9,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace velmora {
@@ -238,8 +239,10 @@ inline const KvFieldList<tagKvBorderData> kBorderFields = {
     {L"BorderSize", &tagKvBorderData::BorderSize},
 };
 
-// Its "start" and "end" are written apart, to the last digit.
-inline const KvFieldList<tagKvItemTrack> kItemTrackFields = {
+// The texts of an item's "track" element, each a child element of its own (a tag may
+// hold a double quote, which an attribute cannot); its "start" and "end" are
+// attributes written to the last digit.
+inline const std::pair<const wchar_t*, std::wstring tagKvItemTrack::*> kItemTrackTexts[] = {
     {L"title", &tagKvItemTrack::title},
     {L"artist", &tagKvItemTrack::artist},
     {L"album", &tagKvItemTrack::album},

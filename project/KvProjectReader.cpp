@@ -327,7 +327,11 @@ void ReadFullItem(const Element& e, CKvEngineItem& item, ReadContext& context)
     if (auto p = e.Child(L"source"))
         item.source = RelocateSource(p->Text(), project.RelativeDir);
     if (auto p = e.Child(L"track")) {
-        tagKvItemTrack track = ReadRecord(*p, kItemTrackFields);
+        tagKvItemTrack track;
+        for (const auto& [name, member] : kItemTrackTexts) {
+            if (auto text = p->Child(name))
+                track.*member = text->Text();
+        }
         track.start = ReadDouble(*p, L"start", -1.0);
         track.end = ReadDouble(*p, L"end", -1.0);
         // The exact bounds stand for the item's own, which are the same to six digits.

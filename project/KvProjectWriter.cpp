@@ -208,7 +208,10 @@ void WriteFullItem(CKvXmlNode& line, const tagKvMediaData& item, const std::stri
         CKvXmlNode* pTrack = pItem->AddChild(L"track");
         pTrack->SetAttribute(L"start", Utf8ToWide(FormatDoubleAs("%.17g", item.track->start)));
         pTrack->SetAttribute(L"end", Utf8ToWide(FormatDoubleAs("%.17g", item.track->end)));
-        WriteFields(*pTrack, *item.track, kItemTrackFields, true);
+        for (const auto& [name, member] : kItemTrackTexts) {
+            if (!((*item.track).*member).empty())
+                AddTextChild(*pTrack, name, (*item.track).*member);
+        }
     }
     for (const auto& shape : item.shape) {
         CKvXmlNode* pShape = AddRecord(*pItem, L"shape", shape, kShapeFields);

@@ -222,6 +222,34 @@ TEST(JobProject, ChosenSoundTrackIsOneAttributeThatComesBack)
     EXPECT_EQ(engine.FindLine(kLineAudio)->items[0]->nAudioStream, 2);
 }
 
+// A track of a long file keeps its bounds to the sample: the item's own times are
+// written to six digits, which puts a bound an hour in some 100 samples off.
+TEST(JobProject, ATrackKeepsItsBoundsToTheLastDigitAndItsTags)
+{
+    ProjectFiles files;
+    tagKvJobRow row = Row(1234.7466666666667, 3723.4567891, 1.0, 4000.0);
+    row.track = tagKvItemTrack{};
+    row.track->title = L"Zweiter Satz \"Adagio\" <live> & more";
+    row.track->track = L"2/4";
+    ASSERT_TRUE(files.Write(*BuildJobProject({row})));
+
+    CKvEngineProject engine;
+    ASSERT_TRUE(files.Read(engine));
+    const CKvEngineItem& item = *engine.FindLine(kLineAudio)->items[0];
+    EXPECT_EQ(item.dASelfStartTime, 1234.7466666666667);
+    EXPECT_EQ(item.dASelfEndTime, 3723.4567891);
+    ASSERT_TRUE(item.track.has_value());
+    EXPECT_EQ(item.track->title, L"Zweiter Satz \"Adagio\" <live> & more");
+    EXPECT_EQ(item.track->track, L"2/4");
+    EXPECT_TRUE(item.track->artist.empty());
+
+    // A whole file has no track, and its file no "track" element.
+    ASSERT_TRUE(files.Write(*BuildJobProject({Row(1.0, 2.0, 1.0)})));
+    CKvEngineProject whole;
+    ASSERT_TRUE(files.Read(whole));
+    EXPECT_FALSE(whole.FindLine(kLineAudio)->items[0]->track.has_value());
+}
+
 TEST(JobProject, NoProjectWritesNothing)
 {
     ProjectFiles files;
