@@ -29,6 +29,8 @@
 
 using namespace velmora;
 using namespace velmora::fetest;
+using velmora::test::ShellQuote;
+using velmora::test::WriteFileBytes;
 
 namespace {
 
@@ -562,4 +564,80 @@ TEST(MediaList, FilesHandedInDuringAnAddWaitForItAndShareItsMessage)
     EXPECT_TRUE(f.messages[0].contains(QString::fromStdString(m.videoNoSound)));
     EXPECT_TRUE(f.messages[0].contains(QString::fromStdString(m.notMedia)));
     EXPECT_FALSE(f.media->IsAdding());
+}
+
+// A file with chapters is offered for splitting once per Add as the setting says, and
+// becomes its tracks in its own place, each row carrying its trims and tags into its
+// job; a sheet added is its tracks at once, and one that names no file is left out
+// with the reason.
+TEST(MediaList, AFileOfManyTracksSplitsInPlaceAsTheSettingSays)
+{
+    const MediaSet& m = Media();
+    const std::string book = m.folder + "split-book.mkv";
+    const std::string meta = m.folder + "split-meta.txt";
+    WriteFileBytes(meta, ";FFMETADATA1\ntitle=Book\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n"
+                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2500\ntitle=Two\n");
+    ASSERT_TRUE(std::filesystem::exists(book)
+                || MakeMedia("-f lavfi -i sine=frequency=440:duration=2.5 -i " + ShellQuote(meta)
+                                 + " -map 0 -map_metadata 1 -map_chapters 1 -c:a flac",
+                             book));
+    ListFixture f;
+    auto policy = KvFrontEndState::SplitFiles::Ask;
+    QStringList asked;
+    bool answer = false;
+    f.media->SetSplitPolicy([&] { return policy; });
+    f.media->SetQuestionSink([&](const QString& question) {
+        asked << question;
+        return answer;
+    });
+
+    // Ask, answered No: the file stays whole, its menu can split it later.
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(m.audioOnly), QString::fromStdString(book)}), 2);
+    ASSERT_EQ(asked.size(), 1) << "one question for the Add";
+    EXPECT_TRUE(asked[0].contains(QLatin1String("split-book.mkv holds 2 tracks"))) << asked[0].toStdString();
+    ASSERT_EQ(f.media->RowCount(), 2);
+    EXPECT_EQ(f.media->Model().At(1).splitCount, 2);
+    EXPECT_EQ(f.media->Model().At(0).splitCount, 0);
+
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(m.videoWithSound)}), 1);
+    EXPECT_EQ(asked.size(), 1) << "an Add with nothing to split asks nothing";
+    ASSERT_EQ(f.media->SplitRow(1), 2);
+    ASSERT_EQ(f.media->RowCount(), 4);
+    EXPECT_EQ(f.media->FilePath(0), QString::fromStdString(m.audioOnly));
+    EXPECT_EQ(f.Cell(kColFile, 1), QString::fromStdString(book) + QStringLiteral(" · 01 One"));
+    EXPECT_EQ(f.Cell(kColFile, 2), QString::fromStdString(book) + QStringLiteral(" · 02 Two"));
+    EXPECT_EQ(f.media->FilePath(3), QString::fromStdString(m.videoWithSound)) << "the tracks took the file's place";
+    const tagKvJobRow second = f.media->Model().At(2).JobRow();
+    EXPECT_NEAR(second.start, 1.0, 1e-9);
+    EXPECT_NEAR(second.end, 2.5, 0.001);
+    ASSERT_TRUE(second.track.has_value());
+    EXPECT_EQ(second.track->title, L"Two");
+    EXPECT_EQ(second.track->album, L"Book");
+    EXPECT_EQ(second.track->track, L"2/2");
+    EXPECT_EQ(f.media->SplitRow(2), 0) << "a track does not split again";
+
+    // Always: split as it is added, without a question; Never: kept whole.
+    policy = KvFrontEndState::SplitFiles::Always;
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(book)}), 1);
+    EXPECT_EQ(f.media->RowCount(), 6);
+    policy = KvFrontEndState::SplitFiles::Never;
+    ASSERT_EQ(f.media->AddFiles({QString::fromStdString(book)}), 1);
+    EXPECT_EQ(f.media->RowCount(), 7);
+    EXPECT_EQ(asked.size(), 1);
+
+    // A sheet is its tracks; one whose file is missing is refused with the reason.
+    const std::string wav = m.folder + "split-rip.wav";
+    ASSERT_TRUE(std::filesystem::exists(wav) || MakeMedia("-f lavfi -i sine=frequency=330:duration=3", wav));
+    WriteFileBytes(m.folder + "split-rip.cue", "FILE \"split-rip.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                               "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
+    WriteFileBytes(m.folder + "split-gone.cue", "FILE \"gone.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    f.messages.clear();
+    EXPECT_EQ(f.media->AddFiles({QString::fromStdString(m.folder + "split-rip.cue"),
+                                 QString::fromStdString(m.folder + "split-gone.cue")}),
+              1);
+    ASSERT_EQ(f.media->RowCount(), 9);
+    EXPECT_EQ(f.Cell(kColFile, 8), QString::fromStdString(wav) + QStringLiteral(" · 02 Track 2"));
+    ASSERT_EQ(f.messages.size(), 1);
+    EXPECT_TRUE(f.messages[0].contains(QLatin1String("the sheet's FILE \"gone.wav\" is not beside it")))
+        << f.messages[0].toStdString();
 }
