@@ -30,17 +30,7 @@ ffmpeg -v error -y -f lavfi -i "testsrc2=s=640x360:r=25:d=$SECONDS_LONG" \
     -c:v libx264 -preset ultrafast -b:v 2000k -c:a aac -b:a 192k -shortest "$WORK/film.mp4"
 echo "source: $(du -m "$WORK/film.mp4" | cut -f1) MB, $(ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels -of csv=p=0 "$WORK/film.mp4")"
 
-cpu_s() { awk -F': ' '/User time|System time/ { t += $2 } END { printf "%.2f", t }' "$1"; }
-timed() { # command...: prints "wall cpu"
-    start=$(date +%s.%N)
-    /usr/bin/time -v -o "$WORK/time" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    end=$(date +%s.%N)
-    echo "$(echo "$end $start" | awk '{ printf "%.3f", $1 - $2 }') $(cpu_s "$WORK/time")"
-}
-median() { # file col
-    cut -d' ' -f"$2" "$1" | sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", v[int((NR + 1) / 2)] }'
-}
-ratio() { echo "scale=2; $1 / $2" | bc; }
+. "$SRC_DIR/bench/timing.sh"
 
 velmora_run() { # format [options...]
     rm -rf "$WORK/out" && mkdir -p "$WORK/out"

@@ -41,17 +41,7 @@ ffmpeg -v error -y -f lavfi \
 } > "$WORK/album.cue"
 echo "source: $(du -m "$WORK/album.flac" | cut -f1) MB, $MINUTES minutes, $TRACKS tracks"
 
-cpu_s() { awk -F': ' '/User time|System time/ { t += $2 } END { printf "%.2f", t }' "$1"; }
-timed() { # command...: prints "wall cpu"
-    start=$(date +%s.%N)
-    /usr/bin/time -v -o "$WORK/time" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    end=$(date +%s.%N)
-    echo "$(echo "$end $start" | awk '{ printf "%.3f", $1 - $2 }') $(cpu_s "$WORK/time")"
-}
-median() { # file col
-    cut -d' ' -f"$2" "$1" | sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", v[int((NR + 1) / 2)] }'
-}
-ratio() { echo "scale=2; $1 / $2" | bc; }
+. "$SRC_DIR/bench/timing.sh"
 render() { # options...
     rm -rf "$WORK/out" && mkdir -p "$WORK/out"
     timed "$BUILD/program/velmora" --render "$WORK/out" --format mp3 --bitrate 192 --rate 44100 --jobs 2 "$@"
