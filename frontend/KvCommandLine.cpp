@@ -495,6 +495,8 @@ int KvCommandLine::Run(const QStringList& args)
                 tellJson(file, QString(), "failed", problem, 0.0, 0.0);
                 continue;
             }
+            if (!tracks.empty() && IsWindowsMediaPath(file))
+                PreExtractSound(programFolder, tracks.front().source.toStdString(), -1, ExtractAudioToWav);
             for (const KvQueueItem& track : tracks)
                 rows.push_back({track.JobRow(), int(rows.size()), options.keepTree ? batch.subfolder : QString(), 0});
             if (!tracks.empty())

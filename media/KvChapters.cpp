@@ -31,10 +31,13 @@ ScopedFormatContext Open(const std::string& path)
 
 std::vector<KvChapter> ReadChapters(const std::string& path)
 {
-    std::vector<KvChapter> chapters;
     const ScopedFormatContext context = Open(path);
-    if (!context)
-        return chapters;
+    return context ? ReadChapters(context.get()) : std::vector<KvChapter>();
+}
+
+std::vector<KvChapter> ReadChapters(const AVFormatContext* context)
+{
+    std::vector<KvChapter> chapters;
     for (unsigned i = 0; i < context->nb_chapters; ++i) {
         const AVChapter* chapter = context->chapters[i];
         if (!chapter || chapter->time_base.den <= 0 || chapter->time_base.num <= 0)

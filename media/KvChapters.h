@@ -23,6 +23,8 @@ struct KvChapter
 // The chapters of path in time order, those of no length left out; empty for a file
 // without chapters or one that cannot be read.
 std::vector<KvChapter> ReadChapters(const std::string& path);
+// The same from a file that is open already (its streams found).
+std::vector<KvChapter> ReadChapters(const AVFormatContext* context);
 
 // The chapters an output of the part from start to end seconds of a source holds
 // (end < 0: to the source's end), played at speed and placed at offset seconds of the

@@ -253,6 +253,11 @@ velmora::MediaTags CKvFFMpegAudioReader::ReadTags() const
     return tags;
 }
 
+std::vector<velmora::KvChapter> CKvFFMpegAudioReader::ReadChapters() const
+{
+    return !bFailed && m_format ? velmora::ReadChapters(m_format.get()) : std::vector<velmora::KvChapter>();
+}
+
 void CKvFFMpegAudioReader::Refuse(const std::string& why)
 {
     velmora::LogLine("audio reader: " + strPath + ": " + why);

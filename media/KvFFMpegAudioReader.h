@@ -106,6 +106,8 @@ public:
     // The tags and cover of the open file, of its sound track for what the track
     // holds (ReadMediaTags); empty on a failed reader. Reads no packet and moves nothing.
     velmora::MediaTags ReadTags() const;
+    // The chapters of the open file (KvChapters.h); none once it failed.
+    std::vector<velmora::KvChapter> ReadChapters() const;
 
     // Why the reader is failed, in words ("has no sound track", ...); empty while it
     // is not.

@@ -69,9 +69,11 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
             if (part->track)
                 continue;
             const double end = part->dASelfEndTime >= part->dASelfDuration ? -1.0 : part->dASelfEndTime;
+            // An item's reader has its source open already.
+            const bool open = part->pAudioReader && !part->bUsesExtractedWav && !part->pAudioReader->IsFailed();
             const std::vector<KvChapter> chapters
-                = ChaptersOfPart(ReadChapters(WideToUtf8(part->source)), part->dASelfStartTime, end,
-                                 part->dPlaybackRate, part->dEditorStartTime);
+                = ChaptersOfPart(open ? part->pAudioReader->ReadChapters() : ReadChapters(WideToUtf8(part->source)),
+                                 part->dASelfStartTime, end, part->dPlaybackRate, part->dEditorStartTime);
             tags.chapters.insert(tags.chapters.end(), chapters.begin(), chapters.end());
         }
     }
