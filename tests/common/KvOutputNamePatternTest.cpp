@@ -139,6 +139,26 @@ TEST(OutputName, LongTagsAreCutByWholeCharactersToFitOneName)
     EXPECT_TRUE(name.starts_with(L"(output1000)xxx"));
 }
 
+// A track's fields: {track} two digits at least and never cut, {album} and {chapter}
+// cleaned as tags are; a missing track number leaves no blank at the start.
+TEST(OutputName, TrackFieldsNameTheTracksOfASplitFile)
+{
+    KvOutputNamePattern pattern;
+    ASSERT_TRUE(pattern.Parse(KvOutputNamePattern::kSplitDefaultText));
+    KvOutputNameValues values{L"rip", L"Intro: Part 1", L"Band", L"Live", 3, L"Intro"};
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"03 Intro_ Part 1.flac");
+    values.track = 112;
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"112 Intro_ Part 1.flac");
+    values.track = 0;
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"Intro_ Part 1.flac");
+    ASSERT_TRUE(pattern.Parse(L"{album} - {track} {chapter}"));
+    values.track = 7;
+    values.album = std::wstring(300, L'a');
+    const std::wstring name = pattern.FileName(values, 1, 1, L".mp3");
+    EXPECT_EQ(Bytes(name), kKvMaxNameBytes);
+    EXPECT_TRUE(name.ends_with(L" - 07 Intro.mp3")) << WideToUtf8(name);
+}
+
 TEST(OutputName, ATakenNameGetsTheNextNumberOrTheNextCopy)
 {
     std::set<std::wstring> taken = {L"(output002)clip.mp3", L"(output003)clip.mp3", L"clip.mp3", L"clip (2).mp3"};
