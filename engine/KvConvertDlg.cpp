@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTimerEvent>
 #include <cmath>
+#include <fstream>
 
 using namespace velmora;
 
@@ -135,6 +136,11 @@ void CKvConvertDlg::OnGraphNotify()
                                                      " s");
             }
             StoreRelease(m_block->dPosition, soundEnd >= 0.0 ? soundEnd : m_duration);
+            if (const std::string& note = m_pConverter->LoudnessNote(); !note.empty()) {
+                // One line the front end shows in the row's tip.
+                std::ofstream(ProgramPath(m_programFolder, "tmp/loudness.txt")) << note << '\n';
+                AppendEngineLog(m_programFolder, "loudness: " + note);
+            }
             m_ended = true;
             Quit();
             return;

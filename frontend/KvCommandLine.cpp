@@ -148,7 +148,7 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption noVerify(QStringLiteral("no-verify"));
     const QCommandLineOption keepTree(QStringLiteral("keep-tree")), skipExisting(QStringLiteral("skip-existing")),
-        nul(QStringLiteral("null")), json(QStringLiteral("json"));
+        nul(QStringLiteral("null")), json(QStringLiteral("json")), replayGain(QStringLiteral("replaygain"));
     QStringList valuedNames;
     const auto valued = [&valuedNames](const char* name) {
         valuedNames << QString::fromLatin1(name);
@@ -158,9 +158,9 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                              channels = valued("channels"), start = valued("start"), end = valued("end"),
                              jobs = valued("jobs"), name = valued("name"), quality = valued("quality"),
                              bits = valued("bits"), filesFrom = valued("files-from"), shard = valued("shard"),
-                             split = valued("split");
+                             split = valued("split"), loudness = valued("loudness");
     parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits,
-                       keepTree, skipExisting, nul, json, filesFrom, shard, split});
+                       keepTree, skipExisting, nul, json, filesFrom, shard, split, loudness, replayGain});
 
     const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
     if (parser.isSet(help)) {
@@ -246,6 +246,17 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                      return options.split || value == QLatin1String("none");
                  },
                  QStringLiteral("--split must be chapters, cue, auto or none, not \"%1\""))
+        && check(loudness,
+                 [&](const QString& value) {
+                     if (value == QLatin1String("off"))
+                         return true;
+                     for (int target : KvFrontEndState::kLoudnessTargets) {
+                         if (value == QString::number(target))
+                             options.loudness = {KvFrontEndState::LoudnessMode::Normalise, target};
+                     }
+                     return options.loudness.mode == KvFrontEndState::LoudnessMode::Normalise;
+                 },
+                 QStringLiteral("--loudness must be -14, -16, -18, -23 (LUFS) or off, not \"%1\""))
         && check(start, [&](const QString& value) { return ParseSeconds(value, options.start); },
                  QStringLiteral("--start takes seconds, such as 12.5, not \"%1\""))
         && check(end, [&](const QString& value) { return ParseSeconds(value, options.end); },
@@ -267,6 +278,13 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                  QStringLiteral("--shard takes K/N, this machine's share K of N (0 to N-1), such as 0/4, not \"%1\""));
     if (!valid)
         return false;
+    if (parser.isSet(replayGain)) {
+        if (options.loudness.mode == KvFrontEndState::LoudnessMode::Normalise) {
+            error = QStringLiteral("--replaygain leaves the sound as it is; it does not go with --loudness");
+            return false;
+        }
+        options.loudness.mode = KvFrontEndState::LoudnessMode::ReplayGain;
+    }
     if (parser.isSet(name)) {
         const QString value = parser.value(name);
         std::string why;
@@ -333,6 +351,12 @@ QString KvCommandLine::HelpText()
         "                     (the default); a .cue named is always split. Tracks are\n"
         "                     named \"{track} {title}\" unless --name gives a pattern;\n"
         "                     --start and --end apply to the files kept whole\n"
+        "  --loudness LUFS    normalise each output to -14, -16, -18 or -23 LUFS\n"
+        "                     (EBU R128, integrated) with one gain, measured first,\n"
+        "                     kept under a true peak of -1 dBTP (\"Note OUTPUT: ...\"\n"
+        "                     says by how much that missed the target); off: as it is\n"
+        "  --replaygain       leave the sound as it is and write its ReplayGain 2.0\n"
+        "                     tags (REPLAYGAIN_TRACK_GAIN/PEAK; R128_TRACK_GAIN in Opus)\n"
         "  --start S          convert from S seconds into each file\n"
         "  --end S            convert up to S seconds into each file (at most its end)\n"
         "  --jobs N           convert N files at once (default: the processor cores, %1)\n"
@@ -393,6 +417,7 @@ int KvCommandLine::Run(const QStringList& args)
         return UsageError(error);
     state.SetOutputNamePattern(options.names);
     state.SetCheckEveryOutput(options.verify);
+    state.SetOutputLoudness(options.loudness);
 
     std::string workError;
     if (!EnsureWorkFolder(programFolder, &workError)) {
@@ -546,7 +571,7 @@ int KvCommandLine::Run(const QStringList& args)
     QObject::connect(&queue, &KvRenderQueue::rowProgress, &queue,
                      [&](int index, double percent, double speed) { report.Progress(index, percent, speed); });
     QObject::connect(&queue, &KvRenderQueue::rowEnded, &queue,
-                     [&](int index, bool finished, const QString& reason, const QString&) {
+                     [&](int index, bool finished, const QString& reason, const QString& detail) {
                          // Ctrl-C on a terminal reaches the engines as well: a row they
                          // end that way was stopped, not failed.
                          if (!finished && StopSignalReceived())
@@ -554,6 +579,8 @@ int KvCommandLine::Run(const QStringList& args)
                          if (finished)
                              report.CountFinished();
                          report.Ended(index, finished, outputs[index], reason);
+                         if (finished && !detail.isEmpty())
+                             report.Note(outputs[index], detail);
                          ended.insert(index);
                          const auto started = startedAt.find(index);
                          const double seconds =

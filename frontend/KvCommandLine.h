@@ -30,6 +30,7 @@
 
 #include "common/KvOutputNamePattern.h"
 #include "frontend/KvAudioChoice.h"
+#include "frontend/KvFrontEndState.h"
 #include "media/KvTrackSplit.h"
 
 #include <QString>
@@ -59,6 +60,7 @@ struct KvRenderOptions
     // --split: what a file is split into tracks by; none: converted whole (a .cue
     // named is always its tracks).
     std::optional<KvSplitSource> split;
+    KvFrontEndState::Loudness loudness; // --loudness, --replaygain
     bool help = false;
 };
 

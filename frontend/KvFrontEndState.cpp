@@ -17,6 +17,7 @@ const QString kCheckOutputKey = QStringLiteral("Queue/CheckEveryOutput");
 const QString kKeepFoldersKey = QStringLiteral("Queue/KeepFolderStructure");
 const QString kSkipConvertedKey = QStringLiteral("Queue/SkipConverted");
 const QString kSplitFilesKey = QStringLiteral("Queue/SplitFilesWithChapters");
+const QString kLoudnessKey = QStringLiteral("Queue/Loudness");
 const QString kSplitWords[] = {QStringLiteral("ask"), QStringLiteral("always"), QStringLiteral("never")};
 
 } // namespace
@@ -49,6 +50,7 @@ void KvFrontEndState::Reset(const std::string& programFolder)
     m_keepFolderStructure = false;
     m_skipConverted = false;
     m_splitFiles = SplitFiles::Ask;
+    m_loudness = Loudness();
 }
 
 int KvFrontEndState::DefaultParallelConversions()
@@ -87,6 +89,18 @@ bool KvFrontEndState::LoadFrontEndSettings()
         if (split == kSplitWords[choice])
             m_splitFiles = SplitFiles(choice);
     }
+    // "off", "replaygain", or the target of normalising ("-16").
+    const QString loudness = settings.value(kLoudnessKey).toString();
+    if (loudness == QLatin1String("off")) {
+        m_loudness = Loudness();
+    } else if (loudness == QLatin1String("replaygain")) {
+        m_loudness = {LoudnessMode::ReplayGain, m_loudness.target};
+    } else {
+        for (int target : kLoudnessTargets) {
+            if (loudness == QString::number(target))
+                m_loudness = {LoudnessMode::Normalise, target};
+        }
+    }
     return true;
 }
 
@@ -99,6 +113,9 @@ bool KvFrontEndState::SaveFrontEndSettings() const
     settings.setValue(kKeepFoldersKey, m_keepFolderStructure);
     settings.setValue(kSkipConvertedKey, m_skipConverted);
     settings.setValue(kSplitFilesKey, kSplitWords[int(m_splitFiles)]);
+    settings.setValue(kLoudnessKey, m_loudness.mode == LoudnessMode::Off          ? QStringLiteral("off")
+                                    : m_loudness.mode == LoudnessMode::ReplayGain ? QStringLiteral("replaygain")
+                                                                                  : QString::number(m_loudness.target));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

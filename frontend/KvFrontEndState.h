@@ -93,6 +93,19 @@ public:
     // Chapters"): asks once per Add whether to split them into their tracks (the
     // default), always splits them, or never does.
     enum class SplitFiles { Ask, Always, Never };
+    // What Render does with the outputs' loudness ("Loudness"): nothing (the default),
+    // normalise each to a target (LUFS integrated, under a true peak of -1 dBTP), or
+    // write ReplayGain tags and leave the sound as it is.
+    enum class LoudnessMode { Off, Normalise, ReplayGain };
+    struct Loudness
+    {
+        LoudnessMode mode = LoudnessMode::Off;
+        int target = -16; // LUFS, for Normalise: -14, -16, -18 or -23
+        bool operator==(const Loudness&) const = default;
+    };
+    static constexpr int kLoudnessTargets[] = {-14, -16, -18, -23};
+    Loudness OutputLoudness() const { return m_loudness; }
+    void SetOutputLoudness(Loudness loudness) { m_loudness = loudness; }
     SplitFiles SplitFilesOnAdd() const { return m_splitFiles; }
     void SetSplitFilesOnAdd(SplitFiles split) { m_splitFiles = split; }
     // Reads "skin/frontend.ini" over the current values (a missing file or key keeps
@@ -121,6 +134,7 @@ private:
     bool m_keepFolderStructure = false;
     bool m_skipConverted = false;
     SplitFiles m_splitFiles = SplitFiles::Ask;
+    Loudness m_loudness;
     tagKvJobBlock* m_jobBlock = nullptr;
 };
 

@@ -717,14 +717,16 @@ void KvMediaList::ShowRowEnded(int row, bool finished, const QString& reason, co
                                double shortSourceSeconds)
 {
     const QString tip = reason.isEmpty() ? QString() : reason.left(1).toUpper() + reason.mid(1) + u'.';
+    // A finished row's detail: how its loudness came out, when not as asked.
+    const QString loudness = finished && !detail.isEmpty() ? detail.left(1).toUpper() + detail.mid(1) + u'.' : QString();
     if (finished && !reason.isEmpty()) {
         SetState(row, KvRowState::FinishedShort);
-        SetRowToolTip(row, tip);
+        SetRowToolTip(row, loudness.isEmpty() ? tip : tip + u'\n' + loudness);
         if (shortSourceSeconds > 0.0)
             SetSourceLength(row, shortSourceSeconds);
     } else if (finished) {
         SetState(row, KvRowState::Finished);
-        SetRowToolTip(row, QString());
+        SetRowToolTip(row, loudness);
     } else {
         SetState(row, KvRowState::Failed);
         SetRowToolTip(row, detail.isEmpty() ? tip : tip + u'\n' + detail);

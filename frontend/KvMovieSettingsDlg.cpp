@@ -86,7 +86,15 @@ const RowSpec kRows[] = {
      "Audiobooks, concerts and album rips hold many tracks: chapters, or a CUE sheet beside the file. Ask "
      "offers to split them into one row per track each time you add such files; Always splits them, Never "
      "keeps them whole. A row's menu can split it at any time."},
+    {CKvMovieSettingsDlg::kLoudnessLabelId, "Loudness", 445,
+     "Brings every output to the same loudness (EBU R128): a target in LUFS is met with one gain for the whole "
+     "file, measured first and kept under a true peak of -1 dBTP (-14 suits streaming, -23 broadcast). "
+     "ReplayGain Tags leaves the sound as it is and tells players how loud it is. Off keeps the sound as it is."},
 };
+
+// The choices of "Loudness": their item data is the target (LUFS), 1 for ReplayGain
+// tags, 0 for off.
+constexpr int kLoudnessReplayGain = 1;
 
 // The choices of "Parallel Conversions": 1 up to twice the processor cores (at least 4).
 int MostParallelConversions()
@@ -221,6 +229,12 @@ void CKvMovieSettingsDlg::CreateControls()
     m_splitFiles->AddString(QStringLiteral("Always"), int(KvFrontEndState::SplitFiles::Always));
     m_splitFiles->AddString(QStringLiteral("Never"), int(KvFrontEndState::SplitFiles::Never));
     m_splitFiles->SetDropHeight(3 * 22 + 2);
+    m_loudness = combo(kLoudnessId);
+    m_loudness->AddString(QStringLiteral("Off"), 0);
+    for (int target : KvFrontEndState::kLoudnessTargets)
+        m_loudness->AddString(QStringLiteral("%1 LUFS").arg(target), target);
+    m_loudness->AddString(QStringLiteral("ReplayGain Tags"), kLoudnessReplayGain);
+    m_loudness->SetDropHeight(6 * 22 + 2);
 
     // Each field is named after the label of its row.
     const std::pair<int, CKvButton*> labelled[] = {
@@ -228,7 +242,7 @@ void CKvMovieSettingsDlg::CreateControls()
         {kBitrateLabelId, m_bitrate},       {kSampleRateLabelId, m_sampleRate}, {kChannelsLabelId, m_channels},
         {kParallelLabelId, m_parallel},     {kNamesLabelId, m_names},         {kCheckOutputLabelId, m_checkOutput},
         {kKeepFoldersLabelId, m_keepFolders}, {kSkipConvertedLabelId, m_skipConverted},
-        {kSplitFilesLabelId, m_splitFiles},
+        {kSplitFilesLabelId, m_splitFiles}, {kLoudnessLabelId, m_loudness},
     };
     for (const auto& [labelId, field] : labelled)
         field->SetAccessibleLabel(Label(labelId));
@@ -265,7 +279,8 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_keepFolders->Move(fieldLeft, 353, kShortField, kRowHeight);
     m_skipConverted->Move(fieldLeft, 383, kShortField, kRowHeight);
     m_splitFiles->Move(fieldLeft, 413, kShortField, kRowHeight);
-    m_help->Move(kLabelLeft, 454, w - 22, h - 494);
+    m_loudness->Move(fieldLeft, 443, kShortField, kRowHeight);
+    m_help->Move(kLabelLeft, 484, w - 22, h - 524);
 }
 
 void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
@@ -277,9 +292,9 @@ void CKvMovieSettingsDlg::DrawFrame(QPainter& painter)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(ColorFromRef(colors.clrDlgEdge));
-    painter.drawRect(QRect(10, 40, w - 22, 404));
+    painter.drawRect(QRect(10, 40, w - 22, 434));
     painter.setPen(ColorFromRef(colors.clrDlgEdge, 100));
-    painter.drawRect(QRect(11, 41, w - 24, 402));
+    painter.drawRect(QRect(11, 41, w - 24, 432));
     painter.restore();
 }
 
@@ -329,6 +344,10 @@ void CKvMovieSettingsDlg::LoadRecord()
     m_keepFolders->SetCheck(m_state.KeepFolderStructure(), false);
     m_skipConverted->SetCheck(m_state.SkipConverted(), false);
     SelectByData(m_splitFiles, int(m_state.SplitFilesOnAdd()));
+    const KvFrontEndState::Loudness loudness = m_state.OutputLoudness();
+    SelectByData(m_loudness, loudness.mode == KvFrontEndState::LoudnessMode::Off          ? 0
+                             : loudness.mode == KvFrontEndState::LoudnessMode::ReplayGain ? kLoudnessReplayGain
+                                                                                          : loudness.target);
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -651,6 +670,19 @@ void CKvMovieSettingsDlg::OnOK()
         && m_splitFiles->GetItemData(m_splitFiles->GetCurSel()) != int(m_state.SplitFilesOnAdd())) {
         m_state.SetSplitFilesOnAdd(KvFrontEndState::SplitFiles(m_splitFiles->GetItemData(m_splitFiles->GetCurSel())));
         frontEndChanged = true;
+    }
+    if (m_loudness->GetCurSel() >= 0) {
+        const int chosen = int(m_loudness->GetItemData(m_loudness->GetCurSel()));
+        KvFrontEndState::Loudness loudness = m_state.OutputLoudness();
+        loudness.mode = chosen == 0                     ? KvFrontEndState::LoudnessMode::Off
+                        : chosen == kLoudnessReplayGain ? KvFrontEndState::LoudnessMode::ReplayGain
+                                                        : KvFrontEndState::LoudnessMode::Normalise;
+        if (chosen < 0)
+            loudness.target = chosen;
+        if (!(loudness == m_state.OutputLoudness())) {
+            m_state.SetOutputLoudness(loudness);
+            frontEndChanged = true;
+        }
     }
     if (frontEndChanged)
         m_state.SaveFrontEndSettings();

@@ -32,7 +32,7 @@ class CKvMovieSettingsDlg : public CKvDialogBase
 
 public:
     static constexpr int kWidth = 590;
-    static constexpr int kHeight = 570;
+    static constexpr int kHeight = 600;
 
     // Control identifiers.
     static constexpr int kHelpId = 24;
@@ -61,6 +61,8 @@ public:
     static constexpr int kSkipConvertedId = 66;
     static constexpr int kSplitFilesLabelId = 67;
     static constexpr int kSplitFilesId = 68;
+    static constexpr int kLoudnessLabelId = 69;
+    static constexpr int kLoudnessId = 70;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -91,6 +93,7 @@ public:
     CKvCheck* KeepFoldersBox() const { return m_keepFolders; }
     CKvCheck* SkipConvertedBox() const { return m_skipConverted; }
     CKvComboBox* SplitFilesBox() const { return m_splitFiles; }
+    CKvComboBox* LoudnessBox() const { return m_loudness; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -142,6 +145,7 @@ private:
     CKvCheck* m_keepFolders = nullptr;
     CKvCheck* m_skipConverted = nullptr;
     CKvComboBox* m_splitFiles = nullptr;
+    CKvComboBox* m_loudness = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

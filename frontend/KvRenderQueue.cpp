@@ -263,7 +263,9 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     // Windows Media sources read the sound this front end extracted ahead; the slot's
     // engine finds it through the slot's own copy of the index.
     files.wavIndex = WavIndexPath(folder);
-    std::unique_ptr<tagKvProjectData> project = BuildJobProject({row.cells});
+    tagKvJobRow cells = row.cells;
+    cells.loudness = JobLoudness();
+    std::unique_ptr<tagKvProjectData> project = BuildJobProject({cells});
     const double duration = GetAudioLineDuration(project.get());
     files.project = project.get();
     files.projectOptions.programFolder = folder;
@@ -344,6 +346,17 @@ QString KvRenderQueue::NextOutputPath(const KvQueueRow& queued)
     const KvOutputNamePattern& pattern = NamePatternOf(row);
     return BuildOutputPath(folder, pattern, OutputNameValues(pattern, row), extension,
                            fixed > 0 ? fixed : m_outputCounter, inUse, fixed > 0);
+}
+
+std::optional<tagKvItemLoudness> KvRenderQueue::JobLoudness() const
+{
+    const KvFrontEndState::Loudness loudness = m_state.OutputLoudness();
+    if (loudness.mode == KvFrontEndState::LoudnessMode::Off)
+        return std::nullopt;
+    tagKvItemLoudness job;
+    job.mode = loudness.mode == KvFrontEndState::LoudnessMode::Normalise ? 1 : 2;
+    job.target = loudness.target;
+    return job;
 }
 
 const KvOutputNamePattern& KvRenderQueue::NamePatternOf(const tagKvJobRow& row) const
@@ -477,10 +490,10 @@ void KvRenderQueue::EndRow(Slot& slot)
         shortened.reason = ShortOutputReason(shortened.sourceSeconds, cells.duration);
         m_shortened.push_back(shortened);
         RecordRow(index, KvManifestEntry::kShort, output, shortened.reason);
-        emit rowEnded(index, true, shortened.reason, QString());
+        emit rowEnded(index, true, shortened.reason, QString::fromStdString(result.loudnessNote));
     } else if (reason.isEmpty()) {
         RecordRow(index, KvManifestEntry::kDone, output, QString());
-        emit rowEnded(index, true, QString(), QString());
+        emit rowEnded(index, true, QString(), QString::fromStdString(result.loudnessNote));
     } else {
         // An engine that died mid-job could not remove what it wrote so far: it goes
         // now, not when the same name comes round again. One that ended on its own has
@@ -514,6 +527,9 @@ QJsonObject KvRenderQueue::RowSettings(const tagKvJobRow& cells) const
     settings.insert(QStringLiteral("name"), QString::fromStdWString(NamePatternOf(cells).Text()));
     if (cells.track)
         settings.insert(QStringLiteral("split_track"), QString::fromStdWString(cells.track->track));
+    if (const std::optional<tagKvItemLoudness> loudness = JobLoudness())
+        settings.insert(QStringLiteral("loudness"), loudness->mode == 1 ? QString::number(loudness->target)
+                                                                        : QStringLiteral("replaygain"));
     return settings;
 }
 

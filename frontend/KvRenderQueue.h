@@ -35,6 +35,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,8 @@ public:
     QString NextOutputPath(const KvQueueRow& row);
     // What the pattern's placeholders stand for in row's output; the source's tags are
     // read only when the pattern uses them.
+    // What the jobs ask of their outputs' loudness (the front-end state's "Loudness").
+    std::optional<tagKvItemLoudness> JobLoudness() const;
     // The pattern a row's output is named by.
     const KvOutputNamePattern& NamePatternOf(const tagKvJobRow& row) const;
     static KvOutputNameValues OutputNameValues(const KvOutputNamePattern& pattern, const tagKvJobRow& row);
@@ -180,7 +183,9 @@ signals:
     void rowSkipped(int index, const QString& output);
     void rowProgress(int index, double percent, double speed);
     // finished, or failed with a short reason and the engine's own sentence (may be
-    // empty). A finished row with a reason was converted only in part (Shortened).
+    // empty). A finished row with a reason was converted only in part (Shortened);
+    // a finished row's detail says how its loudness missed what was asked (empty: it
+    // did not).
     void rowEnded(int index, bool finished, const QString& reason, const QString& detail);
     // Something the user must be told at once, in the front end's words.
     void message(const QString& text);

@@ -87,6 +87,11 @@ void KvRenderReport::Ended(int index, bool finished, const QString& output, cons
     }
 }
 
+void KvRenderReport::Note(const QString& output, const QString& note)
+{
+    Row(QStringLiteral("Note %1: %2").arg(output, note));
+}
+
 void KvRenderReport::Skipped(int index, const QString& output)
 {
     ++m_skipped;

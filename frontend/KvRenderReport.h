@@ -32,6 +32,8 @@ public:
     void Started(int index);
     void Progress(int index, double percent, double speed);
     void Ended(int index, bool finished, const QString& output, const QString& reason);
+    // "Note OUTPUT: ...", after its Finish line: how its loudness came out when not as asked.
+    void Note(const QString& output, const QString& note);
     // A row not converted because its output is there from an earlier run.
     void Skipped(int index, const QString& output);
     // A file that failed, also one that never became a row.

@@ -28,6 +28,17 @@ constexpr std::size_t kMaxTagCommentChars = 16000;
 // A picture larger than this is not taken from the source at all.
 constexpr std::size_t kMaxCoverSourceBytes = 64u << 20;
 
+// A free-form field beside the usual ones ("REPLAYGAIN_TRACK_GAIN" = "-3.21 dB"):
+// a TXXX frame (Mp3, Wav), a Vorbis comment (Flac, Ogg), a "----:com.apple.iTunes:"
+// atom (Mp4), an attribute (Asf). Fields with an empty name or value are left out.
+struct KvExtraTag
+{
+    std::string name;
+    std::string value;
+
+    bool operator==(const KvExtraTag&) const = default;
+};
+
 struct MediaTags
 {
     std::string title;
@@ -43,6 +54,8 @@ struct MediaTags
     // The output's chapters, in its own time; ReadMediaTags leaves them empty (the
     // engine places a source's chapters: ChaptersOfPart).
     std::vector<KvChapter> chapters;
+    // Fields an output gets beside these (its ReplayGain); ReadMediaTags leaves it empty.
+    std::vector<KvExtraTag> extra;
 
     bool operator==(const MediaTags&) const = default;
 };

@@ -49,15 +49,6 @@ constexpr int kTagCoverSide = 1600;
 constexpr std::size_t kMaxAsfTagCoverBytes = 65535 - 1 - 4 - 22 - 2;
 constexpr int kAsfTagCoverSide = 600;
 
-// A free-form field beside the usual ones ("REPLAYGAIN_TRACK_GAIN" = "-3.21 dB"):
-// a TXXX frame (Mp3, Wav), a Vorbis comment (Flac, Ogg), a "----:com.apple.iTunes:"
-// atom (Mp4), an attribute (Asf). Fields with an empty name or value are left out.
-struct KvExtraTag
-{
-    std::string name;
-    std::string value;
-};
-
 // Writes tags and extra into the file at path (UTF-8) as container holds them. Tags
 // with nothing to write leave the file untouched (it is not even opened). Returns
 // false, with a one-line reason in why, when TagLib cannot open the file as that

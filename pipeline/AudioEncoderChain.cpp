@@ -433,6 +433,15 @@ AudioEncoderChain::~AudioEncoderChain()
     Abort();
 }
 
+void AudioEncoderChain::AddExtraTags(const std::vector<KvExtraTag>& extra)
+{
+    if (extra.empty())
+        return;
+    if (!m_impl->tags)
+        m_impl->tags.emplace();
+    m_impl->tags->extra.insert(m_impl->tags->extra.end(), extra.begin(), extra.end());
+}
+
 void AudioEncoderChain::SetTags(std::optional<MediaTags> tags)
 {
     m_impl->tags = std::move(tags);
@@ -459,7 +468,7 @@ void WriteOutputTags(const std::string& path, KvTagContainer container, const Me
         return;
     std::string why;
     std::string note;
-    if (!WriteMediaTags(path, container, tags, {}, &why, &note))
+    if (!WriteMediaTags(path, container, tags, tags.extra, &why, &note))
         LogLine("output: the tags could not be written (" + why + ")");
     else if (!note.empty())
         LogLine("output: " + note);

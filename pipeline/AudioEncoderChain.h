@@ -111,6 +111,9 @@ public:
 
     // The tags the next Open writes into the file; nullopt writes none of ours.
     void SetTags(std::optional<MediaTags> tags);
+    // Fields the file gets beside its tags (ReplayGain), known once the sound is
+    // through: any time before Finish.
+    void AddExtraTags(const std::vector<KvExtraTag>& extra);
 
     // Finish makes sure the file plays back before it gets its name (on by default): a
     // file that decodes to less than was written, within one codec frame, fails. The

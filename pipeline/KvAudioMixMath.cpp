@@ -28,6 +28,22 @@ std::int16_t ClampSample(std::int64_t value)
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(value, -32768, 32767));
 }
 
+void ApplyGain(void* interleaved, int samples, int sampleFormat, double gain)
+{
+    if (gain == 1.0 || samples <= 0)
+        return;
+    if (sampleFormat == 1) { // AV_SAMPLE_FMT_S16
+        auto* data = static_cast<std::int16_t*>(interleaved);
+        for (int i = 0; i < samples; ++i)
+            data[i] = ClampSample(std::llround(data[i] * gain));
+    } else if (sampleFormat == 2) { // AV_SAMPLE_FMT_S32
+        auto* data = static_cast<std::int32_t*>(interleaved);
+        for (int i = 0; i < samples; ++i)
+            data[i] = static_cast<std::int32_t>(
+                std::clamp<double>(std::nearbyint(data[i] * gain), -2147483648.0, 2147483647.0));
+    }
+}
+
 std::int16_t MixSample(std::int16_t source, double gain, std::int16_t mixed)
 {
     // Keep the product inside what a 64-bit integer can hold; anything this loud

@@ -25,6 +25,10 @@ std::int16_t ClampSample(std::int64_t value);
 std::int16_t MixSample(std::int16_t source, double gain, std::int16_t mixed);
 void MixSamples(std::int16_t* mix, const std::int16_t* source, int samples, double gain);
 
+// One constant gain on interleaved samples of 16 or 32 bits (an AVSampleFormat: S16 or
+// S32), rounded to the nearest and limited to the format's range.
+void ApplyGain(void* interleaved, int samples, int sampleFormat, double gain);
+
 // Vocal cut: both channels of every frame become right − left (limited), which
 // removes what the two channels have in common, usually the voice.
 void ApplyVocalCut(std::int16_t* interleaved, int frames);

@@ -37,6 +37,15 @@ public:
     int CodecId() const;
 
     void SetTags(std::optional<MediaTags> tags) { m_tags = std::move(tags); }
+    // Fields the file gets beside its tags (ReplayGain); before Run.
+    void AddExtraTags(const std::vector<KvExtraTag>& extra)
+    {
+        if (extra.empty())
+            return;
+        if (!m_tags)
+            m_tags.emplace();
+        m_tags->extra.insert(m_tags->extra.end(), extra.begin(), extra.end());
+    }
     void SetCheckOutput(bool check) { m_check = check; }
 
     // Copies into outputPath (never over a file that is there). 0, AVERROR_EXIT once

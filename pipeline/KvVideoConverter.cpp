@@ -8,10 +8,12 @@
 #include "common/KvWmProfile.h"
 #include "media/KvFFMpegAudioReader.h"
 #include "media/KvMediaTags.h"
+#include "pipeline/KvAudioMixMath.h"
 #include "project/KvEngineProject.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -19,6 +21,7 @@ extern "C" {
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +84,18 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
         tags.title = CleanTagText(std::filesystem::path(source).stem().string(), kMaxTagNameChars);
     return tags;
 }
+
+// What the row asks of its loudness: its first item's wish.
+std::optional<tagKvItemLoudness> LoudnessOf(const CKvEngineProject* project)
+{
+    const CKvEngineLine* line = project != nullptr ? project->FindLine(kLineAudio) : nullptr;
+    if (line == nullptr || line->items.empty())
+        return std::nullopt;
+    return line->items.front()->loudness;
+}
+
+// The part of the progress bar the measuring pass takes: it decodes without encoding.
+constexpr double kMeasureShare = 0.3;
 
 // The item whose sound can go around the mix: the time line's only item, played as it
 // is (no volume, speed, delay, fades or effects), with no other line sounding.
@@ -187,6 +202,8 @@ HRESULT CKvVideoConverter::Stop()
     const KvGraphState state = GetState();
     if (state == kKvGraphStopped || state == kKvGraphNone)
         return S_OK;
+    // A measuring pass (on whichever thread) ends at its next buffer.
+    m_directStop = true;
     // A stream end that races with the stop is not an event, and a buffer waiting
     // for the encoder returns at once rather than after the queue's worth of work.
     m_stopping = true;
@@ -242,12 +259,17 @@ HRESULT CKvVideoConverter::TearDown()
 
 double CKvVideoConverter::GetPosition() const
 {
+    if (m_measuring)
+        return m_measurePosition.load();
+    // After a measuring pass its share of the time line counts as done.
+    auto passTwo = [this](double seconds) {
+        return std::min(m_measureShare * m_duration + (1.0 - m_measureShare) * seconds, m_duration);
+    };
     if (m_hasGraph && (m_direct || m_copy))
-        return std::min(m_directPosition.load(), m_duration);
+        return passTwo(m_directPosition.load());
     if (!m_hasGraph || m_frameRate <= 0.0)
         return 0.0;
-    const double position = static_cast<double>(m_source.BuffersDelivered()) / m_frameRate;
-    return std::min(position, m_duration);
+    return passTwo(static_cast<double>(m_source.BuffersDelivered()) / m_frameRate);
 }
 
 double CKvVideoConverter::GetDuration() const
@@ -370,6 +392,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     m_audioCallback->SetOwner(this);
     m_mixer->SetUserCallback(m_audioCallback.get());
 
+    PrepareLoudness(false);
     m_chain.SetTags(FirstItemTags(m_setup.project));
     m_chain.SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     const int opened = m_chain.Open(outputPath, m_outputSettings, kTimeLineRate);
@@ -380,6 +403,7 @@ HRESULT CKvVideoConverter::BuildConversionGraph(const std::string& outputPath)
     m_streamDone = false;
     m_soundEnd = -1.0;
     m_duration = duration;
+    m_directStop = false; // what a measuring pass stops at
     m_hasGraph = true;
     const bool started = m_source.Start(
         duration, m_frameRate, kTimeLineRate,
@@ -406,6 +430,7 @@ HRESULT CKvVideoConverter::BuildDirectGraph(const CKvEngineItem& item, const std
         m_direct.reset();
         return Fail(-1, why, failure);
     }
+    PrepareLoudness(false);
     m_chain.SetTags(FirstItemTags(m_setup.project));
     m_chain.SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     const int opened = m_chain.Open(outputPath, m_outputSettings, m_direct->Format());
@@ -437,7 +462,21 @@ HRESULT CKvVideoConverter::StartOwnThread(double duration, void (CKvVideoConvert
 void CKvVideoConverter::RunDirect()
 {
     std::string why;
-    int result = m_direct->Run([this](const void* pcm, int frames) { return m_chain.Write(pcm, frames); },
+    if (m_needMeasure) {
+        m_needMeasure = false;
+        KvLoudness measured;
+        if (!MeasureItems(measured, why)) {
+            if (!m_stopping)
+                Fail(-1, "the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
+            OnStreamEnd(-1);
+            return;
+        }
+        ChooseGain(measured);
+    }
+    const AudioInputFormat format = m_direct->Format();
+    int result = m_direct->Run([this, format](const void* pcm, int frames) {
+                                   return m_chain.Write(Loudness(pcm, frames, format), frames);
+                               },
                                m_directStop,
                                [this](double seconds) {
                                    m_directPosition = seconds;
@@ -482,6 +521,7 @@ HRESULT CKvVideoConverter::BuildOriginalGraph(const std::string& outputPath, dou
         m_outputSettings.nQuality = codec == AV_CODEC_ID_FLAC ? 5 : 0;
         return BuildDirectGraph(*item, outputPath, duration);
     }
+    PrepareLoudness(true);
     copy->SetTags(FirstItemTags(m_setup.project));
     copy->SetCheckOutput((m_setup.option.nJobFlags & kKvJobSkipOutputCheck) == 0);
     m_copy = std::move(copy);
@@ -492,6 +532,19 @@ void CKvVideoConverter::RunCopy()
 {
     std::string why;
     KvJobFailure failure = KvJobFailure::Internal;
+    if (m_needMeasure) {
+        m_needMeasure = false;
+        KvLoudness measured;
+        if (!MeasureItems(measured, why)) {
+            m_streamDone = true;
+            if (m_stopping)
+                return;
+            Fail(-1, "the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
+            PostEvent(EC_ERRORABORT, -1);
+            return;
+        }
+        m_copy->AddExtraTags(LoudnessTags(measured, m_copy->Container().muxer == "opus"));
+    }
     int result = m_copy->Run(m_outputPath, m_directStop,
                              [this](double seconds) {
                                  m_directPosition = seconds;
@@ -517,6 +570,19 @@ void CKvVideoConverter::StopDirect()
 
 int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrames)
 {
+    if (m_needMeasure) {
+        // The first buffer waits for the measuring pass: the gain holds from the start.
+        m_needMeasure = false;
+        KvLoudness measured;
+        std::string why;
+        if (!MeasureItems(measured, why)) {
+            if (m_stopping)
+                return AVERROR_EXIT;
+            Fail(-1, "the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
+            return -1;
+        }
+        ChooseGain(measured);
+    }
     m_mixer->Process(pcm, frames, capacityFrames);
     // Sources that ran out early end the output with them: what would follow is
     // silence that no source holds.
@@ -530,7 +596,8 @@ int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrame
         keep = static_cast<int>(std::clamp<std::int64_t>(end - start, 0, frames));
         m_soundEnd = static_cast<double>(start + keep) / kTimeLineRate;
     }
-    const int queued = keep > 0 ? m_chain.Write(pcm, keep) : 0;
+    const AudioInputFormat mixed{kTimeLineRate, kTimeLineChannels, AV_SAMPLE_FMT_S16, 16};
+    const int queued = keep > 0 ? m_chain.Write(Loudness(pcm, keep, mixed), keep) : 0;
     if (queued < 0) {
         Fail(queued, m_chain.LastError(), m_chain.LastFailure());
         return queued;
@@ -551,6 +618,8 @@ void CKvVideoConverter::OnStreamEnd(int result)
                       KvJobFailure::SourceEndedEarly);
     }
     if (result >= 0) {
+        if (m_loudness && m_loudness->mode == 2)
+            m_chain.AddExtraTags(LoudnessTags(m_meter.Result(), m_outputSettings.codec == AudioOutputCodec::Opus));
         result = m_chain.Finish();
         if (result < 0)
             Fail(result, m_chain.LastError(), m_chain.LastFailure());
@@ -566,7 +635,132 @@ void CKvVideoConverter::OnStreamEnd(int result)
 void CKvVideoConverter::PublishPosition(double seconds)
 {
     if (m_setup.jobBlock != nullptr)
-        RaiseJobPosition(*m_setup.jobBlock, seconds, m_duration);
+        RaiseJobPosition(*m_setup.jobBlock, m_measureShare * m_duration + (1.0 - m_measureShare) * seconds, m_duration);
+}
+
+void CKvVideoConverter::PrepareLoudness(bool copy)
+{
+    m_loudness = LoudnessOf(m_setup.project);
+    m_needMeasure = false;
+    m_measureShare = 0.0;
+    m_measuring = false;
+    m_gain = 1.0;
+    m_loudnessNote.clear();
+    m_meter = KvLoudnessMeter();
+    if (!m_loudness)
+        return;
+    if (copy) {
+        // A copy holds the sound as it is: its loudness can only be told, in tags.
+        m_needMeasure = true;
+        if (m_loudness->mode == 1)
+            m_loudnessNote = "the sound track is kept as it is (Original): it carries ReplayGain tags instead of "
+                             "being normalised";
+    } else if (m_loudness->mode == 1) {
+        if (m_loudness->albumIntegrated)
+            ChooseGain({*m_loudness->albumIntegrated, m_loudness->albumPeak, m_loudness->albumPeak});
+        else
+            m_needMeasure = true;
+    }
+    // Tags alone: the meter hears the output on its way to the encoder.
+    m_measureShare = m_needMeasure ? kMeasureShare : 0.0;
+}
+
+bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
+{
+    const CKvEngineLine* line = m_setup.project != nullptr ? m_setup.project->FindLine(kLineAudio) : nullptr;
+    if (line == nullptr)
+        return true;
+    m_measurePosition = 0.0;
+    m_measuring = true;
+    std::vector<KvLoudnessMeter> meters;
+    for (const std::unique_ptr<CKvEngineItem>& item : line->items) {
+        if (item->bDisableAudio != 0 || item->bHadAudio == 0)
+            continue;
+        CKvDirectAudio reader;
+        KvJobFailure failure = KvJobFailure::Internal;
+        const double end = item->dASelfEndTime >= item->dASelfDuration ? -1.0 : item->dASelfEndTime;
+        if (!reader.Open(WideToUtf8(item->source), item->nAudioStream, item->dASelfStartTime, end, why, failure)) {
+            m_measuring = false;
+            return false;
+        }
+        KvLoudnessMeter meter;
+        const AudioInputFormat format = reader.Format();
+        if (!meter.Open(format.rate, format.channels)) {
+            why = "the loudness of " + std::to_string(format.channels) + " channels cannot be measured";
+            m_measuring = false;
+            return false;
+        }
+        const double rate = item->dPlaybackRate > 0.0 ? item->dPlaybackRate : 1.0;
+        const double volume = item->dVoiceScale;
+        const int result = reader.Run(
+            [&](const void* pcm, int frames) { return meter.Add(pcm, frames, format.sampleFormat, volume) ? 0 : -1; },
+            m_directStop,
+            [&](double seconds) {
+                const double at = std::min(item->dEditorStartTime + seconds / rate, m_duration);
+                m_measurePosition = m_measureShare * at;
+                if (m_setup.jobBlock != nullptr)
+                    RaiseJobPosition(*m_setup.jobBlock, m_measurePosition, m_duration);
+            },
+            why);
+        if (result < 0) {
+            m_measuring = false;
+            if (why.empty())
+                why = "the sound could not be measured";
+            return false;
+        }
+        meters.push_back(std::move(meter));
+    }
+    std::vector<const KvLoudnessMeter*> all;
+    for (const KvLoudnessMeter& meter : meters) {
+        all.push_back(&meter);
+        const KvLoudness part = meter.Result();
+        measured.truePeak = std::max(measured.truePeak, part.truePeak);
+        measured.samplePeak = std::max(measured.samplePeak, part.samplePeak);
+    }
+    measured.integrated = KvLoudnessMeter::Together(all);
+    m_measuring = false;
+    LogLine("loudness: " + FormatDoubleAs("%.2f", measured.integrated) + " LUFS integrated, true peak "
+            + FormatDoubleAs("%.2f", LinearToDb(measured.truePeak)) + " dBTP");
+    return true;
+}
+
+void CKvVideoConverter::ChooseGain(const KvLoudness& measured)
+{
+    const KvGainChoice choice = ChooseNormalGain(measured, m_loudness->target);
+    m_gain = std::pow(10.0, choice.gainDb / 20.0);
+    m_loudnessNote = DescribeGain(measured, choice, m_loudness->target);
+    LogLine("loudness: a gain of " + FormatDoubleAs("%+.2f", choice.gainDb) + " dB for " +
+            FormatDoubleAs("%.0f", m_loudness->target) + " LUFS" +
+            (m_loudnessNote.empty() ? std::string() : " (" + m_loudnessNote + ")"));
+}
+
+std::vector<KvExtraTag> CKvVideoConverter::LoudnessTags(const KvLoudness& track, bool opus) const
+{
+    std::optional<KvLoudness> album;
+    if (m_loudness && m_loudness->albumIntegrated)
+        album = KvLoudness{*m_loudness->albumIntegrated, m_loudness->albumPeak, m_loudness->albumPeak};
+    return ReplayGainTags(track, album ? &*album : nullptr, opus);
+}
+
+const void* CKvVideoConverter::Loudness(const void* pcm, int frames, const AudioInputFormat& format)
+{
+    if (!m_loudness)
+        return pcm;
+    const void* out = pcm;
+    if (m_gain != 1.0) {
+        const std::size_t bytes = static_cast<std::size_t>(frames) * static_cast<std::size_t>(format.channels)
+            * static_cast<std::size_t>(av_get_bytes_per_sample(static_cast<AVSampleFormat>(format.sampleFormat)));
+        m_gainBuffer.resize(bytes);
+        std::memcpy(m_gainBuffer.data(), pcm, bytes);
+        ApplyGain(m_gainBuffer.data(), frames * format.channels, format.sampleFormat, m_gain);
+        out = m_gainBuffer.data();
+    }
+    if (m_loudness->mode == 2) {
+        if (!m_meter.IsOpen())
+            m_meter.Open(format.rate, format.channels);
+        m_meter.Add(out, frames, format.sampleFormat);
+    }
+    return out;
 }
 
 void CKvVideoConverter::PostEvent(long code, std::intptr_t param1, std::intptr_t param2)

@@ -32,6 +32,8 @@
 
 #include "common/KvJobBlock.h"
 #include "common/KvOptionRecord.h"
+#include "media/KvLoudness.h"
+#include "project/KvProjectData.h"
 #include "pipeline/AudioEncoderChain.h"
 #include "pipeline/AudioMixerUserCallback.h"
 #include "pipeline/KvAudioMixerStage.h"
@@ -50,7 +52,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <optional>
 #include <thread>
+#include <vector>
 
 class CKvEngineItem;
 class CKvEngineProject;
@@ -150,6 +154,9 @@ public:
     // What the build used instead of settings the encoder cannot take; empty when the
     // settings were used as they are.
     const std::string& SettingsNote() const { return m_settingsNote; }
+    // What became of the row's loudness, for its tip ("-16 LUFS missed by 2.4 LU: ...");
+    // empty when it came out as asked, or nothing was asked.
+    const std::string& LoudnessNote() const { return m_loudnessNote; }
     // The encoder settings of the last build.
     const velmora::AudioOutputSettings& OutputSettings() const { return m_outputSettings; }
 
@@ -175,6 +182,15 @@ private:
     void RunCopy();
     // Starts run on the converter's own thread for a graph that does not stream the mix.
     velmora::HRESULT StartOwnThread(double duration, void (CKvVideoConverter::*run)());
+    // Loudness: what the row asks for (its first item's "loudness"), measured
+    // beforehand where the gain depends on it (a pass through the items' trimmed
+    // sound at their volume, no encoding), or heard on the way for the tags.
+    void PrepareLoudness(bool copy);
+    bool MeasureItems(velmora::KvLoudness& measured, std::string& why);
+    void ChooseGain(const velmora::KvLoudness& measured);
+    std::vector<velmora::KvExtraTag> LoudnessTags(const velmora::KvLoudness& track, bool opus) const;
+    // Brings buffers to the gain chosen and lets the meter hear them; returns what to write.
+    const void* Loudness(const void* pcm, int frames, const velmora::AudioInputFormat& format);
     int OnBuffer(std::int16_t* pcm, int frames, int capacityFrames);
     void OnStreamEnd(int result);
     void PublishPosition(double seconds);
@@ -202,6 +218,16 @@ private:
     std::thread m_directThread;
     std::atomic<bool> m_directStop{false};
     std::atomic<double> m_directPosition{0.0};
+
+    std::optional<tagKvItemLoudness> m_loudness;
+    bool m_needMeasure = false;    // the gain or the tags wait for a measuring pass
+    double m_measureShare = 0.0;   // of the progress that pass takes
+    std::atomic<bool> m_measuring{false};
+    std::atomic<double> m_measurePosition{0.0};
+    double m_gain = 1.0;           // linear, on every sample the encoder gets
+    velmora::KvLoudnessMeter m_meter; // hears the output's sound as it is encoded
+    std::vector<std::uint8_t> m_gainBuffer;
+    std::string m_loudnessNote;
 
     velmora::KvNotifyCallback m_notify;
     int m_notifyMessage = 0;

@@ -58,6 +58,9 @@ bool KvEngineJob::WriteFiles(const KvEngineJobFiles& files, std::string* why)
     if (!files.wavIndex.empty() && files.wavIndex != m_jobFolder + "wavfiles.dat"
         && !CopyIndex(files.wavIndex, m_jobFolder + "wavfiles.dat"))
         return fail(m_jobFolder + "wavfiles.dat");
+    // A note of an earlier job is no note of this one.
+    std::error_code ignored;
+    std::filesystem::remove(m_jobFolder + "loudness.txt", ignored);
     if (!WriteOptionFileTo(files.record, m_jobFolder + "option.dat"))
         return fail(m_jobFolder + "option.dat");
     tagKvProjectWriteOptions options = files.projectOptions;
@@ -155,6 +158,8 @@ KvEngineJobResult KvEngineJob::Finish()
     result.position = LoadAcquire(m_block->dPosition);
     result.soundEnd = LoadAcquire(m_block->dSoundEnd);
     result.logLine = EngineLogReason(LogPath(), m_logOffset);
+    if (std::ifstream note(m_jobFolder + "loudness.txt"); note)
+        std::getline(note, result.loudnessNote);
     result.exitStatus = m_exitStatus;
     if (!reported) {
         result.status = KvEngineJobStatus::Died;

@@ -57,6 +57,9 @@ struct KvEngineJobResult
     double position = 0.0; // seconds of the time line reached
     double soundEnd = 0.0; // > 0: the sources ran out of sound here, before the end
     std::string logLine;   // the last line this job added to the engine's log
+    // What became of the row's loudness when it is not what was asked ("-16 LUFS
+    // missed by 2.4 LU: ..."), from the job folder's "loudness.txt"; empty otherwise.
+    std::string loudnessNote;
     int exitStatus = -1;   // the engine's exit status when it was reaped here
 };
 

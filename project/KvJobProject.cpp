@@ -80,6 +80,7 @@ std::unique_ptr<tagKvProjectData> BuildJobProject(const std::vector<tagKvJobRow>
             item->track->start = dIn;
             item->track->end = dOut;
         }
+        item->loudness = row.loudness;
         item->dEditorStartTime = dPreviousEnd;
         item->dEditorEndTime = (dOut - dIn) / dRate + item->dEditorStartTime;
         item->eMediaTypeLine = velmora::kLineAudio;

@@ -27,6 +27,8 @@ struct tagKvJobRow
     // A track of a split file: its tags in place of the source's, and start and end
     // kept to the last digit (tagKvItemTrack).
     std::optional<tagKvItemTrack> track;
+    // The output normalised or tagged for its loudness (tagKvItemLoudness); none: as today.
+    std::optional<tagKvItemLoudness> loudness;
 };
 
 // A project with one line of kind 1 holding one item per row, in row order. Returns

@@ -424,6 +424,20 @@ struct tagKvItemTrack
     bool operator==(const tagKvItemTrack&) const = default;
 };
 
+// How a job item's output is made even in loudness: the "loudness" child of the item.
+struct tagKvItemLoudness
+{
+    int mode = 0;          // 1: normalised to target; 2: ReplayGain tags, the sound as it is
+    double target = -16.0; // LUFS integrated, mode 1
+    // The album's integrated loudness (LUFS) and true peak (linear), measured over every
+    // row of the album beforehand: one gain for them all (mode 1), or the album's tags
+    // (mode 2). No album when not given.
+    std::optional<double> albumIntegrated;
+    double albumPeak = 0.0;
+
+    bool operator==(const tagKvItemLoudness&) const = default;
+};
+
 struct tagKvMediaData
 {
     int bUseStartKeyFrameFor3DGroup = 1;
@@ -481,6 +495,8 @@ struct tagKvMediaData
     // The "track" child: the item is a track of its source (tagKvItemTrack), so its
     // output has the track's tags and none of the source's chapters.
     std::optional<tagKvItemTrack> track;
+    // The "loudness" child: the output normalised or tagged (tagKvItemLoudness).
+    std::optional<tagKvItemLoudness> loudness;
 
     std::optional<tagKvColorBlock> colorblk;
     std::optional<tagKvVuMeterData> vumeter;

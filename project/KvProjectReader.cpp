@@ -341,6 +341,17 @@ void ReadFullItem(const Element& e, CKvEngineItem& item, ReadContext& context)
             item.dASelfEndTime = item.dVSelfEndTime = track.end;
         item.track = track;
     }
+    if (auto p = e.Child(L"loudness")) {
+        tagKvItemLoudness loudness;
+        loudness.mode = p->Int(L"mode", 0);
+        loudness.target = ReadDouble(*p, L"target", loudness.target);
+        if (p->Has(L"albumintegrated")) {
+            loudness.albumIntegrated = ReadDouble(*p, L"albumintegrated", -1e9);
+            loudness.albumPeak = ReadDouble(*p, L"albumpeak", 0.0);
+        }
+        if (loudness.mode == 1 || loudness.mode == 2)
+            item.loudness = loudness;
+    }
     ReadShapes(e, item, context.options.programFolder);
 }
 

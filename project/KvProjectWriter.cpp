@@ -213,6 +213,15 @@ void WriteFullItem(CKvXmlNode& line, const tagKvMediaData& item, const std::stri
                 AddTextChild(*pTrack, name, (*item.track).*member);
         }
     }
+    if (item.loudness) {
+        CKvXmlNode* pLoudness = pItem->AddChild(L"loudness");
+        pLoudness->SetIntAttribute(L"mode", item.loudness->mode);
+        pLoudness->SetAttribute(L"target", Utf8ToWide(FormatDoubleAs("%.17g", item.loudness->target)));
+        if (item.loudness->albumIntegrated) {
+            pLoudness->SetAttribute(L"albumintegrated", Utf8ToWide(FormatDoubleAs("%.17g", *item.loudness->albumIntegrated)));
+            pLoudness->SetAttribute(L"albumpeak", Utf8ToWide(FormatDoubleAs("%.17g", item.loudness->albumPeak)));
+        }
+    }
     for (const auto& shape : item.shape) {
         CKvXmlNode* pShape = AddRecord(*pItem, L"shape", shape, kShapeFields);
         AddTextChild(*pShape, L"shapemask", shape.shapemask);

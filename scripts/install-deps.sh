@@ -11,6 +11,7 @@ PKGS=(
   libtinyxml-dev
   libtag1-dev
   libcue-dev
+  libebur128-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libsdl2-dev
   fonts-liberation fontconfig

@@ -156,6 +156,7 @@ bool EngineJob::WriteProject(const std::vector<JobRow>& rows, int vensettingInde
         cell.volume = row.volume;
         cell.speed = row.speed;
         cell.audioStream = row.audioStream;
+        cell.loudness = row.loudness;
         cells.push_back(cell);
     }
     auto project = BuildJobProject(cells);

@@ -6,9 +6,11 @@
 
 #include "common/KvJobBlockMapping.h"
 #include "common/KvOptionRecord.h"
+#include "project/KvProjectData.h"
 #include "support/TempFolder.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -51,6 +53,7 @@ struct JobRow
     double syncAudio = 0;
     double volume = 1;
     int audioStream = -1; // the chosen sound track; -1: the first
+    std::optional<tagKvItemLoudness> loudness;
 };
 
 // One job for the engine of engine slot slot (0: the engine without arguments).

@@ -94,7 +94,7 @@ TEST(MovieSettingsDlg, OpensOnTheInitialWmaChoiceWithTheMp3ControlsDisabled)
 
     CKvMovieSettingsDlg& dialog = f.Open();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Audio Settings"));
-    EXPECT_EQ(dialog.size(), QSize(590, 570));
+    EXPECT_EQ(dialog.size(), QSize(590, 600));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kFormatId)->GetCaption(), QStringLiteral("WMA"));
     EXPECT_EQ(dialog.Combo(CKvMovieSettingsDlg::kWmaCodecId)->GetCaption(), QStringLiteral("Windows Media Audio 9.2"));
     EXPECT_TRUE(dialog.Combo(CKvMovieSettingsDlg::kWmaFormatId)->GetCaption().contains(QLatin1String("128 kbps")));
@@ -352,7 +352,8 @@ TEST(MovieSettingsDlg, ItemNumbersAndHoverHelp)
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 360)).contains(QLatin1String("same sub-folders")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 390)).contains(QLatin1String(".velmora-manifest.jsonl")));
     EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 420)).contains(QLatin1String("one row per track")));
-    QTest::mouseMove(&dialog, QPoint(250, 447));
+    EXPECT_TRUE(dialog.HelpTextAt(QPoint(250, 450)).contains(QLatin1String("EBU R128")));
+    QTest::mouseMove(&dialog, QPoint(250, 477));
     QApplication::processEvents();
     EXPECT_EQ(dialog.HelpText(), QString());
 

@@ -1,0 +1,179 @@
+// Even loudness by the built program, measured from outside with the ffmpeg tool's
+// ebur128 filter: outputs normalised to a target under the true-peak ceiling, a
+// peaky source whose ceiling wins and says so, and ReplayGain tags in every output
+// format with the sound left as it is.
+
+#include "MediaTestSupport.h"
+#include "support/MediaProbe.h"
+#include "support/TempFolder.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+struct Rendered
+{
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Rendered Render(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELMORA_PROGRAM_DIR "velmora"), QStringList{"--render"} + args);
+    Rendered run;
+    if (!process.waitForFinished(180000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string Tag(const std::string& path, const std::string& name)
+{
+    std::string out;
+    RunCommand("ffprobe -v error -show_entries format_tags=" + name + ":stream_tags=" + name
+                   + " -of default=nw=1:nk=1 " + ShellQuote(path),
+               &out);
+    return out.substr(0, out.find('\n'));
+}
+
+std::string Pcm(const std::string& path)
+{
+    std::string pcm;
+    RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -vn -f s16le -", &pcm);
+    return pcm;
+}
+
+// A 44.1 kHz stereo FLAC of the sound made by lavfi, brought to about lufs.
+std::string MakeAt(const std::string& folder, const std::string& name, const std::string& lavfi, double lufs)
+{
+    const std::string raw = folder + name + ".raw.wav";
+    const std::string path = folder + name + ".flac";
+    if (!fetest::MakeMedia("-f lavfi -i " + ShellQuote(lavfi) + " -ar 44100 -ac 2 -c:a pcm_f32le", raw))
+        return std::string();
+    const double gain = lufs - MeasureLoudness(raw).integrated;
+    if (!fetest::MakeMedia("-i " + ShellQuote(raw) + " -af volume=" + std::to_string(gain) + "dB -c:a flac", path))
+        return std::string();
+    return path;
+}
+
+} // namespace
+
+// Sources at -30, -20 and -8 LUFS come out at -16 within 0.3 LU and under -1 dBTP; a
+// quiet source of sharp clicks is held by the ceiling and the run says by how much it
+// missed; Off leaves the sound exactly as it was.
+TEST(Loudness, NormalisesToTheTargetUnderTheTruePeakCeiling)
+{
+    TempFolder folder("velmora-loudness");
+    const std::string noise = "anoisesrc=color=pink:seed=7:amplitude=0.1:duration=8";
+    const std::string quiet = MakeAt(folder.Path(), "quiet", noise, -30.0);
+    const std::string middle = MakeAt(folder.Path(), "middle", noise, -20.0);
+    const std::string loud = MakeAt(folder.Path(), "loud", "sine=frequency=997:duration=8", -8.0);
+    ASSERT_FALSE(quiet.empty() || middle.empty() || loud.empty());
+    ASSERT_NEAR(MeasureLoudness(loud).integrated, -8.0, 0.3);
+
+    const std::string out = folder.Path() + "out/";
+    fs::create_directories(out);
+    const Rendered run = Render({Q(out), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(quiet),
+                                 Q(middle), Q(loud)});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    for (const char* name : {"quiet.flac", "middle.flac", "loud.flac"}) {
+        const EbuR128Reading measured = MeasureLoudness(out + name);
+        EXPECT_NEAR(measured.integrated, -16.0, 0.3) << name;
+        EXPECT_LE(measured.truePeak, -1.0) << name;
+    }
+    EXPECT_EQ(run.out.find("Note "), std::string::npos) << "every target was met:\n" << run.out;
+
+    // Clicks of 0.9 over a whisper: the gain that would reach -16 LUFS would take
+    // their peaks far over the ceiling.
+    const std::string clicks = folder.Path() + "clicks.flac";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i " + ShellQuote("aevalsrc=if(lt(mod(t\\,0.5)\\,0.0005)\\,0.9\\,"
+                                                               "0.01*sin(2*PI*440*t)):s=44100:d=6")
+                                      + " -ac 2 -c:a flac",
+                                  clicks));
+    const std::string held = folder.Path() + "held/";
+    fs::create_directories(held);
+    const Rendered ceiling = Render({Q(held), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(clicks)});
+    ASSERT_EQ(ceiling.code, 0) << ceiling.out << ceiling.err;
+    const EbuR128Reading measured = MeasureLoudness(held + "clicks.flac");
+    EXPECT_LE(measured.truePeak, -1.0);
+    EXPECT_LT(measured.integrated, -17.0);
+    EXPECT_NE(ceiling.out.find("Note " + held + "clicks.flac: -16 LUFS missed by "), std::string::npos) << ceiling.out;
+    EXPECT_NE(ceiling.out.find("under the ceiling of -1 dBTP"), std::string::npos) << ceiling.out;
+
+    const std::string off = folder.Path() + "off/";
+    fs::create_directories(off);
+    ASSERT_EQ(Render({Q(off), "--format", "flac", "--loudness", "off", "--name", "{name}", Q(middle)}).code, 0);
+    EXPECT_TRUE(Pcm(off + "middle.flac") == Pcm(middle)) << "off: the source's samples, untouched";
+}
+
+// --replaygain: every format carries the track's gain to -18 LUFS and its peak as the
+// ffmpeg tool reads them back, Opus its R128 gain to -23 LUFS; the sound is as it would
+// be without (an Original copy's samples are the source's).
+TEST(Loudness, ReplayGainTagsInEveryFormatLeaveTheSoundAsItIs)
+{
+    TempFolder folder("velmora-replaygain");
+    const std::string source
+        = MakeAt(folder.Path(), "song", "anoisesrc=color=pink:seed=3:amplitude=0.1:duration=6", -21.0);
+    ASSERT_FALSE(source.empty());
+    const double loudness = MeasureLoudness(source).integrated;
+    for (const char* format : {"mp3", "wma", "aac", "alac", "flac", "wav", "vorbis", "opus", "original"}) {
+        SCOPED_TRACE(format);
+        const std::string out = folder.Path() + format + "/";
+        fs::create_directories(out);
+        const Rendered run = Render({Q(out), "--format", format, "--replaygain", Q(source)});
+        ASSERT_EQ(run.code, 0) << run.out << run.err;
+        ASSERT_FALSE(fs::is_empty(out));
+        const std::string output = fs::directory_iterator(out)->path().string();
+        if (std::string(format) == "opus") {
+            const std::string r128 = Tag(output, "R128_TRACK_GAIN");
+            ASSERT_FALSE(r128.empty()) << output;
+            EXPECT_NEAR(std::atof(r128.c_str()) / 256.0, -23.0 - loudness, 0.1);
+            EXPECT_TRUE(Tag(output, "REPLAYGAIN_TRACK_GAIN").empty()) << "Opus has its own gain tags";
+            continue;
+        }
+        if (std::string(format) == "wav") {
+            // The ffmpeg tool passes over a WAV file's ID3 chunk when the file has a
+            // LIST INFO chunk too, as every output does: the frames are looked for in
+            // the file itself.
+            const std::string bytes = ReadFileBytes(output);
+            const std::string frame = std::string("REPLAYGAIN_TRACK_GAIN\0", 22);
+            const auto at = bytes.find(frame);
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_NEAR(std::atof(bytes.c_str() + at + frame.size()), -18.0 - loudness, 0.1);
+            EXPECT_NE(bytes.find(std::string("REPLAYGAIN_TRACK_PEAK\0", 22)), std::string::npos);
+            continue;
+        }
+        const std::string gain = Tag(output, "REPLAYGAIN_TRACK_GAIN");
+        ASSERT_NE(gain.find(" dB"), std::string::npos) << output << ": \"" << gain << "\"";
+        EXPECT_NEAR(std::atof(gain.c_str()), -18.0 - loudness, 0.1);
+        const double peak = std::atof(Tag(output, "REPLAYGAIN_TRACK_PEAK").c_str());
+        EXPECT_GT(peak, 0.05);
+        EXPECT_LE(peak, 1.0);
+        if (std::string(format) == "original")
+            EXPECT_TRUE(Pcm(output) == Pcm(source)) << "the copy's sound is the source's";
+    }
+}
