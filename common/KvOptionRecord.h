@@ -38,6 +38,9 @@
 //   80  nJobFlags        Bits that ask the engine for less than its default work;
 //                        0 in files of earlier front ends. kKvJobSkipOutputCheck: the
 //                        finished output is not played back before it gets its name.
+//                        kKvJobMeasureLoudness: nothing is written; the loudness of the
+//                        project's items together (an album) is measured and left in
+//                        the job folder's "measured.txt".
 //
 // The engine does not validate the values: the front end only offers valid ones.
 
@@ -82,6 +85,7 @@ inline constexpr std::size_t kKvOptionRecordSize = 84;
 
 // Bits of nJobFlags.
 inline constexpr std::int32_t kKvJobSkipOutputCheck = 1;
+inline constexpr std::int32_t kKvJobMeasureLoudness = 2;
 
 static_assert(std::is_standard_layout_v<tagKvOptionRecord> && std::is_trivially_copyable_v<tagKvOptionRecord>);
 static_assert(sizeof(tagKvOptionRecord) == kKvOptionRecordSize);

@@ -38,6 +38,7 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
             m_loadFailure = KvJobFailure::SourceUnreadable;
     }
 
+    m_jobFlags = option.nJobFlags;
     KvConverterSetup setup;
     setup.project = &m_project;
     setup.jobBlock = m_block;
@@ -102,6 +103,25 @@ void CKvConvertDlg::StartConversion()
     const std::string unreadable = FindUnreadableSource();
     if (!unreadable.empty()) {
         FailJob(unreadable, KvJobFailure::SourceUnreadable);
+        return;
+    }
+    if (m_jobFlags & kKvJobMeasureLoudness) {
+        // An album's rows, measured together before any of them is converted.
+        KvLoudness measured;
+        std::string why;
+        if (!m_pConverter->MeasureLoudness(measured, why)) {
+            FailJob("the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
+            return;
+        }
+        std::ofstream(ProgramPath(m_programFolder, "tmp/measured.txt"))
+            << FormatDoubleAs("%.17g", measured.integrated) << ' ' << FormatDoubleAs("%.17g", measured.truePeak) << '\n';
+        AppendEngineLog(m_programFolder, "loudness measured: " + FormatDoubleAs("%.2f", measured.integrated) +
+                                             " LUFS integrated, true peak " +
+                                             FormatDoubleAs("%.2f", LinearToDb(measured.truePeak)) + " dBTP");
+        StoreRelease(m_block->bConvertFailed, 0);
+        StoreRelease(m_block->dPosition, m_duration);
+        m_ended = true;
+        Quit();
         return;
     }
     m_pConverter->SetOutputPath(outputPath);

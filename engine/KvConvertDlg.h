@@ -69,6 +69,7 @@ private:
 
     int m_bListMode = 0;
     double m_duration = 0.0;
+    std::int32_t m_jobFlags = 0; // the option record's nJobFlags
     std::unique_ptr<CKvVideoConverter> m_pConverter;
     bool m_started = false;
     bool m_ended = false;

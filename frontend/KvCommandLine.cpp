@@ -148,7 +148,8 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption noVerify(QStringLiteral("no-verify"));
     const QCommandLineOption keepTree(QStringLiteral("keep-tree")), skipExisting(QStringLiteral("skip-existing")),
-        nul(QStringLiteral("null")), json(QStringLiteral("json")), replayGain(QStringLiteral("replaygain"));
+        nul(QStringLiteral("null")), json(QStringLiteral("json")), replayGain(QStringLiteral("replaygain")),
+        album(QStringLiteral("album"));
     QStringList valuedNames;
     const auto valued = [&valuedNames](const char* name) {
         valuedNames << QString::fromLatin1(name);
@@ -160,7 +161,7 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
                              bits = valued("bits"), filesFrom = valued("files-from"), shard = valued("shard"),
                              split = valued("split"), loudness = valued("loudness");
     parser.addOptions({render, help, noVerify, format, bitrate, rate, channels, start, end, jobs, name, quality, bits,
-                       keepTree, skipExisting, nul, json, filesFrom, shard, split, loudness, replayGain});
+                       keepTree, skipExisting, nul, json, filesFrom, shard, split, loudness, replayGain, album});
 
     const bool parsed = parser.parse(QStringList{QStringLiteral("velmora")} + args);
     if (parser.isSet(help)) {
@@ -285,6 +286,11 @@ bool KvCommandLine::Parse(const QStringList& args, KvRenderOptions& options, QSt
         }
         options.loudness.mode = KvFrontEndState::LoudnessMode::ReplayGain;
     }
+    options.album = parser.isSet(album);
+    if (options.album && options.loudness.mode == KvFrontEndState::LoudnessMode::Off) {
+        error = QStringLiteral("--album goes with --loudness or --replaygain");
+        return false;
+    }
     if (parser.isSet(name)) {
         const QString value = parser.value(name);
         std::string why;
@@ -357,6 +363,10 @@ QString KvCommandLine::HelpText()
         "                     says by how much that missed the target); off: as it is\n"
         "  --replaygain       leave the sound as it is and write its ReplayGain 2.0\n"
         "                     tags (REPLAYGAIN_TRACK_GAIN/PEAK; R128_TRACK_GAIN in Opus)\n"
+        "  --album            with --loudness or --replaygain: the files that share an\n"
+        "                     album tag (or, without one, a folder) are measured\n"
+        "                     together first and get one album gain, or the album's\n"
+        "                     REPLAYGAIN_ALBUM_GAIN/PEAK beside their own\n"
         "  --start S          convert from S seconds into each file\n"
         "  --end S            convert up to S seconds into each file (at most its end)\n"
         "  --jobs N           convert N files at once (default: the processor cores, %1)\n"
@@ -552,6 +562,7 @@ int KvCommandLine::Run(const QStringList& args)
     // After a stop signal no further engine starts, whatever ends meanwhile.
     queue.SetHoldStarts([] { return StopSignalReceived(); });
     queue.SetSkipConverted(options.skipExisting);
+    queue.SetAlbumLoudness(options.album);
     if (const QString problem = queue.CheckTarget(options.folder, rows); !problem.isEmpty()) {
         PrintText(stderr, QStringLiteral("velmora: %1\n").arg(problem));
         return kExitFailed;

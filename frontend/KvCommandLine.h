@@ -61,6 +61,7 @@ struct KvRenderOptions
     // named is always its tracks).
     std::optional<KvSplitSource> split;
     KvFrontEndState::Loudness loudness; // --loudness, --replaygain
+    bool album = false;                 // --album
     bool help = false;
 };
 

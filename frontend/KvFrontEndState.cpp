@@ -18,6 +18,7 @@ const QString kKeepFoldersKey = QStringLiteral("Queue/KeepFolderStructure");
 const QString kSkipConvertedKey = QStringLiteral("Queue/SkipConverted");
 const QString kSplitFilesKey = QStringLiteral("Queue/SplitFilesWithChapters");
 const QString kLoudnessKey = QStringLiteral("Queue/Loudness");
+const QString kLoudnessAlbumKey = QStringLiteral("Queue/LoudnessByAlbum");
 const QString kSplitWords[] = {QStringLiteral("ask"), QStringLiteral("always"), QStringLiteral("never")};
 
 } // namespace
@@ -94,13 +95,14 @@ bool KvFrontEndState::LoadFrontEndSettings()
     if (loudness == QLatin1String("off")) {
         m_loudness = Loudness();
     } else if (loudness == QLatin1String("replaygain")) {
-        m_loudness = {LoudnessMode::ReplayGain, m_loudness.target};
+        m_loudness = {LoudnessMode::ReplayGain, m_loudness.target, m_loudness.byAlbum};
     } else {
         for (int target : kLoudnessTargets) {
             if (loudness == QString::number(target))
-                m_loudness = {LoudnessMode::Normalise, target};
+                m_loudness = {LoudnessMode::Normalise, target, m_loudness.byAlbum};
         }
     }
+    m_loudness.byAlbum = settings.value(kLoudnessAlbumKey, m_loudness.byAlbum).toBool();
     return true;
 }
 
@@ -116,6 +118,7 @@ bool KvFrontEndState::SaveFrontEndSettings() const
     settings.setValue(kLoudnessKey, m_loudness.mode == LoudnessMode::Off          ? QStringLiteral("off")
                                     : m_loudness.mode == LoudnessMode::ReplayGain ? QStringLiteral("replaygain")
                                                                                   : QString::number(m_loudness.target));
+    settings.setValue(kLoudnessAlbumKey, m_loudness.byAlbum);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -101,6 +101,9 @@ public:
     {
         LoudnessMode mode = LoudnessMode::Off;
         int target = -16; // LUFS, for Normalise: -14, -16, -18 or -23
+        // The rows of one album (tag, else folder) measured together: one album gain
+        // ("By Album").
+        bool byAlbum = false;
         bool operator==(const Loudness&) const = default;
     };
     static constexpr int kLoudnessTargets[] = {-14, -16, -18, -23};

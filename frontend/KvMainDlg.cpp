@@ -854,6 +854,7 @@ bool CKvMainDlg::StartQueue(const QString& folder)
     }
     m_queue->SetParallel(state.ParallelConversions());
     m_queue->SetSkipConverted(state.SkipConverted());
+    m_queue->SetAlbumLoudness(state.OutputLoudness().byAlbum);
     if (!m_queue->Start(target, std::move(rows))) {
         SetBusy(false);
         emit queueStopped();

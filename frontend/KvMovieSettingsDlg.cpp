@@ -89,7 +89,9 @@ const RowSpec kRows[] = {
     {CKvMovieSettingsDlg::kLoudnessLabelId, "Loudness", 445,
      "Brings every output to the same loudness (EBU R128): a target in LUFS is met with one gain for the whole "
      "file, measured first and kept under a true peak of -1 dBTP (-14 suits streaming, -23 broadcast). "
-     "ReplayGain Tags leaves the sound as it is and tells players how loud it is. Off keeps the sound as it is."},
+     "ReplayGain Tags leaves the sound as it is and tells players how loud it is. By Album measures the files of "
+     "one album (their album tag, else their folder) together and gives them one gain, so its quiet songs stay "
+     "quiet. Off keeps the sound as it is."},
 };
 
 // The choices of "Loudness": their item data is the target (LUFS), 1 for ReplayGain
@@ -235,6 +237,10 @@ void CKvMovieSettingsDlg::CreateControls()
         m_loudness->AddString(QStringLiteral("%1 LUFS").arg(target), target);
     m_loudness->AddString(QStringLiteral("ReplayGain Tags"), kLoudnessReplayGain);
     m_loudness->SetDropHeight(6 * 22 + 2);
+    m_loudnessByAlbum = new CKvCheck;
+    m_loudnessByAlbum->SetCaption(QStringLiteral("By Album"));
+    manager->AddControl(kLoudnessByAlbumId, m_loudnessByAlbum, kTypeCheck);
+    m_loudnessByAlbum->SetAccessibleName(QStringLiteral("Loudness by Album"));
 
     // Each field is named after the label of its row.
     const std::pair<int, CKvButton*> labelled[] = {
@@ -280,6 +286,7 @@ void CKvMovieSettingsDlg::LayoutControls()
     m_skipConverted->Move(fieldLeft, 383, kShortField, kRowHeight);
     m_splitFiles->Move(fieldLeft, 413, kShortField, kRowHeight);
     m_loudness->Move(fieldLeft, 443, kShortField, kRowHeight);
+    m_loudnessByAlbum->Move(fieldLeft + kShortField + 12, 443, longField - kShortField - 12, kRowHeight);
     m_help->Move(kLabelLeft, 484, w - 22, h - 524);
 }
 
@@ -348,6 +355,7 @@ void CKvMovieSettingsDlg::LoadRecord()
     SelectByData(m_loudness, loudness.mode == KvFrontEndState::LoudnessMode::Off          ? 0
                              : loudness.mode == KvFrontEndState::LoudnessMode::ReplayGain ? kLoudnessReplayGain
                                                                                           : loudness.target);
+    m_loudnessByAlbum->SetCheck(loudness.byAlbum, false);
 
     FillWindowsMediaLists();
     UpdateEnabling();
@@ -679,6 +687,7 @@ void CKvMovieSettingsDlg::OnOK()
                                                         : KvFrontEndState::LoudnessMode::Normalise;
         if (chosen < 0)
             loudness.target = chosen;
+        loudness.byAlbum = m_loudnessByAlbum->IsChecked();
         if (!(loudness == m_state.OutputLoudness())) {
             m_state.SetOutputLoudness(loudness);
             frontEndChanged = true;

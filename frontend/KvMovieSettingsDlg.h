@@ -63,6 +63,7 @@ public:
     static constexpr int kSplitFilesId = 68;
     static constexpr int kLoudnessLabelId = 69;
     static constexpr int kLoudnessId = 70;
+    static constexpr int kLoudnessByAlbumId = 71;
 
     // Size modes of the record.
     static constexpr int kSizePriority = 0;
@@ -94,6 +95,7 @@ public:
     CKvCheck* SkipConvertedBox() const { return m_skipConverted; }
     CKvComboBox* SplitFilesBox() const { return m_splitFiles; }
     CKvComboBox* LoudnessBox() const { return m_loudness; }
+    CKvCheck* LoudnessByAlbumBox() const { return m_loudnessByAlbum; }
     CKvStatic* Label(int id) const;
     CKvButton* AdvancedButton() const { return m_advanced; }
     int SizeMode() const { return m_sizeMode; }
@@ -146,6 +148,7 @@ private:
     CKvCheck* m_skipConverted = nullptr;
     CKvComboBox* m_splitFiles = nullptr;
     CKvComboBox* m_loudness = nullptr;
+    CKvCheck* m_loudnessByAlbum = nullptr;
     CKvButton* m_advanced = nullptr;
     velmora::KvHelpPanel* m_help = nullptr;
 

@@ -25,6 +25,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <map>
 #include <unistd.h>
 
 namespace velmora {
@@ -52,6 +53,8 @@ struct KvRenderQueue::Slot
     std::unique_ptr<KvEngineSlotLease> lease;
     KvEngineJob job;
     int index = -1; // the row it converts; -1 while free
+    int album = -1; // the album whose loudness it measures (m_albums); -1: none
+    bool Busy() const { return index >= 0 || album >= 0; }
     std::unique_ptr<QSocketNotifier> notifier; // on the engine's pidfd
     QString output;
     qint64 endSeenAt = -1; // ms since epoch when nState 0 was first seen
@@ -163,6 +166,7 @@ bool KvRenderQueue::Start(const QString& folder, std::vector<KvQueueRow> rows)
     m_next = 0;
     m_failures.clear();
     m_shortened.clear();
+    GroupAlbums();
     ++m_runSerial;
     m_running = true;
     m_pollTimer = startTimer(m_pollInterval);
@@ -201,7 +205,9 @@ void KvRenderQueue::Pump()
     do {
         m_pumpAgain = false;
         for (const auto& slot : m_slots) {
-            if (m_running && slot->index >= 0)
+            if (m_running && slot->album >= 0 && slot->job.HasEnded())
+                EndAlbum(*slot);
+            else if (m_running && slot->index >= 0)
                 FollowSlot(*slot);
         }
         if (m_running)
@@ -215,10 +221,24 @@ void KvRenderQueue::StartRows()
 {
     const int run = m_runSerial;
     for (const auto& slot : m_slots) {
-        while (m_running && slot->index < 0 && m_next < m_rows.size()) {
+        while (m_running && !slot->Busy() && m_next < m_rows.size()) {
             if (m_holdStarts && m_holdStarts())
                 return;
+            // A row of an album waits for the album's loudness; meanwhile the slot
+            // measures the next album not yet measured, if there is one.
+            const int album = m_albumOf.empty() ? -1 : m_albumOf[m_next];
+            if (album >= 0 && (m_albums[size_t(album)].state == AlbumState::Pending
+                               || m_albums[size_t(album)].state == AlbumState::Measuring)) {
+                StartAlbum(*slot);
+                break;
+            }
             const int index = int(m_next++);
+            if (album >= 0 && m_albums[size_t(album)].state == AlbumState::Failed) {
+                FailRow(index, m_albums[size_t(album)].failure);
+                if (!m_running || run != m_runSerial)
+                    return;
+                continue;
+            }
             if (m_manifest && SkipRow(index)) {
                 if (!m_running || run != m_runSerial)
                     return;
@@ -265,6 +285,11 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     files.wavIndex = WavIndexPath(folder);
     tagKvJobRow cells = row.cells;
     cells.loudness = JobLoudness();
+    if (const int album = m_albumOf.empty() ? -1 : m_albumOf[size_t(index)];
+        album >= 0 && cells.loudness && m_albums[size_t(album)].state == AlbumState::Done) {
+        cells.loudness->albumIntegrated = m_albums[size_t(album)].integrated;
+        cells.loudness->albumPeak = m_albums[size_t(album)].peak;
+    }
     std::unique_ptr<tagKvProjectData> project = BuildJobProject({cells});
     const double duration = GetAudioLineDuration(project.get());
     files.project = project.get();
@@ -298,6 +323,13 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     slot.clock.start();
     slot.index = index;
     slot.output = output;
+    WatchEngine(slot);
+    emit rowStarted(index, output);
+    return true;
+}
+
+void KvRenderQueue::WatchEngine(Slot& slot)
+{
     if (slot.job.PidFd() >= 0) {
         if (!slot.notifier) {
             slot.notifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
@@ -312,8 +344,102 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     } else if (!m_watchTimer) {
         m_watchTimer = startTimer(kWatchInterval);
     }
-    emit rowStarted(index, output);
-    return true;
+}
+
+QString KvRenderQueue::AlbumKey(const tagKvJobRow& cells)
+{
+    QString album;
+    if (cells.track) {
+        album = QString::fromStdWString(cells.track->album);
+    } else {
+        MediaTags tags;
+        ReadMediaTags(WideToUtf8(cells.file), cells.audioStream, tags);
+        album = QString::fromStdString(tags.album);
+    }
+    // Without an album tag, the files of one folder are one album.
+    return album.isEmpty() ? QStringLiteral("folder:") + QFileInfo(QString::fromStdWString(cells.file)).absolutePath()
+                           : QStringLiteral("album:") + album;
+}
+
+void KvRenderQueue::GroupAlbums()
+{
+    m_albums.clear();
+    m_albumOf.clear();
+    if (!m_albumLoudness || !JobLoudness())
+        return;
+    std::map<QString, int> byKey;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const auto [found, added] = byKey.emplace(AlbumKey(m_rows[i].cells), int(m_albums.size()));
+        if (added)
+            m_albums.emplace_back();
+        m_albums[size_t(found->second)].rows.push_back(int(i));
+        m_albumOf.push_back(found->second);
+    }
+}
+
+void KvRenderQueue::StartAlbum(Slot& slot)
+{
+    const auto pending = std::find_if(m_albums.begin(), m_albums.end(),
+                                      [](const Album& album) { return album.state == AlbumState::Pending; });
+    if (pending == m_albums.end())
+        return; // every album is being measured: the row waits for one to end
+    Album& album = *pending;
+    const std::string& folder = m_state.ProgramFolder();
+    auto fail = [&](const QString& why) {
+        album.state = AlbumState::Failed;
+        album.failure = QStringLiteral("the album's loudness could not be measured (%1)").arg(why);
+    };
+    // The album's rows one after another on one time line, measured together.
+    std::vector<tagKvJobRow> cells;
+    for (int row : album.rows) {
+        if (RowLength(m_rows[size_t(row)].cells) > 0.0)
+            cells.push_back(m_rows[size_t(row)].cells);
+    }
+    if (cells.empty()) {
+        fail(FailureReason(KvFailure::NothingToConvert));
+        return;
+    }
+    KvEngineJobFiles files;
+    files.record = m_state.CurrentRecord();
+    files.record.nJobFlags = kKvJobMeasureLoudness;
+    files.wavIndex = WavIndexPath(folder);
+    std::unique_ptr<tagKvProjectData> project = BuildJobProject(cells);
+    const double duration = GetAudioLineDuration(project.get());
+    files.project = project.get();
+    files.projectOptions.programFolder = folder;
+    files.projectOptions.vensettingIndex = m_state.CurrentPresetIndex();
+    const bool written = slot.job.WriteFiles(files);
+    FreeProject(project, folder);
+    if (!written) {
+        fail(FailureReason(KvFailure::JobFilesNotWritten));
+        return;
+    }
+    if (slot.job.Start(std::string(), files.record.nPreset, duration) != KvEngineJob::StartError::None) {
+        fail(FailureReason(KvFailure::EngineNotStarted));
+        return;
+    }
+    album.state = AlbumState::Measuring;
+    slot.endSeenAt = -1;
+    slot.clock.start();
+    slot.album = int(pending - m_albums.begin());
+    WatchEngine(slot);
+}
+
+void KvRenderQueue::EndAlbum(Slot& slot)
+{
+    const KvEngineJobResult result = slot.job.Finish();
+    Album& album = m_albums[size_t(slot.album)];
+    ClearSlot(slot);
+    if (result.status == KvEngineJobStatus::Finished && result.measuredIntegrated) {
+        album.state = AlbumState::Done;
+        album.integrated = *result.measuredIntegrated;
+        album.peak = result.measuredPeak;
+        return;
+    }
+    album.state = AlbumState::Failed;
+    const QString why = result.status == KvEngineJobStatus::Failed ? EngineFailureReason(result.failure)
+                                                                   : FailureReason(KvFailure::EngineStopped);
+    album.failure = QStringLiteral("the album's loudness could not be measured: %1").arg(why);
 }
 
 void KvRenderQueue::Tell(const QString& text)
@@ -423,7 +549,7 @@ void KvRenderQueue::timerEvent(QTimerEvent* event)
     if (event->timerId() == m_watchTimer) {
         // Where no pidfd tells us, look often whether an engine has ended.
         for (const auto& slot : m_slots) {
-            if (slot->index >= 0 && slot->job.PidFd() < 0 && slot->job.HasEnded()) {
+            if (slot->Busy() && slot->job.PidFd() < 0 && slot->job.HasEnded()) {
                 Pump();
                 break;
             }
@@ -589,6 +715,7 @@ void KvRenderQueue::ClearSlot(Slot& slot)
     if (slot.notifier)
         slot.notifier->setEnabled(false);
     slot.index = -1;
+    slot.album = -1;
     slot.output.clear();
 }
 
@@ -617,7 +744,7 @@ int KvRenderQueue::RunningCount() const
 void KvRenderQueue::KillEngines()
 {
     for (const auto& slot : m_slots) {
-        if (slot->index < 0)
+        if (!slot->Busy())
             continue;
         const pid_t pid = slot->job.Pid();
         if (!slot->job.HasEnded()) {

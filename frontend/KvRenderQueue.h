@@ -108,6 +108,10 @@ public:
     // row that ends is then written into the manifest. Taken at Start.
     void SetSkipConverted(bool skip) { m_skipConverted = skip; }
     bool SkipConverted() const { return m_skipConverted; }
+    // With a loudness asked for: the rows that share an album tag (or, without one, a
+    // folder) are measured together first, one engine job per album, and get one
+    // album gain, or the album's ReplayGain beside their own. Taken at Start.
+    void SetAlbumLoudness(bool album) { m_albumLoudness = album; }
     // What a row's output is made with, as the manifest compares it: the sound's
     // settings of the record, the row's trims, track, volume, speed and delay, and the
     // name pattern.
@@ -197,6 +201,14 @@ protected:
 
 private:
     struct Slot;
+    // The albums of a run (SetAlbumLoudness): what one is called, the rows grouped,
+    // an album's measuring job started in slot, and its end.
+    static QString AlbumKey(const tagKvJobRow& cells);
+    void GroupAlbums();
+    void StartAlbum(Slot& slot);
+    void EndAlbum(Slot& slot);
+    // Sees the engine of slot end (its pidfd, else the watch timer).
+    void WatchEngine(Slot& slot);
 
     bool AcquireSlots(int rows);
     void StartRows();
@@ -218,6 +230,18 @@ private:
     int m_pollInterval = kPollInterval;
     std::function<bool()> m_holdStarts;
     bool m_skipConverted = false;
+    bool m_albumLoudness = false;
+    enum class AlbumState { Pending, Measuring, Done, Failed };
+    struct Album
+    {
+        std::vector<int> rows;
+        AlbumState state = AlbumState::Pending;
+        double integrated = 0.0; // LUFS
+        double peak = 0.0;       // true peak, linear
+        QString failure;         // why its rows fail
+    };
+    std::vector<Album> m_albums;
+    std::vector<int> m_albumOf; // each row's album; empty without albums
     std::unique_ptr<KvConvertedManifest> m_manifest; // while a run skips converted rows
     std::vector<KvSourceStamp> m_stamps;              // the run's rows' sources as they started
     bool m_keepSlots = false;

@@ -760,6 +760,16 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
     return true;
 }
 
+bool CKvVideoConverter::MeasureLoudness(KvLoudness& measured, std::string& why)
+{
+    m_duration = GetProjectDuration(m_setup.project);
+    m_measureShare = 1.0;
+    m_directStop = false;
+    const bool measuredAll = MeasureItems(measured, why);
+    m_measureShare = 0.0;
+    return measuredAll;
+}
+
 void CKvVideoConverter::ChooseGain(const KvLoudness& measured)
 {
     const KvGainChoice choice = ChooseNormalGain(measured, m_loudness->target);

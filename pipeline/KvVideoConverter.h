@@ -157,6 +157,10 @@ public:
     // What became of the row's loudness, for its tip ("-16 LUFS missed by 2.4 LU: ...");
     // empty when it came out as asked, or nothing was asked.
     const std::string& LoudnessNote() const { return m_loudnessNote; }
+    // Measures the loudness of the time line's items together (an album's rows),
+    // publishing its progress over the whole bar; nothing is encoded. On the calling
+    // thread.
+    bool MeasureLoudness(velmora::KvLoudness& measured, std::string& why);
     // The encoder settings of the last build.
     const velmora::AudioOutputSettings& OutputSettings() const { return m_outputSettings; }
 

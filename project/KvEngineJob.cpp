@@ -2,6 +2,7 @@
 
 #include "common/KvEngineSlot.h"
 #include "common/KvProcess.h"
+#include "common/KvText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -61,6 +62,7 @@ bool KvEngineJob::WriteFiles(const KvEngineJobFiles& files, std::string* why)
     // A note of an earlier job is no note of this one.
     std::error_code ignored;
     std::filesystem::remove(m_jobFolder + "loudness.txt", ignored);
+    std::filesystem::remove(m_jobFolder + "measured.txt", ignored);
     if (!WriteOptionFileTo(files.record, m_jobFolder + "option.dat"))
         return fail(m_jobFolder + "option.dat");
     tagKvProjectWriteOptions options = files.projectOptions;
@@ -160,6 +162,13 @@ KvEngineJobResult KvEngineJob::Finish()
     result.logLine = EngineLogReason(LogPath(), m_logOffset);
     if (std::ifstream note(m_jobFolder + "loudness.txt"); note)
         std::getline(note, result.loudnessNote);
+    if (std::ifstream measured(m_jobFolder + "measured.txt"); measured) {
+        std::string integrated, peak;
+        if (measured >> integrated >> peak) {
+            result.measuredIntegrated = ParseDouble(integrated);
+            result.measuredPeak = ParseDouble(peak);
+        }
+    }
     result.exitStatus = m_exitStatus;
     if (!reported) {
         result.status = KvEngineJobStatus::Died;

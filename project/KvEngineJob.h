@@ -25,6 +25,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +61,10 @@ struct KvEngineJobResult
     // What became of the row's loudness when it is not what was asked ("-16 LUFS
     // missed by 2.4 LU: ..."), from the job folder's "loudness.txt"; empty otherwise.
     std::string loudnessNote;
+    // A job that measured loudness (kKvJobMeasureLoudness): LUFS integrated and the
+    // true peak (linear), from the job folder's "measured.txt"; none when not there.
+    std::optional<double> measuredIntegrated;
+    double measuredPeak = 0.0;
     int exitStatus = -1;   // the engine's exit status when it was reaped here
 };
 

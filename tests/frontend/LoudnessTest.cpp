@@ -177,3 +177,66 @@ TEST(Loudness, ReplayGainTagsInEveryFormatLeaveTheSoundAsItIs)
             EXPECT_TRUE(Pcm(output) == Pcm(source)) << "the copy's sound is the source's";
     }
 }
+
+// --album: three tracks of one album tag, 6 LU apart, get one gain that brings the
+// album to the target, keeping their differences; a file of no album in another
+// folder is an album of its own; with --replaygain every track carries the same album
+// gain beside its own.
+TEST(Loudness, AnAlbumGetsOneGainForAllItsTracks)
+{
+    TempFolder folder("velmora-album-gain");
+    fs::create_directories(folder.Path() + "trio");
+    fs::create_directories(folder.Path() + "single");
+    QStringList files;
+    for (int k = 0; k < 3; ++k) {
+        const std::string path = folder.Path() + "trio/t" + std::to_string(k + 1) + ".flac";
+        ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i anoisesrc=color=pink:seed=" + std::to_string(k + 1)
+                                          + ":amplitude=0.2:duration=5 -af volume=" + std::to_string(-6 * k)
+                                          + "dB -ar 44100 -ac 2 -metadata album=Trio -c:a flac",
+                                      path));
+        files << Q(path);
+    }
+    const std::string single = folder.Path() + "single/alone.flac";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i anoisesrc=color=pink:seed=9:amplitude=0.02:duration=5 -ac 2 -c:a flac",
+                                  single));
+    files << Q(single);
+
+    const std::string out = folder.Path() + "out/";
+    fs::create_directories(out);
+    const Rendered run = Render(QStringList{Q(out), "--format", "flac", "--loudness", "-16", "--album", "--name", "{name}"}
+                                + files);
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    double gain = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const std::string name = "t" + std::to_string(k + 1) + ".flac";
+        const double in = MeasureLoudness(folder.Path() + "trio/" + name).integrated;
+        const double outLevel = MeasureLoudness(out + name).integrated;
+        if (k == 0)
+            gain = outLevel - in;
+        EXPECT_NEAR(outLevel - in, gain, 0.2) << name << ": one gain for the album";
+    }
+    EXPECT_GT(gain, 5.0);
+    // The album as a whole at the target: its tracks one after another, measured.
+    const std::string joined = folder.Path() + "joined.flac";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -i " + ShellQuote(out + "t1.flac") + " -i " + ShellQuote(out + "t2.flac")
+                         + " -i " + ShellQuote(out + "t3.flac")
+                         + " -filter_complex concat=n=3:v=0:a=1 -c:a flac " + ShellQuote(joined)),
+              0);
+    EXPECT_NEAR(MeasureLoudness(joined).integrated, -16.0, 0.3);
+    EXPECT_NEAR(MeasureLoudness(out + "alone.flac").integrated, -16.0, 0.3) << "an album of its own";
+
+    const std::string tags = folder.Path() + "tags/";
+    fs::create_directories(tags);
+    const Rendered tagged = Render(QStringList{Q(tags), "--format", "mp3", "--replaygain", "--album", "--name", "{name}"}
+                                   + files.mid(0, 3));
+    ASSERT_EQ(tagged.code, 0) << tagged.out << tagged.err;
+    const std::string album = Tag(tags + "t1.mp3", "REPLAYGAIN_ALBUM_GAIN");
+    ASSERT_FALSE(album.empty());
+    for (const char* name : {"t2.mp3", "t3.mp3"}) {
+        EXPECT_EQ(Tag(tags + name, "REPLAYGAIN_ALBUM_GAIN"), album) << name;
+        EXPECT_NE(Tag(tags + name, "REPLAYGAIN_TRACK_GAIN"), album) << name;
+    }
+    // The album's sources are the gain below the normalised album: -16 - gain LUFS,
+    // and ReplayGain takes them to -18.
+    EXPECT_NEAR(std::atof(album.c_str()), gain - 2.0, 0.35);
+}
