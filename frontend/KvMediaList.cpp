@@ -214,8 +214,10 @@ QString KvMediaList::SpokenState(int row) const
     case KvRowState::Failed: return reason.isEmpty() ? StateFailed() : StateFailed() + QStringLiteral(": ") + reason;
     case KvRowState::FinishedShort:
         return reason.isEmpty() ? StateFinish() : StateFinish() + QStringLiteral(", but: ") + reason;
-    case KvRowState::Ready:
-    case KvRowState::Finished: break;
+    case KvRowState::Finished:
+        // A tip on a finished row tells how its loudness missed what was asked.
+        return reason.isEmpty() ? QString() : StateFinish() + QStringLiteral(": ") + reason;
+    case KvRowState::Ready: break;
     }
     return QString();
 }

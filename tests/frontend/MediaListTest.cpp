@@ -370,27 +370,30 @@ TEST(MediaList, AScreenReaderReadsEachRowsStateAsTheWindowShowsIt)
     const MediaSet& m = Media();
     ListFixture f;
     const QString file = QString::fromStdString(m.audioOnly);
-    ASSERT_EQ(f.media->AddFiles({file, file, file, file, file}), 5);
+    ASSERT_EQ(f.media->AddFiles({file, file, file, file, file, file}), 6);
     f.media->ShowRowStarted(1, QStringLiteral("/tmp/out.mp3"));
     f.media->SetState(1, KvRowState::Running, 42.5);
     f.media->ShowRowEnded(2, false, QStringLiteral("the disk is full"), QStringLiteral("No space left on device"));
     f.media->ShowRowEnded(3, true, QString(), QString());
     f.media->ShowRowEnded(4, true, QStringLiteral("the source ended at 1.2 s"), QString());
+    f.media->ShowRowEnded(5, true, QString(), QStringLiteral("-16 LUFS missed by 2.0 LU"));
+    EXPECT_EQ(f.media->RowToolTip(5), QStringLiteral("-16 LUFS missed by 2.0 LU."));
 
     QAccessibleInterface* table = AccessibleInterfaceOf(f.host.list);
     ASSERT_NE(table, nullptr);
     ASSERT_NE(table->tableInterface(), nullptr);
     QAccessibleTableInterface* grid = table->tableInterface();
-    EXPECT_EQ(grid->rowCount(), 5);
+    EXPECT_EQ(grid->rowCount(), 6);
     // File, State, Duration, Start and End; the hidden columns are not read out.
     EXPECT_EQ(grid->columnCount(), 5);
     EXPECT_EQ(grid->columnDescription(kColState), QStringLiteral("State"));
     std::vector<QString> states;
-    for (int row = 0; row < 5; ++row)
+    for (int row = 0; row < 6; ++row)
         states.push_back(grid->cellAt(row, kColState)->text(QAccessible::Name));
     EXPECT_EQ(states, (std::vector<QString>{QStringLiteral("Ready"), QStringLiteral("Converting 42%"),
                                             QStringLiteral("Failed: The disk is full."), QStringLiteral("Finish"),
-                                            QStringLiteral("Finish, but: The source ended at 1.2 s.")}));
+                                            QStringLiteral("Finish, but: The source ended at 1.2 s."),
+                                            QStringLiteral("Finish: -16 LUFS missed by 2.0 LU.")}));
     EXPECT_EQ(grid->cellAt(0, kColFile)->text(QAccessible::Name), f.Cell(kColFile, 0));
     // The words follow the row as it runs on.
     f.media->SetState(1, KvRowState::Running, 97.0);
