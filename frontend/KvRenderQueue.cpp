@@ -258,7 +258,6 @@ void KvRenderQueue::StartRows()
 bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
 {
     const KvQueueRow& row = m_rows[size_t(index)];
-    const std::string& folder = m_state.ProgramFolder();
     const tagKvOptionRecord& record = m_state.CurrentRecord();
 
     // Tell the user before the engine starts: a row with nothing to convert would
@@ -277,12 +276,6 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     }
 
     m_state.SaveH264();
-    KvEngineJobFiles files;
-    files.record = record;
-    files.record.nJobFlags = m_state.CheckEveryOutput() ? 0 : kKvJobSkipOutputCheck;
-    // Windows Media sources read the sound this front end extracted ahead; the slot's
-    // engine finds it through the slot's own copy of the index.
-    files.wavIndex = WavIndexPath(folder);
     tagKvJobRow cells = row.cells;
     cells.loudness = JobLoudness();
     if (const int album = m_albumOf.empty() ? -1 : m_albumOf[size_t(index)];
@@ -290,14 +283,8 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
         cells.loudness->albumIntegrated = m_albums[size_t(album)].integrated;
         cells.loudness->albumPeak = m_albums[size_t(album)].peak;
     }
-    std::unique_ptr<tagKvProjectData> project = BuildJobProject({cells});
-    const double duration = GetAudioLineDuration(project.get());
-    files.project = project.get();
-    files.projectOptions.programFolder = folder;
-    files.projectOptions.vensettingIndex = m_state.CurrentPresetIndex();
-    const bool written = slot.job.WriteFiles(files);
-    FreeProject(project, folder);
-    if (!written) {
+    double duration = 0.0;
+    if (!WriteJobFiles(slot, {cells}, m_state.CheckEveryOutput() ? 0 : kKvJobSkipOutputCheck, duration)) {
         reason = FailureReason(KvFailure::JobFilesNotWritten);
         return false;
     }
@@ -326,6 +313,26 @@ bool KvRenderQueue::StartRow(Slot& slot, int index, QString& reason)
     WatchEngine(slot);
     emit rowStarted(index, output);
     return true;
+}
+
+bool KvRenderQueue::WriteJobFiles(Slot& slot, const std::vector<tagKvJobRow>& cells, std::int32_t flags,
+                                  double& duration)
+{
+    const std::string& folder = m_state.ProgramFolder();
+    KvEngineJobFiles files;
+    files.record = m_state.CurrentRecord();
+    files.record.nJobFlags = flags;
+    // Windows Media sources read the sound this front end extracted ahead; the slot's
+    // engine finds it through the slot's own copy of the index.
+    files.wavIndex = WavIndexPath(folder);
+    std::unique_ptr<tagKvProjectData> project = BuildJobProject(cells);
+    duration = GetAudioLineDuration(project.get());
+    files.project = project.get();
+    files.projectOptions.programFolder = folder;
+    files.projectOptions.vensettingIndex = m_state.CurrentPresetIndex();
+    const bool written = slot.job.WriteFiles(files);
+    FreeProject(project, folder);
+    return written;
 }
 
 void KvRenderQueue::WatchEngine(Slot& slot)
@@ -384,7 +391,6 @@ void KvRenderQueue::StartAlbum(Slot& slot)
     if (pending == m_albums.end())
         return; // every album is being measured: the row waits for one to end
     Album& album = *pending;
-    const std::string& folder = m_state.ProgramFolder();
     auto fail = [&](const QString& why) {
         album.state = AlbumState::Failed;
         album.failure = QStringLiteral("the album's loudness could not be measured (%1)").arg(why);
@@ -399,22 +405,12 @@ void KvRenderQueue::StartAlbum(Slot& slot)
         fail(FailureReason(KvFailure::NothingToConvert));
         return;
     }
-    KvEngineJobFiles files;
-    files.record = m_state.CurrentRecord();
-    files.record.nJobFlags = kKvJobMeasureLoudness;
-    files.wavIndex = WavIndexPath(folder);
-    std::unique_ptr<tagKvProjectData> project = BuildJobProject(cells);
-    const double duration = GetAudioLineDuration(project.get());
-    files.project = project.get();
-    files.projectOptions.programFolder = folder;
-    files.projectOptions.vensettingIndex = m_state.CurrentPresetIndex();
-    const bool written = slot.job.WriteFiles(files);
-    FreeProject(project, folder);
-    if (!written) {
+    double duration = 0.0;
+    if (!WriteJobFiles(slot, cells, kKvJobMeasureLoudness, duration)) {
         fail(FailureReason(KvFailure::JobFilesNotWritten));
         return;
     }
-    if (slot.job.Start(std::string(), files.record.nPreset, duration) != KvEngineJob::StartError::None) {
+    if (slot.job.Start(std::string(), m_state.CurrentRecord().nPreset, duration) != KvEngineJob::StartError::None) {
         fail(FailureReason(KvFailure::EngineNotStarted));
         return;
     }

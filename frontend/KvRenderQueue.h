@@ -207,6 +207,9 @@ private:
     void GroupAlbums();
     void StartAlbum(Slot& slot);
     void EndAlbum(Slot& slot);
+    // Writes the job of cells (one row, or an album's rows) with the option record's
+    // flags into slot's job folder; duration: its time line's length.
+    bool WriteJobFiles(Slot& slot, const std::vector<tagKvJobRow>& cells, std::int32_t flags, double& duration);
     // Sees the engine of slot end (its pidfd, else the watch timer).
     void WatchEngine(Slot& slot);
 

@@ -7,7 +7,6 @@
 #include "support/MediaProbe.h"
 #include "support/TempFolder.h"
 
-#include <QProcess>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -23,29 +22,6 @@ using namespace velmora::test;
 
 namespace {
 
-struct Rendered
-{
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Rendered Render(const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(VELMORA_PROGRAM_DIR "velmora"), QStringList{"--render"} + args);
-    Rendered run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
-}
-
 QString Q(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -58,13 +34,6 @@ std::string Tag(const std::string& path, const std::string& name)
                    + " -of default=nw=1:nk=1 " + ShellQuote(path),
                &out);
     return out.substr(0, out.find('\n'));
-}
-
-std::string Pcm(const std::string& path)
-{
-    std::string pcm;
-    RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -vn -f s16le -", &pcm);
-    return pcm;
 }
 
 // A 44.1 kHz stereo FLAC of the sound made by lavfi, brought to about lufs.
@@ -97,7 +66,7 @@ TEST(Loudness, NormalisesToTheTargetUnderTheTruePeakCeiling)
 
     const std::string out = folder.Path() + "out/";
     fs::create_directories(out);
-    const Rendered run = Render({Q(out), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(quiet),
+    const fetest::RenderRun run = fetest::RunRender({Q(out), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(quiet),
                                  Q(middle), Q(loud)});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     for (const char* name : {"quiet.flac", "middle.flac", "loud.flac"}) {
@@ -116,7 +85,7 @@ TEST(Loudness, NormalisesToTheTargetUnderTheTruePeakCeiling)
                                   clicks));
     const std::string held = folder.Path() + "held/";
     fs::create_directories(held);
-    const Rendered ceiling = Render({Q(held), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(clicks)});
+    const fetest::RenderRun ceiling = fetest::RunRender({Q(held), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(clicks)});
     ASSERT_EQ(ceiling.code, 0) << ceiling.out << ceiling.err;
     const EbuR128Reading measured = MeasureLoudness(held + "clicks.flac");
     EXPECT_LE(measured.truePeak, -1.0);
@@ -126,8 +95,8 @@ TEST(Loudness, NormalisesToTheTargetUnderTheTruePeakCeiling)
 
     const std::string off = folder.Path() + "off/";
     fs::create_directories(off);
-    ASSERT_EQ(Render({Q(off), "--format", "flac", "--loudness", "off", "--name", "{name}", Q(middle)}).code, 0);
-    EXPECT_TRUE(Pcm(off + "middle.flac") == Pcm(middle)) << "off: the source's samples, untouched";
+    ASSERT_EQ(fetest::RunRender({Q(off), "--format", "flac", "--loudness", "off", "--name", "{name}", Q(middle)}).code, 0);
+    EXPECT_TRUE(fetest::DecodePcm16(off + "middle.flac") == fetest::DecodePcm16(middle)) << "off: the source's samples, untouched";
 }
 
 // --replaygain: every format carries the track's gain to -18 LUFS and its peak as the
@@ -144,7 +113,7 @@ TEST(Loudness, ReplayGainTagsInEveryFormatLeaveTheSoundAsItIs)
         SCOPED_TRACE(format);
         const std::string out = folder.Path() + format + "/";
         fs::create_directories(out);
-        const Rendered run = Render({Q(out), "--format", format, "--replaygain", Q(source)});
+        const fetest::RenderRun run = fetest::RunRender({Q(out), "--format", format, "--replaygain", Q(source)});
         ASSERT_EQ(run.code, 0) << run.out << run.err;
         ASSERT_FALSE(fs::is_empty(out));
         const std::string output = fs::directory_iterator(out)->path().string();
@@ -174,7 +143,7 @@ TEST(Loudness, ReplayGainTagsInEveryFormatLeaveTheSoundAsItIs)
         EXPECT_GT(peak, 0.05);
         EXPECT_LE(peak, 1.0);
         if (std::string(format) == "original")
-            EXPECT_TRUE(Pcm(output) == Pcm(source)) << "the copy's sound is the source's";
+            EXPECT_TRUE(fetest::DecodePcm16(output) == fetest::DecodePcm16(source)) << "the copy's sound is the source's";
     }
 }
 
@@ -203,7 +172,7 @@ TEST(Loudness, AnAlbumGetsOneGainForAllItsTracks)
 
     const std::string out = folder.Path() + "out/";
     fs::create_directories(out);
-    const Rendered run = Render(QStringList{Q(out), "--format", "flac", "--loudness", "-16", "--album", "--name", "{name}"}
+    const fetest::RenderRun run = fetest::RunRender(QStringList{Q(out), "--format", "flac", "--loudness", "-16", "--album", "--name", "{name}"}
                                 + files);
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     double gain = 0.0;
@@ -227,7 +196,7 @@ TEST(Loudness, AnAlbumGetsOneGainForAllItsTracks)
 
     const std::string tags = folder.Path() + "tags/";
     fs::create_directories(tags);
-    const Rendered tagged = Render(QStringList{Q(tags), "--format", "mp3", "--replaygain", "--album", "--name", "{name}"}
+    const fetest::RenderRun tagged = fetest::RunRender(QStringList{Q(tags), "--format", "mp3", "--replaygain", "--album", "--name", "{name}"}
                                    + files.mid(0, 3));
     ASSERT_EQ(tagged.code, 0) << tagged.out << tagged.err;
     const std::string album = Tag(tags + "t1.mp3", "REPLAYGAIN_ALBUM_GAIN");

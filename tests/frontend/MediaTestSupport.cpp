@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <filesystem>
 #include <memory>
@@ -51,6 +52,29 @@ ProgramScope::~ProgramScope()
 {
     KvFrontEndState::Instance().Reset(std::string());
     SetProgramFolderForTesting(std::string());
+}
+
+RenderRun RunRender(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELMORA_PROGRAM_DIR "velmora"), QStringList{"--render"} + args);
+    RenderRun run;
+    if (!process.waitForFinished(180000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+std::string DecodePcm16(const std::string& path)
+{
+    std::string pcm;
+    test::RunCommand("ffmpeg -v error -i " + test::ShellQuote(path) + " -vn -f s16le -", &pcm);
+    return pcm;
 }
 
 bool MakeMedia(const std::string& arguments, const std::string& target)

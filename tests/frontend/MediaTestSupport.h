@@ -6,6 +6,8 @@
 
 #include "support/TempFolder.h"
 
+#include <QStringList>
+
 #include <string>
 
 namespace velmora {
@@ -55,6 +57,19 @@ struct MediaSet
     std::string wmv;              // 1 s WMV with WMA sound
 };
 const MediaSet& Media();
+
+// "velmora --render" with args, as a user runs it: its exit status (-1: killed, or
+// still running after 3 minutes) and what it printed.
+struct RenderRun
+{
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+RenderRun RunRender(const QStringList& args);
+
+// The sound of path as the ffmpeg tool decodes it: 16-bit samples at its own rate.
+std::string DecodePcm16(const std::string& path);
 
 // Number of files under folder whose name ends in suffix.
 int CountFiles(const std::string& folder, const std::string& suffix);

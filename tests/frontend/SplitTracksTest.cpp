@@ -4,9 +4,9 @@
 // that is not split.
 
 #include "MediaTestSupport.h"
+#include "support/MediaProbe.h"
 #include "support/TempFolder.h"
 
-#include <QProcess>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -22,56 +22,15 @@ using namespace velmora::test;
 
 namespace {
 
-struct Rendered
-{
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Rendered Render(const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(VELMORA_PROGRAM_DIR "velmora"), QStringList{"--render"} + args);
-    Rendered run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
-}
-
 QString Q(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-// The sound of path as the ffmpeg tool decodes it: 16-bit samples at its own rate.
-std::string Pcm(const std::string& path)
-{
-    std::string pcm;
-    RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -vn -f s16le -", &pcm);
-    return pcm;
 }
 
 // Samples per channel of a stereo 16-bit decode.
 long long Frames(const std::string& pcm)
 {
     return static_cast<long long>(pcm.size() / 4);
-}
-
-std::string Tag(const std::string& path, const std::string& name)
-{
-    std::string out;
-    RunCommand("ffprobe -v error -show_entries format_tags=" + name + " -of default=nw=1:nk=1 " + ShellQuote(path),
-               &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
 }
 
 struct Chapter
@@ -147,7 +106,7 @@ TEST(SplitTracks, ChaptersBecomeTracksThatDecodeEndToEndToTheSource)
         ASSERT_TRUE(fetest::MakeMedia(source.arguments, path));
         const std::string out = folder.Path() + "out-" + source.name + "/";
         fs::create_directories(out);
-        const Rendered run = Render({Q(out), "--format", source.format, "--split", "chapters", Q(path)});
+        const fetest::RenderRun run = fetest::RunRender({Q(out), "--format", source.format, "--split", "chapters", Q(path)});
         ASSERT_EQ(run.code, 0) << run.out << run.err;
 
         const std::string extension = std::string(source.format) == "wav" ? ".wav"
@@ -157,16 +116,16 @@ TEST(SplitTracks, ChaptersBecomeTracksThatDecodeEndToEndToTheSource)
         for (int k = 0; k < 3; ++k) {
             const std::string track = out + "0" + std::to_string(k + 1) + " " + titles[k] + extension;
             ASSERT_TRUE(fs::exists(track)) << run.out;
-            const std::string pcm = Pcm(track);
+            const std::string pcm = fetest::DecodePcm16(track);
             EXPECT_NEAR(Frames(pcm), bounds[k + 1] - bounds[k], 2 * source.slack) << track;
             joined += pcm;
-            EXPECT_EQ(Tag(track, "title"), titles[k]);
-            EXPECT_EQ(Tag(track, "artist"), "Reader");
-            EXPECT_EQ(Tag(track, "album"), "Book") << "a chapter's album is its file's title";
-            EXPECT_EQ(Tag(track, "track").substr(0, 1), std::to_string(k + 1));
+            EXPECT_EQ(ProbeFormatTag(track, "title"), titles[k]);
+            EXPECT_EQ(ProbeFormatTag(track, "artist"), "Reader");
+            EXPECT_EQ(ProbeFormatTag(track, "album"), "Book") << "a chapter's album is its file's title";
+            EXPECT_EQ(ProbeFormatTag(track, "track").substr(0, 1), std::to_string(k + 1));
             EXPECT_TRUE(Chapters(track).empty()) << "a track keeps none of its file's chapters";
         }
-        EXPECT_TRUE(joined == Pcm(path)) << "the tracks end to end are the source, sample for sample";
+        EXPECT_TRUE(joined == fetest::DecodePcm16(path)) << "the tracks end to end are the source, sample for sample";
     }
 }
 
@@ -194,7 +153,7 @@ TEST(SplitTracks, ACueSheetSplitsItsFilesAtTheirIndexesWithTheAlbumsTags)
 
     const std::string out = folder.Path() + "out/";
     fs::create_directories(out);
-    const Rendered run = Render({Q(out), "--format", "wav", Q(folder.Path() + "album.cue")});
+    const fetest::RenderRun run = fetest::RunRender({Q(out), "--format", "wav", Q(folder.Path() + "album.cue")});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     // 4 s and 37 CD frames of 588 samples: the pre-gap from 3 s on stays with track 1.
     const long long first = 4 * 44100 + 37 * 588;
@@ -212,20 +171,20 @@ TEST(SplitTracks, ACueSheetSplitsItsFilesAtTheirIndexesWithTheAlbumsTags)
     for (int k = 0; k < 4; ++k) {
         const std::string path = out + tracks[k].name;
         SCOPED_TRACE(path);
-        const std::string pcm = Pcm(path);
+        const std::string pcm = fetest::DecodePcm16(path);
         EXPECT_EQ(Frames(pcm), tracks[k].frames);
         joined += pcm;
         if (k == 1) {
-            EXPECT_TRUE(joined == Pcm(one)) << "tracks 1 and 2 are one.wav";
+            EXPECT_TRUE(joined == fetest::DecodePcm16(one)) << "tracks 1 and 2 are one.wav";
             joined.clear();
         }
-        EXPECT_EQ(Tag(path, "artist"), tracks[k].artist);
-        EXPECT_EQ(Tag(path, "album"), "Album \xC3\x89t\xC3\xA9");
-        EXPECT_EQ(Tag(path, "genre"), "Rock");
-        EXPECT_EQ(Tag(path, "date"), "1999");
+        EXPECT_EQ(ProbeFormatTag(path, "artist"), tracks[k].artist);
+        EXPECT_EQ(ProbeFormatTag(path, "album"), "Album \xC3\x89t\xC3\xA9");
+        EXPECT_EQ(ProbeFormatTag(path, "genre"), "Rock");
+        EXPECT_EQ(ProbeFormatTag(path, "date"), "1999");
     }
-    EXPECT_EQ(Tag(out + "04 Fourth_Last.wav", "title"), "Fourth/Last") << "the tag keeps what the name cannot";
-    EXPECT_TRUE(joined == Pcm(two)) << "tracks 3 and 4 are the renamed two.flac";
+    EXPECT_EQ(ProbeFormatTag(out + "04 Fourth_Last.wav", "title"), "Fourth/Last") << "the tag keeps what the name cannot";
+    EXPECT_TRUE(joined == fetest::DecodePcm16(two)) << "tracks 3 and 4 are the renamed two.flac";
 
     // The first file with a sheet of its own name beside it, split by --split cue into
     // MP3: its own tracks of the two files', each within one frame of its length,
@@ -233,7 +192,7 @@ TEST(SplitTracks, ACueSheetSplitsItsFilesAtTheirIndexesWithTheAlbumsTags)
     fs::copy_file(folder.Path() + "album.cue", folder.Path() + "one.cue");
     const std::string lossy = folder.Path() + "mp3/";
     fs::create_directories(lossy);
-    const Rendered mp3 = Render({Q(lossy), "--format", "mp3", "--rate", "44100", "--split", "cue", "--name", "{album} - {track} {chapter}",
+    const fetest::RenderRun mp3 = fetest::RunRender({Q(lossy), "--format", "mp3", "--rate", "44100", "--split", "cue", "--name", "{album} - {track} {chapter}",
                             Q(folder.Path() + "one.wav")});
     ASSERT_EQ(mp3.code, 0) << mp3.out << mp3.err;
     const long long lengths[] = {first, 10 * 44100 - first};
@@ -241,14 +200,14 @@ TEST(SplitTracks, ACueSheetSplitsItsFilesAtTheirIndexesWithTheAlbumsTags)
         const std::string path = lossy + "Album \xC3\x89t\xC3\xA9 - 0" + std::to_string(k + 1)
                                + (k == 0 ? " First.mp3" : " Second.mp3");
         ASSERT_TRUE(fs::exists(path)) << mp3.out;
-        EXPECT_NEAR(Frames(Pcm(path)), lengths[k], 1152) << path;
-        EXPECT_EQ(Tag(path, "track"), std::to_string(k + 1) + "/4");
+        EXPECT_NEAR(Frames(fetest::DecodePcm16(path)), lengths[k], 1152) << path;
+        EXPECT_EQ(ProbeFormatTag(path, "track"), std::to_string(k + 1) + "/4");
     }
 
     fs::remove(two);
     const std::string missing = folder.Path() + "missing/";
     fs::create_directories(missing);
-    const Rendered refused = Render({Q(missing), Q(folder.Path() + "album.cue")});
+    const fetest::RenderRun refused = fetest::RunRender({Q(missing), Q(folder.Path() + "album.cue")});
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.out.find("the CUE sheet cannot be split: the sheet's FILE \"two.wav\" is not beside it, nor a "
                                "file named \"two\" with another extension"),
@@ -271,7 +230,7 @@ TEST(SplitTracks, AnOutputThatIsNotSplitKeepsTheChaptersOfItsPart)
         SCOPED_TRACE(format);
         const std::string out = folder.Path() + format + "/";
         fs::create_directories(out);
-        const Rendered run = Render({Q(out), "--format", format, "--start", "3.5", "--end", "9", "--name", "{name}",
+        const fetest::RenderRun run = fetest::RunRender({Q(out), "--format", format, "--start", "3.5", "--end", "9", "--name", "{name}",
                                 Q(source)});
         ASSERT_EQ(run.code, 0) << run.out << run.err;
         ASSERT_FALSE(fs::is_empty(out));
