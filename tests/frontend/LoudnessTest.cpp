@@ -19,13 +19,9 @@
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::test;
+using velmora::fetest::Q;
 
 namespace {
-
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 std::string Tag(const std::string& path, const std::string& name)
 {

@@ -58,6 +58,11 @@ struct MediaSet
 };
 const MediaSet& Media();
 
+inline QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
 // "velmora --render" with args, as a user runs it: its exit status (-1: killed, or
 // still running after 3 minutes) and what it printed.
 struct RenderRun

@@ -19,13 +19,9 @@
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::test;
+using velmora::fetest::Q;
 
 namespace {
-
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 // Samples per channel of a stereo 16-bit decode.
 long long Frames(const std::string& pcm)
