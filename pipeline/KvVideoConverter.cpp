@@ -202,11 +202,11 @@ HRESULT CKvVideoConverter::Stop()
     const KvGraphState state = GetState();
     if (state == kKvGraphStopped || state == kKvGraphNone)
         return S_OK;
-    // A measuring pass (on whichever thread) ends at its next buffer.
-    m_directStop = true;
     // A stream end that races with the stop is not an event, and a buffer waiting
     // for the encoder returns at once rather than after the queue's worth of work.
     m_stopping = true;
+    // A measuring pass (on whichever thread) ends at its next buffer.
+    m_directStop = true;
     m_chain.Interrupt();
     m_source.Stop();
     StopDirect();
