@@ -485,7 +485,13 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NamePattern", {"<target>", "--name", "{name}/{track}", "<file>"},
                   "--name \"{name}/{track}\": a name cannot hold \"/\""},
         UsageCase{"NamePlaceholder", {"<target>", "--name={year}", "<file>"}, "unknown placeholder \"{year}\""},
-        UsageCase{"FlagWithValue", {"<target>", "--no-verify=yes", "<file>"}, "--no-verify takes no value"}),
+        UsageCase{"FlagWithValue", {"<target>", "--no-verify=yes", "<file>"}, "--no-verify takes no value"},
+        UsageCase{"LoudnessTarget", {"<target>", "--loudness", "-12", "<file>"},
+                  "--loudness must be -14, -16, -18, -23 (LUFS) or off, not \"-12\""},
+        UsageCase{"NormaliseAndTags", {"<target>", "--loudness=-16", "--replaygain", "<file>"},
+                  "it does not go with --loudness"},
+        UsageCase{"AlbumAlone", {"<target>", "--album", "<file>"}, "--album goes with --loudness or --replaygain"},
+        UsageCase{"SplitSource", {"<target>", "--split", "tracks", "<file>"}, "--split must be chapters, cue, auto"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Both spellings of a value, options after the files, and "--" before names that look
