@@ -35,7 +35,7 @@ ffmpeg -v error -y -f lavfi \
     k=1
     while [ "$k" -le "$TRACKS" ]; do
         at=$(( (k - 1) * LENGTH / TRACKS ))
-        printf '  TRACK %02d AUDIO\n    TITLE "Part %d"\n    INDEX 01 %02d:%02d:00\n' "$k" "$k" $((at / 60)) $((at % 60))
+        printf '  TRACK %02d AUDIO\n    TITLE "Piece %d"\n    INDEX 01 %02d:%02d:00\n' "$k" "$k" $((at / 60)) $((at % 60))
         k=$((k + 1))
     done
 } > "$WORK/album.cue"

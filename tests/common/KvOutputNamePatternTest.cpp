@@ -145,12 +145,12 @@ TEST(OutputName, TrackFieldsNameTheTracksOfASplitFile)
 {
     KvOutputNamePattern pattern;
     ASSERT_TRUE(pattern.Parse(KvOutputNamePattern::kSplitDefaultText));
-    KvOutputNameValues values{L"rip", L"Intro: Part 1", L"Band", L"Live", 3, L"Intro"};
-    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"03 Intro_ Part 1.flac");
+    KvOutputNameValues values{L"rip", L"Intro: Act 1", L"Band", L"Live", 3, L"Intro"};
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"03 Intro_ Act 1.flac");
     values.track = 112;
-    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"112 Intro_ Part 1.flac");
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"112 Intro_ Act 1.flac");
     values.track = 0;
-    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"Intro_ Part 1.flac");
+    EXPECT_EQ(pattern.FileName(values, 1, 1, L".flac"), L"Intro_ Act 1.flac");
     ASSERT_TRUE(pattern.Parse(L"{album} - {track} {chapter}"));
     values.track = 7;
     values.album = std::wstring(300, L'a');
