@@ -316,9 +316,9 @@ void KvMediaList::SplitAddedFiles()
     }
 }
 
-int KvMediaList::AppendItem(KvQueueItem item)
+int KvMediaList::InsertItem(int at, KvQueueItem item)
 {
-    const int row = m_list->AddRow(item.source);
+    const int row = m_list->InsertRow(at, item.source);
     if (row < 0)
         return -1;
     // A single sound track leaves nothing to choose.
@@ -333,7 +333,7 @@ int KvMediaList::AppendItem(KvQueueItem item)
         item.track = 0;
     }
     const bool redraw = std::exchange(m_redraw, false); // the add draws the list once at its end
-    m_model.Add(std::move(item));
+    m_model.Insert(row, std::move(item));
     m_redraw = redraw;
     if (choose)
         ShowTrackColumn();
@@ -357,11 +357,7 @@ int KvMediaList::SplitRow(int row, QString* why)
     const int count = int(tracks.size());
     for (int i = 0; i < count; ++i) {
         tracks[size_t(i)].foundIn = whole.foundIn;
-        // Appended, then moved up into the place of the whole file.
-        for (int at = AppendItem(std::move(tracks[size_t(i)])); at > row + 1 + i; --at) {
-            m_list->MoveRowUp(at);
-            m_model.MoveUp(at);
-        }
+        InsertItem(row + 1 + i, std::move(tracks[size_t(i)]));
     }
     m_list->DeleteRow(row);
     m_model.Remove(row);
@@ -409,7 +405,7 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
         if (tracks.empty())
             m_skipped.push_back({file, QStringLiteral("the CUE sheet cannot be split: %1").arg(why)});
         for (KvQueueItem& track : tracks)
-            AppendItem(std::move(track));
+            InsertItem(RowCount(), std::move(track));
         return !tracks.empty();
     }
     const MediaInfo& info = source.info;
@@ -431,7 +427,7 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
                                              std::move(tracks));
     item.foundIn = source.foundIn;
     item.splitCount = source.splitTracks;
-    const int row = AppendItem(std::move(item));
+    const int row = InsertItem(RowCount(), std::move(item));
     if (row < 0)
         return false;
     const qint64 serial = m_model.Serial(row);

@@ -185,8 +185,8 @@ public:
 
 private:
     bool AddFile(const KvSourceProbe& source);
-    // Appends item as a row (its sound track choices too); the row, or -1.
-    int AppendItem(KvQueueItem item);
+    // Puts item in as row at (its sound track choices too); the row, or -1.
+    int InsertItem(int at, KvQueueItem item);
     // Splits the whole files this Add added that have tracks, as the policy says.
     void SplitAddedFiles();
     void OnLengthMeasured(qint64 serial, double seconds);

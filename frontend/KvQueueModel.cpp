@@ -226,12 +226,19 @@ void KvQueueModel::Changed(int row)
 
 int KvQueueModel::Add(KvQueueItem item)
 {
+    return Insert(Count(), std::move(item));
+}
+
+int KvQueueModel::Insert(int at, KvQueueItem item)
+{
+    at = std::clamp(at, 0, Count());
     Row row;
     row.serial = m_nextSerial++;
     row.item = std::move(item);
-    m_rows.push_back(std::move(row));
-    Changed(Count() - 1);
-    return Count() - 1;
+    m_rows.insert(m_rows.begin() + at, std::move(row));
+    // Rows after it moved: every one changed.
+    Changed(at == Count() - 1 ? at : -1);
+    return at;
 }
 
 bool KvQueueModel::Remove(int row)

@@ -136,6 +136,8 @@ public:
     int FindSerial(qint64 serial) const;
 
     int Add(KvQueueItem item);
+    // The same at row at (0 to Count()): the rows from there on move down one.
+    int Insert(int at, KvQueueItem item);
     bool Remove(int row);
     void Clear();
     // Swaps row with the one above or below; false at the edge.

@@ -97,13 +97,20 @@ bool SetMuxerChapters(AVFormatContext* output, const std::vector<KvChapter>& cha
 
 std::string ReadEmbeddedCueSheet(const std::string& path)
 {
+    return ReadFileTracks(path).cueSheet;
+}
+
+KvFileTracks ReadFileTracks(const std::string& path)
+{
+    KvFileTracks tracks;
     const ScopedFormatContext context = Open(path);
     if (!context)
-        return std::string();
+        return tracks;
+    tracks.chapters = ReadChapters(context.get());
     // FLAC keeps it among the Vorbis comments; FFmpeg hands those over case-blind.
     if (const AVDictionaryEntry* sheet = av_dict_get(context->metadata, "cuesheet", nullptr, 0))
-        return sheet->value;
-    return std::string();
+        tracks.cueSheet = sheet->value;
+    return tracks;
 }
 
 } // namespace velmora

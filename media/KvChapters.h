@@ -40,4 +40,12 @@ bool SetMuxerChapters(AVFormatContext* output, const std::vector<KvChapter>& cha
 // The text of path's CUESHEET tag (a FLAC rip's embedded sheet); empty when it has none.
 std::string ReadEmbeddedCueSheet(const std::string& path);
 
+// Both from one opening of path: what a file may split into.
+struct KvFileTracks
+{
+    std::vector<KvChapter> chapters;
+    std::string cueSheet;
+};
+KvFileTracks ReadFileTracks(const std::string& path);
+
 } // namespace velmora

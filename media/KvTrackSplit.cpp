@@ -56,9 +56,9 @@ std::vector<KvSplitTrack> TracksOf(const KvCueSheet& sheet, Resolve&& resolve, s
     return tracks;
 }
 
-std::vector<KvSplitTrack> ChapterTracks(const std::string& path, std::string* why)
+std::vector<KvSplitTrack> ChapterTracks(const std::string& path, const std::vector<KvChapter>& chapters,
+                                        std::string* why)
 {
-    const std::vector<KvChapter> chapters = ReadChapters(path);
     if (chapters.size() < 2) {
         Say(why, "it has no chapters");
         return {};
@@ -79,11 +79,11 @@ std::vector<KvSplitTrack> ChapterTracks(const std::string& path, std::string* wh
     return tracks;
 }
 
-std::vector<KvSplitTrack> SheetTracks(const std::string& path, std::string* why)
+std::vector<KvSplitTrack> SheetTracks(const std::string& path, const std::string& inside, std::string* why)
 {
     const fs::path audio = fs::absolute(path);
     // A sheet inside the file names the file itself, whatever it calls it.
-    if (const std::string inside = ReadEmbeddedCueSheet(path); !inside.empty()) {
+    if (!inside.empty()) {
         KvCueSheet sheet;
         std::string error;
         if (ParseCueSheet(inside, sheet, &error) && sheet.Files().size() == 1)
@@ -161,15 +161,17 @@ std::vector<KvSplitTrack> ReadCueTracks(const std::string& cuePath, std::string*
 
 std::vector<KvSplitTrack> FindSplitTracks(const std::string& path, KvSplitSource source, std::string* why)
 {
+    // The file is opened once for its chapters and its CUESHEET tag.
+    const KvFileTracks inside = ReadFileTracks(path);
     if (source == KvSplitSource::Chapters)
-        return ChapterTracks(path, why);
+        return ChapterTracks(path, inside.chapters, why);
     std::string sheetWhy;
-    std::vector<KvSplitTrack> tracks = SheetTracks(path, &sheetWhy);
+    std::vector<KvSplitTrack> tracks = SheetTracks(path, inside.cueSheet, &sheetWhy);
     if (!tracks.empty() || source == KvSplitSource::Cue) {
         Say(why, sheetWhy);
         return tracks;
     }
-    return ChapterTracks(path, why);
+    return ChapterTracks(path, inside.chapters, why);
 }
 
 } // namespace velmora

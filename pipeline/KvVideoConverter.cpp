@@ -7,6 +7,7 @@
 #include "common/KvText.h"
 #include "common/KvWmProfile.h"
 #include "media/KvFFMpegAudioReader.h"
+#include "media/KvFFMpegStream.h"
 #include "media/KvMediaTags.h"
 #include "pipeline/KvAudioMixMath.h"
 #include "project/KvEngineProject.h"
@@ -47,12 +48,22 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
     const CKvEngineItem& item = *line->items.front();
     const std::string source = WideToUtf8(item.source);
     MediaTags tags;
-    // The item's reader has the source open already; only a WAV in its place (or an
-    // item without sound) needs the source opened for its tags.
-    if (item.pAudioReader && !item.bUsesExtractedWav && !item.pAudioReader->IsFailed())
-        tags = item.pAudioReader->ReadTags();
-    else
+    // The item's reader has the source open already; only a WAV in its place, an item
+    // without sound, or a row whose sound goes around the mix needs the source opened
+    // for its tags, and the same opening gives its chapters.
+    auto readerOf = [](const CKvEngineItem& part) {
+        return part.pAudioReader && !part.bUsesExtractedWav && !part.pAudioReader->IsFailed() ? part.pAudioReader.get()
+                                                                                             : nullptr;
+    };
+    std::optional<std::vector<KvChapter>> firstChapters;
+    if (const auto* reader = readerOf(item)) {
+        tags = reader->ReadTags();
+    } else if (ScopedFormatContext format; !item.track && OpenMediaInput(source, format)) {
+        ReadMediaTags(format.get(), item.nAudioStream, tags);
+        firstChapters = ReadChapters(format.get());
+    } else {
         ReadMediaTags(source, item.nAudioStream, tags);
+    }
     if (item.track) {
         // A track of its source: its own tags over the source's, and no chapters.
         auto put = [](std::string& field, const std::wstring& value) {
@@ -72,11 +83,12 @@ std::optional<MediaTags> FirstItemTags(const CKvEngineProject* project)
             if (part->track)
                 continue;
             const double end = part->dASelfEndTime >= part->dASelfDuration ? -1.0 : part->dASelfEndTime;
-            // An item's reader has its source open already.
-            const bool open = part->pAudioReader && !part->bUsesExtractedWav && !part->pAudioReader->IsFailed();
-            const std::vector<KvChapter> chapters
-                = ChaptersOfPart(open ? part->pAudioReader->ReadChapters() : ReadChapters(WideToUtf8(part->source)),
-                                 part->dASelfStartTime, end, part->dPlaybackRate, part->dEditorStartTime);
+            const auto* reader = readerOf(*part);
+            const std::vector<KvChapter> chapters = ChaptersOfPart(
+                part.get() == &item && firstChapters ? *firstChapters
+                : reader                             ? reader->ReadChapters()
+                                                     : ReadChapters(WideToUtf8(part->source)),
+                part->dASelfStartTime, end, part->dPlaybackRate, part->dEditorStartTime);
             tags.chapters.insert(tags.chapters.end(), chapters.begin(), chapters.end());
         }
     }

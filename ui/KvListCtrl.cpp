@@ -78,9 +78,17 @@ int CKvListCtrl::InsertColumn(int kind, int width, const QString& header)
 
 int CKvListCtrl::AddRow(const QString& text, qint64 data)
 {
-    if (m_columns.empty())
+    return InsertRow(GetRowCount(), text, data);
+}
+
+int CKvListCtrl::InsertRow(int at, const QString& text, qint64 data)
+{
+    if (m_columns.empty() || at < 0 || at > GetRowCount())
         return -1;
-    const int row = GetRowCount();
+    const int row = at;
+    const bool appended = row == GetRowCount();
+    if (!appended)
+        EndEdit(true);
     for (auto& column : m_columns) {
         auto cell = std::make_unique<tagKvListCtrlItemData>();
         cell->clrText = CKvUIManager::Colors().clrText;
@@ -89,7 +97,14 @@ int CKvListCtrl::AddRow(const QString& text, qint64 data)
         cell->nData = data;
         if (column->nIndex == 0)
             cell->szText = text;
-        column->items.push_back(std::move(cell));
+        column->items.insert(column->items.begin() + row, std::move(cell));
+    }
+    if (!appended) {
+        RenumberRows();
+        if (m_selectedRow >= row) {
+            ++m_selectedRow;
+            m_current.row = m_selectedRow;
+        }
     }
     // A vertical scroll bar may have come: the columns share what is left.
     FitColumns();

@@ -86,6 +86,8 @@ public:
 
     int InsertColumn(int kind, int width, const QString& header);
     int AddRow(const QString& text, qint64 data = 0);
+    // The same at row at (0 to GetRowCount()): the rows from there on move down one.
+    int InsertRow(int at, const QString& text, qint64 data = 0);
     void SetCellText(int column, int row, const QString& text, bool redraw = false);
     QString GetCellText(int column, int row) const;
     void SetProgress(int column, int row, int value, bool redraw = false);
