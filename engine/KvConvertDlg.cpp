@@ -39,12 +39,11 @@ CKvConvertDlg::CKvConvertDlg(tagKvJobBlock* jobBlock, tagKvEngineOptions& option
     }
 
     m_jobFlags = option.nJobFlags;
-    KvConverterSetup setup;
-    setup.project = &m_project;
-    setup.jobBlock = m_block;
-    setup.option = option;
-    setup.programFolder = m_programFolder;
-    m_pConverter = std::make_unique<CKvVideoConverter>(setup);
+    m_setup.project = &m_project;
+    m_setup.jobBlock = m_block;
+    m_setup.option = option;
+    m_setup.programFolder = m_programFolder;
+    m_pConverter = std::make_unique<CKvVideoConverter>(m_setup);
 }
 
 CKvConvertDlg::~CKvConvertDlg()
@@ -124,8 +123,13 @@ void CKvConvertDlg::StartConversion()
         Quit();
         return;
     }
-    m_pConverter->SetOutputPath(outputPath);
     m_positionTimer = startTimer(kPositionTimerMs);
+    BuildGraph(outputPath);
+}
+
+void CKvConvertDlg::BuildGraph(const std::string& outputPath)
+{
+    m_pConverter->SetOutputPath(outputPath);
     m_pConverter->SetNotifyWindow(GraphNotice(), kGraphNotifyMessage);
     const HRESULT hr = m_pConverter->BuildConversionGraph(outputPath);
     if (!m_pConverter->SettingsNote().empty())
@@ -135,11 +139,28 @@ void CKvConvertDlg::StartConversion()
                 m_pConverter->LastFailure());
 }
 
+void CKvConvertDlg::ConvertAgain()
+{
+    if (m_ended)
+        return;
+    // A fresh converter with the loudness the first one measured, the true peak now
+    // among it; the bar goes on from where it is.
+    const KvLoudness measured = m_pConverter->MeasuredLoudness();
+    m_pConverter->TearDown();
+    m_pConverter = std::make_unique<CKvVideoConverter>(m_setup);
+    m_pConverter->SetKnownLoudness(measured, m_duration > 0.0 ? LoadAcquire(m_block->dPosition) / m_duration : 0.0);
+    BuildGraph(GetJobPathUtf8(m_block->szOutputFile));
+}
+
 void CKvConvertDlg::OnGraphNotify()
 {
     if (m_ended)
         return;
     DrainGraphEvents(*m_pConverter, [this](long code) {
+        if (code == EC_LOUDNESS_AGAIN) {
+            QMetaObject::invokeMethod(this, [this] { ConvertAgain(); }, Qt::QueuedConnection);
+            return;
+        }
         if (code == EC_COMPLETE) {
             StopTimers();
             // Every position published so far is at most the length, so this is the

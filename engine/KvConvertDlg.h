@@ -63,6 +63,11 @@ private:
     // Starts the conversion once the go flag is up (at once in list mode).
     void CheckGoFlag();
     void StartConversion();
+    // Builds and runs the conversion graph for outputPath; a graph that cannot start
+    // fails the job.
+    void BuildGraph(const std::string& outputPath);
+    // The output went over the loudness ceiling: converts the row again.
+    void ConvertAgain();
     void OnGraphNotify() override;
     // Ends the job as failed: the reason goes to the log, kind to the job block.
     void FailJob(const std::string& reason, velmora::KvJobFailure kind);
@@ -70,6 +75,7 @@ private:
     int m_bListMode = 0;
     double m_duration = 0.0;
     std::int32_t m_jobFlags = 0; // the option record's nJobFlags
+    velmora::KvConverterSetup m_setup;
     std::unique_ptr<CKvVideoConverter> m_pConverter;
     bool m_started = false;
     bool m_ended = false;

@@ -70,7 +70,7 @@ void CKvEngineJobDlg::DrainGraphEvents(CKvVideoConverter& graph, const std::func
         return;
     for (;;) {
         graph.FreeEventParams(code, param1, param2);
-        if (code == EC_COMPLETE || code == EC_USERABORT || code == EC_ERRORABORT) {
+        if (code == EC_COMPLETE || code == EC_USERABORT || code == EC_ERRORABORT || code == EC_LOUDNESS_AGAIN) {
             onEnd(code);
             return;
         }

@@ -54,6 +54,7 @@ void KvLoudnessMeter::Close()
 KvLoudnessMeter::KvLoudnessMeter(KvLoudnessMeter&& other) noexcept
     : m_state(std::exchange(other.m_state, nullptr))
     , m_channels(other.m_channels)
+    , m_mode(other.m_mode)
     , m_scaled(std::move(other.m_scaled))
 {
 }
@@ -64,23 +65,29 @@ KvLoudnessMeter& KvLoudnessMeter::operator=(KvLoudnessMeter&& other) noexcept
         Close();
         m_state = std::exchange(other.m_state, nullptr);
         m_channels = other.m_channels;
+        m_mode = other.m_mode;
         m_scaled = std::move(other.m_scaled);
     }
     return *this;
 }
 
-bool KvLoudnessMeter::Open(int rate, int channels)
+bool KvLoudnessMeter::Open(int rate, int channels, KvMeterMode mode)
 {
     Close();
     m_channels = 0;
     if (rate <= 0 || channels <= 0 || channels > 64)
         return false;
-    ebur128_state* meter = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                                        EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK);
+    int what = EBUR128_MODE_SAMPLE_PEAK;
+    if (mode != KvMeterMode::TruePeak)
+        what |= EBUR128_MODE_I;
+    if (mode != KvMeterMode::Loudness)
+        what |= EBUR128_MODE_TRUE_PEAK;
+    ebur128_state* meter = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), what);
     if (meter == nullptr)
         return false;
     m_state = new State{meter};
     m_channels = channels;
+    m_mode = mode;
     return true;
 }
 
@@ -125,11 +132,13 @@ KvLoudness KvLoudnessMeter::Result() const
     if (!m_state)
         return result;
     double integrated = 0.0;
-    if (ebur128_loudness_global(m_state->meter, &integrated) == EBUR128_SUCCESS && std::isfinite(integrated))
+    if (m_mode != KvMeterMode::TruePeak && ebur128_loudness_global(m_state->meter, &integrated) == EBUR128_SUCCESS
+        && std::isfinite(integrated))
         result.integrated = integrated;
+    result.peakIsTrue = m_mode != KvMeterMode::Loudness;
     for (int channel = 0; channel < m_channels; ++channel) {
         double peak = 0.0;
-        if (ebur128_true_peak(m_state->meter, static_cast<unsigned>(channel), &peak) == EBUR128_SUCCESS)
+        if (result.peakIsTrue && ebur128_true_peak(m_state->meter, static_cast<unsigned>(channel), &peak) == EBUR128_SUCCESS)
             result.truePeak = std::max(result.truePeak, peak);
         if (ebur128_sample_peak(m_state->meter, static_cast<unsigned>(channel), &peak) == EBUR128_SUCCESS)
             result.samplePeak = std::max(result.samplePeak, peak);
@@ -143,7 +152,7 @@ double KvLoudnessMeter::Together(const std::vector<const KvLoudnessMeter*>& mete
 {
     std::vector<ebur128_state*> states;
     for (const KvLoudnessMeter* meter : meters) {
-        if (meter && meter->m_state)
+        if (meter && meter->m_state && meter->m_mode != KvMeterMode::TruePeak)
             states.push_back(meter->m_state->meter);
     }
     double integrated = 0.0;
@@ -159,7 +168,9 @@ KvGainChoice ChooseNormalGain(const KvLoudness& loudness, double target, double 
     if (loudness.Silent())
         return choice; // silence stays silence
     const double wanted = target - loudness.integrated;
-    const double allowed = ceiling - kTruePeakMargin - LinearToDb(loudness.truePeak);
+    const double peak = loudness.peakIsTrue ? LinearToDb(loudness.truePeak)
+                                            : LinearToDb(loudness.samplePeak) + kInterSampleAllowance;
+    const double allowed = ceiling - kTruePeakMargin - peak;
     choice.gainDb = std::min(wanted, allowed);
     choice.missedDb = std::max(0.0, wanted - choice.gainDb);
     return choice;

@@ -21,13 +21,25 @@ constexpr double kOpusGainReference = -23.0;
 // and the output is rounded to its bits, or coded, after the gain.
 constexpr double kTruePeakCeiling = -1.0;
 constexpr double kTruePeakMargin = 0.2;
+// How far above its samples a measure taken without the true peak supposes the true
+// peak to lie. Music seldom goes further between its samples; where it does, the true
+// peak heard on the way to the encoder says so.
+constexpr double kInterSampleAllowance = 1.0;
 
 struct KvLoudness
 {
     double integrated = -1e9; // LUFS; below -70 (or -1e9): silence, nothing to measure
     double truePeak = 0.0;    // linear, the largest of the channels (1.0 = full scale)
     double samplePeak = 0.0;  // linear
+    bool peakIsTrue = true;   // false: measured without the true peak (it is the sample peak)
     bool Silent() const { return integrated < -70.0; }
+};
+
+// What a meter measures. The true peak (4x oversampled) costs four times the rest.
+enum class KvMeterMode {
+    Full,     // integrated loudness, true and sample peaks
+    Loudness, // integrated loudness and the sample peak
+    TruePeak, // the true peak and the sample peak
 };
 
 // Full scale 1.0 as decibels (0 dB); 0 as a very low number rather than -infinity.
@@ -42,7 +54,7 @@ public:
     KvLoudnessMeter& operator=(KvLoudnessMeter&&) noexcept;
 
     // A meter for sound of rate and channels (channels in FFmpeg's default order).
-    bool Open(int rate, int channels);
+    bool Open(int rate, int channels, KvMeterMode mode = KvMeterMode::Full);
     void Close();
     bool IsOpen() const { return m_state != nullptr; }
     // Takes frames of interleaved samples of sampleFormat (an AVSampleFormat: S16, S32
@@ -59,11 +71,13 @@ private:
     struct State; // libebur128's state
     State* m_state = nullptr;
     int m_channels = 0;
+    KvMeterMode m_mode = KvMeterMode::Full;
     std::vector<float> m_scaled;
 };
 
 // The gain that brings loudness to target LUFS, lowered where the true peak would
-// pass ceiling dBTP (no limiter: one gain for the whole row).
+// pass ceiling dBTP (no limiter: one gain for the whole row). Loudness measured
+// without the true peak is taken to peak kInterSampleAllowance above its samples.
 struct KvGainChoice
 {
     double gainDb = 0.0;

@@ -106,8 +106,11 @@ std::optional<tagKvItemLoudness> LoudnessOf(const CKvEngineProject* project)
     return line->items.front()->loudness;
 }
 
-// The part of the progress bar the measuring pass takes: it decodes without encoding.
+// The parts of the progress bar the measuring passes take: they decode without
+// encoding. The loudness without the true peak is the quickest.
 constexpr double kMeasureShare = 0.3;
+constexpr double kLoudnessShare = 0.1;
+constexpr double kPeakShare = 0.25;
 
 // The item whose sound can go around the mix: the time line's only item, played as it
 // is (no volume, speed, delay, fades or effects), with no other line sounding.
@@ -275,7 +278,7 @@ double CKvVideoConverter::GetPosition() const
         return m_measurePosition.load();
     // After a measuring pass its share of the time line counts as done.
     auto passTwo = [this](double seconds) {
-        return std::min(m_measureShare * m_duration + (1.0 - m_measureShare) * seconds, m_duration);
+        return std::min(m_renderFrom * m_duration + (1.0 - m_renderFrom) * seconds, m_duration);
     };
     if (m_hasGraph && (m_direct || m_copy))
         return passTwo(m_directPosition.load());
@@ -476,14 +479,12 @@ void CKvVideoConverter::RunDirect()
     std::string why;
     if (m_needMeasure) {
         m_needMeasure = false;
-        KvLoudness measured;
-        if (!MeasureItems(measured, why)) {
+        if (!FindGain(why)) {
             if (!m_stopping)
                 Fail(-1, "the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
             OnStreamEnd(-1);
             return;
         }
-        ChooseGain(measured);
     }
     const AudioInputFormat format = m_direct->Format();
     int result = m_direct->Run([this, format](const void* pcm, int frames) {
@@ -547,7 +548,8 @@ void CKvVideoConverter::RunCopy()
     if (m_needMeasure) {
         m_needMeasure = false;
         KvLoudness measured;
-        if (!MeasureItems(measured, why)) {
+        m_renderFrom = kMeasureShare;
+        if (!MeasureItems(measured, KvMeterMode::Full, 0.0, kMeasureShare, why)) {
             m_streamDone = true;
             if (m_stopping)
                 return;
@@ -585,15 +587,13 @@ int CKvVideoConverter::OnBuffer(std::int16_t* pcm, int frames, int capacityFrame
     if (m_needMeasure) {
         // The first buffer waits for the measuring pass: the gain holds from the start.
         m_needMeasure = false;
-        KvLoudness measured;
         std::string why;
-        if (!MeasureItems(measured, why)) {
+        if (!FindGain(why)) {
             if (m_stopping)
                 return AVERROR_EXIT;
             Fail(-1, "the loudness cannot be measured: " + why, KvJobFailure::SourceUnreadable);
             return -1;
         }
-        ChooseGain(measured);
     }
     m_mixer->Process(pcm, frames, capacityFrames);
     // Sources that ran out early end the output with them: what would follow is
@@ -629,6 +629,21 @@ void CKvVideoConverter::OnStreamEnd(int result)
         result = Fail(-1, "the sources hold no sound within the time line; their sound ends before it starts",
                       KvJobFailure::SourceEndedEarly);
     }
+    if (result >= 0 && m_peakMeter.IsOpen()) {
+        // The gain was chosen by the samples' peak: the true peak decides whether it holds.
+        const double peak = m_peakMeter.Result().truePeak;
+        if (LinearToDb(peak) > kTruePeakCeiling - kTruePeakMargin + 0.01 && m_gain > 0.0) {
+            m_measured.truePeak = peak / m_gain;
+            m_measured.peakIsTrue = true;
+            LogLine("loudness: the output's true peak of " + FormatDoubleAs("%.2f", LinearToDb(peak)) +
+                    " dBTP is over the ceiling; it is converted again with a gain the true peak allows");
+            m_chain.Abort();
+            m_streamDone = true;
+            if (!m_stopping)
+                PostEvent(EC_LOUDNESS_AGAIN);
+            return;
+        }
+    }
     if (result >= 0) {
         if (m_loudness && m_loudness->mode == 2)
             m_chain.AddExtraTags(LoudnessTags(m_meter.Result(), m_outputSettings.codec == AudioOutputCodec::Opus));
@@ -647,18 +662,20 @@ void CKvVideoConverter::OnStreamEnd(int result)
 void CKvVideoConverter::PublishPosition(double seconds)
 {
     if (m_setup.jobBlock != nullptr)
-        RaiseJobPosition(*m_setup.jobBlock, m_measureShare * m_duration + (1.0 - m_measureShare) * seconds, m_duration);
+        RaiseJobPosition(*m_setup.jobBlock, m_renderFrom * m_duration + (1.0 - m_renderFrom) * seconds, m_duration);
 }
 
 void CKvVideoConverter::PrepareLoudness(bool copy)
 {
     m_loudness = LoudnessOf(m_setup.project);
     m_needMeasure = false;
-    m_measureShare = 0.0;
+    m_renderFrom = 0.0;
     m_measuring = false;
     m_gain = 1.0;
     m_loudnessNote.clear();
     m_meter = KvLoudnessMeter();
+    m_peakMeter = KvLoudnessMeter();
+    m_checkPeak = false;
     if (!m_loudness)
         return;
     if (copy) {
@@ -668,23 +685,58 @@ void CKvVideoConverter::PrepareLoudness(bool copy)
             m_loudnessNote = "the sound track is kept as it is (Original): it carries ReplayGain tags instead of "
                              "being normalised";
     } else if (m_loudness->mode == 1) {
-        if (m_loudness->albumIntegrated)
+        if (m_known) {
+            ChooseGain(*m_known);
+            m_renderFrom = m_knownFrom;
+        } else if (m_loudness->albumIntegrated) {
             ChooseGain({*m_loudness->albumIntegrated, m_loudness->albumPeak, m_loudness->albumPeak});
-        else
+        } else {
             m_needMeasure = true;
+        }
     }
     // Tags alone: the meter hears the output on its way to the encoder.
-    m_measureShare = m_needMeasure ? kMeasureShare : 0.0;
 }
 
-bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
+void CKvVideoConverter::SetKnownLoudness(const KvLoudness& loudness, double progressFrom)
+{
+    m_known = loudness;
+    m_knownFrom = std::clamp(progressFrom, 0.0, 1.0);
+}
+
+bool CKvVideoConverter::FindGain(std::string& why)
+{
+    // The loudness first, without the true peak, which costs four times the rest: the
+    // gain of most rows leaves their peaks far below the ceiling, and the true peak of
+    // the output is then heard on its way to the encoder.
+    KvLoudness measured;
+    if (!MeasureItems(measured, KvMeterMode::Loudness, 0.0, kLoudnessShare, why))
+        return false;
+    m_renderFrom = kLoudnessShare;
+    if (!measured.Silent() && ChooseNormalGain(measured, m_loudness->target).missedDb > 0.0) {
+        // The ceiling may hold the gain back, and by how much is the true peak's to say.
+        KvLoudness peaks;
+        if (!MeasureItems(peaks, KvMeterMode::TruePeak, kLoudnessShare, kLoudnessShare + kPeakShare, why))
+            return false;
+        measured.truePeak = std::max(peaks.truePeak, measured.samplePeak);
+        measured.peakIsTrue = true;
+        m_renderFrom = kLoudnessShare + kPeakShare;
+    } else if (!measured.Silent()) {
+        m_checkPeak = true;
+    }
+    m_measured = measured;
+    ChooseGain(measured);
+    return true;
+}
+
+bool CKvVideoConverter::MeasureItems(KvLoudness& measured, KvMeterMode mode, double from, double to,
+                                      std::string& why)
 {
     const CKvEngineLine* line = m_setup.project != nullptr ? m_setup.project->FindLine(kLineAudio) : nullptr;
     if (line == nullptr)
         return true;
-    // A long item is measured in parts side by side, one per core: the meter's true
-    // peak is most of the work, and the parts' loudness is gated together at the end
-    // (what the cuts lose is a few 400 ms blocks among thousands).
+    // A long item is measured in parts side by side, one per core: decoding and the
+    // meter are the work, and the parts' loudness is gated together at the end (what
+    // the cuts lose is a few 400 ms blocks among thousands).
     struct Part
     {
         const CKvEngineItem* item = nullptr;
@@ -713,7 +765,7 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
     }
     m_measurePosition = 0.0;
     m_measuring = true;
-    auto measure = [this, &parts](Part& part) {
+    auto measure = [this, &parts, mode, from, to](Part& part) {
         CKvDirectAudio reader;
         KvJobFailure failure = KvJobFailure::Internal;
         if (!reader.Open(WideToUtf8(part.item->source), part.item->nAudioStream, part.start, part.end, part.why,
@@ -722,7 +774,7 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
             return;
         }
         const AudioInputFormat format = reader.Format();
-        if (!part.meter.Open(format.rate, format.channels)) {
+        if (!part.meter.Open(format.rate, format.channels, mode)) {
             part.why = "the loudness of " + std::to_string(format.channels) + " channels cannot be measured";
             part.result = -1;
             return;
@@ -738,7 +790,7 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
                     const double rate = each->item->dPlaybackRate > 0.0 ? each->item->dPlaybackRate : 1.0;
                     at += each->done.load() / rate;
                 }
-                m_measurePosition = m_measureShare * std::min(at, m_duration);
+                m_measurePosition = from * m_duration + (to - from) * std::min(at, m_duration);
                 if (m_setup.jobBlock != nullptr)
                     RaiseJobPosition(*m_setup.jobBlock, m_measurePosition, m_duration);
             },
@@ -765,9 +817,13 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
         measured.truePeak = std::max(measured.truePeak, result.truePeak);
         measured.samplePeak = std::max(measured.samplePeak, result.samplePeak);
     }
+    measured.peakIsTrue = mode != KvMeterMode::Loudness;
     measured.integrated = KvLoudnessMeter::Together(all);
-    LogLine("loudness: " + FormatDoubleAs("%.2f", measured.integrated) + " LUFS integrated, true peak "
-            + FormatDoubleAs("%.2f", LinearToDb(measured.truePeak)) + " dBTP (" + std::to_string(parts.size())
+    const std::string peak = measured.peakIsTrue ? FormatDoubleAs("%.2f", LinearToDb(measured.truePeak)) + " dBTP"
+                                                 : FormatDoubleAs("%.2f", LinearToDb(measured.samplePeak)) + " dBFS";
+    LogLine("loudness: " + (mode == KvMeterMode::TruePeak ? std::string()
+                                : FormatDoubleAs("%.2f", measured.integrated) + " LUFS integrated, ")
+            + (measured.peakIsTrue ? "true peak " : "sample peak ") + peak + " (" + std::to_string(parts.size())
             + (parts.size() == 1 ? " part)" : " parts measured side by side)"));
     return true;
 }
@@ -775,11 +831,8 @@ bool CKvVideoConverter::MeasureItems(KvLoudness& measured, std::string& why)
 bool CKvVideoConverter::MeasureLoudness(KvLoudness& measured, std::string& why)
 {
     m_duration = GetProjectDuration(m_setup.project);
-    m_measureShare = 1.0;
     m_directStop = false;
-    const bool measuredAll = MeasureItems(measured, why);
-    m_measureShare = 0.0;
-    return measuredAll;
+    return MeasureItems(measured, KvMeterMode::Full, 0.0, 1.0, why);
 }
 
 void CKvVideoConverter::ChooseGain(const KvLoudness& measured)
@@ -817,6 +870,11 @@ const void* CKvVideoConverter::Loudness(const void* pcm, int frames, const Audio
         if (!m_meter.IsOpen())
             m_meter.Open(format.rate, format.channels);
         m_meter.Add(out, frames, format.sampleFormat);
+    }
+    if (m_checkPeak) {
+        if (!m_peakMeter.IsOpen())
+            m_peakMeter.Open(format.rate, format.channels, KvMeterMode::TruePeak);
+        m_peakMeter.Add(out, frames, format.sampleFormat);
     }
     return out;
 }

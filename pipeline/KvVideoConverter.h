@@ -65,6 +65,9 @@ namespace velmora {
 inline constexpr long EC_COMPLETE = 1;
 inline constexpr long EC_USERABORT = 2;
 inline constexpr long EC_ERRORABORT = 3;
+// The output's true peak went over the loudness ceiling: nothing was kept, and the row
+// is to be converted again with the loudness MeasuredLoudness() gives.
+inline constexpr long EC_LOUDNESS_AGAIN = 4;
 
 // GetEvent's result when the queue is empty.
 inline constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
@@ -161,6 +164,11 @@ public:
     // publishing its progress over the whole bar; nothing is encoded. On the calling
     // thread.
     bool MeasureLoudness(velmora::KvLoudness& measured, std::string& why);
+    // The loudness measured for the gain (after EC_LOUDNESS_AGAIN, with its true peak).
+    const velmora::KvLoudness& MeasuredLoudness() const { return m_measured; }
+    // The row's loudness as measured before: no measuring pass, and the progress
+    // published runs from progressFrom (a fraction of the bar) to its end.
+    void SetKnownLoudness(const velmora::KvLoudness& loudness, double progressFrom);
     // The encoder settings of the last build.
     const velmora::AudioOutputSettings& OutputSettings() const { return m_outputSettings; }
 
@@ -190,7 +198,12 @@ private:
     // beforehand where the gain depends on it (a pass through the items' trimmed
     // sound at their volume, no encoding), or heard on the way for the tags.
     void PrepareLoudness(bool copy);
-    bool MeasureItems(velmora::KvLoudness& measured, std::string& why);
+    // The gain of a row to normalise, from the loudness and, where the ceiling may
+    // hold it back, the true peak.
+    bool FindGain(std::string& why);
+    // Measures the items as mode says, publishing progress from..to of the bar.
+    bool MeasureItems(velmora::KvLoudness& measured, velmora::KvMeterMode mode, double from, double to,
+                      std::string& why);
     void ChooseGain(const velmora::KvLoudness& measured);
     std::vector<velmora::KvExtraTag> LoudnessTags(const velmora::KvLoudness& track, bool opus) const;
     // Brings buffers to the gain chosen and lets the meter hear them; returns what to write.
@@ -225,11 +238,17 @@ private:
 
     std::optional<tagKvItemLoudness> m_loudness;
     bool m_needMeasure = false;    // the gain or the tags wait for a measuring pass
-    double m_measureShare = 0.0;   // of the progress that pass takes
+    double m_renderFrom = 0.0;     // of the progress the measuring passes took
     std::atomic<bool> m_measuring{false};
     std::atomic<double> m_measurePosition{0.0};
     double m_gain = 1.0;           // linear, on every sample the encoder gets
     velmora::KvLoudnessMeter m_meter; // hears the output's sound as it is encoded
+    // A gain chosen without the true peak: the output's true peak is heard on the way.
+    bool m_checkPeak = false;
+    velmora::KvLoudnessMeter m_peakMeter;
+    velmora::KvLoudness m_measured;
+    std::optional<velmora::KvLoudness> m_known;
+    double m_knownFrom = 0.0;
     std::vector<std::uint8_t> m_gainBuffer;
     std::string m_loudnessNote;
 

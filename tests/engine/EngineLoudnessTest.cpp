@@ -46,4 +46,26 @@ TEST(EngineLoudness, AMixedRowIsNormalisedAsItSoundsOrByItsAlbum)
     job.FillConversion(album);
     ASSERT_EQ(job.Run(60000), 0) << job.LogText();
     EXPECT_NEAR(MeasureLoudness(album).integrated, level - 6.0 + 10.0, 0.3);
+
+    // A faint tone with 5 ms of another whose samples lie 3 dB under its true peak: the
+    // gain the samples allow takes the mix's true peak over the ceiling, and the row is
+    // converted again.
+    const std::string tones = "if(between(t\\,3\\,3.005)\\,0.0063*sin(2*PI*11025*t+PI/4)\\,0.001*sin(2*PI*1000*t))";
+    const std::string peaky = job.Folder() + "peaky.wav";
+    ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " + ShellQuote("aevalsrc=" + tones + "|" + tones + ":s=44100:d=6")
+                         + " -c:a pcm_s16le " + ShellQuote(peaky)),
+              0);
+    JobRow peakRow{peaky, 6.0, 0.0, 6.0};
+    peakRow.volume = 0.5;
+    peakRow.loudness = tagKvItemLoudness{};
+    peakRow.loudness->mode = 1;
+    peakRow.loudness->target = -16.0;
+    ASSERT_TRUE(job.WriteProject({peakRow}));
+    const std::string held = job.Folder() + "held.flac";
+    job.FillConversion(held);
+    ASSERT_EQ(job.Run(60000), 0) << job.LogText();
+    ASSERT_EQ(job.Block().bConvertFailed, 0) << job.LogText();
+    EXPECT_NE(job.LogText().find("converted again"), std::string::npos) << job.LogText();
+    EXPECT_LE(MeasureLoudness(held).truePeak, -1.0);
+    EXPECT_DOUBLE_EQ(job.Block().dPosition, 6.0);
 }

@@ -89,6 +89,19 @@ TEST(Loudness, NormalisesToTheTargetUnderTheTruePeakCeiling)
     EXPECT_NE(ceiling.out.find("Note " + held + "clicks.flac: -16 LUFS missed by "), std::string::npos) << ceiling.out;
     EXPECT_NE(ceiling.out.find("under the ceiling of -1 dBTP"), std::string::npos) << ceiling.out;
 
+    // A faint tone with 5 ms of another at a quarter of the rate, sampled 45 degrees
+    // off its crests: its samples stay 3 dB under its true peak, so a gain that keeps
+    // the samples well under the ceiling still takes the true peak over it.
+    const std::string between = folder.Path() + "between.flac";
+    const std::string tones = "if(between(t\\,3\\,3.005)\\,0.0063*sin(2*PI*11025*t+PI/4)\\,0.001*sin(2*PI*1000*t))";
+    ASSERT_TRUE(fetest::MakeMedia("-f lavfi -i " + ShellQuote("aevalsrc=" + tones + "|" + tones + ":s=44100:d=6")
+                                      + " -c:a flac",
+                                  between));
+    const fetest::RenderRun late = fetest::RunRender({Q(held), "--format", "flac", "--loudness", "-16", "--name", "{name}", Q(between)});
+    ASSERT_EQ(late.code, 0) << late.out << late.err;
+    EXPECT_LE(MeasureLoudness(held + "between.flac").truePeak, -1.0);
+    EXPECT_NE(late.out.find("Note " + held + "between.flac: -16 LUFS missed by "), std::string::npos) << late.out;
+
     const std::string off = folder.Path() + "off/";
     fs::create_directories(off);
     ASSERT_EQ(fetest::RunRender({Q(off), "--format", "flac", "--loudness", "off", "--name", "{name}", Q(middle)}).code, 0);
