@@ -579,6 +579,10 @@ int KvCommandLine::Run(const QStringList& args)
         report.Skipped(index, output);
         tellJson(QString::fromStdWString(rows[size_t(index)].cells.file), output, "skipped", QString(), 0.0, 0.0);
     });
+    QObject::connect(&queue, &KvRenderQueue::albumMeasuring, &queue, [&](const QList<int>& indexes, bool measuring) {
+        if (measuring)
+            report.MeasuringAlbum(indexes);
+    });
     QObject::connect(&queue, &KvRenderQueue::rowProgress, &queue,
                      [&](int index, double percent, double speed) { report.Progress(index, percent, speed); });
     QObject::connect(&queue, &KvRenderQueue::rowEnded, &queue,

@@ -83,6 +83,13 @@ CKvMainDlg::CKvMainDlg(QWidget* parent)
             [this](int index, double percent) { OnRowProgress(index, percent); });
     connect(m_queue.get(), &KvRenderQueue::rowEnded, this, &CKvMainDlg::OnRowEnded);
     connect(m_queue.get(), &KvRenderQueue::rowSkipped, this, &CKvMainDlg::OnRowSkipped);
+    connect(m_queue.get(), &KvRenderQueue::albumMeasuring, this, [this](const QList<int>& indexes, bool measuring) {
+        for (int index : indexes) {
+            const int row = m_queue->Rows()[size_t(index)].tag;
+            if (m_mediaList->Model().At(row).state == (measuring ? KvRowState::Ready : KvRowState::Measuring))
+                m_mediaList->SetState(row, measuring ? KvRowState::Measuring : KvRowState::Ready);
+        }
+    });
     connect(m_queue.get(), &KvRenderQueue::message, this,
             [this](const QString& text) { KvMessageBox(text, CKvMessageDlg::kStyleOk, this); });
     connect(m_queue.get(), &KvRenderQueue::stopped, this, &CKvMainDlg::OnQueueStopped);

@@ -217,6 +217,7 @@ QString KvMediaList::SpokenState(int row) const
     case KvRowState::Finished:
         // A tip on a finished row tells how its loudness missed what was asked.
         return reason.isEmpty() ? QString() : StateFinish() + QStringLiteral(": ") + reason;
+    case KvRowState::Measuring: return QStringLiteral("Measuring the album's loudness");
     case KvRowState::Ready: break;
     }
     return QString();

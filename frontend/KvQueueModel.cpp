@@ -120,6 +120,12 @@ const QString& KvQueueModel::StateFailed()
     return text;
 }
 
+const QString& KvQueueModel::StateMeasuring()
+{
+    static const QString text = QStringLiteral("Measuring");
+    return text;
+}
+
 QString KvQueueModel::ProgressText(double percent)
 {
     return FromC(FormatDoubleAs("%3.3lf", percent)) + u'%';
@@ -133,6 +139,7 @@ QString KvQueueModel::StateText(KvRowState state, double percent)
     case KvRowState::Finished: return StateFinish();
     case KvRowState::FinishedShort: return StateFinishShort();
     case KvRowState::Failed: return StateFailed();
+    case KvRowState::Measuring: return StateMeasuring();
     }
     return StateReady();
 }

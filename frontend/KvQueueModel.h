@@ -52,6 +52,7 @@ enum KvMediaColumn : int {
 enum class KvRowState {
     Ready,
     Running,       // with a percentage
+    Measuring,     // its album's loudness is being measured
     Finished,
     FinishedShort, // converted as far as the source goes, which is short of its header
     Failed,
@@ -111,6 +112,7 @@ public:
     static const QString& StateFinish();      // "Finish"
     static const QString& StateFinishShort(); // "Finish ⚠"
     static const QString& StateFailed();      // "Failed"
+    static const QString& StateMeasuring();   // "Measuring"
     // The running state: percent as "%3.3lf%%" in the C locale, e.g. "42.500%".
     static QString ProgressText(double percent);
     static QString StateText(KvRowState state, double percent);

@@ -419,6 +419,7 @@ void KvRenderQueue::StartAlbum(Slot& slot)
     slot.clock.start();
     slot.album = int(pending - m_albums.begin());
     WatchEngine(slot);
+    emit albumMeasuring(QList<int>(album.rows.begin(), album.rows.end()), true);
 }
 
 void KvRenderQueue::EndAlbum(Slot& slot)
@@ -426,6 +427,7 @@ void KvRenderQueue::EndAlbum(Slot& slot)
     const KvEngineJobResult result = slot.job.Finish();
     Album& album = m_albums[size_t(slot.album)];
     ClearSlot(slot);
+    emit albumMeasuring(QList<int>(album.rows.begin(), album.rows.end()), false);
     if (result.status == KvEngineJobStatus::Finished && result.measuredIntegrated) {
         album.state = AlbumState::Done;
         album.integrated = *result.measuredIntegrated;
@@ -652,6 +654,9 @@ QJsonObject KvRenderQueue::RowSettings(const tagKvJobRow& cells) const
     if (const std::optional<tagKvItemLoudness> loudness = JobLoudness())
         settings.insert(QStringLiteral("loudness"), loudness->mode == 1 ? QString::number(loudness->target)
                                                                         : QStringLiteral("replaygain"));
+    // An album's gain is not the row's own: a row converted alone converts again.
+    if (m_albumLoudness && JobLoudness())
+        settings.insert(QStringLiteral("loudness_album"), true);
     return settings;
 }
 

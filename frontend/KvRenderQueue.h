@@ -113,8 +113,8 @@ public:
     // album gain, or the album's ReplayGain beside their own. Taken at Start.
     void SetAlbumLoudness(bool album) { m_albumLoudness = album; }
     // What a row's output is made with, as the manifest compares it: the sound's
-    // settings of the record, the row's trims, track, volume, speed and delay, and the
-    // name pattern.
+    // settings of the record, the row's trims, track, volume, speed and delay, the name
+    // pattern, and the loudness asked for (by album or not).
     QJsonObject RowSettings(const tagKvJobRow& cells) const;
 
     // Seconds a row converts, as its job will see them; 0 when Start is not before End
@@ -191,6 +191,9 @@ signals:
     // a finished row's detail says how its loudness missed what was asked (empty: it
     // did not).
     void rowEnded(int index, bool finished, const QString& reason, const QString& detail);
+    // The loudness of an album's rows is being measured together (measuring), or has
+    // been, and they wait for a free engine.
+    void albumMeasuring(const QList<int>& indexes, bool measuring);
     // Something the user must be told at once, in the front end's words.
     void message(const QString& text);
     // The run is over: every row ended (completed), or Stop.

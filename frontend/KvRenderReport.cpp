@@ -92,6 +92,15 @@ void KvRenderReport::Note(const QString& output, const QString& note)
     Row(QStringLiteral("Note %1: %2").arg(output, note));
 }
 
+void KvRenderReport::MeasuringAlbum(const QList<int>& indexes)
+{
+    if (indexes.isEmpty())
+        return;
+    const QString& first = m_rows[size_t(indexes.front())].source;
+    Row(indexes.size() == 1 ? QStringLiteral("Measure album: %1").arg(first)
+                            : QStringLiteral("Measure album: %1 and %2 more").arg(first).arg(indexes.size() - 1));
+}
+
 void KvRenderReport::Skipped(int index, const QString& output)
 {
     ++m_skipped;

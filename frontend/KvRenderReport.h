@@ -34,6 +34,8 @@ public:
     void Ended(int index, bool finished, const QString& output, const QString& reason);
     // "Note OUTPUT: ...", after its Finish line: how its loudness came out when not as asked.
     void Note(const QString& output, const QString& note);
+    // The rows of indexes are being measured together for their album's loudness.
+    void MeasuringAlbum(const QList<int>& indexes);
     // A row not converted because its output is there from an earlier run.
     void Skipped(int index, const QString& output);
     // A file that failed, also one that never became a row.

@@ -205,9 +205,10 @@ TEST(Loudness, AnAlbumGetsOneGainForAllItsTracks)
 
     const std::string tags = folder.Path() + "tags/";
     fs::create_directories(tags);
-    const fetest::RenderRun tagged = fetest::RunRender(QStringList{Q(tags), "--format", "mp3", "--replaygain", "--album", "--name", "{name}"}
-                                   + files.mid(0, 3));
+    const QStringList tagging{Q(tags), "--format", "mp3", "--replaygain", "--skip-existing", "--name", "{name}"};
+    const fetest::RenderRun tagged = fetest::RunRender(tagging + QStringList{"--album"} + files.mid(0, 3));
     ASSERT_EQ(tagged.code, 0) << tagged.out << tagged.err;
+    EXPECT_NE(tagged.out.find("Measure album: "), std::string::npos) << tagged.out;
     const std::string album = Tag(tags + "t1.mp3", "REPLAYGAIN_ALBUM_GAIN");
     ASSERT_FALSE(album.empty());
     for (const char* name : {"t2.mp3", "t3.mp3"}) {
@@ -217,4 +218,11 @@ TEST(Loudness, AnAlbumGetsOneGainForAllItsTracks)
     // The album's sources are the gain below the normalised album: -16 - gain LUFS,
     // and ReplayGain takes them to -18.
     EXPECT_NEAR(std::atof(album.c_str()), gain - 2.0, 0.35);
+
+    // A track tagged for its album is not what a run without albums makes, and the
+    // other way round.
+    const fetest::RenderRun alone = fetest::RunRender(tagging + files.mid(0, 1));
+    EXPECT_EQ(alone.out.find("Skip "), std::string::npos) << alone.out;
+    const fetest::RenderRun again = fetest::RunRender(tagging + QStringList{"--album"} + files.mid(0, 3));
+    EXPECT_NE(again.out.find("Skip " + tags + "t3.mp3"), std::string::npos) << again.out;
 }
