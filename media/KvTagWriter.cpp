@@ -454,15 +454,15 @@ bool WriteOgg(const std::string& path, const char* what, const MediaTags& tags, 
 
 } // namespace
 
-bool WriteMediaTags(const std::string& path, KvTagContainer container, const MediaTags& tags,
-                    const std::vector<KvExtraTag>& extra, std::string* why, std::string* note)
+bool WriteMediaTags(const std::string& path, KvTagContainer container, const MediaTags& tags, std::string* why,
+                    std::string* note)
 {
     if (note != nullptr)
         note->clear();
     if (container == KvTagContainer::None)
         return true;
     std::vector<KvExtraTag> fields;
-    for (const KvExtraTag& field : extra) {
+    for (const KvExtraTag& field : tags.extra) {
         if (!field.name.empty() && !field.value.empty())
             fields.push_back(field);
     }

@@ -49,12 +49,13 @@ constexpr int kTagCoverSide = 1600;
 constexpr std::size_t kMaxAsfTagCoverBytes = 65535 - 1 - 4 - 22 - 2;
 constexpr int kAsfTagCoverSide = 600;
 
-// Writes tags and extra into the file at path (UTF-8) as container holds them. Tags
+// Writes tags (their extra fields among them) into the file at path (UTF-8) as
+// container holds them. Tags
 // with nothing to write leave the file untouched (it is not even opened). Returns
 // false, with a one-line reason in why, when TagLib cannot open the file as that
 // container or cannot save it. note (when given) is set to why the cover was left
 // out, and cleared otherwise.
-bool WriteMediaTags(const std::string& path, KvTagContainer container, const MediaTags& tags,
-                    const std::vector<KvExtraTag>& extra, std::string* why, std::string* note = nullptr);
+bool WriteMediaTags(const std::string& path, KvTagContainer container, const MediaTags& tags, std::string* why,
+                    std::string* note = nullptr);
 
 } // namespace velmora

@@ -468,7 +468,7 @@ void WriteOutputTags(const std::string& path, KvTagContainer container, const Me
         return;
     std::string why;
     std::string note;
-    if (!WriteMediaTags(path, container, tags, tags.extra, &why, &note))
+    if (!WriteMediaTags(path, container, tags, &why, &note))
         LogLine("output: the tags could not be written (" + why + ")");
     else if (!note.empty())
         LogLine("output: " + note);

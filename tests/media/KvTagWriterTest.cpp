@@ -114,13 +114,16 @@ TEST_P(TagWriterContainerTest, TagsAndCoverAreReadBackAndTheSoundIsUntouched)
     std::string why;
     std::string note = "stale";
     // Nothing to write: the file stays as the muxer wrote it.
-    ASSERT_TRUE(WriteMediaTags(path, c.container, MediaTags{}, {{"EMPTY", ""}}, &why, &note)) << why;
+    MediaTags empty;
+    empty.extra = {{"EMPTY", ""}};
+    ASSERT_TRUE(WriteMediaTags(path, c.container, empty, &why, &note)) << why;
     EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(plain));
     EXPECT_EQ(note, "");
 
     const std::string png = ReadFileBytes(Path("cover.png"));
-    const MediaTags song = Song(png);
-    ASSERT_TRUE(WriteMediaTags(path, c.container, song, {{"REPLAYGAIN_TRACK_GAIN", "-3.21 dB"}}, &why, &note)) << why;
+    MediaTags song = Song(png);
+    song.extra = {{"REPLAYGAIN_TRACK_GAIN", "-3.21 dB"}};
+    ASSERT_TRUE(WriteMediaTags(path, c.container, song, &why, &note)) << why;
     EXPECT_EQ(note, "");
 
     MediaTags read;
@@ -196,7 +199,7 @@ TEST_F(TagWriterTest, FlacPictureBlockDescribesThePicture)
     const std::string path = Path("picture.flac");
     ASSERT_TRUE(MakeMedia("-f lavfi -i sine=d=0.2 -c:a flac", path));
     std::string why;
-    ASSERT_TRUE(WriteMediaTags(path, KvTagContainer::Flac, Song(ReadFileBytes(Path("cover.png"))), {}, &why)) << why;
+    ASSERT_TRUE(WriteMediaTags(path, KvTagContainer::Flac, Song(ReadFileBytes(Path("cover.png"))), &why)) << why;
 
     TagLib::FLAC::File file(path.c_str(), false);
     ASSERT_TRUE(file.isValid());
@@ -220,7 +223,7 @@ TEST_F(TagWriterTest, ACoverThatCannotBeFittedIsLeftOut)
     tags.coverMime = "image/bmp";
     std::string why;
     std::string note;
-    ASSERT_TRUE(WriteMediaTags(path, KvTagContainer::Mp4, tags, {}, &why, &note)) << why;
+    ASSERT_TRUE(WriteMediaTags(path, KvTagContainer::Mp4, tags, &why, &note)) << why;
     EXPECT_NE(note.find("image/bmp, 3000 bytes"), std::string::npos) << note;
 
     MediaTags read;
@@ -235,14 +238,14 @@ TEST_F(TagWriterTest, AFileTagLibCannotTakeFails)
     MediaTags tags;
     tags.title = "t";
     std::string why;
-    EXPECT_FALSE(WriteMediaTags(Path("missing.mp3"), KvTagContainer::Mp3, tags, {}, &why));
+    EXPECT_FALSE(WriteMediaTags(Path("missing.mp3"), KvTagContainer::Mp3, tags, &why));
     EXPECT_NE(why, "");
 
     const std::string wav = Path("not flac.wav");
     ASSERT_TRUE(MakeMedia("-f lavfi -i sine=d=0.2 -c:a pcm_s16le", wav));
     why.clear();
-    EXPECT_FALSE(WriteMediaTags(wav, KvTagContainer::Flac, tags, {}, &why));
+    EXPECT_FALSE(WriteMediaTags(wav, KvTagContainer::Flac, tags, &why));
     EXPECT_NE(why, "");
     // The container that carries nothing of ours takes any file.
-    EXPECT_TRUE(WriteMediaTags(Path("missing.mka"), KvTagContainer::None, tags, {}, &why));
+    EXPECT_TRUE(WriteMediaTags(Path("missing.mka"), KvTagContainer::None, tags, &why));
 }
