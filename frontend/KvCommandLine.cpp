@@ -551,7 +551,7 @@ int KvCommandLine::Run(const QStringList& args)
         if (options.end >= 0.0 && options.end < source.item.Length())
             source.item.end = options.end;
         rows.push_back({source.item.JobRow(), int(rows.size()), options.keepTree ? batch.subfolder : QString(),
-                        options.shardCount > 0 ? batch.number : 0});
+                        options.shardCount > 0 ? batch.number : 0, source.item.album});
     }
     if (rows.empty())
         return report.FailedCount() > 0 ? kExitFailed : kExitDone;

@@ -836,7 +836,7 @@ bool CKvMainDlg::StartQueue(const QString& folder)
         const KvQueueItem& item = m_mediaList->Model().At(row);
         const QString subfolder =
             state.KeepFolderStructure() ? TargetSubfolder(PathUnder(item.source, item.foundIn)) : QString();
-        rows.push_back({m_mediaList->JobRow(row), row, subfolder, 0});
+        rows.push_back({m_mediaList->JobRow(row), row, subfolder, 0, item.album});
     }
     if (!rows.empty()) {
         const QString problem = m_queue->CheckTarget(folder, rows);

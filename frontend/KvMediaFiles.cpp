@@ -208,6 +208,7 @@ KvSourceRow ReadSourceRow(const QString& file)
     }
     // The row the list makes of a newly added file.
     row.item = KvQueueModel::NewItem(probe.path, info.dDuration, info.nHasVideo != 0, info.nWidth, info.nHeight);
+    row.item.album = QString::fromStdString(info.album);
     return row;
 }
 

@@ -428,6 +428,7 @@ bool KvMediaList::AddFile(const KvSourceProbe& source)
                                              std::move(tracks));
     item.foundIn = source.foundIn;
     item.splitCount = source.splitTracks;
+    item.album = QString::fromStdString(info.album);
     const int row = InsertItem(RowCount(), std::move(item));
     if (row < 0)
         return false;

@@ -88,6 +88,8 @@ struct KvQueueItem
     std::optional<tagKvItemTrack> splitTrack;
     // A whole file: the tracks it splits into (chapters or a CUE sheet); 0: none.
     int splitCount = 0;
+    // Its album tag as read when it was added ("" when it has none); unset: not read.
+    std::optional<QString> album;
 
     KvRowState state = KvRowState::Ready;
     double percent = 0.0; // of a running row

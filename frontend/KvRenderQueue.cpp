@@ -353,11 +353,14 @@ void KvRenderQueue::WatchEngine(Slot& slot)
     }
 }
 
-QString KvRenderQueue::AlbumKey(const tagKvJobRow& cells)
+QString KvRenderQueue::AlbumKey(const KvQueueRow& row)
 {
+    const tagKvJobRow& cells = row.cells;
     QString album;
     if (cells.track) {
         album = QString::fromStdWString(cells.track->album);
+    } else if (row.album) {
+        album = *row.album;
     } else {
         MediaTags tags;
         ReadMediaTags(WideToUtf8(cells.file), cells.audioStream, tags);
@@ -376,7 +379,7 @@ void KvRenderQueue::GroupAlbums()
         return;
     std::map<QString, int> byKey;
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        const auto [found, added] = byKey.emplace(AlbumKey(m_rows[i].cells), int(m_albums.size()));
+        const auto [found, added] = byKey.emplace(AlbumKey(m_rows[i]), int(m_albums.size()));
         if (added)
             m_albums.emplace_back();
         m_albums[size_t(found->second)].rows.push_back(int(i));

@@ -58,6 +58,9 @@ struct KvQueueRow
     // The output's own {n}, fixed beforehand (the same whichever run converts it); 0:
     // the run's counter gives it when the row starts.
     int number = 0;
+    // The source's album tag, read beforehand ("" when it has none); unset: read when
+    // a run groups albums.
+    std::optional<QString> album;
 };
 
 // A row whose engine is running.
@@ -206,7 +209,7 @@ private:
     struct Slot;
     // The albums of a run (SetAlbumLoudness): what one is called, the rows grouped,
     // an album's measuring job started in slot, and its end.
-    static QString AlbumKey(const tagKvJobRow& cells);
+    static QString AlbumKey(const KvQueueRow& row);
     void GroupAlbums();
     void StartAlbum(Slot& slot);
     void EndAlbum(Slot& slot);

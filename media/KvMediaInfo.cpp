@@ -10,6 +10,7 @@
 #include "common/KvText.h"
 #include "media/KvDecodedLength.h"
 #include "media/KvFFMpegStream.h"
+#include "media/KvMediaTags.h"
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -241,6 +242,7 @@ bool GetMediaInfo(const std::string& path, MediaInfo& info)
     info.llDuration100ns = SaturateToInt64(std::round(duration * 10000000.0));
     info.nChapters = static_cast<int>(std::min<unsigned>(format->nb_chapters, INT_MAX));
     info.bCueSheet = av_dict_get(format->metadata, "cuesheet", nullptr, 0) != nullptr;
+    info.album = ReadAlbumTag(format.get());
     return true;
 }
 

@@ -39,6 +39,8 @@ struct MediaInfo
     // carries a CUE sheet (a FLAC rip's CUESHEET tag). KvTrackSplit.h tells the tracks.
     int nChapters = 0;
     bool bCueSheet = false;
+    // Its album tag (ReadAlbumTag); empty: none.
+    std::string album;
 };
 
 // Fills info for path (UTF-8) from the file's header, quickly. Returns false when the

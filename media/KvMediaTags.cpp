@@ -143,7 +143,12 @@ bool ReadMediaTags(const std::string& path, int audioStream, MediaTags& tags)
     return true;
 }
 
-void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& tags)
+namespace {
+
+// The texts of format's tags, those of its sound track audioStream (-1: the first)
+// among them where they belong to the file (Ogg, or a file of one stream); returns
+// that track.
+const AVStream* ReadTexts(const AVFormatContext* format, int audioStream, MediaTags& tags)
 {
     tags = MediaTags{};
     const AVStream* sound = nullptr;
@@ -161,7 +166,21 @@ void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& ta
     const bool ogg = std::strcmp(format->iformat->name, "ogg") == 0;
     if (sound != nullptr && (ogg || streams == 1))
         TakeTexts(tags, sound->metadata);
+    return sound;
+}
 
+} // namespace
+
+std::string ReadAlbumTag(const AVFormatContext* format)
+{
+    MediaTags tags;
+    ReadTexts(format, -1, tags);
+    return tags.album;
+}
+
+void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& tags)
+{
+    const AVStream* sound = ReadTexts(format, audioStream, tags);
     if (!TakeAttachedPicture(tags, format) && !TakeCoverTag(tags, format->metadata) && sound != nullptr)
         TakeCoverTag(tags, sound->metadata);
 }

@@ -70,6 +70,9 @@ struct MediaTags
 bool ReadMediaTags(const std::string& path, int audioStream, MediaTags& tags);
 // The same from a file that is open already (its header read); reads no packet.
 void ReadMediaTags(const AVFormatContext* format, int audioStream, MediaTags& tags);
+// The album tag of an open file as ReadMediaTags reads it (without its cover); empty
+// when it has none.
+std::string ReadAlbumTag(const AVFormatContext* format);
 
 // text as a tag may hold it: invalid UTF-8 becomes U+FFFD, control characters other
 // than tab, line feed and carriage return are dropped, blanks at both ends are
