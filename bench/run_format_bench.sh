@@ -19,18 +19,14 @@ BUILD=${1:-$SRC_DIR/build-bench}
 MINUTES=${2:-10}
 RUNS=${3:-5}
 
-cmake -S "$SRC_DIR" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target velmora kvengine -j2 >/dev/null
-
-WORK=$(mktemp -d /tmp/velmora-format-bench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+. "$SRC_DIR/bench/timing.sh"
+prepare "$BUILD" format
 SECONDS_LONG=$((MINUTES * 60))
 ffmpeg -v error -y -f lavfi -i "testsrc2=s=640x360:r=25:d=$SECONDS_LONG" \
     -f lavfi -i "aevalsrc=0.3*sin(2*PI*(220+110*sin(t))*t)|0.3*sin(2*PI*440*t):s=48000:d=$SECONDS_LONG" \
     -c:v libx264 -preset ultrafast -b:v 2000k -c:a aac -b:a 192k -shortest "$WORK/film.mp4"
 echo "source: $(du -m "$WORK/film.mp4" | cut -f1) MB, $(ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels -of csv=p=0 "$WORK/film.mp4")"
 
-. "$SRC_DIR/bench/timing.sh"
 
 velmora_run() { # format [options...]
     rm -rf "$WORK/out" && mkdir -p "$WORK/out"

@@ -16,15 +16,11 @@ BUILD=${1:-$SRC_DIR/build-bench}
 MINUTES=${2:-10}
 RUNS=${3:-5}
 
-cmake -S "$SRC_DIR" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target velmora kvengine -j2 >/dev/null
-
-WORK=$(mktemp -d /tmp/velmora-loudness-bench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+. "$SRC_DIR/bench/timing.sh"
+prepare "$BUILD" loudness
 ffmpeg -v error -y -f lavfi -i "anoisesrc=color=pink:seed=1:amplitude=0.1:d=$((MINUTES * 60))" \
     -af "volume=-6dB" -ar 44100 -ac 2 -c:a flac -sample_fmt s16 "$WORK/rip.flac"
 echo "source: $(du -m "$WORK/rip.flac" | cut -f1) MB, $MINUTES minutes"
-. "$SRC_DIR/bench/timing.sh"
 render() { # options...
     rm -rf "$WORK/out" && mkdir -p "$WORK/out"
     timed "$BUILD/program/velmora" --render "$WORK/out" --format mp3 --bitrate 192 --rate 44100 "$@" "$WORK/rip.flac"

@@ -19,11 +19,8 @@ MINUTES=${2:-60}
 TRACKS=${3:-20}
 RUNS=${4:-3}
 
-cmake -S "$SRC_DIR" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target velmora kvengine -j2 >/dev/null
-
-WORK=$(mktemp -d /tmp/velmora-split-bench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+. "$SRC_DIR/bench/timing.sh"
+prepare "$BUILD" split
 LENGTH=$((MINUTES * 60))
 ffmpeg -v error -y -f lavfi \
     -i "aevalsrc=0.3*sin(2*PI*(220+110*sin(t))*t)|0.3*sin(2*PI*440*t):s=44100:d=$LENGTH" \
@@ -41,7 +38,6 @@ ffmpeg -v error -y -f lavfi \
 } > "$WORK/album.cue"
 echo "source: $(du -m "$WORK/album.flac" | cut -f1) MB, $MINUTES minutes, $TRACKS tracks"
 
-. "$SRC_DIR/bench/timing.sh"
 render() { # options...
     rm -rf "$WORK/out" && mkdir -p "$WORK/out"
     timed "$BUILD/program/velmora" --render "$WORK/out" --format mp3 --bitrate 192 --rate 44100 --jobs 2 "$@"

@@ -1,8 +1,16 @@
-# Timing helpers the benchmarks source; WORK must name their scratch folder.
+# Helpers the benchmarks source (SRC_DIR set to the source tree).
+#   prepare BUILD NAME a Release build of both programs in BUILD, and WORK: a scratch
+#                      folder /tmp/velmora-NAME-bench-*, removed on exit
 #   timed COMMAND...   runs it quietly, prints "wall cpu" in seconds (cpu: user + system)
 #   median FILE COL    the median of column COL of FILE's lines of "wall cpu"
 #   ratio A B          A / B to two places
 
+prepare() {
+    cmake -S "$SRC_DIR" -B "$1" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$1" --target velmora kvengine -j2 >/dev/null
+    WORK=$(mktemp -d "/tmp/velmora-$2-bench-XXXXXX")
+    trap 'rm -rf "$WORK"' EXIT
+}
 cpu_s() { awk -F': ' '/User time|System time/ { t += $2 } END { printf "%.2f", t }' "$1"; }
 timed() {
     start=$(date +%s.%N)

@@ -654,12 +654,13 @@ QJsonObject KvRenderQueue::RowSettings(const tagKvJobRow& cells) const
     settings.insert(QStringLiteral("name"), QString::fromStdWString(NamePatternOf(cells).Text()));
     if (cells.track)
         settings.insert(QStringLiteral("split_track"), QString::fromStdWString(cells.track->track));
-    if (const std::optional<tagKvItemLoudness> loudness = JobLoudness())
+    if (const std::optional<tagKvItemLoudness> loudness = JobLoudness()) {
         settings.insert(QStringLiteral("loudness"), loudness->mode == 1 ? QString::number(loudness->target)
                                                                         : QStringLiteral("replaygain"));
-    // An album's gain is not the row's own: a row converted alone converts again.
-    if (m_albumLoudness && JobLoudness())
-        settings.insert(QStringLiteral("loudness_album"), true);
+        // An album's gain is not the row's own: a row converted alone converts again.
+        if (m_albumLoudness)
+            settings.insert(QStringLiteral("loudness_album"), true);
+    }
     return settings;
 }
 

@@ -632,7 +632,7 @@ void CKvVideoConverter::OnStreamEnd(int result)
     if (result >= 0 && m_peakMeter.IsOpen()) {
         // The gain was chosen by the samples' peak: the true peak decides whether it holds.
         const double peak = m_peakMeter.Result().truePeak;
-        if (LinearToDb(peak) > kTruePeakCeiling - kTruePeakMargin + 0.01 && m_gain > 0.0) {
+        if (LinearToDb(peak) > kTruePeakCeiling - kTruePeakMargin + 0.01) {
             m_measured.truePeak = peak / m_gain;
             m_measured.peakIsTrue = true;
             LogLine("loudness: the output's true peak of " + FormatDoubleAs("%.2f", LinearToDb(peak)) +
